@@ -1,0 +1,88 @@
+#include "tests/support/corpus.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace korvane::testing {
+
+std::string CorpusDir() {
+  if (const char* env = std::getenv("KORVANE_CORPUS"); env != nullptr && *env != '\0') return env;
+  if (const char* src = std::getenv("KORVANE_SOURCE"); src != nullptr && *src != '\0')
+    return std::string(src) + "/../shared/corpus";
+  return "../shared/corpus";
+}
+
+bool HaveCorpus() {
+  std::error_code ec;
+  return fs::is_directory(CorpusDir(), ec);
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::vector<ManifestRow> ReadManifest(const std::string& path) {
+  std::vector<ManifestRow> rows;
+  std::ifstream in(path);
+  std::string line;
+  std::vector<std::string> header;
+  auto split = [](const std::string& text) {
+    std::vector<std::string> cells;
+    std::string cell;
+    std::istringstream stream(text);
+    while (std::getline(stream, cell, '\t')) cells.push_back(cell);
+    if (!text.empty() && text.back() == '\t') cells.emplace_back();
+    return cells;
+  };
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (header.empty()) {
+      header = split(line);
+      continue;
+    }
+    std::vector<std::string> cells = split(line);
+    ManifestRow row;
+    for (size_t i = 0; i < header.size(); ++i) row[header[i]] = i < cells.size() ? cells[i] : "";
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+TempDir::TempDir() {
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path candidate = fs::temp_directory_path() / ("korvane-test-" + std::to_string(rd()));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+  std::abort();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Read-only files would stop remove_all on Windows; give write permission back first.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::File(const std::string& name) const { return (fs::path(path_) / name).string(); }
+
+}  // namespace korvane::testing
