@@ -1,0 +1,16 @@
+// The subcommands of the command-line tool. Each takes the arguments after its own name
+// and returns the process exit code.
+#pragma once
+
+namespace korvane::cli {
+
+struct Command {
+  const char* name;
+  const char* synopsis;  // one line for the tool's --help
+  int (*run)(int argc, char** argv);
+};
+
+// Prints the common --help text of one subcommand.
+void PrintUsage(const char* usage);
+
+}  // namespace korvane::cli

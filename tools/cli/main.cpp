@@ -1,0 +1,39 @@
+// korvane: the command-line tool over the installer's core (archives and music).
+#include <cstdio>
+#include <cstring>
+
+#include "tools/cli/commands.h"
+
+namespace korvane::cli {
+
+// Each subcommand lives in a file of its own; register it here.
+static const Command kCommands[] = {
+    {nullptr, nullptr, nullptr},
+};
+
+void PrintUsage(const char* usage) { std::fputs(usage, stdout); }
+
+static void PrintToolHelp() {
+  std::puts("usage: korvane COMMAND [OPTIONS] ARGS...\n\ncommands:");
+  for (const Command& c : kCommands)
+    if (c.name != nullptr) std::printf("  %-8s %s\n", c.name, c.synopsis);
+  std::puts("\n'korvane COMMAND --help' describes a command.");
+}
+
+}  // namespace korvane::cli
+
+int main(int argc, char** argv) {
+  using namespace korvane::cli;
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    PrintToolHelp();
+    return argc < 2 ? 2 : 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::puts("korvane 1.0");
+    return 0;
+  }
+  for (const Command& c : kCommands)
+    if (c.name != nullptr && std::strcmp(c.name, argv[1]) == 0) return c.run(argc - 1, argv + 1);
+  std::fprintf(stderr, "korvane: unknown command '%s' (see korvane --help)\n", argv[1]);
+  return 2;
+}
