@@ -20,3 +20,7 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+# Debian's wine64 puts its loader outside PATH; scripts and people expect `wine64`.
+if ! command -v wine64 >/dev/null && [[ -x /usr/lib/wine/wine64 ]]; then
+  ln -sf /usr/lib/wine/wine64 /usr/local/bin/wine64
+fi
