@@ -1,0 +1,208 @@
+// Header decoding goes through ByteReader over a buffer that was filled completely, so no
+// field is taken from bytes the file did not have.
+#include "engine/archive_format.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "engine/byte_reader.h"
+#include "engine/checksum.h"
+#include "engine/status.h"
+
+namespace korvane {
+namespace {
+
+std::uint32_t CurrentPosition(const EngineState& e) {
+  const std::int64_t pos = SeekFile(e.Session.InputFile, 0, kSeekCurrent);
+  return pos < 0 ? 0 : static_cast<std::uint32_t>(pos);
+}
+
+bool Crc16Matches(std::uint32_t runningCrc, std::uint16_t stored) {
+  return static_cast<std::uint16_t>(~runningCrc & 0xFFFFu) == stored;
+}
+
+void DecodeNewFileHeader(std::span<const std::uint8_t> b, FileHeader& h) {
+  ByteReader r(b);
+  h.HeadCRC = r.U16();
+  h.HeadType = r.U8();
+  h.HeadFlags = r.U16();
+  h.HeadSize = r.U16();
+  h.PackSize = r.U32();
+  h.UnpSize = r.U32();
+  h.HostOS = r.U8();
+  h.FileCRC = r.U32();
+  h.FileTime = r.U32();
+  h.UnpVer = r.U8();
+  h.Method = r.U8();
+  h.NameSize = r.U16();
+  h.FileAttr = r.U32();
+}
+
+// The old file header, already converted into the new form.
+void DecodeOldFileHeader(std::span<const std::uint8_t> b, FileHeader& h, std::uint8_t& oldFlags,
+                         std::uint8_t& oldVer, std::uint8_t& oldMethod) {
+  ByteReader r(b);
+  h.PackSize = r.U32();
+  h.UnpSize = r.U32();
+  h.FileCRC = r.U16();
+  h.HeadSize = r.U16();
+  h.FileTime = r.U32();
+  h.FileAttr = r.U8();
+  oldFlags = r.U8();
+  oldVer = r.U8();
+  h.NameSize = r.U8();
+  oldMethod = r.U8();
+}
+
+void ConvertOldFields(FileHeader& h, std::uint8_t oldFlags, std::uint8_t oldVer, std::uint8_t oldMethod) {
+  h.HeadFlags = static_cast<std::uint16_t>(oldFlags | kLongBlock);
+  h.Method = static_cast<std::uint8_t>(oldMethod + 0x30);
+  // Old version 2 is the one this engine reads; anything else becomes 10, refused later.
+  h.UnpVer = oldVer == 2 ? 13 : 10;
+  h.HeadType = kFileHead;
+  h.HostOS = 0;
+  h.HeadCRC = 0;
+}
+
+// Reads the (limited) name behind a file header and normalises the entry.
+std::uint32_t ReadEntryName(EngineState& e, bool checkCrc) {
+  ArchiveState& a = e.Archive;
+  const std::uint32_t want = std::min<std::uint32_t>(a.File.NameSize, kMaxNameBytes);
+  a.File.NameSize = static_cast<std::uint16_t>(want);
+  const std::uint32_t got = ReadFileBytes(e.Session.InputFile, a.EntryName, want);
+  a.EntryName[got] = '\0';
+  if (checkCrc) {
+    a.HeaderCrc = UpdateCrc32(a.HeaderCrc, reinterpret_cast<const std::uint8_t*>(a.EntryName), got);
+    if (!Crc16Matches(a.HeaderCrc, a.File.HeadCRC)) e.Frontend.ReportStatus(status::kBrokFileHead);
+  }
+  if (a.File.HostOS >= 3) {
+    a.File.FileAttr = (a.File.HeadFlags & kDirectoryBits) == kDirectoryBits ? 0x10 : 0x20;
+    if (a.File.HostOS > 3) a.File.HostOS = 0;
+  }
+  for (char* c = a.EntryName; *c != '\0'; ++c)
+    if (*c == '/') *c = '\\';
+  return want;
+}
+
+void CopyPrefix(const FileHeader& h, BlockPrefix& p) {
+  p.HeadCRC = h.HeadCRC;
+  p.HeadType = h.HeadType;
+  p.HeadFlags = h.HeadFlags;
+  p.HeadSize = h.HeadSize;
+  p.DataSize = (h.HeadFlags & kLongBlock) ? h.PackSize : 0;
+}
+
+std::uint32_t NextBlockNew(EngineState& e, std::uint8_t wantedType, bool acceptSubBlocks) {
+  ArchiveState& a = e.Archive;
+  const FileHeader kept = a.File;
+  std::uint32_t got = 0;
+  for (;;) {
+    a.CurrentBlockPos = CurrentPosition(e);
+    got = ReadHeaderBytes(e, HeaderKind::kFile);
+    if (got != 0) {
+      // The next block must lie strictly beyond this one, or the chain is damaged: that
+      // catches a header size below 7 and a data size that wraps the 32-bit position.
+      std::uint32_t next = a.CurrentBlockPos + a.File.HeadSize;
+      if (a.File.HeadFlags & kLongBlock) next += a.File.PackSize;
+      const bool damaged = a.File.HeadSize < 7 || next <= a.CurrentBlockPos ||
+                           next < a.CurrentBlockPos + std::uint32_t{a.File.HeadSize};
+      if (damaged) {
+        got = 0;
+      } else {
+        a.NextBlockPos = next;
+      }
+      if (damaged) break;
+    } else if (FileLengthOf(e.Session.InputFile) < a.NextBlockPos) {
+      e.Frontend.ReportStatus(status::kUnexpEOF);
+    }
+    if (got == 0 || a.File.HeadType == wantedType || (a.File.HeadType == kSubBlock && acceptSubBlocks)) break;
+    SeekFile(e.Session.InputFile, a.NextBlockPos, kSeekStart);
+  }
+  if (got != 0) {
+    CopyPrefix(a.File, a.Block);
+  } else {
+    a.Block = BlockPrefix{};
+  }
+  if (got == 0 || a.File.HeadType != wantedType) {
+    a.File = kept;
+    SeekFile(e.Session.InputFile, a.CurrentBlockPos, kSeekStart);
+    return got;
+  }
+  return kNewFileHeaderSize + ReadEntryName(e, true);
+}
+
+std::uint32_t NextBlockOld(EngineState& e) {
+  ArchiveState& a = e.Archive;
+  a.File = FileHeader{};
+  ConvertOldFields(a.File, 0, 0, 0);
+  a.CurrentBlockPos = CurrentPosition(e);
+  std::uint8_t raw[kOldFileHeaderSize];
+  const std::uint32_t got = ReadFileBytes(e.Session.InputFile, raw, sizeof raw) == sizeof raw ? sizeof raw : 0;
+  if (got != 0) {
+    FileHeader h;
+    std::uint8_t flags = 0, ver = 0, method = 0;
+    DecodeOldFileHeader(raw, h, flags, ver, method);
+    if (method > 7 || h.NameSize == 0 || h.NameSize > 80 || ver == 0 || ver > 20 || h.HeadSize < 22 ||
+        (flags < 8 && h.HeadSize != h.NameSize + kOldFileHeaderSize))
+      return 0;
+    // Unlike the new layout the old one has no check that the chain advances; without it a
+    // packed size that wraps the position back onto this header would walk in a circle.
+    const std::uint32_t next = a.CurrentBlockPos + h.PackSize + h.HeadSize;
+    if (next <= a.CurrentBlockPos || next < a.CurrentBlockPos + std::uint32_t{h.HeadSize}) return 0;
+    ConvertOldFields(h, flags, ver, method);
+    a.File = h;
+    a.NextBlockPos = next;
+  }
+  CopyPrefix(a.File, a.Block);
+  if (got == 0) return 0;
+  return kOldFileHeaderSize + ReadEntryName(e, false);
+}
+
+}  // namespace
+
+std::uint32_t ReadHeaderBytes(EngineState& e, HeaderKind kind) {
+  ArchiveState& a = e.Archive;
+  const bool isNew = a.Format == ArchiveFormat::kNew;
+  std::uint8_t raw[kNewFileHeaderSize];
+  const std::uint32_t size = kind == HeaderKind::kMain ? (isNew ? kNewMainHeaderSize : kOldMainHeaderSize)
+                                                       : (isNew ? kNewFileHeaderSize : kOldFileHeaderSize);
+  static_assert(kNewFileHeaderSize >= kNewMainHeaderSize && kNewFileHeaderSize >= kOldFileHeaderSize);
+  if (ReadFileBytes(e.Session.InputFile, raw, size) != size) return 0;
+  const std::span<const std::uint8_t> bytes(raw, size);
+  if (isNew) a.HeaderCrc = UpdateCrc32(0xFFFFFFFFu, raw + 2, size - 2);
+  if (kind == HeaderKind::kMain) {
+    ByteReader r(bytes);
+    if (isNew) {
+      a.Main.HeadCRC = r.U16();
+      a.Main.HeadType = r.U8();
+      a.Main.HeadFlags = r.U16();
+      a.Main.HeadSize = r.U16();
+    } else {
+      r.Skip(4);  // the signature
+      a.Main.HeadSize = r.U16();
+      a.Main.HeadFlags = r.U8() & 0x3F;
+      a.Main.HeadType = kMainHead;
+      a.Main.HeadCRC = 0;
+    }
+  } else if (isNew) {
+    DecodeNewFileHeader(bytes, a.File);
+  } else {
+    std::uint8_t flags = 0, ver = 0, method = 0;
+    DecodeOldFileHeader(bytes, a.File, flags, ver, method);
+    ConvertOldFields(a.File, flags, ver, method);
+  }
+  return size;
+}
+
+bool MainHeaderCrcMatches(const EngineState& e) {
+  return e.Archive.Format != ArchiveFormat::kNew || Crc16Matches(e.Archive.HeaderCrc, e.Archive.Main.HeadCRC);
+}
+
+std::uint32_t NextBlock(EngineState& e, std::uint8_t wantedType, bool acceptSubBlocks) {
+  if (e.Archive.Format == ArchiveFormat::kOld) return NextBlockOld(e);
+  if (e.Archive.Format == ArchiveFormat::kNew) return NextBlockNew(e, wantedType, acceptSubBlocks);
+  return 0;
+}
+
+}  // namespace korvane

@@ -1,0 +1,36 @@
+// The block layouts of both archive generations: reading the fixed parts of main and file
+// headers and walking the chain of blocks to the next entry. One archive is open at a time;
+// everything read lands in EngineState::Archive.
+#pragma once
+#include <cstdint>
+
+#include "engine/engine_state.h"
+
+namespace korvane {
+
+inline constexpr std::uint8_t kNewSignature[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+inline constexpr std::uint8_t kOldSignature[4] = {0x52, 0x45, 0x7E, 0x5E};
+
+inline constexpr std::uint32_t kNewMainHeaderSize = 13;
+inline constexpr std::uint32_t kOldMainHeaderSize = 7;
+inline constexpr std::uint32_t kNewFileHeaderSize = 32;
+inline constexpr std::uint32_t kOldFileHeaderSize = 21;
+inline constexpr std::uint32_t kMaxNameBytes = 259;
+
+enum class HeaderKind { kMain, kFile };
+
+// Reads the fixed part of a header of the open archive's layout at the current position and
+// decodes it into the state; for the new layout HeaderCrc then covers bytes 2 to the end.
+// Returns the fixed size, or 0 when fewer bytes than that were there (taken as the end).
+std::uint32_t ReadHeaderBytes(EngineState& e, HeaderKind kind);
+
+// True when the main header just read matches its checksum (old archives have none).
+bool MainHeaderCrcMatches(const EngineState& e);
+
+// Walks to the next block of wantedType (0x74) and reads its name; with acceptSubBlocks a
+// 0x77 block stops the walk too and is returned with the previous FileHeader still in place
+// and the position back at its start. Returns the header bytes read, 0 at the end of the
+// archive or on a damaged chain.
+std::uint32_t NextBlock(EngineState& e, std::uint8_t wantedType, bool acceptSubBlocks);
+
+}  // namespace korvane

@@ -1,0 +1,33 @@
+// What the engine needs from the program around it: message boxes, the synchronous progress
+// message to the job's progress window, and the status hook. The engine never shows
+// anything itself; the installer answers with MessageBoxA/SendMessageA, the command-line tool
+// prints and answers from its flags, tests script the answers.
+#pragma once
+#include <cstdint>
+
+namespace korvane {
+
+// Message box styles and answers, with the values Windows gives them so the installer can
+// pass them straight through.
+inline constexpr std::uint32_t kMbOk = 0x00;
+inline constexpr std::uint32_t kMbOkCancel = 0x01;
+inline constexpr std::uint32_t kMbIconStop = 0x10;
+inline constexpr std::uint32_t kMbButtonMask = 0x0F;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+
+class Host {
+ public:
+  // Shows text under title (nullptr: the system's default title) owned by owner (a window
+  // handle, may be null) and returns the button chosen (kIdOk, kIdCancel, ...).
+  virtual int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) = 0;
+  // MSG_JOB_PROGRESS to window, returning only after the window has dealt with it.
+  virtual void SendProgressMessage(void* window, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  // The status hook: one of the identifiers of engine/status.h.
+  virtual void ReportStatus(const char* identifier) = 0;
+
+ protected:
+  ~Host() = default;
+};
+
+}  // namespace korvane

@@ -1,0 +1,67 @@
+// The file operations the engine needs, as one small interface with a Win32 and a POSIX
+// implementation chosen at link time. Names use '\' (or '/') as separator on every system;
+// the POSIX layer maps them to '/' and finds names case-insensitively when the exact spelling
+// does not exist, because archives from old media change the case of their volume names.
+// Nothing here shows a message: the engine decides what a failure means.
+#pragma once
+#include <cstdint>
+
+namespace korvane {
+
+// Win32 file handle in the Windows build, a file descriptor + 1 in the POSIX build. 0 is the
+// empty handle (no file); kFailedFile is what a failed open or creation returns.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = 0;
+inline constexpr FileHandle kFailedFile = -1;
+
+inline bool IsOpenFile(FileHandle h) { return h != kNoFile && h != kFailedFile; }
+
+enum class CreateMode {
+  kCreateNew,     // fails when the name exists (anything, even a dangling link)
+  kCreateAlways,  // replaces what is there; on POSIX a symbolic link is removed, never followed
+};
+
+// Existing file for reading, sharing reads; kFailedFile when it cannot be opened.
+FileHandle OpenFileForReading(const char* name);
+// A file for writing, no sharing, written through; kFailedFile on failure.
+FileHandle CreateFileForWriting(const char* name, CreateMode mode);
+
+// Bytes read; 0 at the end of the file or on an error (the two look alike on purpose).
+std::uint32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t count);
+// Bytes really written (fewer than count on a failure); the engine decides what to show.
+std::uint32_t WriteFileRaw(FileHandle file, const void* buffer, std::uint32_t count);
+
+enum SeekBase { kSeekStart = 0, kSeekCurrent = 1, kSeekEnd = 2 };
+// New position, or -1 when the seek failed (the position is then unchanged).
+std::int64_t SeekFile(FileHandle file, std::int64_t offset, int base);
+std::uint64_t FileLengthOf(FileHandle file);
+// Nothing happens for the empty or the failed handle.
+void CloseFileHandle(FileHandle file);
+
+// Files and directories alike; on POSIX a symbolic link counts even when it dangles.
+bool PathExists(const char* name);
+bool DeleteFilePath(const char* name);
+
+enum class DirResult {
+  kCreated,
+  kExists,       // something of that name is already there
+  kPathMissing,  // a parent is missing (the class of errors that MakeDirectories can mend)
+  kFailed,       // any other failure
+};
+DirResult CreateDirectoryPath(const char* name);
+
+// MS-DOS/Windows attribute bits 0x01 read-only, 0x02 hidden, 0x04 system, 0x20 archive. POSIX
+// keeps only read-only (as a file without write permission) and drops the rest.
+bool SetFileAttributesOf(const char* name, std::uint32_t attributes);
+// Creation, access and modification times of an open file from an MS-DOS date/time taken
+// as local time. False (times untouched) when the stamp is not a valid calendar date.
+bool SetFileTimesFromDos(FileHandle file, std::uint32_t dosTime);
+
+// The fields of an MS-DOS date/time stamp, and whether they form a real date and time.
+struct DosDateTime {
+  int year, month, day, hour, minute, second;
+};
+DosDateTime SplitDosTime(std::uint32_t dosTime);
+bool IsValidDosDateTime(const DosDateTime& t);
+
+}  // namespace korvane
