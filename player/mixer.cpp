@@ -1,0 +1,145 @@
+// The mixer: interleaves the sequencer's ticks with runs of resampling, adds each channel
+// to its side through the volume table, crosses each side into the other 1002 frames
+// later and clips to 16 bits. Integer arithmetic throughout, except for the step.
+#include <cstring>
+
+#include "player/mod_player.h"
+
+namespace korvane {
+namespace {
+
+constexpr float kStepPerHertz = 0.0232199542f;  // 1024 / 44100, as 22.10 per frame
+constexpr int kFractionBits = 10;
+constexpr std::int32_t kFractionMask = (1 << kFractionBits) - 1;
+
+// One channel adds at most 127 * 64 and at least -128 * 64 per frame; interpolating
+// between two such values keeps that range, and the shift by 10 after a product of at most
+// 8192 * 1024 stays far inside 32 bits.
+static_assert(static_cast<std::int64_t>(128 * 64) * 1024 * 2 < (std::int64_t{1} << 31));
+
+// The position moves by at most one step past the last frame of a run, and a run never
+// starts at or beyond the end it measures to, so the highest position stays below
+// 131070 * 1024 plus the largest step (period 1: about 83117), well inside 31 bits.
+static_assert(static_cast<std::int64_t>(131070 + 1) * 1024 + 90000 < (std::int64_t{1} << 31));
+
+// Mixes n frames whose every position stays below the run's end, so data[i + 1] is
+// always the loop partner or the guard byte at most.
+std::int32_t MixRun(std::int32_t* out, int n, std::int32_t pos, std::int32_t step,
+                    const std::int8_t* data, const std::int32_t* row) {
+  for (int k = 0; k < n; ++k) {
+    const std::int32_t i = pos >> kFractionBits;
+    const std::int32_t f = pos & kFractionMask;
+    const std::int32_t a = row[static_cast<std::uint8_t>(data[i])];
+    const std::int32_t b = row[static_cast<std::uint8_t>(data[i + 1])];
+    out[k] += (a * (1024 - f) + b * f) >> kFractionBits;
+    pos += step;
+  }
+  return pos;
+}
+
+// The same run without sound: a channel at volume 0 still moves through its sample.
+std::int32_t SkipRun(int n, std::int32_t pos, std::int32_t step) { return pos + n * step; }
+
+std::int16_t Clip(std::int32_t v) {
+  return static_cast<std::int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+}
+
+}  // namespace
+
+void BuildVolumeTable(std::int32_t step, ModPlayer& player) {
+  if (step <= 0) step = 64;  // a scale without a step has no meaning; use the usual one
+  for (int v = 0; v < kVolumeLevels; ++v)
+    for (int b = 0; b < 256; ++b)
+      player.volumeTable[v][b] = static_cast<std::int8_t>(b) * (v * step) / step;
+}
+
+void MixChannels(std::int32_t* left, std::int32_t* right, int frames, ModPlayer& player) {
+  std::memset(left, 0, sizeof(std::int32_t) * frames);
+  std::memset(right, 0, sizeof(std::int32_t) * frames);
+  for (int c = 0; c < player.channelCount; ++c) {
+    ModChannel& ch = player.channels[c];
+    if (ch.sample <= 0 || ch.sample >= player.sampleSlots) continue;
+    const ModSample& s = player.samples[ch.sample];
+    if (!s.data) continue;
+    const int side = c % 4;
+    std::int32_t* out = (side == 0 || side == 3) ? left : right;
+    const std::int32_t step = static_cast<std::int32_t>(ch.frequency * kStepPerHertz);
+    // A sample given before any note has no pitch yet: silent, and it keeps its place.
+    if (step <= 0) continue;
+    std::int32_t volume = ch.mixVolume;
+    volume = volume < 0 ? 0 : (volume > 64 ? 64 : volume);
+    const std::int32_t* row = player.volumeTable[volume];
+    const bool silent = volume == 0;
+    std::int32_t pos = ch.position;
+
+    if (s.loops) {
+      const std::int32_t end = s.loopEnd << kFractionBits;
+      const std::int32_t loopLength = s.loopLength << kFractionBits;
+      const std::int32_t loopStart = end - loopLength;  // not below 0: the loader checked
+      int remaining = frames;
+      int k = 0;
+      while (remaining > 0) {
+        // However far past the end the position lies (a sample offset, or a sample swapped
+        // under tone portamento), one reduction lands where repeated wraps would, and no
+        // frame is ever taken from beyond the loop's end.
+        if (pos >= end) pos = loopStart + (pos - loopStart) % loopLength;
+        std::int32_t n = (end - pos - 1) / step + 1;
+        if (n > remaining) n = remaining;
+        pos = silent ? SkipRun(n, pos, step) : MixRun(out + k, n, pos, step, s.data.get(), row);
+        k += n;
+        remaining -= n;
+      }
+    } else {
+      const std::int32_t length = s.length << kFractionBits;
+      if (pos >= 0 && pos < length) {
+        std::int32_t n = (length - pos - 1) / step + 1;
+        if (n > frames) n = frames;
+        pos = silent ? SkipRun(n, pos, step) : MixRun(out, n, pos, step, s.data.get(), row);
+      }
+    }
+    ch.position = pos;
+  }
+}
+
+int RenderBlock(ModPlayer& player, std::uint8_t* pcm) {
+  if (!player.mixLeft || !player.mixRight || !player.delayLeft || !player.delayRight ||
+      !player.channels || player.currentRow == nullptr) {
+    std::memset(pcm, 0, kBlockBytes);
+    return 0;
+  }
+  std::int32_t* accLeft = player.mixLeft.get();
+  std::int32_t* accRight = player.mixRight.get();
+  // Taken once: a tempo command inside this block changes the tick length from the next.
+  const std::int32_t framesPerTick = SamplesPerTick(player.tempo);
+  int done = 0;
+  int left = kBlockFrames;
+  while (left > 0) {
+    if (player.samplesLeftInTick <= 0) BeginTick(player, framesPerTick);
+    const int n = player.samplesLeftInTick < left ? player.samplesLeftInTick : left;
+    player.samplesLeftInTick -= n;
+    MixChannels(accLeft + done, accRight + done, n, player);
+    done += n;
+    left -= n;
+  }
+
+  const std::int32_t* delayLeft = player.delayLeft.get();
+  const std::int32_t* delayRight = player.delayRight.get();
+  auto store = [pcm](int frame, std::int32_t l, std::int32_t r) {
+    const std::uint16_t lu = static_cast<std::uint16_t>(Clip(l));
+    const std::uint16_t ru = static_cast<std::uint16_t>(Clip(r));
+    std::uint8_t* p = pcm + frame * 4;
+    p[0] = static_cast<std::uint8_t>(lu);
+    p[1] = static_cast<std::uint8_t>(lu >> 8);
+    p[2] = static_cast<std::uint8_t>(ru);
+    p[3] = static_cast<std::uint8_t>(ru >> 8);
+  };
+  for (int i = 0; i < kDelayFrames; ++i)
+    store(i, accLeft[i] + delayRight[i], accRight[i] + delayLeft[i]);
+  for (int i = kDelayFrames; i < kBlockFrames; ++i)
+    store(i, accLeft[i] + accRight[i - kDelayFrames], accRight[i] + accLeft[i - kDelayFrames]);
+  std::memcpy(player.delayLeft.get(), accLeft + kBlockFrames - kDelayFrames, sizeof(std::int32_t) * kDelayFrames);
+  std::memcpy(player.delayRight.get(), accRight + kBlockFrames - kDelayFrames, sizeof(std::int32_t) * kDelayFrames);
+  return 1;
+}
+
+}  // namespace korvane
