@@ -1,0 +1,409 @@
+// Collects files, lays their stored data out over volumes and writes the volumes.
+// Header layout: 7-byte signature, 13-byte main header, then per part a 32-byte file header,
+// the name and the part's stored bytes. Header checksums are the low 16 bits of the
+// complemented CRC-32 of the header from its type byte on.
+#include "tools/packer/packer.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "engine/checksum.h"
+
+namespace korvane::packer {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::array<std::uint8_t, kSignatureBytes> kSignature = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+constexpr std::uint8_t kTypeMain = 0x73;
+constexpr std::uint8_t kTypeFile = 0x74;
+constexpr std::uint16_t kMainVolume = 0x0001;
+constexpr std::uint16_t kFileContinuedFrom = 0x0001;
+constexpr std::uint16_t kFileContinuesIn = 0x0002;
+constexpr std::uint16_t kFileDirectoryBits = 0x00E0;
+constexpr std::uint16_t kLongBlock = 0x8000;
+constexpr std::uint8_t kUnpackVersion = 20;
+constexpr std::uint8_t kMethodStored = 0x30;
+constexpr std::uint32_t kVolumeLead = kSignatureBytes + kMainHeaderBytes;
+constexpr std::uint32_t kDosReadOnly = 0x01;
+constexpr std::uint32_t kDosDirectory = 0x10;
+constexpr std::uint32_t kDosArchive = 0x20;
+constexpr std::uint32_t kUnixDirectoryType = 0040000;
+constexpr std::uint32_t kUnixFileType = 0100000;
+constexpr std::size_t kCopyChunk = 1 << 16;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != nullptr) std::fclose(f);
+  }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::uint64_t HeaderBytes(const PackSource& s) { return kFileHeaderFixedBytes + s.name.size(); }
+
+void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  Put16(out, v & 0xFFFFu);
+  Put16(out, v >> 16);
+}
+
+// The checksum field covers everything from the type byte on, so it is filled last.
+void SealHeader(std::vector<std::uint8_t>& header) {
+  const std::uint32_t crc = ~UpdateCrc32(0xFFFFFFFFu, header.data() + 2, header.size() - 2);
+  header[0] = static_cast<std::uint8_t>(crc);
+  header[1] = static_cast<std::uint8_t>(crc >> 8);
+}
+
+std::vector<std::uint8_t> MainHeader(bool volumes) {
+  std::vector<std::uint8_t> h = {0, 0, kTypeMain};
+  Put16(h, volumes ? kMainVolume : 0);
+  Put16(h, kMainHeaderBytes);
+  Put16(h, 0);  // reserved
+  Put32(h, 0);  // reserved
+  SealHeader(h);
+  return h;
+}
+
+std::vector<std::uint8_t> FileHeader(const PackSource& s, const PartPlan& part, std::uint8_t hostOs,
+                                     std::uint32_t fileCrc) {
+  std::uint16_t flags = kLongBlock;
+  if (part.continuesFromPrevious) flags |= kFileContinuedFrom;
+  if (part.continuesInNext) flags |= kFileContinuesIn;
+  // Readers of Unix-made archives know a directory only by these three bits; they are what
+  // the format's own archivers write for directories from every host, so set them always.
+  if (s.directory) flags |= kFileDirectoryBits;
+  std::vector<std::uint8_t> h = {0, 0, kTypeFile};
+  Put16(h, flags);
+  Put16(h, static_cast<std::uint32_t>(HeaderBytes(s)));
+  Put32(h, static_cast<std::uint32_t>(part.size));
+  Put32(h, static_cast<std::uint32_t>(s.size));
+  h.push_back(hostOs);
+  Put32(h, fileCrc);
+  Put32(h, s.dosTime);
+  h.push_back(kUnpackVersion);
+  h.push_back(kMethodStored);
+  Put16(h, static_cast<std::uint32_t>(s.name.size()));
+  Put32(h, s.attributes);
+  h.insert(h.end(), s.name.begin(), s.name.end());
+  SealHeader(h);
+  return h;
+}
+
+std::uint32_t DosTimeOf(const fs::file_time_type& t) {
+  const auto sys = std::chrono::file_clock::to_sys(t);
+  const std::time_t tt = std::chrono::system_clock::to_time_t(
+      std::chrono::time_point_cast<std::chrono::system_clock::duration>(sys));
+  std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &tt) != 0) return DosTime(1980, 1, 1, 0, 0, 0);
+#else
+  if (localtime_r(&tt, &local) == nullptr) return DosTime(1980, 1, 1, 0, 0, 0);
+#endif
+  return DosTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                 local.tm_sec);
+}
+
+std::uint32_t AttributesOf(const fs::file_status& st, bool directory, std::uint8_t hostOs) {
+  const auto perms = static_cast<std::uint32_t>(st.permissions() & fs::perms::mask);
+  if (hostOs == kHostUnix) return (directory ? kUnixDirectoryType : kUnixFileType) | perms;
+  if (directory) return kDosDirectory;
+  const bool writable = (st.permissions() & fs::perms::owner_write) != fs::perms::none;
+  return kDosArchive | (writable ? 0 : kDosReadOnly);
+}
+
+bool AddSource(const fs::path& path, const std::string& name, const PackOptions& options,
+               std::vector<PackSource>& sources, std::string& error) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (ec || !fs::exists(st)) {
+    error = "cannot find '" + path.string() + "'";
+    return false;
+  }
+  if (name.size() > kMaxNameBytes) {
+    error = "name longer than " + std::to_string(kMaxNameBytes) + " bytes: '" + name + "'";
+    return false;
+  }
+  PackSource s;
+  s.name = name;
+  s.path = path.string();
+  s.directory = fs::is_directory(st);
+  if (!s.directory && !fs::is_regular_file(st)) {
+    error = "'" + path.string() + "' is neither a file nor a directory";
+    return false;
+  }
+  s.attributes = AttributesOf(st, s.directory, options.hostOs);
+  if (options.fixedDosTime) {
+    s.dosTime = *options.fixedDosTime;
+  } else {
+    const auto t = fs::last_write_time(path, ec);
+    s.dosTime = ec ? DosTime(1980, 1, 1, 0, 0, 0) : DosTimeOf(t);
+  }
+  if (!s.directory) {
+    s.size = fs::file_size(path, ec);
+    if (ec) {
+      error = "cannot read '" + path.string() + "': " + ec.message();
+      return false;
+    }
+    // Both size fields of a file header are 32 bits wide.
+    if (s.size > 0xFFFFFFFFull) {
+      error = "'" + path.string() + "' is 4 GiB or larger, which the archive layout cannot store";
+      return false;
+    }
+    File f(std::fopen(s.path.c_str(), "rb"));
+    if (!f) {
+      error = "cannot read '" + path.string() + "'";
+      return false;
+    }
+  }
+  sources.push_back(s);
+  if (!s.directory) return true;
+
+  std::vector<fs::path> children;
+  for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+    children.push_back(it->path());
+  if (ec) {
+    error = "cannot read directory '" + path.string() + "': " + ec.message();
+    return false;
+  }
+  std::sort(children.begin(), children.end(),
+            [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+  for (const fs::path& child : children)
+    if (!AddSource(child, name + "\\" + child.filename().string(), options, sources, error)) return false;
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t DosTime(int year, int month, int day, int hour, int minute, int second) {
+  if (year < 1980) return (1u << 21) | (1u << 16);
+  if (year > 2107) year = 2107;
+  return static_cast<std::uint32_t>(year - 1980) << 25 | static_cast<std::uint32_t>(month) << 21 |
+         static_cast<std::uint32_t>(day) << 16 | static_cast<std::uint32_t>(hour) << 11 |
+         static_cast<std::uint32_t>(minute) << 5 | static_cast<std::uint32_t>(second / 2);
+}
+
+bool CollectSources(const std::vector<std::string>& paths, const PackOptions& options,
+                    std::vector<PackSource>& sources, std::string& error) {
+  sources.clear();
+  for (const std::string& arg : paths) {
+    fs::path p(arg);
+    std::string base = p.filename().string();
+    if (base.empty() || base == "." || base == "..") {
+      std::error_code ec;
+      base = fs::weakly_canonical(p, ec).filename().string();
+    }
+    if (base.empty()) {
+      error = "cannot store '" + arg + "' under a name of its own";
+      return false;
+    }
+    if (!AddSource(p, base, options, sources, error)) return false;
+  }
+  if (sources.empty()) {
+    error = "nothing to pack";
+    return false;
+  }
+  return true;
+}
+
+std::uint64_t MinimumVolumeSize(const std::vector<PackSource>& sources) {
+  std::uint64_t largest = kFileHeaderFixedBytes;
+  for (const PackSource& s : sources) largest = std::max(largest, HeaderBytes(s));
+  return kVolumeLead + 2 * (largest + 1);
+}
+
+bool PlanVolumes(const std::vector<PackSource>& sources, std::uint64_t volumeSize,
+                 std::vector<VolumePlan>& volumes, std::string& error) {
+  volumes.assign(1, VolumePlan{{}, kVolumeLead});
+  if (volumeSize != 0 && volumeSize < MinimumVolumeSize(sources)) {
+    error = "volume size " + std::to_string(volumeSize) + " is too small for these names; at least " +
+            std::to_string(MinimumVolumeSize(sources)) + " bytes are needed";
+    return false;
+  }
+  for (std::size_t e = 0; e < sources.size(); ++e) {
+    const PackSource& s = sources[e];
+    std::uint64_t offset = 0;
+    bool first = true;
+    for (;;) {
+      VolumePlan* v = &volumes.back();
+      const std::uint64_t remaining = s.size - offset;
+      const std::uint64_t header = HeaderBytes(s);
+      if (volumeSize != 0 && volumeSize - v->bytes < header + (remaining > 0 ? 1 : 0)) {
+        // This entry cannot start here. The reader only opens the next volume after a part
+        // flagged as continuing, so the volume must end inside the entry before it: hand its
+        // last byte to the next volume, or, when it has no byte to spare, give it an empty
+        // continuation there. The minimum volume size guarantees a previous part exists and
+        // that a continuation with data is never followed by an empty one.
+        PartPlan& last = v->parts.back();
+        const PackSource& prev = sources[last.entry];
+        PartPlan tail{last.entry, last.offset + last.size, 0, true, false};
+        last.continuesInNext = true;
+        if (last.size >= 2) {
+          --last.size;
+          --v->bytes;
+          --tail.offset;
+          tail.size = 1;
+        } else if (last.continuesFromPrevious && last.size != 0) {
+          error = "internal error: volume layout left an empty final part behind data";
+          return false;
+        }
+        volumes.push_back(VolumePlan{{tail}, kVolumeLead + HeaderBytes(prev) + tail.size});
+        continue;
+      }
+      const std::uint64_t take = volumeSize == 0 ? remaining : std::min(remaining, volumeSize - v->bytes - header);
+      v->parts.push_back(PartPlan{e, offset, take, !first, take < remaining});
+      v->bytes += header + take;
+      offset += take;
+      first = false;
+      if (offset == s.size) break;
+      volumes.push_back(VolumePlan{{}, kVolumeLead});
+    }
+  }
+  return true;
+}
+
+std::optional<std::uint64_t> VolumeSizeForCount(const std::vector<PackSource>& sources, std::size_t count) {
+  if (count == 0) return std::nullopt;
+  std::vector<VolumePlan> plan;
+  std::string error;
+  const auto volumesAt = [&](std::uint64_t size) -> std::size_t {
+    return PlanVolumes(sources, size, plan, error) ? plan.size() : 0;
+  };
+  std::uint64_t lo = MinimumVolumeSize(sources);
+  if (!PlanVolumes(sources, 0, plan, error)) return std::nullopt;
+  std::uint64_t hi = std::max(lo, plan.front().bytes);
+  if (volumesAt(lo) < count) return std::nullopt;
+  // The count falls as the size grows (not strictly, but nearly so): find the smallest size
+  // that needs no more than `count` volumes, then confirm it needs exactly that many.
+  while (lo < hi) {
+    const std::uint64_t mid = lo + (hi - lo) / 2;
+    if (volumesAt(mid) <= count) hi = mid; else lo = mid + 1;
+  }
+  for (std::uint64_t size = lo; size < lo + 64; ++size)
+    if (volumesAt(size) == count) return size;
+  return std::nullopt;
+}
+
+std::string NextVolumeName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  std::string name = path.substr(start);
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) {
+    name += ".rar";
+    dot = name.rfind('.');
+  }
+  std::string ext = name.substr(dot + 1);
+  std::string lower = ext;
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (ext.empty() || lower == "exe") name = name.substr(0, dot + 1) + "rar";
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (name.size() >= dot + 4 && digit(name[dot + 2]) && digit(name[dot + 3])) {
+    // A carry out of a digit moves left; the letter after the dot counts on as a plain byte
+    // (r -> s), and a carry out of a leading digit turns it into 'A' (.999 -> .A00).
+    std::size_t i = dot + 3;
+    ++name[i];
+    while (name[i] == '9' + 1) {
+      if (name[i - 1] == '.') {
+        name[i] = 'A';
+        break;
+      }
+      name[i] = '0';
+      --i;
+      ++name[i];
+    }
+  } else {
+    name = name.substr(0, dot + 2) + "00";
+  }
+  return path.substr(0, start) + name;
+}
+
+bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>& sources,
+                  const std::vector<VolumePlan>& volumes, const PackOptions& options,
+                  std::vector<std::string>& written, std::string& error) {
+  written.clear();
+  std::vector<std::string> finals, temps;
+  std::string name = archivePath;
+  for (std::size_t i = 0; i < volumes.size(); ++i) {
+    finals.push_back(name);
+    temps.push_back(name + ".part");
+    name = NextVolumeName(name);
+  }
+  const auto fail = [&](const std::string& message) {
+    std::error_code ec;
+    for (const std::string& t : temps) fs::remove(t, ec);
+    error = message;
+    return false;
+  };
+
+  // Two readers per entry: one runs ahead to checksum a part before its header is written,
+  // the other copies the same bytes after it. Both only ever read forward.
+  File ahead, copier;
+  std::size_t openEntry = sources.size();
+  std::uint32_t entryCrc = 0xFFFFFFFFu;
+  std::vector<std::uint8_t> buffer(kCopyChunk);
+  const std::vector<std::uint8_t> mainHeader = MainHeader(volumes.size() > 1);
+
+  for (std::size_t v = 0; v < volumes.size(); ++v) {
+    File out(std::fopen(temps[v].c_str(), "wb"));
+    if (!out) return fail("cannot create '" + temps[v] + "'");
+    bool ok = std::fwrite(kSignature.data(), 1, kSignature.size(), out.get()) == kSignature.size() &&
+              std::fwrite(mainHeader.data(), 1, mainHeader.size(), out.get()) == mainHeader.size();
+    for (const PartPlan& part : volumes[v].parts) {
+      if (!ok) break;
+      const PackSource& s = sources[part.entry];
+      if (part.entry != openEntry) {
+        openEntry = part.entry;
+        entryCrc = 0xFFFFFFFFu;
+        ahead.reset();
+        copier.reset();
+        if (!s.directory) {
+          ahead.reset(std::fopen(s.path.c_str(), "rb"));
+          copier.reset(std::fopen(s.path.c_str(), "rb"));
+          if (!ahead || !copier) return fail("cannot read '" + s.path + "'");
+        }
+      }
+      std::uint32_t partCrc = 0xFFFFFFFFu;
+      for (std::uint64_t left = part.size; left > 0;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        if (std::fread(buffer.data(), 1, n, ahead.get()) != n)
+          return fail("cannot read '" + s.path + "' (it changed or shrank while packing)");
+        partCrc = UpdateCrc32(partCrc, buffer.data(), n);
+        entryCrc = UpdateCrc32(entryCrc, buffer.data(), n);
+        left -= n;
+      }
+      // Earlier parts carry the checksum of their own bytes, the last part that of the whole entry.
+      const std::uint32_t crc = part.continuesInNext ? ~partCrc : ~entryCrc;
+      const std::vector<std::uint8_t> header = FileHeader(s, part, options.hostOs, crc);
+      ok = std::fwrite(header.data(), 1, header.size(), out.get()) == header.size();
+      for (std::uint64_t left = part.size; ok && left > 0;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        if (std::fread(buffer.data(), 1, n, copier.get()) != n)
+          return fail("cannot read '" + s.path + "' (it changed while packing)");
+        ok = std::fwrite(buffer.data(), 1, n, out.get()) == n;
+        left -= n;
+      }
+    }
+    if (!ok || std::fflush(out.get()) != 0) return fail("cannot write '" + temps[v] + "'");
+    if (std::fclose(out.release()) != 0) return fail("cannot write '" + temps[v] + "'");
+  }
+  for (std::size_t v = 0; v < volumes.size(); ++v) {
+    std::error_code ec;
+    fs::rename(temps[v], finals[v], ec);
+    if (ec) {
+      for (std::size_t u = 0; u < v; ++u) fs::remove(finals[u], ec);
+      return fail("cannot rename '" + temps[v] + "' to '" + finals[v] + "'");
+    }
+  }
+  written = finals;
+  return true;
+}
+
+}  // namespace korvane::packer

@@ -1,0 +1,88 @@
+// The volume packer: writes the archive layout the installer reads (signature, main header,
+// file headers with stored data), optionally split into volumes name.rar, name.r00, ...
+// It never compresses; every entry is stored (method 0x30).
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::packer {
+
+inline constexpr std::uint8_t kHostWindows = 2;
+inline constexpr std::uint8_t kHostUnix = 3;
+#ifdef _WIN32
+inline constexpr std::uint8_t kNativeHost = kHostWindows;
+#else
+inline constexpr std::uint8_t kNativeHost = kHostUnix;
+#endif
+
+// Longest entry name the reader keeps whole (its name buffer holds 259 bytes).
+inline constexpr std::size_t kMaxNameBytes = 259;
+inline constexpr std::uint32_t kSignatureBytes = 7;
+inline constexpr std::uint32_t kMainHeaderBytes = 13;
+inline constexpr std::uint32_t kFileHeaderFixedBytes = 32;
+
+struct PackOptions {
+  std::uint64_t volumeSize = 0;                // 0: one file, no volumes
+  std::uint8_t hostOs = kNativeHost;           // kHostWindows or kHostUnix
+  std::optional<std::uint32_t> fixedDosTime;   // every entry gets this time when set
+};
+
+// One file or directory to be stored, as found on disk.
+struct PackSource {
+  std::string name;       // archive name, parts separated by '\'
+  std::string path;       // where it is read from
+  bool directory = false;
+  std::uint64_t size = 0;
+  std::uint32_t dosTime = 0;
+  std::uint32_t attributes = 0;  // DOS attribute bits for host 2, the st_mode bits for host 3
+};
+
+// One stretch of an entry's data inside one volume.
+struct PartPlan {
+  std::size_t entry = 0;     // index into the sources
+  std::uint64_t offset = 0;  // first data byte of the entry in this part
+  std::uint64_t size = 0;    // packed (= stored) bytes in this part
+  bool continuesFromPrevious = false;  // flag 0x01
+  bool continuesInNext = false;        // flag 0x02
+};
+
+struct VolumePlan {
+  std::vector<PartPlan> parts;
+  std::uint64_t bytes = 0;  // length of the volume file
+};
+
+// Walks the given paths (a directory is stored with everything below it, named from its
+// own base name) in a stable order: a directory before its contents, names sorted bytewise.
+// Every file is opened once here so that an unreadable one fails before anything is written.
+bool CollectSources(const std::vector<std::string>& paths, const PackOptions& options,
+                    std::vector<PackSource>& sources, std::string& error);
+
+// Smallest volume size the planner accepts for these sources: room for the main header, two
+// file headers and two data bytes, which guarantees that every volume but the last can end
+// inside an entry marked as continuing (the reader only moves on after such an entry).
+std::uint64_t MinimumVolumeSize(const std::vector<PackSource>& sources);
+
+// Lays the entries out over volumes of at most volumeSize bytes (0: a single file).
+bool PlanVolumes(const std::vector<PackSource>& sources, std::uint64_t volumeSize,
+                 std::vector<VolumePlan>& volumes, std::string& error);
+
+// Finds the volume size that gives exactly `count` volumes, if there is one.
+std::optional<std::uint64_t> VolumeSizeForCount(const std::vector<PackSource>& sources, std::size_t count);
+
+// The name of the volume after `name`: name.rar -> name.r00 -> ... -> name.r99 -> name.s00.
+// Only the file-name part of a path is changed.
+std::string NextVolumeName(const std::string& name);
+
+// Writes the planned volumes, the first at archivePath. Each volume is written under a
+// temporary name and renamed only when all of them are complete; on any failure every
+// file this call created is removed. `written` receives the final volume paths in order.
+bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>& sources,
+                  const std::vector<VolumePlan>& volumes, const PackOptions& options,
+                  std::vector<std::string>& written, std::string& error);
+
+// MS-DOS date/time (local time) of a calendar time; years before 1980 clamp to 1980-01-01.
+std::uint32_t DosTime(int year, int month, int day, int hour, int minute, int second);
+
+}  // namespace korvane::packer
