@@ -1,0 +1,107 @@
+// Every archive of the real corpus, walked entry by entry and compared with the manifests
+// written by an independent parser.
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "engine/archive_format.h"
+#include "engine/status.h"
+#include "engine/volumes.h"
+#include "tests/engine/engine_fixture.h"
+
+namespace korvane::testing {
+namespace {
+
+std::uint32_t Hex(const std::string& text) { return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 16)); }
+
+// The manifest escapes bytes as \xNN and shows some non-ASCII bytes as '?'; the engine's name
+// ends at the first zero byte (the Unicode part of a name is not read).
+bool NameMatches(const std::string& expected, const std::string& actual) {
+  std::string want;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (expected[i] == '\\' && i + 3 < expected.size() && expected[i + 1] == 'x') {
+      want.push_back(static_cast<char>(std::strtoul(expected.substr(i + 2, 2).c_str(), nullptr, 16)));
+      i += 3;
+    } else {
+      want.push_back(expected[i] == '/' ? '\\' : expected[i]);
+    }
+  }
+  if (const auto zero = want.find('\0'); zero != std::string::npos) want.resize(zero);
+  if (want.size() != actual.size()) return false;
+  for (std::size_t i = 0; i < want.size(); ++i)
+    if (want[i] != '?' && want[i] != actual[i]) return false;
+  return true;
+}
+
+std::string FormatDosTime(std::uint32_t t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", (t >> 25) + 1980, (t >> 21) & 15, (t >> 16) & 31,
+                (t >> 11) & 31, (t >> 5) & 63, (t & 31) * 2);
+  return text;
+}
+
+class CorpusWalk : public EngineTest {};
+
+TEST_F(CorpusWalk, EveryArchiveMatchesTheManifests) {
+  if (!HaveCorpus()) GTEST_SKIP() << "corpus not present";
+  const std::string rar = CorpusDir() + "/rar/";
+  const auto files = ReadManifest(rar + "MANIFEST.tsv");
+  std::map<std::string, std::vector<ManifestRow>> entries;
+  for (auto& row : ReadManifest(rar + "ENTRIES.tsv")) entries[row["file"]].push_back(row);
+  ASSERT_GE(files.size(), 90u);
+  int walked = 0;
+  for (const auto& m : files) {
+    const std::string& file = m.at("file");
+    SCOPED_TRACE(file);
+    host.statuses.clear();
+    const bool isArchive = OpenArchive(rar + file);
+    if (m.at("layout") == "none") {
+      EXPECT_FALSE(isArchive);
+      continue;
+    }
+    ASSERT_TRUE(isArchive);
+    EXPECT_EQ(engine.Archive.Format, m.at("layout") == "old" ? ArchiveFormat::kOld : ArchiveFormat::kNew);
+    EXPECT_EQ(engine.Archive.SolidArchive, m.at("solid") == "y");
+    const auto& want = entries[file];
+    ASSERT_EQ(std::to_string(want.size()), m.at("entry_count"));
+    std::size_t i = 0;
+    for (; NextBlock(engine, kFileHead, false) != 0; ++i) {
+      ASSERT_LT(i, want.size()) << "more entries than the manifest lists";
+      const auto& w = want[i];
+      const FileHeader& h = engine.Archive.File;
+      SCOPED_TRACE(w.at("name"));
+      const bool old = m.at("layout") == "old";
+      EXPECT_TRUE(NameMatches(w.at("name"), engine.Archive.EntryName)) << engine.Archive.EntryName;
+      EXPECT_EQ(h.HeadFlags, Hex(w.at("flags")) | (old ? 0x8000u : 0u));
+      const unsigned ver = static_cast<unsigned>(std::stoul(w.at("unpver")));
+      EXPECT_EQ(h.UnpVer, old ? (ver == 2 ? 13u : 10u) : ver);
+      EXPECT_EQ(h.Method, Hex(w.at("method")) + (old ? 0x30u : 0u));
+      EXPECT_EQ(std::to_string(h.PackSize), w.at("packsize"));
+      EXPECT_EQ(std::to_string(h.UnpSize), w.at("unpsize"));
+      EXPECT_EQ(h.FileCRC, Hex(w.at("crc")));
+      const unsigned hostOS = static_cast<unsigned>(std::stoul(w.at("hostos")));
+      if (hostOS < 3) {
+        EXPECT_EQ(h.FileAttr, Hex(w.at("attr")));
+      } else {
+        EXPECT_EQ(h.FileAttr, (h.HeadFlags & 0xE0) == 0xE0 ? 0x10u : 0x20u);
+      }
+      EXPECT_EQ(FormatDosTime(h.FileTime), w.at("time"));
+      SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos, kSeekStart);
+    }
+    EXPECT_EQ(i, want.size());
+    const std::string& notes = m.at("notes");
+    if (notes.find("WRONG CRC") != std::string::npos || notes.find("covers extra bytes") != std::string::npos) {
+      EXPECT_TRUE(host.Saw(status::kBrokFileHead));
+    } else if (notes.find("0x1000") == std::string::npos && notes.find("comment") == std::string::npos) {
+      EXPECT_FALSE(host.Saw(status::kBrokFileHead));
+    }
+    if (notes.find("unexpected EOF") != std::string::npos) {
+      EXPECT_TRUE(host.Saw(status::kUnexpEOF));
+    }
+    ++walked;
+  }
+  EXPECT_GE(walked, 85);
+}
+
+}  // namespace
+}  // namespace korvane::testing
