@@ -10,6 +10,7 @@ struct Command {
   int (*run)(int argc, char** argv);
 };
 
+int RunListCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
 
 // Prints the common --help text of one subcommand.

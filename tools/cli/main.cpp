@@ -8,6 +8,7 @@ namespace korvane::cli {
 
 // Each subcommand lives in a file of its own; register it here.
 static const Command kCommands[] = {
+    {"list", "list the entries of an archive through all its volumes", RunListCommand},
     {"pack", "store files in a new archive, optionally split into volumes", RunPackCommand},
     {nullptr, nullptr, nullptr},
 };

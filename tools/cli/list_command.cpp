@@ -1,0 +1,157 @@
+// korvane list ARCHIVE: one line per entry through every volume, split entries once.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "engine/archive_format.h"
+#include "engine/engine_state.h"
+#include "engine/job.h"
+#include "engine/volumes.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/console_host.h"
+
+namespace korvane::cli {
+namespace {
+
+constexpr char kListUsage[] =
+    "usage: korvane list ARCHIVE\n"
+    "\n"
+    "Lists the entries of an archive (also one behind a self-extracting program), following\n"
+    "it through all of its volumes (name.rar, name.r00, name.r01, ...). An entry split over\n"
+    "volumes is shown once, with the packed sizes of all its parts added.\n"
+    "\n"
+    "exit status: 0 the whole archive was listed; 1 a volume was missing or damaged;\n"
+    "             2 the file cannot be opened or is not an archive.\n";
+
+struct Row {
+  FileHeader header;
+  std::string name;
+  std::uint64_t packed = 0;
+  bool oldLayout = false;
+};
+
+std::string Attributes(std::uint32_t a) {
+  std::string s = "......";
+  const char letters[] = "RHSVDA";
+  for (int bit = 0; bit < 6; ++bit)
+    if (a & (1u << bit)) s[static_cast<std::size_t>(bit)] = letters[bit];
+  return s;
+}
+
+void PrintRow(const Row& r) {
+  const FileHeader& h = r.header;
+  const std::uint32_t t = h.FileTime;
+  const unsigned ratio = h.UnpSize == 0 ? 0 : static_cast<unsigned>(r.packed * 100 / h.UnpSize);
+  char crc[16];
+  if (r.oldLayout)
+    std::snprintf(crc, sizeof crc, "    %04" PRIx32, h.FileCRC & 0xFFFF);
+  else
+    std::snprintf(crc, sizeof crc, "%08" PRIx32, h.FileCRC);
+  std::printf("%s %10" PRIu32 " %10" PRIu64 " %4u%% %04u-%02u-%02u %02u:%02u:%02u %s %u.%u m%c%s %s\n",
+              Attributes(h.FileAttr).c_str(), h.UnpSize, r.packed, ratio, (t >> 25) + 1980, (t >> 21) & 15,
+              (t >> 16) & 31, (t >> 11) & 31, (t >> 5) & 63, (t & 31) * 2, crc, h.UnpVer / 10u, h.UnpVer % 10u,
+              h.Method >= 0x30 && h.Method <= 0x39 ? h.Method : '?', (h.HeadFlags & kEncrypted) ? "*" : " ",
+              Printable(r.name.c_str()).c_str());
+}
+
+}  // namespace
+
+int RunListCommand(int argc, char** argv) {
+  const char* archive = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintUsage(kListUsage);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::puts("korvane list 1.0");
+      return 0;
+    }
+    if (archive != nullptr || argv[i][0] == '-') {
+      std::fputs(kListUsage, stderr);
+      return 2;
+    }
+    archive = argv[i];
+  }
+  if (archive == nullptr) {
+    std::fputs(kListUsage, stderr);
+    return 2;
+  }
+
+  ConsoleHost host;
+  EngineState engine(host);
+  ExtractionJob job;
+  if (std::strlen(archive) + 4 >= sizeof job.ArchiveName) {
+    std::fprintf(stderr, "korvane: archive name too long: %s\n", archive);
+    return 2;
+  }
+  std::strcpy(job.ArchiveName, archive);
+  engine.Session.InputFile = OpenFileForReading(job.ArchiveName);
+  if (!IsOpenFile(engine.Session.InputFile)) {
+    host.ShowMessageBox(nullptr, (std::string("Cannot find:\n") + archive).c_str(), "Zendril 1997", kMbOk | kMbIconStop);
+    return 2;
+  }
+  if (!IdentifyArchive(engine)) {
+    host.ShowMessageBox(nullptr, (std::string("Not a valid Archive:\n") + archive).c_str(), nullptr, kMbOk | kMbIconStop);
+    return 2;
+  }
+  SkipRestOfMainHeader(engine);
+  const bool oldLayout = engine.Archive.Format == ArchiveFormat::kOld;
+  std::printf("Archive %s: %s layout%s\n\n", Printable(archive).c_str(), oldLayout ? "old (1.x)" : "new (2.0)",
+              engine.Archive.SolidArchive ? ", solid" : "");
+  std::puts("Attrs        Size     Packed Ratio Date       Time     CRC      Ver Meth Name");
+
+  std::optional<Row> pending;
+  std::uint64_t files = 0, totalUnpacked = 0, totalPacked = 0;
+  auto flush = [&] {
+    if (!pending) return;
+    PrintRow(*pending);
+    ++files;
+    totalUnpacked += pending->header.UnpSize;
+    totalPacked += pending->packed;
+    pending.reset();
+  };
+  int result = 0;
+  for (;;) {
+    if (NextBlock(engine, kFileHead, false) == 0) {
+      if (pending && (pending->header.HeadFlags & kSplitAfter)) {
+        if (!OpenNextVolume(engine, job, false)) {
+          result = 1;
+          break;
+        }
+        // The continuing part: its packed bytes add up, its CRC is the one of the whole entry.
+        pending->packed += engine.Archive.File.PackSize;
+        pending->header.FileCRC = engine.Archive.File.FileCRC;
+        pending->header.HeadFlags = engine.Archive.File.HeadFlags;
+        SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos, kSeekStart);
+        continue;
+      }
+      // A full header's worth of bytes left over means the chain broke, not that it ended.
+      const std::uint64_t length = FileLengthOf(engine.Session.InputFile);
+      if (length >= std::uint64_t{engine.Archive.CurrentBlockPos} + kNewFileHeaderSize) {
+        host.beforeMessage = nullptr;
+        std::fprintf(stderr, "korvane: %s: damaged block chain at offset %" PRIu32 "\n",
+                     Printable(job.ArchiveName).c_str(), engine.Archive.CurrentBlockPos);
+        result = 1;
+      }
+      break;
+    }
+    flush();
+    pending = Row{engine.Archive.File, engine.Archive.EntryName, engine.Archive.File.PackSize, oldLayout};
+    SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos, kSeekStart);
+  }
+  flush();
+  if (host.sawUnexpectedEnd) {
+    std::fprintf(stderr, "korvane: %s: the archive ends before its last block\n", Printable(job.ArchiveName).c_str());
+    result = 1;
+  }
+  const unsigned ratio = totalUnpacked == 0 ? 0 : static_cast<unsigned>(totalPacked * 100 / totalUnpacked);
+  std::printf("%" PRIu64 " file%s, %" PRIu64 " bytes, %" PRIu64 " packed (%u%%), %d volume%s\n", files,
+              files == 1 ? "" : "s", totalUnpacked, totalPacked, ratio, job.CurrentVolume,
+              job.CurrentVolume == 1 ? "" : "s");
+  return result;
+}
+
+}  // namespace korvane::cli
