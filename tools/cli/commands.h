@@ -12,6 +12,7 @@ struct Command {
 
 int RunListCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
+int RunPlayCommand(int argc, char** argv);
 
 // Prints the common --help text of one subcommand.
 void PrintUsage(const char* usage);

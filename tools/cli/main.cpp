@@ -10,6 +10,7 @@ namespace korvane::cli {
 static const Command kCommands[] = {
     {"list", "list the entries of an archive through all its volumes", RunListCommand},
     {"pack", "store files in a new archive, optionally split into volumes", RunPackCommand},
+    {"play", "render a music module to WAV or raw PCM, or describe it", RunPlayCommand},
     {nullptr, nullptr, nullptr},
 };
 

@@ -1,0 +1,235 @@
+// korvane play: renders a Protracker module to a WAV file or to raw PCM on standard output,
+// or describes it. The PCM is the installer's own: the same reset and the same blocks that
+// StartMusic queues on the wave output device, from the first block on.
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "player/wave_output.h"
+#endif
+
+#include "player/mod_player.h"
+#include "tools/cli/commands.h"
+
+namespace korvane::cli {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: korvane play [OPTIONS] MODULE\n"
+    "\n"
+    "Renders a Protracker module (M.K., FLT4, FLT8, 6CHN, 8CHN or the 15-sample layout)\n"
+    "as 44100 Hz 16-bit stereo, exactly as the installer plays it.\n"
+    "\n"
+    "options:\n"
+    "  --wav FILE     write a WAV file\n"
+    "  --raw          write the raw PCM (16-bit little-endian, left then right) to standard output\n"
+    "  --seconds N    length to render; default one pass through the song's orders,\n"
+    "                 or 60 seconds when the song never repeats a row within an hour\n"
+    "  --info         print title, signature, channels, song length, patterns and samples\n"
+#ifdef _WIN32
+    "  (with none of --wav, --raw and --info the module plays on the wave output device)\n"
+#endif
+    "  --help         show this text\n"
+    "\n"
+    "exit codes: 0 done, 1 the module could not be read, loaded or written, 2 bad usage\n";
+
+constexpr double kMaxSeconds = 6 * 3600.0;  // keeps a WAV's data size within 32 bits
+constexpr std::int64_t kDetectLimitFrames = 3600LL * kOutputRate;
+constexpr std::int64_t kFallbackFrames = 60LL * kOutputRate;
+static_assert(kMaxSeconds * kOutputRate * 4 + 36 < 4294967295.0);
+
+struct Options {
+  const char* module = nullptr;
+  const char* wav = nullptr;
+  bool raw = false;
+  bool info = false;
+  double seconds = -1;
+};
+
+int Usage(const char* message) {
+  std::fprintf(stderr, "korvane play: %s\n(see korvane play --help)\n", message);
+  return 2;
+}
+
+bool ReadFile(const char* path, std::vector<std::uint8_t>& bytes) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  std::uint8_t chunk[65536];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  const bool ok = std::ferror(f) == 0;
+  std::fclose(f);
+  return ok;
+}
+
+void PutLe(std::uint8_t* p, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::vector<std::uint8_t> WavHeader(std::int64_t frames) {
+  std::vector<std::uint8_t> h(44);
+  const std::uint32_t data = static_cast<std::uint32_t>(frames * 4);
+  std::memcpy(&h[0], "RIFF", 4);
+  PutLe(&h[4], 36 + data, 4);
+  std::memcpy(&h[8], "WAVEfmt ", 8);
+  PutLe(&h[16], 16, 4);
+  PutLe(&h[20], 1, 2);  // PCM
+  PutLe(&h[22], 2, 2);
+  PutLe(&h[24], kOutputRate, 4);
+  PutLe(&h[28], kOutputRate * 4, 4);
+  PutLe(&h[32], 4, 2);
+  PutLe(&h[34], 16, 2);
+  std::memcpy(&h[36], "data", 4);
+  PutLe(&h[40], data, 4);
+  return h;
+}
+
+// Frames of one pass through the song (0 when none was found), measured on a copy so that
+// the record that renders starts as the installer's does (set-finetune commands change
+// the samples).
+std::int64_t MeasurePass(const std::vector<std::uint8_t>& bytes) {
+  ModPlayer scratch;
+  if (LoadModule(scratch, bytes.data(), bytes.size()) == 0) return 0;
+  return MeasureSongFrames(scratch, kDetectLimitFrames);
+}
+
+void PrintInfo(const ModPlayer& p, std::int64_t passFrames) {
+  std::printf("title:       %s\n", p.title);
+  if (p.signature[0] != '\0') {
+    std::printf("signature:   %s (31 samples)\n", p.signature);
+  } else {
+    std::printf("signature:   none (15 samples)\n");
+  }
+  std::printf("channels:    %d\n", p.channelCount);
+  std::printf("song length: %d orders\n", p.songLength);
+  std::printf("patterns:    %d\n", p.patternCount);
+  if (passFrames > 0) {
+    const double s = static_cast<double>(passFrames) / kOutputRate;
+    std::printf("one pass:    %d:%04.1f\n", static_cast<int>(s / 60), std::fmod(s, 60.0));
+  } else {
+    std::printf("one pass:    not found within an hour\n");
+  }
+  std::printf("samples:\n  %-3s %-22s %7s %4s %3s %10s %10s\n", "#", "name", "length", "fine", "vol",
+              "loop start", "loop len");
+  for (int s = 1; s < p.sampleSlots; ++s) {
+    const ModSample& m = p.samples[s];
+    if (m.length == 0 && m.name[0] == '\0') continue;
+    std::printf("  %-3d %-22s %7d %4d %3d %10d %10d%s\n", s, m.name, m.length, m.finetune, m.volume, m.loopStart,
+                m.loopLength, m.loops ? "" : (m.loopLength > 2 ? "  (played once)" : ""));
+  }
+}
+
+// Renders `frames` frames to `out`, block by block as the wave output does.
+bool Render(ModPlayer& player, std::int64_t frames, std::FILE* out) {
+  if (ResetPlayState(player) == 0) return false;
+  std::vector<std::uint8_t> block(kBlockBytes);
+  while (frames > 0) {
+    if (RenderBlock(player, block.data()) == 0) return false;
+    const std::int64_t n = frames < kBlockFrames ? frames : kBlockFrames;
+    if (std::fwrite(block.data(), 4, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n)) return false;
+    frames -= n;
+  }
+  return std::fflush(out) == 0;
+}
+
+}  // namespace
+
+int RunPlayCommand(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+      PrintUsage(kUsage);
+      return 0;
+    } else if (std::strcmp(a, "--wav") == 0) {
+      if (++i >= argc) return Usage("--wav needs a file name");
+      o.wav = argv[i];
+    } else if (std::strcmp(a, "--raw") == 0) {
+      o.raw = true;
+    } else if (std::strcmp(a, "--info") == 0) {
+      o.info = true;
+    } else if (std::strcmp(a, "--seconds") == 0) {
+      if (++i >= argc) return Usage("--seconds needs a number");
+      char* end = nullptr;
+      errno = 0;
+      o.seconds = std::strtod(argv[i], &end);
+      if (end == argv[i] || *end != '\0' || errno != 0 || !(o.seconds > 0) || o.seconds > kMaxSeconds)
+        return Usage("--seconds takes a number of seconds above 0 and at most 21600");
+    } else if (a[0] == '-' && a[1] != '\0') {
+      std::fprintf(stderr, "korvane play: unknown option '%s'\n", a);
+      return 2;
+    } else if (o.module == nullptr) {
+      o.module = a;
+    } else {
+      return Usage("only one module at a time");
+    }
+  }
+  if (o.module == nullptr) return Usage("no module given");
+  if (o.raw && o.info) return Usage("--raw writes PCM to standard output; it cannot be combined with --info");
+#ifndef _WIN32
+  if (!o.raw && !o.info && o.wav == nullptr) return Usage("nothing to do: give --wav FILE, --raw or --info");
+#endif
+
+  std::vector<std::uint8_t> bytes;
+  if (!ReadFile(o.module, bytes)) {
+    std::fprintf(stderr, "korvane play: cannot read '%s': %s\n", o.module, std::strerror(errno));
+    return 1;
+  }
+  ModPlayer player;
+  if (LoadModule(player, bytes.data(), bytes.size()) == 0) {
+    std::fprintf(stderr, "korvane play: '%s' is not a module (%zu bytes, shorter than its header)\n", o.module,
+                 bytes.size());
+    return 1;
+  }
+  const std::int64_t passFrames = (o.info || o.seconds <= 0) ? MeasurePass(bytes) : 0;
+  std::int64_t frames = passFrames > 0 ? passFrames : kFallbackFrames;
+  if (o.seconds > 0) frames = std::llround(o.seconds * kOutputRate);
+
+  if (o.info) PrintInfo(player, passFrames);
+  if (o.wav != nullptr) {
+    std::FILE* out = std::fopen(o.wav, "wb");
+    if (out == nullptr) {
+      std::fprintf(stderr, "korvane play: cannot create '%s': %s\n", o.wav, std::strerror(errno));
+      return 1;
+    }
+    const std::vector<std::uint8_t> header = WavHeader(frames);
+    bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size() && Render(player, frames, out);
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok) {
+      std::fprintf(stderr, "korvane play: writing '%s' failed\n", o.wav);
+      return 1;
+    }
+  }
+  if (o.raw) {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    if (!Render(player, frames, stdout)) {
+      std::fprintf(stderr, "korvane play: writing to standard output failed\n");
+      return 1;
+    }
+  }
+#ifdef _WIN32
+  if (!o.raw && !o.info && o.wav == nullptr) {
+    if (StartMusic(player) == 0) {
+      std::fprintf(stderr, "korvane play: the wave output device could not be opened\n");
+      StopMusic(player);
+      return 1;
+    }
+    Sleep(static_cast<DWORD>(frames * 1000 / kOutputRate));
+    StopMusic(player);
+  }
+#endif
+  return 0;
+}
+
+}  // namespace korvane::cli
