@@ -1,0 +1,76 @@
+// The installer's windows and what they share: the front end's state (owned by the program
+// entry), the host the engine talks to, and the dialog procedures of the four windows.
+#pragma once
+#include <windows.h>
+// windows.h maps FreeModule to FreeLibrary; the player's operation of that name is meant.
+#undef FreeModule
+
+#include <array>
+
+#include "engine/host.h"
+#include "engine/job.h"
+#include "player/mod_player.h"
+#include "ui/buttons.h"
+#include "ui/palette_dib.h"
+#include "ui/ticker.h"
+#include "ui/win32_gdi.h"
+
+namespace korvane::ui {
+
+// The engine's view of the installer: message boxes and sent messages, as they are. The
+// status hook shows nothing.
+class Win32Host final : public Host {
+ public:
+  int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) override;
+  void SendProgressMessage(void* window, std::uintptr_t wParam, std::intptr_t lParam) override;
+  void ReportStatus(const char* identifier) override;
+};
+
+struct NfoViewerArgs {
+  const char* FileName = nullptr;
+  HWND Owner = nullptr;
+};
+
+class ProgressWindow;
+
+// Everything of the front end that lives for the whole run. The program entry owns the one
+// instance and hands it to the main window; the other windows reach it through the
+// arguments they are created with.
+struct FrontEnd {
+  HINSTANCE Instance = nullptr;
+  HWND MainWindow = nullptr;
+  ExtractionJob& Job;
+  ModPlayer& Player;
+  Win32Host Host;
+  char SavedDirectory[1021] = {};
+  PaletteHandle Palette;
+  PaletteDib Background;
+  std::array<ImageButton, kButtonCount> Buttons;
+  CaptionTicker Ticker;
+  NfoViewerArgs NfoArgs;
+  // The progress window of the job that runs, if any; one job at a time.
+  ProgressWindow* RunningJob = nullptr;
+  // The user closed the main window while a job's box was up; it closes when that is done.
+  bool CloseRequested = false;
+
+  FrontEnd(ExtractionJob& job, ModPlayer& player) : Job(job), Player(player) {}
+};
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK NfoViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Runs the destination dialog; nonzero when the user confirmed a directory, which is then
+// in job.DestinationDir ending in a backslash.
+BOOL SelectDestination(FrontEnd& frontEnd);
+
+// Opens the progress window for the job the main window has filled in and starts its worker.
+// Returns false when no job was started (one runs already, or the window or thread failed).
+bool StartJob(FrontEnd& frontEnd);
+// Stops the running job, if any: sets Abort, waits for the worker to end while answering
+// its messages, and closes the progress window. Used when the main window closes.
+void StopRunningJob(FrontEnd& frontEnd);
+// True while the running job's progress window shows its outcome or abort box.
+bool JobInsideBox(const FrontEnd& frontEnd);
+
+}  // namespace korvane::ui

@@ -1,0 +1,252 @@
+// Program entry and the main window: picture, picture buttons, scrolling caption, music,
+// and the click actions that open every other window.
+#include "ui/front_end_win32.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "player/wave_output.h"
+#include "ui/resource.h"
+
+namespace korvane::ui {
+namespace {
+
+constexpr UINT_PTR TIMER_CAPTION = 1997;
+constexpr UINT kCaptionPeriodMs = 150;
+constexpr std::size_t kArchiveNameChars = 14;
+
+FrontEnd* StateOf(HWND window) { return reinterpret_cast<FrontEnd*>(GetWindowLongPtrA(window, DWLP_USER)); }
+
+// The first volume's name: the resource up to its first space, at most 14 characters.
+// The engine rewrites ArchiveName as it moves through the volumes, so every job sets it anew.
+void SetArchiveNameFromResource(FrontEnd& fe) {
+  const auto name = LoadRcData(fe.Instance, IDR_ARCHIVE_NAME);
+  std::memset(fe.Job.ArchiveName, 0, sizeof fe.Job.ArchiveName);
+  for (std::size_t i = 0; i < name.size() && i < kArchiveNameChars; ++i) {
+    if (name[i] == ' ') break;
+    fe.Job.ArchiveName[i] = static_cast<char>(name[i]);
+  }
+}
+
+std::int32_t VolumeCountFromResource(FrontEnd& fe) {
+  const auto digits = LoadRcData(fe.Instance, IDR_VOLUME_COUNT);
+  // The resource has no terminator; copy it into a string of its own before converting.
+  std::string text(reinterpret_cast<const char*>(digits.data()), digits.size() < 16 ? digits.size() : 16);
+  return static_cast<std::int32_t>(std::atoi(text.c_str()));
+}
+
+void DrawButton(FrontEnd& fe, const ImageButton& button, DrawRequest request) {
+  if (request == DrawRequest::None) return;
+  WindowDc dc(fe.MainWindow);
+  PaletteSelection selection(dc.Get(), fe.Palette.Get());
+  DrawDib(dc.Get(), button.Images[static_cast<std::size_t>(request)], button.Screen);
+}
+
+void UpdateButtonLayout(FrontEnd& fe) {
+  RECT client{};
+  GetClientRect(fe.MainWindow, &client);
+  const auto rects = LayoutButtons(client.right - client.left, client.bottom - client.top);
+  for (std::size_t i = 0; i < kButtonCount; ++i) fe.Buttons[i].Screen = rects[i];
+}
+
+void PaintMainWindow(FrontEnd& fe, HDC dc) {
+  RECT client{};
+  GetClientRect(fe.MainWindow, &client);
+  PaletteSelection selection(dc, fe.Palette.Get());
+  DrawDib(dc, fe.Background, ScreenRect{0, 0, client.right - client.left, client.bottom - client.top});
+  // States are left alone: every button shows Normal until the mouse moves again.
+  for (const ImageButton& button : fe.Buttons) DrawDib(dc, button.Images[kNormalImage], button.Screen);
+}
+
+void InitMainWindow(HWND window, FrontEnd& fe) {
+  SendMessageA(window, WM_SETICON, ICON_BIG,
+               reinterpret_cast<LPARAM>(LoadIconA(fe.Instance, MAKEINTRESOURCEA(IDI_KORVANE))));
+  fe.MainWindow = window;
+  fe.Ticker.StartIndex = 0;
+  SetArchiveNameFromResource(fe);
+  fe.Job.VolumeCount = VolumeCountFromResource(fe);
+  FillCaptionTicker(fe.Ticker, LoadRcData(fe.Instance, IDR_CAPTION_TEXT));
+  SetTimer(window, TIMER_CAPTION, kCaptionPeriodMs, nullptr);
+
+  PcxPicture picture;
+  if (LoadPcxResource(fe.Instance, IDR_MAIN_PICTURE, picture)) {
+    fe.Palette = CreatePcxPalette(picture.Palette);
+    fe.Background = PaletteDib(kBackgroundWidth, kBackgroundHeight);
+    MapDibColors(fe.Background, picture.Palette, fe.Palette.Get());
+    CopyPictureRect(fe.Background, picture.Pixels, 4, 0, 300, 300, kMainPictureRow);
+    for (std::size_t id = 0; id < kButtonCount; ++id) {
+      for (int kind = 0; kind < 3; ++kind) {
+        const PictureRect& s = kButtonSources[id][std::size_t(kind)];
+        SetButtonSource(kind, fe.Buttons[id], s.x1, s.y1, s.x2, s.y2);
+      }
+    }
+    const HPALETTE handle = fe.Palette.Get();
+    for (ImageButton& button : fe.Buttons) {
+      for (int kind = 0; kind < 3; ++kind) {
+        BuildButtonImage(kind, button, picture.Pixels, picture.Palette,
+                         [handle](std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+                           const UINT index = GetNearestPaletteIndex(handle, PALETTERGB(r, g, b));
+                           return static_cast<std::uint16_t>(index == CLR_INVALID ? 0 : index);
+                         });
+      }
+    }
+  }
+  UpdateButtonLayout(fe);
+  // picture's pixels go with it here; the palette and the images stay.
+
+  LoadModule(fe.Player, LoadRcData(fe.Instance, IDR_MODULE));
+  StartMusic(fe.Player);
+}
+
+void OpenNfoViewer(FrontEnd& fe) {
+  fe.NfoArgs.FileName = "korvane.nfo";
+  fe.NfoArgs.Owner = fe.MainWindow;
+  CreateDialogParamA(fe.Instance, MAKEINTRESOURCEA(IDD_NFO_VIEWER), fe.MainWindow, NfoViewerProc,
+                     reinterpret_cast<LPARAM>(&fe.NfoArgs));
+}
+
+void StartTest(FrontEnd& fe) {
+  // One job at a time: the record and the progress window's state are shared.
+  if (fe.RunningJob) return;
+  SetArchiveNameFromResource(fe);
+  fe.Job.DestinationDir[0] = '\0';
+  fe.Job.Mode = 'T';
+  fe.Job.CurrentVolume = 1;
+  StartJob(fe);
+}
+
+void StartInstall(FrontEnd& fe) {
+  if (fe.RunningJob) return;
+  // The file dialog walks the current directory about; the archive and the NFO file are
+  // found relative to it, so it is put back whatever the user did.
+  const DWORD saved = GetCurrentDirectoryA(sizeof fe.SavedDirectory, fe.SavedDirectory);
+  const BOOL confirmed = SelectDestination(fe);
+  if (saved > 0 && saved < sizeof fe.SavedDirectory) SetCurrentDirectoryA(fe.SavedDirectory);
+  if (!confirmed) return;
+  SetArchiveNameFromResource(fe);
+  fe.Job.Mode = 'X';
+  fe.Job.CurrentVolume = 1;
+  StartJob(fe);
+}
+
+void ClickActions(FrontEnd& fe, std::uint16_t x, std::uint16_t y) {
+  bool clicked = false;
+  // Exit first: its rectangle overlaps NFO's by two rows and a release there means Exit.
+  DrawButton(fe, fe.Buttons[kExitButton], ButtonMouseUp(fe.Buttons[kExitButton], x, y, clicked));
+  if (clicked) {
+    SendMessageA(fe.MainWindow, WM_CLOSE, 0, 0);
+    return;
+  }
+  DrawButton(fe, fe.Buttons[kNfoButton], ButtonMouseUp(fe.Buttons[kNfoButton], x, y, clicked));
+  if (clicked) OpenNfoViewer(fe);
+  DrawButton(fe, fe.Buttons[kTestButton], ButtonMouseUp(fe.Buttons[kTestButton], x, y, clicked));
+  if (clicked) StartTest(fe);
+  DrawButton(fe, fe.Buttons[kInstallButton], ButtonMouseUp(fe.Buttons[kInstallButton], x, y, clicked));
+  if (clicked) StartInstall(fe);
+}
+
+void ShutDown(HWND window, FrontEnd& fe) {
+  // A job's worker writes into the record and sends to windows that are about to go:
+  // it is stopped and waited for before anything is released.
+  fe.CloseRequested = false;
+  StopRunningJob(fe);
+  fe.Palette.Reset();
+  fe.Background = PaletteDib();
+  StopMusic(fe.Player);
+  KillTimer(window, TIMER_CAPTION);
+  for (ImageButton& button : fe.Buttons)
+    for (PaletteDib& image : button.Images) image = PaletteDib();
+  FreeModule(fe.Player);
+  DestroyWindow(window);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  FrontEnd* fe = message == WM_INITDIALOG ? reinterpret_cast<FrontEnd*>(lParam) : StateOf(window);
+  if (!fe) return 0;
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowLongPtrA(window, DWLP_USER, lParam);
+      InitMainWindow(window, *fe);
+      return 0;
+    case WM_PAINT: {
+      PaintDc dc(window);
+      UpdateButtonLayout(*fe);
+      PaintMainWindow(*fe, dc.Get());
+      return 0;
+    }
+    case WM_SIZE:
+      InvalidateRect(window, nullptr, TRUE);
+      return 0;
+    case WM_TIMER:
+      SetWindowTextA(window, StepCaptionTicker(fe->Ticker));
+      return 0;
+    case WM_MOUSEMOVE: {
+      const auto x = static_cast<std::uint16_t>(LOWORD(lParam)), y = static_cast<std::uint16_t>(HIWORD(lParam));
+      for (ImageButton& button : fe->Buttons)
+        DrawButton(*fe, button, ButtonMouseMove(button, LOWORD(wParam), x, y));
+      return 0;
+    }
+    case WM_LBUTTONDOWN: {
+      const auto x = static_cast<std::uint16_t>(LOWORD(lParam)), y = static_cast<std::uint16_t>(HIWORD(lParam));
+      for (ImageButton& button : fe->Buttons) DrawButton(*fe, button, ButtonMouseDown(button, x, y));
+      return 0;
+    }
+    case WM_LBUTTONUP:
+      ClickActions(*fe, static_cast<std::uint16_t>(LOWORD(lParam)), static_cast<std::uint16_t>(HIWORD(lParam)));
+      return 0;
+    case WM_CLOSE:
+      if (JobInsideBox(*fe)) {
+        fe->CloseRequested = true;
+        return 0;
+      }
+      ShutDown(window, *fe);
+      return 0;
+    case WM_DESTROY:
+      SetWindowLongPtrA(window, DWLP_USER, 0);
+      PostQuitMessage(0);
+      return 0;
+  }
+  return 0;
+}
+
+}  // namespace korvane::ui
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
+  using namespace korvane::ui;
+  // The program's single job record and music player.
+  static korvane::ExtractionJob job;
+  static korvane::ModPlayer player;
+  static FrontEnd frontEnd(job, player);
+  frontEnd.Instance = instance;
+
+  if (!previous) {
+    WNDCLASSA windowClass{};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    // The class is registered for the dialog template's sake; no window of it is made.
+    windowClass.lpfnWndProc = DefDlgProcA;
+    windowClass.cbWndExtra = DLGWINDOWEXTRA;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_KORVANE));
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    windowClass.lpszClassName = "KORVANE_98";
+    RegisterClassA(&windowClass);
+  }
+
+  // The main window runs modeless under this loop rather than inside DialogBox, so that the
+  // keyboard reaches the modeless progress window too (Escape there aborts the job).
+  HWND mainWindow = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc,
+                                       reinterpret_cast<LPARAM>(&frontEnd));
+  if (!mainWindow) return 0;
+  ShowWindow(mainWindow, SW_SHOW);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    HWND active = GetActiveWindow();
+    if (active && IsDialogMessageA(active, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return 0;
+}

@@ -1,0 +1,92 @@
+// The text viewer: the release's NFO file, read-only in an OEM fixed-width font, closed only
+// through its menu.
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+#include "ui/front_end_win32.h"
+#include "ui/resource.h"
+
+namespace korvane::ui {
+namespace {
+
+struct NfoViewer {
+  FontHandle Font;
+  bool FirstPaint = true;
+};
+
+// Closes the handle when it goes.
+struct FileCloser {
+  void operator()(void* h) const { CloseHandle(h); }
+};
+
+// The whole file with a NUL behind it, or nothing when it cannot be read in full.
+std::unique_ptr<std::vector<char>> ReadWholeFile(const char* name) {
+  std::unique_ptr<void, FileCloser> file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                     FILE_FLAG_RANDOM_ACCESS, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    return nullptr;
+  }
+  LARGE_INTEGER size{};
+  // An edit control cannot show more than fits in memory anyway; a file beyond 64 MiB is
+  // treated as unreadable rather than allocated.
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || size.QuadPart > (64 << 20)) return nullptr;
+  auto text = std::make_unique<std::vector<char>>(static_cast<std::size_t>(size.QuadPart) + 1, '\0');
+  DWORD read = 0;
+  if (!ReadFile(file.get(), text->data(), static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
+      read != static_cast<DWORD>(size.QuadPart))
+    return nullptr;
+  return text;
+}
+
+NfoViewer* StateOf(HWND window) { return reinterpret_cast<NfoViewer*>(GetWindowLongPtrA(window, DWLP_USER)); }
+
+}  // namespace
+
+INT_PTR CALLBACK NfoViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      const auto& args = *reinterpret_cast<const NfoViewerArgs*>(lParam);
+      auto* viewer = new NfoViewer;
+      SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(viewer));
+      const auto text = ReadWholeFile(args.FileName);
+      LOGFONTA description{};
+      GetObjectA(GetStockObject(OEM_FIXED_FONT), sizeof description, &description);
+      description.lfHeight = 15;
+      description.lfWidth = 8;
+      viewer->Font = FontHandle(CreateFontIndirectA(&description));
+      SendDlgItemMessageA(window, IDC_NFO_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(viewer->Font.Get()), TRUE);
+      SetDlgItemTextA(window, IDC_NFO_TEXT, text ? text->data() : "You are missing the KORVANE.NFO file!");
+      ShowWindow(window, SW_SHOW);
+      viewer->FirstPaint = true;
+      return 1;
+    }
+    case WM_PAINT: {
+      NfoViewer* viewer = StateOf(window);
+      PaintDc dc(window);
+      if (viewer && viewer->FirstPaint) {
+        // The system selects the whole text when it gives the field the focus.
+        viewer->FirstPaint = false;
+        SendDlgItemMessageA(window, IDC_NFO_TEXT, EM_SETSEL, 0, 0);
+        SendDlgItemMessageA(window, IDC_NFO_TEXT, EM_SCROLLCARET, 0, 0);
+      }
+      return 0;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDM_RETURN_TO_INSTALLER) {
+        DestroyWindow(window);
+        return 1;
+      }
+      return 0;
+    case WM_NCDESTROY:
+      // The font goes with the window however it closes (also with the main window).
+      delete StateOf(window);
+      SetWindowLongPtrA(window, DWLP_USER, 0);
+      return 0;
+  }
+  return 0;
+}
+
+}  // namespace korvane::ui

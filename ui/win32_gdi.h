@@ -1,0 +1,114 @@
+// Windows helpers of the front end: owning wrappers for GDI objects, device contexts and
+// palette selections, resource bytes, and the palette / DIB operations over the portable
+// picture code.
+#pragma once
+#include <windows.h>
+
+#include <span>
+
+#include "ui/buttons.h"
+#include "ui/palette_dib.h"
+#include "ui/pcx.h"
+
+namespace korvane::ui {
+
+// Deletes the GDI object (palette, font) it holds.
+template <typename Handle>
+class GdiObject {
+ public:
+  GdiObject() = default;
+  explicit GdiObject(Handle h) : handle_(h) {}
+  GdiObject(const GdiObject&) = delete;
+  GdiObject& operator=(const GdiObject&) = delete;
+  GdiObject(GdiObject&& o) noexcept : handle_(o.handle_) { o.handle_ = nullptr; }
+  GdiObject& operator=(GdiObject&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      handle_ = o.handle_;
+      o.handle_ = nullptr;
+    }
+    return *this;
+  }
+  ~GdiObject() { Reset(); }
+  void Reset() {
+    if (handle_) DeleteObject(handle_);
+    handle_ = nullptr;
+  }
+  Handle Get() const { return handle_; }
+
+ private:
+  Handle handle_ = nullptr;
+};
+using PaletteHandle = GdiObject<HPALETTE>;
+using FontHandle = GdiObject<HFONT>;
+
+// A window's device context from GetDC, released on scope exit.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  ~WindowDc() {
+    if (dc_) ReleaseDC(window_, dc_);
+  }
+  HDC Get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+// BeginPaint / EndPaint.
+class PaintDc {
+ public:
+  explicit PaintDc(HWND window) : window_(window) { dc_ = BeginPaint(window, &paint_); }
+  PaintDc(const PaintDc&) = delete;
+  PaintDc& operator=(const PaintDc&) = delete;
+  ~PaintDc() { EndPaint(window_, &paint_); }
+  HDC Get() const { return dc_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_{};
+  HDC dc_;
+};
+
+// Selects a palette as foreground palette and realises it; the previous one comes back on
+// scope exit so no device context keeps a palette that is about to be deleted.
+class PaletteSelection {
+ public:
+  PaletteSelection(HDC dc, HPALETTE palette) : dc_(dc) {
+    if (dc_ && palette) {
+      previous_ = SelectPalette(dc_, palette, FALSE);
+      RealizePalette(dc_);
+    }
+  }
+  PaletteSelection(const PaletteSelection&) = delete;
+  PaletteSelection& operator=(const PaletteSelection&) = delete;
+  ~PaletteSelection() {
+    if (previous_) SelectPalette(dc_, previous_, FALSE);
+  }
+
+ private:
+  HDC dc_;
+  HPALETTE previous_ = nullptr;
+};
+
+// The bytes of RCDATA resource `id` of the program, empty when it is missing. Resources
+// live as long as the program, so the span never dangles.
+std::span<const std::uint8_t> LoadRcData(HINSTANCE instance, int id);
+
+// Decodes an RCDATA picture; false (and an empty picture) when it is missing or not one.
+bool LoadPcxResource(HINSTANCE instance, int id, PcxPicture& picture);
+
+// A logical palette of the picture's 256 colours; a failure beeps and gives none.
+PaletteHandle CreatePcxPalette(std::span<const std::uint8_t, 768> palette);
+
+// Colour table entries as indices of the palette's nearest entries to the picture's colours.
+void MapDibColors(PaletteDib& dib, std::span<const std::uint8_t, 768> palette, HPALETTE handle);
+
+// One stretched transfer of the DIB (from its column 1) into the destination rectangle,
+// colours taken through the palette selected in the device context.
+void DrawDib(HDC dc, const PaletteDib& dib, const ScreenRect& destination);
+
+}  // namespace korvane::ui
