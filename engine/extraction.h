@@ -1,0 +1,30 @@
+// The extraction driver: one call runs a whole test ('T') or install ('X') of the archive
+// named in the job, across its volumes, and returns the number of entries processed.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/engine_state.h"
+#include "engine/job.h"
+#include "unpack/unpack_state.h"
+
+namespace korvane {
+
+// Returns the entries extracted or tested (directories included, entries decoded only for a
+// solid archive's dictionary excluded); 0 when the archive could not be opened, was not an
+// archive, memory ran out, the first volume of a solid archive was missing, or nothing was
+// processed. job.ErrorCount receives the number of entries that failed. unpack is the
+// decompression state the program owns; it carries a solid dictionary from entry to entry.
+std::int32_t RunExtraction(EngineState& e, UnpackState& unpack, char mode, void* ownerWindow, ExtractionJob& job);
+
+// Makes an entry name relative: every drive prefix, leading or doubled separator, "." and ".."
+// component (and any component of only dots and spaces, which Windows would treat as one of
+// those) is removed, and separators become backslashes. The result is empty when nothing of
+// the name is left.
+void SanitizeEntryName(char* name);
+
+// Gives the file its stored attributes (read-only, hidden, system, archive) and sets its
+// times from the MS-DOS stamp taken as local time.
+void ApplyFileTimeAndAttributes(const FileHeader& header, const char* outputName, FileHandle file);
+
+}  // namespace korvane
