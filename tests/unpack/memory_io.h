@@ -20,14 +20,15 @@ struct MemoryIoCounters {
 
 class MemoryUnpackIo final : private MemoryIoCounters, public UnpackIo {
  public:
+  // Keeps its own copy of the packed bytes, so a temporary may be passed.
   explicit MemoryUnpackIo(std::span<const std::uint8_t> packed, std::int32_t remainingOutput = 0)
-      : UnpackIo(AbortWord, Remaining), packed_(packed) {
+      : UnpackIo(AbortWord, Remaining), packed_(packed.begin(), packed.end()) {
     Remaining = remainingOutput;
   }
 
   // The next entry of a solid run: new packed bytes and size, same collected output.
   void NextEntry(std::span<const std::uint8_t> packed, std::int32_t remainingOutput) {
-    packed_ = packed;
+    packed_.assign(packed.begin(), packed.end());
     offset_ = 0;
     Remaining = remainingOutput;
   }
@@ -59,7 +60,7 @@ class MemoryUnpackIo final : private MemoryIoCounters, public UnpackIo {
   std::size_t abortAfterWrites = 0;    // set Abort once this many writes happened (0: never)
 
  private:
-  std::span<const std::uint8_t> packed_;
+  std::vector<std::uint8_t> packed_;
   std::size_t offset_ = 0;
 };
 

@@ -1,0 +1,50 @@
+// Test support: builds packed streams by hand. BitWriter puts fields MSB first, as the
+// unpackers read them; CanonicalCodes assigns the canonical prefix code to a set of code
+// lengths the usual way (by length, then by symbol), independently of the decoder's tables.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+namespace korvane::testing {
+
+class BitWriter {
+ public:
+  void Put(std::uint32_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i) {
+      if (bitCount_ % 8 == 0) bytes_.push_back(0);
+      if ((value >> i) & 1) bytes_.back() |= static_cast<std::uint8_t>(0x80 >> (bitCount_ % 8));
+      ++bitCount_;
+    }
+  }
+  std::size_t BitCount() const { return bitCount_; }
+  // The stream so far, its last byte padded with zero bits, plus padding zero bytes.
+  std::vector<std::uint8_t> Bytes(std::size_t padding = 0) const {
+    std::vector<std::uint8_t> out = bytes_;
+    out.resize(out.size() + padding, 0);
+    return out;
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::size_t bitCount_ = 0;
+};
+
+struct PrefixCode {
+  std::uint32_t Code = 0;
+  int Length = 0;
+};
+
+inline std::vector<PrefixCode> CanonicalCodes(const std::vector<std::uint8_t>& lengths) {
+  std::vector<PrefixCode> codes(lengths.size());
+  std::uint32_t code = 0;
+  for (int length = 1; length <= 15; ++length) {
+    for (std::size_t s = 0; s < lengths.size(); ++s) {
+      if (lengths[s] != length) continue;
+      codes[s] = {code++, length};
+    }
+    code <<= 1;
+  }
+  return codes;
+}
+
+}  // namespace korvane::testing
