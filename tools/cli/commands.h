@@ -11,6 +11,8 @@ struct Command {
 };
 
 int RunListCommand(int argc, char** argv);
+int RunTestCommand(int argc, char** argv);
+int RunExtractCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
 int RunPlayCommand(int argc, char** argv);
 

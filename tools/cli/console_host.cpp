@@ -55,6 +55,7 @@ void ConsoleHost::ReportStatus(const char* identifier) {
     if (beforeMessage) beforeMessage();
     std::fprintf(stderr, "[%s]\n", identifier);
   }
+  if (onStatus) onStatus(identifier);
 }
 
 }  // namespace korvane::cli

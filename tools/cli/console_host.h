@@ -22,6 +22,7 @@ class ConsoleHost final : public Host {
   bool verbose = false;                 // print status identifiers
   std::function<void()> onProgress;     // called for each progress message
   std::function<void()> beforeMessage;  // lets a progress bar clear its line first
+  std::function<void(const char*)> onStatus;  // every status identifier, verbose or not
   std::string lastStatus;
   int messages = 0;                     // boxes shown
   bool sawUnexpectedEnd = false;

@@ -9,6 +9,8 @@ namespace korvane::cli {
 // Each subcommand lives in a file of its own; register it here.
 static const Command kCommands[] = {
     {"list", "list the entries of an archive through all its volumes", RunListCommand},
+    {"test", "check every entry of an archive without writing anything", RunTestCommand},
+    {"extract", "extract an archive into a directory", RunExtractCommand},
     {"pack", "store files in a new archive, optionally split into volumes", RunPackCommand},
     {"play", "render a music module to WAV or raw PCM, or describe it", RunPlayCommand},
     {nullptr, nullptr, nullptr},
