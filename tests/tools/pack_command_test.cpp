@@ -79,18 +79,40 @@ TEST(PackCommand, BadArgumentsAreClearErrorsAndLeaveNoVolume) {
 }
 
 // Round trip through the tool's reader. Skipped while the reading commands are not built in.
-TEST(PackCommand, ListAndTestReadThePackedSet) {
+TEST(PackCommand, ListTestAndExtractReadThePackedSet) {
   if (!ToolHasCommand("list")) GTEST_SKIP() << "this build has no 'list' command yet";
   TempDir dir;
   MakePayload(dir.File("payload"));
-  ASSERT_EQ(RunTool("pack --volume-size 2000 " + Quote(dir.File("set.rar")) + " " + Quote(dir.File("payload"))).status, 0);
+  fs::permissions(dir.File("payload") + "/docs and notes/read me.txt", fs::perms::owner_write | fs::perms::group_write |
+                  fs::perms::others_write, fs::perm_options::remove);
+  const ToolRun pack = RunTool("pack --host-os windows --volume-size 2000 " + Quote(dir.File("set.rar")) + " " +
+                               Quote(dir.File("payload")));
+  ASSERT_EQ(pack.status, 0) << pack.output;
   const ToolRun list = RunTool("list " + Quote(dir.File("set.rar")));
   EXPECT_EQ(list.status, 0) << list.output;
   for (const char* name : {"payload\\blob.bin", "read me.txt", "empty dir"})
     EXPECT_NE(list.output.find(name), std::string::npos) << name << "\n" << list.output;
-  if (!ToolHasCommand("test")) GTEST_SKIP() << "this build has no 'test' command yet";
+  if (!ToolHasCommand("test") || !ToolHasCommand("extract")) GTEST_SKIP() << "no 'test' or 'extract' command yet";
   const ToolRun test = RunTool("test " + Quote(dir.File("set.rar")));
   EXPECT_EQ(test.status, 0) << test.output;
+
+  const ToolRun extract = RunTool("extract -q -y " + Quote(dir.File("set.rar")) + " " + Quote(dir.File("out")));
+  ASSERT_EQ(extract.status, 0) << extract.output;
+  const fs::path in = dir.File("payload"), out = fs::path(dir.File("out")) / "payload";
+  std::size_t compared = 0;
+  for (const auto& item : fs::recursive_directory_iterator(in)) {
+    const fs::path copy = out / fs::relative(item.path(), in);
+    ASSERT_TRUE(fs::exists(copy)) << copy;
+    if (item.is_regular_file()) {
+      EXPECT_EQ(korvane::testing::ReadWholeFile(copy.string()), korvane::testing::ReadWholeFile(item.path().string()));
+      const bool writable = (fs::status(copy).permissions() & fs::perms::owner_write) != fs::perms::none;
+      EXPECT_EQ(writable, item.path().filename() != "read me.txt") << copy;
+      ++compared;
+    }
+  }
+  EXPECT_EQ(compared, 2u);
+  fs::permissions(in / "docs and notes" / "read me.txt", fs::perms::owner_write, fs::perm_options::add);
+  fs::permissions(out / "docs and notes" / "read me.txt", fs::perms::owner_write, fs::perm_options::add);
 }
 
 }  // namespace
