@@ -5,126 +5,11 @@
 #include <cstring>
 
 #include "unpack/bit_input.h"
+#include "unpack/format15_codes.h"
 #include "unpack/unpack.h"
 
 namespace korvane {
-namespace {
-
-// A fixed code: the width grows by one bit for every limit the input reaches; the value is
-// the offset past the last limit reached plus the base for that width.
-struct ThresholdCode {
-  std::uint32_t StartWidth;
-  std::uint16_t Limits[12];  // ends in 0xFFFF, which no input (masked to 0xFFF0) reaches
-  std::uint16_t Bases[13];   // by code width
-};
-
-constexpr ThresholdCode kLengthCodeA{
-    2,
-    {0x8000, 0xA000, 0xC000, 0xD000, 0xE000, 0xEA00, 0xEE00, 0xF000, 0xF200, 0xF200, 0xFFFF, 0xFFFF},
-    {0, 0, 0, 2, 3, 5, 7, 11, 16, 20, 24, 32, 32}};
-constexpr ThresholdCode kLengthCodeB{
-    3,
-    {0xA000, 0xC000, 0xD000, 0xE000, 0xEA00, 0xEE00, 0xF000, 0xF200, 0xF240, 0xFFFF, 0xFFFF, 0xFFFF},
-    {0, 0, 0, 0, 5, 7, 9, 13, 18, 22, 26, 34, 36}};
-constexpr ThresholdCode kPlaceCodeA{
-    4,
-    {0x8000, 0xC000, 0xE000, 0xF200, 0xF200, 0xF200, 0xF200, 0xF200, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},
-    {0, 0, 0, 0, 0, 8, 16, 24, 33, 33, 33, 33, 33}};
-constexpr ThresholdCode kPlaceCodeB{
-    5,
-    {0x2000, 0xC000, 0xE000, 0xF000, 0xF200, 0xF200, 0xF7E0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},
-    {0, 0, 0, 0, 0, 0, 4, 44, 60, 76, 80, 80, 127}};
-constexpr ThresholdCode kPlaceCodeC{
-    5,
-    {0x1000, 0x2400, 0x8000, 0xC000, 0xFA00, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},
-    {0, 0, 0, 0, 0, 0, 2, 7, 53, 117, 233, 0, 0}};
-constexpr ThresholdCode kPlaceCodeD{
-    6,
-    {0x0800, 0x2400, 0xEE00, 0xFE80, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},
-    {0, 0, 0, 0, 0, 0, 0, 2, 16, 218, 251, 0, 0}};
-constexpr ThresholdCode kPlaceCodeE{
-    8,
-    {0xFF00, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0}};
-
-// The widest code any input can select, and its largest value. Widths stay within the 13
-// bases and below 16 bits; lengths stay within 0..255 and places within 0..256.
-constexpr std::uint32_t MaxWidth(const ThresholdCode& c) {
-  std::uint32_t i = 0;
-  while (c.Limits[i] <= 0xFFF0) ++i;
-  return c.StartWidth + i;
-}
-constexpr std::uint32_t MaxValue(const ThresholdCode& c) {
-  const std::uint32_t width = MaxWidth(c);
-  const std::uint32_t below = width == c.StartWidth ? 0 : c.Limits[width - c.StartWidth - 1];
-  return ((0xFFF0 - below) >> (16 - width)) + c.Bases[width];
-}
-static_assert(MaxWidth(kLengthCodeA) <= 12 && MaxValue(kLengthCodeA) == 255);
-static_assert(MaxWidth(kLengthCodeB) <= 12 && MaxValue(kLengthCodeB) == 255);
-static_assert(MaxWidth(kPlaceCodeA) <= 12 && MaxValue(kPlaceCodeA) == 256);
-static_assert(MaxWidth(kPlaceCodeB) <= 12 && MaxValue(kPlaceCodeB) == 256);
-static_assert(MaxWidth(kPlaceCodeC) <= 12 && MaxValue(kPlaceCodeC) == 256);
-static_assert(MaxWidth(kPlaceCodeD) <= 12 && MaxValue(kPlaceCodeD) == 256);
-static_assert(MaxWidth(kPlaceCodeE) <= 12 && MaxValue(kPlaceCodeE) == 256);
-// Longest match: long length value 255 + 3 + 8 at a near distance.
-static_assert(255 + 3 + 8 <= kWindowReserve);
-
-inline std::uint32_t DecodeThresholdCode(UnpackState& s, std::uint32_t bits, const ThresholdCode& code) {
-  const std::uint32_t n = bits & 0xFFF0;
-  std::uint32_t width = code.StartWidth;
-  std::uint32_t i = 0;
-  while (code.Limits[i] <= n) {
-    ++width;
-    ++i;
-  }
-  SkipBits(s, width);
-  const std::uint32_t below = i == 0 ? 0 : code.Limits[i - 1];
-  return ((n - below) >> (16 - width)) + code.Bases[width];
-}
-
-// The list places are 0..255; the all-ones place code (256) has no meaning there and is
-// taken modulo 256.
-constexpr std::uint32_t kPlaceMask = 0xFF;
-
-// Short codes: 15 codes as lengths and left-justified patterns, first match in order wins.
-constexpr std::uint8_t kShortLengthsA[15] = {1, 3, 4, 4, 5, 6, 7, 8, 8, 4, 4, 5, 6, 6, 4};
-constexpr std::uint8_t kShortPatternsA[15] = {0x00, 0xA0, 0xD0, 0xE0, 0xF0, 0xF8, 0xFC, 0xFE,
-                                              0xFF, 0xC0, 0x80, 0x90, 0x98, 0x9C, 0xB0};
-constexpr std::uint8_t kShortLengthsB[15] = {2, 3, 3, 3, 4, 4, 5, 6, 6, 4, 4, 5, 6, 6, 4};
-constexpr std::uint8_t kShortPatternsB[15] = {0x00, 0x40, 0x60, 0xA0, 0xD0, 0xE0, 0xF0, 0xF8,
-                                              0xFC, 0xC0, 0x80, 0x90, 0x98, 0x9C, 0xB0};
-
-// The search done once at compile time for every set, toggle and input byte:
-// entry = (code length << 4) | k.
-struct ShortCodeLookup {
-  std::uint8_t Entry[2][2][256];
-};
-constexpr ShortCodeLookup MakeShortCodeLookup() {
-  ShortCodeLookup lookup{};
-  for (int set = 0; set < 2; ++set) {
-    for (int toggle = 0; toggle < 2; ++toggle) {
-      std::uint8_t lengths[15];
-      const std::uint8_t* patterns = set == 0 ? kShortPatternsA : kShortPatternsB;
-      for (int k = 0; k < 15; ++k) lengths[k] = set == 0 ? kShortLengthsA[k] : kShortLengthsB[k];
-      lengths[set == 0 ? 1 : 3] = static_cast<std::uint8_t>(3 + toggle);
-      for (int byte = 0; byte < 256; ++byte) {
-        int winner = -1;
-        for (int k = 0; k < 15 && winner < 0; ++k) {
-          const int mask = (0xFF << (8 - lengths[k])) & 0xFF;
-          if (((byte ^ patterns[k]) & mask) == 0) winner = k;
-        }
-        if (winner < 0) return ShortCodeLookup{};  // both sets cover every byte: never here
-        lookup.Entry[set][toggle][byte] = static_cast<std::uint8_t>((lengths[winner] << 4) | winner);
-      }
-    }
-  }
-  return lookup;
-}
-constexpr ShortCodeLookup kShortCodes = MakeShortCodeLookup();
-static_assert(kShortCodes.Entry[0][0][0xFF] == ((8 << 4) | 8) && kShortCodes.Entry[1][1][0xB0] == ((4 << 4) | 14));
-static_assert(kShortCodes.Entry[0][0][0xB0] == ((3 << 4) | 1), "with the toggle off, 101 hides code 14");
-
-enum class CounterLimit { Literal, Wrap };
+namespace format15 {
 
 void RescaleOrderList(std::uint32_t* list, std::uint32_t* slots) {
   for (std::uint32_t i = 0; i < 256; ++i) list[i] = (list[i] & ~0xFFu) | (7 - i / 32);
@@ -136,6 +21,7 @@ void RescaleOrderList(std::uint32_t* list, std::uint32_t* slots) {
 // with the counter increased. The slot of a counter is the number of entries with higher
 // counters, which is below 256 while such an entry exists; the mask only guards that.
 std::uint32_t PromoteOrderEntry(std::uint32_t* list, std::uint32_t* slots, std::uint32_t place, CounterLimit limit) {
+  place &= kPlaceMask;
   for (;;) {
     std::uint32_t v = list[place];
     const std::uint32_t counter = v & 0xFF;
@@ -152,6 +38,13 @@ std::uint32_t PromoteOrderEntry(std::uint32_t* list, std::uint32_t* slots, std::
     return v;
   }
 }
+
+}  // namespace format15
+
+namespace {
+
+using namespace format15;
+
 
 void InitOrderLists(UnpackState& s) {
   for (std::uint32_t i = 0; i < 256; ++i) {

@@ -1,0 +1,42 @@
+// Shared driver of the two unpacker fuzz targets. Input layout:
+//   bytes 0-1  unpacked size (little-endian), scaled by 2^(bits 4-6 of byte 2)
+//   byte 2     bit 0: decode a second, solid entry over the same bytes
+//              bit 1: start that solid entry 100 bytes before the window end
+//              bit 2: deliver the packed bytes in pieces of at most 700 bytes
+//              bit 3: set Abort after the third write
+//   byte 3..   packed data
+// Anything may come out; nothing may crash, hang or touch memory outside the buffers.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "tests/unpack/memory_io.h"
+#include "unpack/unpack.h"
+
+namespace korvane::fuzzing {
+
+using Unpacker = void (*)(UnpackState&, UnpackIo&, std::uint8_t*, bool);
+
+inline int RunUnpackerFuzzInput(Unpacker unpack, const std::uint8_t* data, std::size_t size) {
+  if (size < 3) return 0;
+  static std::vector<std::uint8_t> window(kWindowSize);
+  const std::uint32_t flags = data[2];
+  const std::int32_t unpacked = static_cast<std::int32_t>((data[0] | (data[1] << 8)) << ((flags >> 4) & 7));
+  const std::span<const std::uint8_t> packed(data + 3, size - 3);
+
+  auto state = std::make_unique<UnpackState>();
+  testing::MemoryUnpackIo io(packed, unpacked);
+  if (flags & 4) io.maxPiece = 700;
+  if (flags & 8) io.abortAfterWrites = 3;
+  unpack(*state, io, window.data(), false);
+  if (flags & 1) {
+    if (flags & 2) state->WindowPos = state->FlushedPos = kWindowSize - 100;
+    io.NextEntry(packed, unpacked);
+    unpack(*state, io, window.data(), true);
+  }
+  return 0;
+}
+
+}  // namespace korvane::fuzzing

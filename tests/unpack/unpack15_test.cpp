@@ -1,0 +1,315 @@
+// Format 1.5 on hand-built streams: the threshold codes, order-list promotion and rescale,
+// the selector weights, short codes with the toggle and the repeat bit, literal mode and its
+// escape, match length bonuses, empty entries and solid continuation.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/unpack/bit_writer.h"
+#include "tests/unpack/memory_io.h"
+#include "tests/unpack/unpack_fixture.h"
+#include "unpack/format15_codes.h"
+
+namespace korvane::testing {
+namespace {
+
+using namespace format15;
+
+// The code word for value: the width whose range holds it and the offset within that range,
+// built from the code's limits and bases (the inverse of reading it).
+PrefixCode EncodeThreshold(const ThresholdCode& code, std::uint32_t value) {
+  std::uint32_t below = 0;
+  for (std::uint32_t i = 0;; ++i) {
+    const std::uint32_t width = code.StartWidth + i;
+    const std::uint32_t limit = code.Limits[i] == 0xFFFF ? 0x10000 : code.Limits[i];
+    const std::uint32_t count = (limit - below) >> (16 - width);
+    if (value >= code.Bases[width] && value < code.Bases[width] + count) {
+      const std::uint32_t n = below + ((value - code.Bases[width]) << (16 - width));
+      return {n >> (16 - width), static_cast<int>(width)};
+    }
+    below = code.Limits[i];
+  }
+}
+
+struct CodeCase {
+  const char* Name;
+  const ThresholdCode* Code;
+  std::uint32_t MaxValue;
+};
+
+class ThresholdCodeTest : public ::testing::TestWithParam<CodeCase> {};
+
+TEST_P(ThresholdCodeTest, EveryValueReadsBackWithItsWidth) {
+  const CodeCase& c = GetParam();
+  for (std::uint32_t value = 0; value <= c.MaxValue; ++value) {
+    const PrefixCode word = EncodeThreshold(*c.Code, value);
+    BitWriter w;
+    w.Put(word.Code, word.Length);
+    w.Put(0x5A5A, 16);  // whatever follows must not matter
+    UnpackFixture f;
+    MemoryUnpackIo io(w.Bytes(4));
+    RefillPackedBuffer(f.s(), io, true);
+    ASSERT_EQ(DecodeThresholdCode(f.s(), PeekBits(f.s()), *c.Code), value) << c.Name;
+    ASSERT_EQ(f.s().PackedPos * 8 + f.s().BitPos, static_cast<std::uint32_t>(word.Length)) << c.Name << " " << value;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, ThresholdCodeTest,
+                         ::testing::Values(CodeCase{"LengthCodeA", &kLengthCodeA, 255}, CodeCase{"LengthCodeB", &kLengthCodeB, 255},
+                                           CodeCase{"PlaceCodeA", &kPlaceCodeA, 256}, CodeCase{"PlaceCodeB", &kPlaceCodeB, 256},
+                                           CodeCase{"PlaceCodeC", &kPlaceCodeC, 256}, CodeCase{"PlaceCodeD", &kPlaceCodeD, 256},
+                                           CodeCase{"PlaceCodeE", &kPlaceCodeE, 256}),
+                         [](const ::testing::TestParamInfo<CodeCase>& info) { return info.param.Name; });
+
+TEST(ThresholdCode, WordsWorkedOutByHand) {
+  // Place 65 in code B lies in the 8-bit range from 0xE000 (values 60 to 75).
+  EXPECT_EQ(EncodeThreshold(kPlaceCodeB, 65).Code, 0xE5u);
+  EXPECT_EQ(EncodeThreshold(kPlaceCodeB, 65).Length, 8);
+  // Place 128 in code C lies in the 9-bit range from 0xC000 (values 117 to 232).
+  EXPECT_EQ(EncodeThreshold(kPlaceCodeC, 128).Code, 0x18Bu);
+  // Length 255 in code A and place 256 in code E are the all-ones words.
+  EXPECT_EQ(EncodeThreshold(kLengthCodeA, 255).Code, 0xFFFu);
+  EXPECT_EQ(EncodeThreshold(kPlaceCodeE, 256).Code, 0x1FFu);
+  EXPECT_EQ(EncodeThreshold(kPlaceCodeE, 256).Length, 9);
+}
+
+TEST(OrderList, RescaleGradesCountersByPlaceAndSetsTheSlots) {
+  std::uint32_t list[256], slots[256];
+  for (std::uint32_t i = 0; i < 256; ++i) list[i] = ((255 - i) << 8) | 0x55;
+  std::fill(std::begin(slots), std::end(slots), 99u);
+  RescaleOrderList(list, slots);
+  for (std::uint32_t i = 0; i < 256; ++i) ASSERT_EQ(list[i], ((255 - i) << 8) | (7 - i / 32)) << i;
+  for (std::uint32_t t = 0; t < 256; ++t) ASSERT_EQ(slots[t], t < 7 ? (7 - t) * 32 : 0u) << t;
+}
+
+TEST(OrderList, PromotionMovesTheEntryToTheFrontOfItsCounterGroup) {
+  std::uint32_t list[256], slots[256] = {};
+  for (std::uint32_t i = 0; i < 256; ++i) list[i] = i << 8;
+  EXPECT_EQ(PromoteOrderEntry(list, slots, 65, CounterLimit::Literal), (65u << 8) | 1);
+  EXPECT_EQ(list[0], (65u << 8) | 1);
+  EXPECT_EQ(list[65], 0u);
+  EXPECT_EQ(slots[0], 1u);
+  // The next counter-0 entry goes behind it.
+  PromoteOrderEntry(list, slots, 200, CounterLimit::Literal);
+  EXPECT_EQ(list[1], (200u << 8) | 1);
+  EXPECT_EQ(list[200], 1u << 8);
+}
+
+struct OverflowCase {
+  const char* Name;
+  CounterLimit Limit;
+  std::uint32_t Counter;
+  bool Rescales;
+};
+
+class OrderListOverflowTest : public ::testing::TestWithParam<OverflowCase> {};
+
+TEST_P(OrderListOverflowTest, OverflowingCounterRescalesBeforeTheMove) {
+  const OverflowCase& c = GetParam();
+  std::uint32_t list[256], slots[256] = {};
+  for (std::uint32_t i = 0; i < 256; ++i) list[i] = i << 8;
+  list[40] = (40u << 8) | c.Counter;
+  slots[c.Counter] = 40;
+  const std::uint32_t promoted = PromoteOrderEntry(list, slots, 40, c.Limit);
+  if (c.Rescales) {
+    // Place 40 was graded to counter 6 (group 32..63 starts at slot 32), then promoted.
+    EXPECT_EQ(promoted, (40u << 8) | 7);
+    EXPECT_EQ(list[32], (40u << 8) | 7);
+    EXPECT_EQ(list[40], (32u << 8) | 6);
+    EXPECT_EQ(list[255] & 0xFF, 0u);
+  } else {
+    EXPECT_EQ(promoted, (40u << 8) | (c.Counter + 1));
+    EXPECT_EQ(list[40], (40u << 8) | (c.Counter + 1));
+    EXPECT_EQ(list[255], 255u << 8);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, OrderListOverflowTest,
+                         ::testing::Values(OverflowCase{"LiteralAtA0", CounterLimit::Literal, 0xA0, false},
+                                           OverflowCase{"LiteralAtA1", CounterLimit::Literal, 0xA1, true},
+                                           OverflowCase{"WrapAtFE", CounterLimit::Wrap, 0xFE, false},
+                                           OverflowCase{"WrapAtFF", CounterLimit::Wrap, 0xFF, true}),
+                         [](const ::testing::TestParamInfo<OverflowCase>& info) { return info.param.Name; });
+
+// Streams: flag bytes are sent as places in the flag list, whose start order puts byte F at
+// place 256 - F (and 0 at place 0).
+class Stream15 {
+ public:
+  BitWriter bits;
+  void Code(const ThresholdCode& code, std::uint32_t value) {
+    const PrefixCode word = EncodeThreshold(code, value);
+    bits.Put(word.Code, word.Length);
+  }
+  void FlagPlace(std::uint32_t place) { Code(kPlaceCodeC, place); }
+  void Put(std::uint32_t value, int count) { bits.Put(value, count); }
+  std::vector<std::uint8_t> Bytes() const { return bits.Bytes(8); }
+};
+
+std::vector<std::uint8_t> Decode15(UnpackFixture& f, const std::vector<std::uint8_t>& packed, std::int32_t size,
+                                   bool solid = false) {
+  MemoryUnpackIo io(packed, size);
+  UnpackFormat15(f.s(), io, f.window.data(), solid);
+  return io.output;
+}
+
+TEST(Format15, FirstLiteralAtPlace65) {
+  Stream15 s;
+  s.FlagPlace(128);  // flags 1000 0000: a literal first (the weights are equal)
+  s.Code(kPlaceCodeB, 65);
+  UnpackFixture f;
+  EXPECT_EQ(Decode15(f, s.Bytes(), 1), std::vector<std::uint8_t>{65});
+  EXPECT_EQ(f.s().LiteralOrder[0], (65u << 8) | 1);
+  EXPECT_EQ(f.s().LiteralOrder[65], 0u);
+  EXPECT_EQ(f.s().LiteralWeight, 0x90u);
+}
+
+TEST(Format15, EmptyEntryReadsNoFlagByte) {
+  UnpackFixture f;
+  MemoryUnpackIo io(std::vector<std::uint8_t>(16, 0xFF), 0);
+  UnpackFormat15(f.s(), io, f.window.data(), false);
+  EXPECT_EQ(io.writeSizes, std::vector<std::uint32_t>{0});
+  EXPECT_EQ(f.s().FlagOrder[1], 255u << 8);  // not promoted
+  EXPECT_EQ(f.s().FlagNextSlot[0], 0u);
+}
+
+struct LongMatchCase {
+  const char* Name;
+  std::uint32_t Place;     // in the distance list, whose start value at place p is p (x 128)
+  std::uint32_t Low;       // the 7 low distance bits
+  std::uint32_t Distance;  // what that makes
+  std::uint32_t Length;    // length value 0: 3, +8 up to 256, +1 from 0x2001
+};
+
+class Format15LongMatchTest : public ::testing::TestWithParam<LongMatchCase> {};
+
+// Three literals, then flags 0, 1: with literals ahead in weight that selects a long match.
+TEST_P(Format15LongMatchTest, LengthBonusesByDistance) {
+  const LongMatchCase& c = GetParam();
+  Stream15 s;
+  s.FlagPlace(256 - 0xE8);  // flags 1110 1000
+  for (std::uint32_t byte : {65u, 66u, 67u}) s.Code(kPlaceCodeB, byte);
+  s.Put(1, 1);  // length value 0: no leading zero bits
+  s.Code(kPlaceCodeA, c.Place);
+  s.Put(c.Low, 7);
+  UnpackFixture f;
+  const std::vector<std::uint8_t> out = Decode15(f, s.Bytes(), static_cast<std::int32_t>(3 + c.Length));
+  ASSERT_EQ(out.size(), 3 + c.Length);
+  EXPECT_EQ(f.s().LastMatchDistance, c.Distance);
+  EXPECT_EQ(f.s().LastMatchLength, c.Length);
+  EXPECT_EQ(f.s().RecentDistances[0], c.Distance);
+  if (c.Distance == 3) {
+    EXPECT_EQ(std::string(out.begin(), out.end()), "ABCABCABCABCAB");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Distances, Format15LongMatchTest,
+                         ::testing::Values(LongMatchCase{"Near", 0, 3, 3, 11}, LongMatchCase{"At256", 2, 0, 256, 11},
+                                           LongMatchCase{"At257", 2, 1, 257, 3},
+                                           LongMatchCase{"Below2001", 64, 0, 0x2000, 3},
+                                           LongMatchCase{"At2001", 64, 1, 0x2001, 4}),
+                         [](const ::testing::TestParamInfo<LongMatchCase>& info) { return info.param.Name; });
+
+TEST(Format15, ToggleEscapeThenFarMatchCode) {
+  Stream15 s;
+  s.FlagPlace(0);               // flags all 0: short matches
+  s.Put(0b1000, 4);             // code 10 ...
+  s.Code(kLengthCodeA, 255);    // ... with length 257: flip the toggle, nothing out
+  s.Put(0b1011, 4);             // now code 14 (with the toggle off this would be code 1)
+  s.Code(kLengthCodeB, 0);      // length 5
+  s.Put(0, 15);                 // distance 0x8000
+  UnpackFixture f;
+  const std::vector<std::uint8_t> out = Decode15(f, s.Bytes(), 5);
+  EXPECT_EQ(out, std::vector<std::uint8_t>(5, 0));
+  EXPECT_EQ(f.s().ShortCodeToggle, 1u);
+  EXPECT_EQ(f.s().LastMatchDistance, 0x8000u);
+  EXPECT_EQ(f.s().LastMatchLength, 5u);
+  EXPECT_EQ(f.s().RecentDistanceIndex, 0u);  // code 14 is not recorded as a recent distance
+}
+
+TEST(Format15, RecentDistanceCodeWithLength257IsAMatch) {
+  Stream15 s;
+  s.FlagPlace(0);
+  s.Put(0b10010, 5);  // code 11: second most recent distance (0 after the reset)
+  s.Code(kLengthCodeA, 255);
+  UnpackFixture f;
+  EXPECT_EQ(Decode15(f, s.Bytes(), 257).size(), 257u);
+  EXPECT_EQ(f.s().ShortCodeToggle, 0u);
+}
+
+TEST(Format15, TwoRepeatsMakeTheNextShortStepStartWithOneBit) {
+  Stream15 s;
+  s.FlagPlace(128);  // flags 1000 0000
+  s.Code(kPlaceCodeB, 'x');
+  s.Put(0, 1);       // code 0: short match of 2 ...
+  s.Code(kPlaceCodeC, 0);  // ... at the first short distance, 1
+  s.Put(0b1100, 4);  // repeat
+  s.Put(0b1100, 4);  // repeat: two in a row
+  s.FlagPlace(128);  // flag byte 0 now sits where 0x80 was
+  s.Put(1, 1);       // third repeat
+  s.Put(0, 1);       // no fourth: a short code follows
+  s.Put(0, 1);
+  s.Code(kPlaceCodeC, 0);
+  UnpackFixture f;
+  EXPECT_EQ(Decode15(f, s.Bytes(), 11), std::vector<std::uint8_t>(11, 'x'));
+  EXPECT_EQ(f.s().RepeatCount, 0u);
+}
+
+TEST(Format15, ShortDistancePlaceMovesForward) {
+  Stream15 s;
+  s.FlagPlace(0);
+  s.Put(0, 1);
+  s.Code(kPlaceCodeC, 3);  // distance list place 3 holds 3: distance 4
+  UnpackFixture f;
+  Decode15(f, s.Bytes(), 2);
+  EXPECT_EQ(f.s().LastMatchDistance, 4u);
+  EXPECT_EQ(f.s().ShortDistanceOrder[2], 3u);
+  EXPECT_EQ(f.s().ShortDistanceOrder[3], 2u);
+}
+
+// 24 literals from three all-literal flag bytes: the last one comes with the flag byte used
+// up and 16 or more literals behind it, which turns literal mode on. In literal mode place
+// 0 escapes (here into a 4-byte match at distance 1) and place 256 is byte place 255.
+TEST(Format15, LiteralModeEscapeAndTopPlace) {
+  Stream15 s;
+  s.FlagPlace(1);  // 0xFF
+  for (int i = 0; i < 8; ++i) s.Code(kPlaceCodeB, 0);
+  s.FlagPlace(0);  // 0xFF has moved to place 0
+  for (int i = 0; i < 8; ++i) s.Code(kPlaceCodeB, 0);
+  s.FlagPlace(0);
+  for (int i = 0; i < 8; ++i) s.Code(kPlaceCodeB, 0);
+  s.Code(kPlaceCodeB, 0);  // literal mode: escape
+  s.Put(0, 1);             // a match, not the way out
+  s.Put(1, 1);             // of 4 bytes
+  s.Code(kPlaceCodeC, 0);
+  s.Put(1, 5);             // distance 0 * 32 + 1
+  s.Code(kPlaceCodeB, 256);
+  UnpackFixture f;
+  const std::vector<std::uint8_t> out = Decode15(f, s.Bytes(), 29);
+  ASSERT_EQ(out.size(), 29u);
+  EXPECT_EQ(out.back(), 255);
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.end() - 1), std::vector<std::uint8_t>(28, 0));
+  EXPECT_TRUE(f.s().LiteralMode);
+  EXPECT_EQ(f.s().LastMatchLength, 0u);  // the escape's match is not recorded
+}
+
+TEST(Format15, SolidEntryKeepsListsAndWindow) {
+  UnpackFixture f;
+  Stream15 first;
+  first.FlagPlace(128);
+  first.Code(kPlaceCodeB, 65);
+  Decode15(f, first.Bytes(), 1);
+
+  // Solid: byte 65 is now at place 0 and the flag list has moved 0x80 to place 0.
+  Stream15 second;
+  second.FlagPlace(0);
+  second.Code(kPlaceCodeB, 0);
+  EXPECT_EQ(Decode15(f, second.Bytes(), 1, true), std::vector<std::uint8_t>{65});
+  EXPECT_EQ(f.s().LiteralOrder[0], (65u << 8) | 2);
+  EXPECT_EQ(f.window[1], 65);
+
+  // Not solid: the lists start over, and flag place 0 is the byte 0 again (a short match).
+  EXPECT_EQ(Decode15(f, second.Bytes(), 1, false), std::vector<std::uint8_t>(2, 0));
+}
+
+}  // namespace
+}  // namespace korvane::testing
