@@ -10,6 +10,7 @@
 #include "engine/host.h"
 #include "engine/job.h"
 #include "player/mod_player.h"
+#include "unpack/unpack_state.h"
 #include "ui/buttons.h"
 #include "ui/palette_dib.h"
 #include "ui/ticker.h"
@@ -41,6 +42,8 @@ struct FrontEnd {
   HWND MainWindow = nullptr;
   ExtractionJob& Job;
   ModPlayer& Player;
+  // Decompression state; a solid archive's dictionary lives in it from entry to entry.
+  UnpackState& Unpack;
   Win32Host Host;
   char SavedDirectory[1021] = {};
   PaletteHandle Palette;
@@ -53,7 +56,7 @@ struct FrontEnd {
   // The user closed the main window while a job's box was up; it closes when that is done.
   bool CloseRequested = false;
 
-  FrontEnd(ExtractionJob& job, ModPlayer& player) : Job(job), Player(player) {}
+  FrontEnd(ExtractionJob& job, ModPlayer& player, UnpackState& unpack) : Job(job), Player(player), Unpack(unpack) {}
 };
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

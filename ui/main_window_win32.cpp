@@ -216,10 +216,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
   using namespace korvane::ui;
-  // The program's single job record and music player.
+  // The program's single job record, music player and decompression state.
   static korvane::ExtractionJob job;
   static korvane::ModPlayer player;
-  static FrontEnd frontEnd(job, player);
+  static korvane::UnpackState unpack;
+  static FrontEnd frontEnd(job, player, unpack);
   frontEnd.Instance = instance;
 
   if (!previous) {

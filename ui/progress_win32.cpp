@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/driver.h"
+#include "engine/extraction.h"
 #include "ui/front_end_win32.h"
 #include "ui/gauge.h"
 #include "ui/resource.h"
@@ -95,7 +95,7 @@ DWORD WINAPI ProgressWindow::ExtractionThreadProc(void* parameter) {
   auto& self = *static_cast<ProgressWindow*>(parameter);
   ExtractionJob& job = self.job_;
   EngineState engine(self.fe_.Host);
-  const std::int32_t result = RunExtraction(engine, job.Mode, job.ProgressWindow, job);
+  const std::int32_t result = RunExtraction(engine, self.fe_.Unpack, job.Mode, job.ProgressWindow, job);
   engine.CloseFiles();
   SendMessageA(self.window_, MSG_JOB_PROGRESS, 1, static_cast<LPARAM>(result));
   return 0;
