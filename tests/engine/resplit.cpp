@@ -120,8 +120,9 @@ std::vector<Bytes> Resplit(const ParsedArchive& a, const std::vector<std::uint64
 
 std::string VolumeFileName(const std::string& stem, std::size_t index) {
   if (index == 0) return stem + ".rar";
+  // .r00 to .r99, then .s00: the letter counts the hundreds.
   char ext[32];
-  std::snprintf(ext, sizeof ext, ".r%02zu", index - 1);
+  std::snprintf(ext, sizeof ext, ".%c%02zu", static_cast<char>('r' + (index - 1) / 100), (index - 1) % 100);
   return stem + ext;
 }
 

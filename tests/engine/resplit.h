@@ -32,7 +32,7 @@ std::optional<ParsedArchive> ParseArchive(const Bytes& bytes);
 // empty part at the start of the next volume (a move at a block boundary).
 std::vector<Bytes> Resplit(const ParsedArchive& archive, const std::vector<std::uint64_t>& cuts);
 
-// name.rar, name.r00, name.r01, ...
+// name.rar, name.r00, name.r01, ..., name.r99, name.s00, ...
 std::string VolumeFileName(const std::string& stem, std::size_t index);
 
 }  // namespace korvane::testing
