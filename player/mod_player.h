@@ -8,6 +8,12 @@
 #include <memory>
 #include <span>
 
+// <windows.h> maps FreeModule to FreeLibrary. On Windows include this header after it
+// (player/wave_output.h does so) and the player's FreeModule keeps its name.
+#ifdef FreeModule
+#undef FreeModule
+#endif
+
 namespace korvane {
 
 inline constexpr int kRowsPerPattern = 64;

@@ -3,14 +3,13 @@
 // rendering and writing all happen on that thread, since waveOut calls made from inside the
 // callback can deadlock the audio system. StopMusic and FreeModule wait for the thread, so
 // the device is never reset or closed, nor the module freed, while a render is under way.
-#include <windows.h>
+#include "player/wave_output.h"
+
 #include <mmsystem.h>
 
 #include <atomic>
 #include <memory>
 #include <new>
-
-#include "player/wave_output.h"
 
 namespace korvane {
 

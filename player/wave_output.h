@@ -2,6 +2,9 @@
 // buffers, rendered on a thread of the player's own. Windows only; the renderer itself
 // (player/mod_player.h) is portable.
 #pragma once
+// <windows.h> first: it defines a FreeModule macro that the player header then removes.
+#include <windows.h>
+
 #include "player/mod_player.h"
 
 namespace korvane {

@@ -12,7 +12,6 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include "player/wave_output.h"
 #endif
