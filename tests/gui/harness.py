@@ -1,0 +1,309 @@
+"""Drives korvane.exe under Xvfb and Wine for the GUI tests: one X server, one fresh Wine
+prefix and one HOME (with an ALSA file sink) per run; one installer process per test."""
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+from io import BytesIO
+
+from PIL import Image, ImageChops
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def unescape_debug_string(text):
+    """The text behind one of Wine's debug strings (backslash escapes, \\xxxx code points)."""
+    simple = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+    return re.sub(r'\\([nrt\\"]|[0-9a-f]{4})',
+                  lambda m: simple.get(m.group(1)) or chr(int(m.group(1), 16)), text)
+
+
+def wait_for(predicate, timeout, what, interval=0.05):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f"timed out after {timeout}s waiting for {what}")
+        time.sleep(interval)
+
+
+def _f32(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def button_rects(width, height):
+    """Screen rectangles (x, y, w, h) of Test, Install, NFO and Exit for a client size: the
+    button places of the 296 x 300 background, scaled as the background is stretched."""
+    sx = width * _f32(0.0033783785)
+    sy = _f32(height * _f32(0.0033333334))
+    r = lambda v: int(v + 0.5)
+    return [(r(135 * sx), r(top * sy), r(148 * sx), r(50 * sy)) for top in (50, 100, 150, 198)]
+
+
+class Session:
+    """X server, Wine prefix and HOME shared by the tests of one run."""
+
+    def __init__(self, work):
+        self.work = work
+        self.home = os.path.join(work, "home")
+        self.prefix = os.path.join(work, "prefix")
+        self.sink = os.path.join(work, "alsa-out.raw")
+        os.makedirs(self.home, exist_ok=True)
+        with open(os.path.join(self.home, ".asoundrc"), "w") as f:
+            f.write('pcm.!default { type file; slave.pcm "null"; file "%s"; format "raw" }\n' % self.sink)
+        self.xvfb = None
+        self.env = dict(os.environ)
+
+    def start(self):
+        display = self._free_display()
+        self.xvfb = subprocess.Popen(["Xvfb", f":{display}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{display}"), 10, "Xvfb")
+        self.env.update({
+            "DISPLAY": f":{display}", "HOME": self.home, "WINEPREFIX": self.prefix, "WINEARCH": "win64",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=", "WINEDEBUG": "-all", "TZ": "UTC", "LC_ALL": "C.UTF-8",
+        })
+        self.env.pop("XDG_RUNTIME_DIR", None)
+        subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=120)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(5)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+
+    @staticmethod
+    def _free_display():
+        for n in range(91, 400):
+            if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                return n
+        raise Failure("no free X display")
+
+    def xdotool(self, *args, check_result=False):
+        r = subprocess.run(["xdotool", *map(str, args)], env=self.env, capture_output=True, text=True, timeout=20)
+        if check_result and r.returncode != 0:
+            raise Failure(f"xdotool {' '.join(map(str, args))}: {r.stderr.strip()}")
+        return r.stdout
+
+    def drive_c(self, *parts):
+        return os.path.join(self.prefix, "drive_c", *parts)
+
+
+class Window:
+    def __init__(self, session, wid):
+        self.s = session
+        self.id = wid
+
+    def name(self):
+        return self.s.xdotool("getwindowname", self.id).rstrip("\n")
+
+    def geometry(self):
+        out = self.s.xdotool("getwindowgeometry", self.id)
+        pos = re.search(r"Position: (-?\d+),(-?\d+)", out)
+        size = re.search(r"Geometry: (\d+)x(\d+)", out)
+        if not size:
+            return None
+        return (int(pos.group(1)), int(pos.group(2)), int(size.group(1)), int(size.group(2)))
+
+    def size(self):
+        g = self.geometry()
+        return (g[2], g[3]) if g else None
+
+    def exists(self):
+        return self.geometry() is not None
+
+    def shot(self):
+        """The window's pixels, or None when it has gone meanwhile."""
+        data = subprocess.run(["import", "-window", str(self.id), "png:-"], env=self.s.env, capture_output=True,
+                              timeout=30).stdout
+        try:
+            return Image.open(BytesIO(data)).convert("RGB")
+        except Exception:
+            return None
+
+    def move(self, x, y):
+        self.s.xdotool("mousemove", "--window", self.id, x, y)
+        time.sleep(0.15)
+
+    # The first movement into a window can arrive before Wine has looked at the pointer;
+    # a second one a pixel away makes sure the program sees a move inside.
+    def hover(self, x, y):
+        self.move(x, y)
+        self.move(x + 1, y + 1)
+
+    def press(self):
+        self.s.xdotool("mousedown", 1)
+        time.sleep(0.2)
+
+    def release(self):
+        self.s.xdotool("mouseup", 1)
+        time.sleep(0.2)
+
+    def click(self, x, y):
+        self.hover(x, y)
+        self.press()
+        self.release()
+
+    def focus(self):
+        self.s.xdotool("windowfocus", self.id)
+        time.sleep(0.2)
+
+    def key(self, *keys):
+        self.focus()
+        for k in keys:
+            self.s.xdotool("key", k)
+            time.sleep(0.1)
+
+    def resize(self, w, h):
+        self.s.xdotool("windowsize", self.id, w, h)
+
+
+class Installer:
+    """One run of korvane.exe in a directory, its Wine log and its windows."""
+
+    def __init__(self, session, cwd, name, debug="trace+msgbox"):
+        self.s = session
+        self.cwd = cwd
+        self.log_path = os.path.join(session.work, name + ".log")
+        self.log = open(self.log_path, "wb")
+        env = dict(session.env)
+        env["WINEDEBUG"] = debug
+        if os.path.exists(session.sink):
+            os.remove(session.sink)
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen(["wine", "korvane.exe"], cwd=cwd, env=env, stdout=self.log, stderr=self.log)
+        self.main = None
+
+    # The demo job runs in well under a second; stopping the process between screenshots lets
+    # the test see its windows mid-job. The X server keeps the pixels of a stopped client.
+    def freeze(self):
+        os.kill(self.proc.pid, signal.SIGSTOP)
+
+    def thaw(self):
+        os.kill(self.proc.pid, signal.SIGCONT)
+
+    def windows(self):
+        found = []
+        for line in self.s.xdotool("search", "--class", "korvane.exe").split():
+            w = Window(self.s, int(line))
+            name = w.name()
+            g = w.geometry()
+            if not g or name == "Default IME" or (g[2] <= 1 and g[3] <= 1):
+                continue
+            found.append(w)
+        return found
+
+    def window_named(self, pattern):
+        for w in self.windows():
+            if re.search(pattern, w.name()):
+                return w
+        return None
+
+    def wait_main(self, timeout=30):
+        def find():
+            for w in self.windows():
+                size = w.size()
+                if size and size[0] > 100:
+                    return w
+            return None
+
+        self.main = wait_for(find, timeout, "the main window")
+        return self.main
+
+    def log_text(self):
+        self.log.flush()
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def boxes(self):
+        texts = re.findall(r'trace:msgbox:MSGBOX_OnInit L"(.*)"', self.log_text())
+        return [unescape_debug_string(t) for t in texts]
+
+    def wait_box(self, text, timeout=120):
+        return wait_for(lambda: text in self.boxes(), timeout, f"message box {text!r}", 0.2)
+
+    def answer(self, title, key="Return", timeout=20):
+        box = wait_for(lambda: self.window_named("^" + re.escape(title) + "$"), timeout, f"box titled {title!r}")
+        box.key(key)
+        wait_for(lambda: not box.exists(), 10, f"box {title!r} to close")
+
+    def new_windows(self, known):
+        ids = {w.id for w in known}
+        return [w for w in self.windows() if w.id not in ids]
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the installer did not end")
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.thaw()
+            self.proc.send_signal(signal.SIGKILL)
+        subprocess.run(["wineserver", "-k"], env=self.s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            pass
+        self.log.close()
+
+
+def changed_box(a, b):
+    """Bounding box (x, y, w, h) of the pixels that differ between two screenshots, or None."""
+    box = ImageChops.difference(a, b).getbbox()
+    if not box:
+        return None
+    return (box[0], box[1], box[2] - box[0], box[3] - box[1])
+
+
+def inside(inner, outer, slack=1):
+    return (inner[0] >= outer[0] - slack and inner[1] >= outer[1] - slack and
+            inner[0] + inner[2] <= outer[0] + outer[2] + slack and inner[1] + inner[3] <= outer[1] + outer[3] + slack)
+
+
+def crop(image, rect):
+    x, y, w, h = rect
+    return image.crop((x, y, x + w, y + h))
+
+
+def mean_colour(image):
+    pixels = list(image.getdata())
+    n = len(pixels)
+    return tuple(sum(p[i] for p in pixels) / n for i in range(3))
+
+
+def colour_distance(a, b):
+    return sum((x - y) ** 2 for x, y in zip(a, b)) ** 0.5
+
+
+def copy_release(release_dir, target):
+    """A release directory of the test's own: volumes hard-linked (never modified in place),
+    everything else copied."""
+    os.makedirs(target)
+    for name in os.listdir(release_dir):
+        src = os.path.join(release_dir, name)
+        if os.path.isfile(src):
+            try:
+                os.link(src, os.path.join(target, name))
+            except OSError:
+                shutil.copy2(src, os.path.join(target, name))
+    return target
