@@ -17,6 +17,8 @@ namespace korvane::testing {
 class EngineTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& name, const Bytes& bytes) {
+    // Windows keeps an open archive from being rewritten: let go of it first.
+    engine.CloseFiles();
     const std::string path = dir.File(name);
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return path;
