@@ -336,7 +336,10 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
     temps.push_back(name + ".part");
     name = NextVolumeName(name);
   }
+  File out;
   const auto fail = [&](const std::string& message) {
+    // Windows refuses to delete a file that is still open: close the volume being written first.
+    out.reset();
     std::error_code ec;
     for (const std::string& t : temps) fs::remove(t, ec);
     error = message;
@@ -352,7 +355,7 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
   const std::vector<std::uint8_t> mainHeader = MainHeader(volumes.size() > 1);
 
   for (std::size_t v = 0; v < volumes.size(); ++v) {
-    File out(std::fopen(temps[v].c_str(), "wb"));
+    out.reset(std::fopen(temps[v].c_str(), "wb"));
     if (!out) return fail("cannot create '" + temps[v] + "'");
     bool ok = std::fwrite(kSignature.data(), 1, kSignature.size(), out.get()) == kSignature.size() &&
               std::fwrite(mainHeader.data(), 1, mainHeader.size(), out.get()) == mainHeader.size();
