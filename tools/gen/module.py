@@ -298,15 +298,16 @@ def bass_line(p, prog, style="drive", start=0):
             p.fx(base + 14, 1, 0xA, 0x04)
         elif style == "drive":
             seq = [root, None, root, None, root + 12, None, root, None,
-                   root, None, root + 7, None, root + 12, None, root + 10, None]
+                   root, None, root + 7, None, root + 12, None, root + 7, None]
             for i, n in enumerate(seq):
                 if n is not None:
                     p.put(base + i, 1, n, BASS if i in (0, 8) else 0)
             p.fx(base + 15, 1, 0x1, 0x06)  # a little slide up into the next bar
         elif style == "walk":
             nxt = chord_root(prog[(b + 1) % len(prog)], 1)
+            third = 3 if chord[1] == "m" else 4
             seq = [root, None, None, root + 12, None, None, root, None,
-                   root + 7, None, None, root + 5, None, None, root + 3, None]
+                   root + 7, None, None, root + 5, None, None, root + third, None]
             for i, n in enumerate(seq):
                 if n is not None:
                     p.put(base + i, 1, n, BASS if i == 0 else 0)
