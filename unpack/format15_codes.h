@@ -68,7 +68,8 @@ static_assert(MaxWidth(kPlaceCodeE) <= 12 && MaxValue(kPlaceCodeE) == 256);
 // Longest match: long length value 255 + 3 + 8 at a near distance.
 static_assert(255 + 3 + 8 <= kWindowReserve);
 
-inline std::uint32_t DecodeThresholdCode(UnpackState& s, std::uint32_t bits, const ThresholdCode& code) {
+// The written rule: walk the limits while they are at most the input.
+inline std::uint32_t DecodeThresholdCodeByWalk(UnpackState& s, std::uint32_t bits, const ThresholdCode& code) {
   const std::uint32_t n = bits & 0xFFF0;
   std::uint32_t width = code.StartWidth;
   std::uint32_t i = 0;
@@ -79,6 +80,41 @@ inline std::uint32_t DecodeThresholdCode(UnpackState& s, std::uint32_t bits, con
   SkipBits(s, width);
   const std::uint32_t below = i == 0 ? 0 : code.Limits[i - 1];
   return ((n - below) >> (16 - width)) + code.Bases[width];
+}
+
+// The walk only looks at bits 4 to 15 of its input, so 4096 answers per code hold its result
+// for every input: value | width << 9 (values reach 256, widths 12).
+struct ThresholdTable {
+  std::uint16_t Entry[4096];
+};
+inline constexpr ThresholdTable MakeThresholdTable(const ThresholdCode& code) {
+  ThresholdTable table{};
+  for (std::uint32_t top = 0; top < 4096; ++top) {
+    const std::uint32_t n = top << 4;
+    std::uint32_t width = code.StartWidth;
+    std::uint32_t i = 0;
+    while (code.Limits[i] <= n) {
+      ++width;
+      ++i;
+    }
+    const std::uint32_t below = i == 0 ? 0 : code.Limits[i - 1];
+    const std::uint32_t value = ((n - below) >> (16 - width)) + code.Bases[width];
+    table.Entry[top] = static_cast<std::uint16_t>(value | (width << 9));
+  }
+  return table;
+}
+inline constexpr ThresholdTable kLengthTableA = MakeThresholdTable(kLengthCodeA);
+inline constexpr ThresholdTable kLengthTableB = MakeThresholdTable(kLengthCodeB);
+inline constexpr ThresholdTable kPlaceTableA = MakeThresholdTable(kPlaceCodeA);
+inline constexpr ThresholdTable kPlaceTableB = MakeThresholdTable(kPlaceCodeB);
+inline constexpr ThresholdTable kPlaceTableC = MakeThresholdTable(kPlaceCodeC);
+inline constexpr ThresholdTable kPlaceTableD = MakeThresholdTable(kPlaceCodeD);
+inline constexpr ThresholdTable kPlaceTableE = MakeThresholdTable(kPlaceCodeE);
+
+inline std::uint32_t DecodeThresholdCode(UnpackState& s, std::uint32_t bits, const ThresholdTable& table) {
+  const std::uint32_t entry = table.Entry[(bits >> 4) & 0xFFF];
+  SkipBits(s, entry >> 9);
+  return entry & 0x1FF;
 }
 
 // The list places are 0..255; the all-ones place code (256) has no meaning there and is

@@ -66,15 +66,18 @@ void BuildHuffmanTable(const std::uint8_t* lengths, HuffmanTable<kAlphabet>& t, 
   t.SymbolCount = count;
 
   // Cache the answer for each kFastCodeBits-bit prefix whose whole range of inputs gets the
-  // same length and the same symbol from the tree. Length and index are monotonic in n, so
-  // checking the two ends of the range proves it for every n inside.
+  // same length and the same symbol from the tree. The limits never decrease, so walking the
+  // prefixes upwards the tree's length for the range's low end only grows, and the high end
+  // has the same length when it is still below that length's limit. Length and index are
+  // monotonic in n, so agreeing ends prove it for every n inside.
   constexpr std::uint32_t kShift = 16 - kFastCodeBits;
+  std::uint32_t length = 1;
   for (std::uint32_t p = 0; p < (1u << kFastCodeBits); ++p) {
     const std::uint32_t lo = p << kShift;
     const std::uint32_t hi = (lo | ((1u << kShift) - 1)) & 0xFFFE;
-    const std::uint32_t length = CodeLengthOf(t.LengthLimit, lo);
+    while (length < 15 && lo >= t.LengthLimit[length]) ++length;
     std::uint32_t entry = 0;
-    if (length <= kFastCodeBits && CodeLengthOf(t.LengthLimit, hi) == length) {
+    if (length <= kFastCodeBits && hi < t.LengthLimit[length]) {
       const std::uint32_t rawLo = t.LengthStart[length] + ((lo - t.LengthLimit[length - 1]) >> (16 - length));
       const std::uint32_t rawHi = t.LengthStart[length] + ((hi - t.LengthLimit[length - 1]) >> (16 - length));
       if (rawLo == rawHi) entry = (length << 16) | t.Symbols[SymbolIndexOf(t, length, lo)];

@@ -87,7 +87,7 @@ void RecordMatch(UnpackState& s, UnpackIo& io, std::uint32_t distance, std::uint
 }
 
 void ReadFlagByte(UnpackState& s) {
-  const std::uint32_t place = DecodeThresholdCode(s, PeekBits(s), kPlaceCodeC) & kPlaceMask;
+  const std::uint32_t place = DecodeThresholdCode(s, PeekBits(s), kPlaceTableC) & kPlaceMask;
   s.FlagBits = (s.FlagOrder[place] >> 8) & 0xFF;
   PromoteOrderEntry(s.FlagOrder, s.FlagNextSlot, place, CounterLimit::Wrap);
 }
@@ -114,7 +114,7 @@ void DecodeLiteralModeEscape(UnpackState& s, UnpackIo& io) {
   }
   const std::uint32_t length = (bits & 0x4000) ? 4 : 3;
   SkipBits(s, 1);
-  const std::uint32_t high = DecodeThresholdCode(s, PeekBits(s), kPlaceCodeC);
+  const std::uint32_t high = DecodeThresholdCode(s, PeekBits(s), kPlaceTableC);
   const std::uint32_t distance = high * 32 + (PeekBits(s) >> 11);
   SkipBits(s, 5);
   CopyFromWindow(s, io, distance, length);
@@ -123,11 +123,11 @@ void DecodeLiteralModeEscape(UnpackState& s, UnpackIo& io) {
 void DecodeLiteral(UnpackState& s, UnpackIo& io) {
   const std::uint32_t bits = PeekBits(s);
   const std::uint32_t average = s.LiteralPlaceAverage;
-  const ThresholdCode& code = average >= 0x7600   ? kPlaceCodeE
-                              : average >= 0x5E00 ? kPlaceCodeD
-                              : average >= 0x3600 ? kPlaceCodeC
-                              : average >= 0x0E00 ? kPlaceCodeB
-                                                  : kPlaceCodeA;
+  const ThresholdTable& code = average >= 0x7600   ? kPlaceTableE
+                              : average >= 0x5E00 ? kPlaceTableD
+                              : average >= 0x3600 ? kPlaceTableC
+                              : average >= 0x0E00 ? kPlaceTableB
+                                                  : kPlaceTableA;
   std::uint32_t place = DecodeThresholdCode(s, bits, code);
   if (s.LiteralMode) {
     if (place == 0) {
@@ -165,9 +165,9 @@ void DecodeLongMatch(UnpackState& s, UnpackIo& io) {
   std::uint32_t bits = PeekBits(s);
   std::uint32_t lengthValue;
   if (lengthAverage >= 122) {
-    lengthValue = DecodeThresholdCode(s, bits, kLengthCodeB);
+    lengthValue = DecodeThresholdCode(s, bits, kLengthTableB);
   } else if (lengthAverage >= 64) {
-    lengthValue = DecodeThresholdCode(s, bits, kLengthCodeA);
+    lengthValue = DecodeThresholdCode(s, bits, kLengthTableA);
   } else if (bits < 0x100) {
     lengthValue = bits;
     SkipBits(s, 16);
@@ -180,7 +180,7 @@ void DecodeLongMatch(UnpackState& s, UnpackIo& io) {
 
   bits = PeekBits(s);
   const std::uint32_t placeAverage = s.DistancePlaceAverage;
-  const ThresholdCode& code = placeAverage >= 0x2900 ? kPlaceCodeC : placeAverage >= 0x700 ? kPlaceCodeB : kPlaceCodeA;
+  const ThresholdTable& code = placeAverage >= 0x2900 ? kPlaceTableC : placeAverage >= 0x700 ? kPlaceTableB : kPlaceTableA;
   const std::uint32_t place = DecodeThresholdCode(s, bits, code) & kPlaceMask;
   s.DistancePlaceAverage += place;
   s.DistancePlaceAverage -= s.DistancePlaceAverage >> 8;
@@ -231,7 +231,7 @@ void DecodeShortMatch(UnpackState& s, UnpackIo& io) {
     s.ShortLengthAverage += k;
     s.ShortLengthAverage -= s.ShortLengthAverage >> 4;
     s.RepeatCount = 0;
-    const std::uint32_t place = DecodeThresholdCode(s, PeekBits(s), kPlaceCodeC) & kPlaceMask;
+    const std::uint32_t place = DecodeThresholdCode(s, PeekBits(s), kPlaceTableC) & kPlaceMask;
     const std::uint32_t distance = s.ShortDistanceOrder[place];
     if (place > 0) {
       s.ShortDistanceOrder[place] = s.ShortDistanceOrder[place - 1];
@@ -247,7 +247,7 @@ void DecodeShortMatch(UnpackState& s, UnpackIo& io) {
   }
   s.RepeatCount = 0;
   if (k == 14) {
-    const std::uint32_t length = DecodeThresholdCode(s, PeekBits(s), kLengthCodeB) + 5;
+    const std::uint32_t length = DecodeThresholdCode(s, PeekBits(s), kLengthTableB) + 5;
     const std::uint32_t distance = (PeekBits(s) >> 1) | 0x8000;
     SkipBits(s, 15);
     s.LastMatchLength = length;
@@ -256,7 +256,7 @@ void DecodeShortMatch(UnpackState& s, UnpackIo& io) {
     return;
   }
   const std::uint32_t distance = s.RecentDistances[(s.RecentDistanceIndex - (k - 9)) & 3];
-  std::uint32_t length = DecodeThresholdCode(s, PeekBits(s), kLengthCodeA) + 2;
+  std::uint32_t length = DecodeThresholdCode(s, PeekBits(s), kLengthTableA) + 2;
   if (length == 257 && k == 10) {
     s.ShortCodeToggle ^= 1;
     return;

@@ -34,6 +34,7 @@ PrefixCode EncodeThreshold(const ThresholdCode& code, std::uint32_t value) {
 struct CodeCase {
   const char* Name;
   const ThresholdCode* Code;
+  const ThresholdTable* Table;
   std::uint32_t MaxValue;
 };
 
@@ -49,16 +50,30 @@ TEST_P(ThresholdCodeTest, EveryValueReadsBackWithItsWidth) {
     UnpackFixture f;
     MemoryUnpackIo io(w.Bytes(4));
     RefillPackedBuffer(f.s(), io, true);
-    ASSERT_EQ(DecodeThresholdCode(f.s(), PeekBits(f.s()), *c.Code), value) << c.Name;
+    ASSERT_EQ(DecodeThresholdCodeByWalk(f.s(), PeekBits(f.s()), *c.Code), value) << c.Name;
     ASSERT_EQ(f.s().PackedPos * 8 + f.s().BitPos, static_cast<std::uint32_t>(word.Length)) << c.Name << " " << value;
   }
 }
 
+// The lookup tables the unpacker uses must answer every input exactly as the walk does.
+TEST_P(ThresholdCodeTest, LookupTableAgreesWithTheWalkForEveryInput) {
+  const CodeCase& c = GetParam();
+  for (std::uint32_t input = 0; input < 0x10000; input += 3) {
+    const std::vector<std::uint8_t> packed = {static_cast<std::uint8_t>(input >> 8), static_cast<std::uint8_t>(input), 0, 0};
+    UnpackFixture a, b;
+    MemoryUnpackIo ioA(packed), ioB(packed);
+    RefillPackedBuffer(a.s(), ioA, true);
+    RefillPackedBuffer(b.s(), ioB, true);
+    ASSERT_EQ(DecodeThresholdCode(a.s(), input, *c.Table), DecodeThresholdCodeByWalk(b.s(), input, *c.Code)) << input;
+    ASSERT_EQ(a.s().BitPos + 8 * a.s().PackedPos, b.s().BitPos + 8 * b.s().PackedPos) << input;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Codes, ThresholdCodeTest,
-                         ::testing::Values(CodeCase{"LengthCodeA", &kLengthCodeA, 255}, CodeCase{"LengthCodeB", &kLengthCodeB, 255},
-                                           CodeCase{"PlaceCodeA", &kPlaceCodeA, 256}, CodeCase{"PlaceCodeB", &kPlaceCodeB, 256},
-                                           CodeCase{"PlaceCodeC", &kPlaceCodeC, 256}, CodeCase{"PlaceCodeD", &kPlaceCodeD, 256},
-                                           CodeCase{"PlaceCodeE", &kPlaceCodeE, 256}),
+                         ::testing::Values(CodeCase{"LengthCodeA", &kLengthCodeA, &kLengthTableA, 255}, CodeCase{"LengthCodeB", &kLengthCodeB, &kLengthTableB, 255},
+                                           CodeCase{"PlaceCodeA", &kPlaceCodeA, &kPlaceTableA, 256}, CodeCase{"PlaceCodeB", &kPlaceCodeB, &kPlaceTableB, 256},
+                                           CodeCase{"PlaceCodeC", &kPlaceCodeC, &kPlaceTableC, 256}, CodeCase{"PlaceCodeD", &kPlaceCodeD, &kPlaceTableD, 256},
+                                           CodeCase{"PlaceCodeE", &kPlaceCodeE, &kPlaceTableE, 256}),
                          [](const ::testing::TestParamInfo<CodeCase>& info) { return info.param.Name; });
 
 TEST(ThresholdCode, WordsWorkedOutByHand) {

@@ -1,0 +1,192 @@
+// Output throughput of the two unpackers over the real corpus entries of their format, and
+// zlib's inflate over the same bytes as a yardstick. Input comes from memory and output is
+// only counted, so the figures are the decoders' own (no file or checksum work).
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tests/unpack/raw_entries.h"
+#include "unpack/unpack.h"
+
+namespace {
+
+using korvane::testing::RawArchive;
+using korvane::testing::RawEntry;
+
+struct IoCounters {
+  std::atomic<std::int32_t> abort{0};
+  std::int32_t remaining = 0;
+};
+
+class CountingIo final : private IoCounters, public korvane::UnpackIo {
+ public:
+  CountingIo(std::span<const std::uint8_t> packed, std::int32_t size) : UnpackIo(abort, remaining), packed_(packed) {
+    remaining = size;
+  }
+  std::uint32_t ReadPackedData(std::uint8_t* buffer, std::uint32_t count) override {
+    const std::size_t n = std::min<std::size_t>(count, packed_.size() - offset_);
+    std::memcpy(buffer, packed_.data() + offset_, n);
+    offset_ += n;
+    return static_cast<std::uint32_t>(n);
+  }
+  std::uint32_t WriteUnpackedData(const std::uint8_t* buffer, std::uint32_t count) override {
+    written += count;
+    if (count != 0) last = buffer[count - 1];  // keep the window's bytes observable
+    return count;
+  }
+  std::uint64_t written = 0;
+  std::uint8_t last = 0;
+
+ private:
+  std::span<const std::uint8_t> packed_;
+  std::size_t offset_ = 0;
+};
+
+struct Job {
+  const RawEntry* Entry;
+  bool Solid;
+};
+
+struct FormatSet {
+  std::vector<RawArchive> Archives;
+  std::vector<std::vector<Job>> Jobs;  // per archive, in order
+  std::uint64_t OutputBytes = 0;
+};
+
+// Every unencrypted compressed entry of the given format in the good archives, with the
+// driver's solid rule, volume sets joined.
+const FormatSet& Entries(int format) {
+  static FormatSet sets[2];
+  static bool loaded = false;
+  if (!loaded) {
+    loaded = true;
+    const std::filesystem::path dir = std::filesystem::path(KORVANE_CORPUS) / "rar";
+    std::error_code ec;
+    std::vector<std::string> files;
+    for (const auto& item : std::filesystem::directory_iterator(dir, ec)) {
+      const std::string name = item.path().filename().string();
+      const std::string ext = name.size() > 4 ? name.substr(name.size() - 4) : "";
+      if (name.rfind("damaged__", 0) == 0 || name.find("void-dist") != std::string::npos ||
+          name.find("flagsplace") != std::string::npos || name.find("negative") != std::string::npos)
+        continue;
+      if (ext.size() == 4 && (ext[1] == 'r' || ext[1] == 'R') && std::isdigit(static_cast<unsigned char>(ext[2]))) continue;
+      files.push_back(item.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    for (FormatSet& set : sets) set.Archives.reserve(files.size());
+    for (const std::string& file : files) {
+      RawArchive archive = korvane::testing::ReadRawArchive(file, true);
+      if (!archive.Valid) continue;
+      for (int f = 0; f < 2; ++f) {
+        FormatSet& set = sets[f];
+        set.Archives.push_back(archive);
+        std::vector<Job> jobs;
+        int sinceOpen = 0;
+        for (const RawEntry& e : set.Archives.back().Entries) {
+          if (e.Directory() || e.UnpVer < 13 || e.UnpVer > 20) continue;
+          ++sinceOpen;
+          if (e.Stored() || e.Encrypted()) continue;
+          const bool is20 = e.UnpVer > 15;
+          if (is20 != (f == 1)) continue;
+          jobs.push_back({&e, is20 ? e.SolidFlag() : (archive.Solid && sinceOpen > 1)});
+          set.OutputBytes += e.UnpSize;
+        }
+        set.Jobs.push_back(std::move(jobs));
+      }
+    }
+  }
+  return sets[format == 20 ? 1 : 0];
+}
+
+void RunFormat(benchmark::State& state, int format) {
+  const FormatSet& set = Entries(format);
+  if (set.OutputBytes == 0) {
+    state.SkipWithError("no corpus entries");
+    return;
+  }
+  auto unpackState = std::make_unique<korvane::UnpackState>();
+  std::vector<std::uint8_t> window(korvane::kWindowSize);
+  std::uint64_t written = 0;
+  for (auto _ : state) {
+    for (const std::vector<Job>& jobs : set.Jobs) {
+      for (const Job& job : jobs) {
+        CountingIo io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
+        if (format == 20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
+        else korvane::UnpackFormat15(*unpackState, io, window.data(), job.Solid);
+        written += io.written;
+        benchmark::DoNotOptimize(io.last);
+      }
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(written));
+  state.counters["entries"] = 0;
+  for (const auto& jobs : set.Jobs) state.counters["entries"] += static_cast<double>(jobs.size());
+}
+
+void BM_UnpackFormat20(benchmark::State& state) { RunFormat(state, 20); }
+void BM_UnpackFormat15(benchmark::State& state) { RunFormat(state, 15); }
+
+// zlib's inflate over the same unpacked bytes (compressed once, level 6), as a yardstick.
+void BM_ZlibInflateSameData(benchmark::State& state, int format) {
+  const FormatSet& set = Entries(format);
+  std::vector<std::vector<std::uint8_t>> compressed;
+  std::vector<std::size_t> sizes;
+  {
+    auto unpackState = std::make_unique<korvane::UnpackState>();
+    std::vector<std::uint8_t> window(korvane::kWindowSize);
+    for (const std::vector<Job>& jobs : set.Jobs) {
+      for (const Job& job : jobs) {
+        struct Collect final : IoCounters, korvane::UnpackIo {
+          Collect(std::span<const std::uint8_t> p, std::int32_t size) : UnpackIo(abort, remaining), packed(p) { remaining = size; }
+          std::uint32_t ReadPackedData(std::uint8_t* b, std::uint32_t count) override {
+            const std::size_t n = std::min<std::size_t>(count, packed.size() - off);
+            std::memcpy(b, packed.data() + off, n);
+            off += n;
+            return static_cast<std::uint32_t>(n);
+          }
+          std::uint32_t WriteUnpackedData(const std::uint8_t* b, std::uint32_t count) override {
+            out.insert(out.end(), b, b + count);
+            return count;
+          }
+          std::span<const std::uint8_t> packed;
+          std::size_t off = 0;
+          std::vector<std::uint8_t> out;
+        } io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
+        if (format == 20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
+        else korvane::UnpackFormat15(*unpackState, io, window.data(), job.Solid);
+        uLongf length = compressBound(io.out.size());
+        std::vector<std::uint8_t> z(length);
+        compress2(z.data(), &length, io.out.data(), io.out.size(), 6);
+        z.resize(length);
+        compressed.push_back(std::move(z));
+        sizes.push_back(io.out.size());
+      }
+    }
+  }
+  std::vector<std::uint8_t> out;
+  std::uint64_t written = 0;
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < compressed.size(); ++i) {
+      out.resize(sizes[i] + 1);
+      uLongf length = out.size();
+      uncompress(out.data(), &length, compressed[i].data(), compressed[i].size());
+      written += length;
+      benchmark::DoNotOptimize(out.data());
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(written));
+}
+
+BENCHMARK(BM_UnpackFormat20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnpackFormat15)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ZlibInflateSameData, format20_entries, 20)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ZlibInflateSameData, format15_entries, 15)->Unit(benchmark::kMillisecond);
+
+}  // namespace
