@@ -216,6 +216,14 @@ const Shape kShapes[] = {
        WriteFile(r / "sub dir" / "zero", 0, 7);
        WriteFile(r / "z last.bin", 2, 8);
      }},
+    {"many empty entries",
+     [](const fs::path& r) {
+       for (int i = 0; i < 30; ++i) {
+         const std::string n = std::to_string(100 + i);
+         WriteFile(r / ("an empty file with a long name number " + n), 0, i);
+         fs::create_directories(r / ("an empty directory with a long name " + n));
+       }
+     }},
 };
 
 class PackerShapes : public ::testing::TestWithParam<std::tuple<int, std::uint64_t>> {};
@@ -233,7 +241,7 @@ TEST_P(PackerShapes, RoundTripsThroughTheIndependentReader) {
 // 0: no volumes; 700: near the minimum for these names (~20 + 2 * 300); larger sizes cut the
 // data at many different places.
 INSTANTIATE_TEST_SUITE_P(Sizes, PackerShapes,
-                         ::testing::Combine(::testing::Range(0, 5),
+                         ::testing::Combine(::testing::Range(0, 6),
                                             ::testing::Values<std::uint64_t>(0, 700, 701, 997, 4096)));
 
 TEST(Packer, SpansManyVolumesAndKeepsUnixModes) {
