@@ -207,7 +207,15 @@ int Run(int argc, char** argv, char mode) {
   };
 
   g_job = job.get();
+#ifdef _WIN32
   std::signal(SIGINT, OnInterrupt);
+#else
+  // Without SA_RESTART, so that Ctrl-C also ends a pending overwrite question.
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+#endif
   const std::int32_t result = RunExtraction(engine, *unpack, mode, nullptr, *job);
   std::signal(SIGINT, SIG_DFL);
   g_job = nullptr;
