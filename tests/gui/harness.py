@@ -1,5 +1,6 @@
 """Drives korvane.exe under Xvfb and Wine for the GUI tests: one X server, one fresh Wine
 prefix and one HOME (with an ALSA file sink) per run; one installer process per test."""
+import ctypes
 import os
 import re
 import shutil
@@ -107,6 +108,37 @@ class Session:
         return os.path.join(self.prefix, "drive_c", *parts)
 
 
+class _ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("l", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+
+
+def send_delete_window(display_name, window):
+    """What a window manager sends when its close box is clicked: WM_PROTOCOLS with
+    WM_DELETE_WINDOW. There is no window manager here, so the test sends it itself."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(display_name.encode())
+    check(display, f"cannot open display {display_name}")
+    event = _ClientMessage()
+    event.type = 33  # ClientMessage
+    event.window = window
+    event.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", False)
+    event.format = 32
+    event.l[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", False)
+    event.l[1] = 0  # CurrentTime
+    x11.XSendEvent(display, window, False, 0, ctypes.byref(event))
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)
+
+
 class Window:
     def __init__(self, session, wid):
         self.s = session
@@ -171,6 +203,9 @@ class Window:
         for k in keys:
             self.s.xdotool("key", k)
             time.sleep(0.1)
+
+    def close_box(self):
+        send_delete_window(self.s.env["DISPLAY"], self.id)
 
     def resize(self, w, h):
         self.s.xdotool("windowsize", self.id, w, h)
