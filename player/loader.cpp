@@ -84,6 +84,7 @@ void FreeModule(ModPlayer& player) {
   player.delayRight.reset();
   player.mixLeft.reset();
   player.mixRight.reset();
+  player.mixOut.reset();
   player.currentRow = nullptr;
   player.patternCount = 0;
   player.sampleSlots = 0;

@@ -97,6 +97,7 @@ struct ModPlayer {
   // The block's two accumulators, allocated with the delay lines so that a render on the
   // audio thread never allocates.
   std::unique_ptr<std::int32_t[]> mixLeft, mixRight;
+  std::unique_ptr<std::int16_t[]> mixOut;  // the block's interleaved samples before byte order
   // The wave output's state while a device is open; released through releaseOutput, which
   // StartMusic sets, so that the portable FreeModule needs no Windows code.
   ModOutput* output = nullptr;

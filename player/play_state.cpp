@@ -33,6 +33,8 @@ int ResetPlayState(ModPlayer& player) {
   if (!EnsureZeroed(player.delayLeft, kDelayFrames) || !EnsureZeroed(player.delayRight, kDelayFrames) ||
       !EnsureZeroed(player.mixLeft, kBlockFrames) || !EnsureZeroed(player.mixRight, kBlockFrames))
     return 0;
+  if (!player.mixOut) player.mixOut.reset(new (std::nothrow) std::int16_t[2 * kBlockFrames]);
+  if (!player.mixOut) return 0;
   return 1;
 }
 
