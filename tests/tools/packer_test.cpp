@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -394,6 +395,65 @@ TEST(Packer, FifoIsRefused) {
   EXPECT_NE(error.find("neither a file nor a directory"), std::string::npos) << error;
 }
 #endif
+
+// Layout invariants over many random entry lists and volume sizes: volumes within the size,
+// parts of an entry contiguous and flagged in order, every volume but the last ending inside a
+// continuing entry, and the checksum a reader checks (that of the last part holding data, or of
+// the first part) always being the whole entry's.
+TEST(PlanVolumes, InvariantsHoldForRandomLayouts) {
+  std::mt19937 random(1998);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<PackSource> sources;
+    const int count = 1 + int(random() % 12);
+    for (int i = 0; i < count; ++i) {
+      PackSource s;
+      s.name = std::string(1 + random() % 60, 'n') + std::to_string(i);
+      s.directory = random() % 4 == 0;
+      const unsigned pick = random() % 5;
+      s.size = s.directory ? 0 : pick == 0 ? 0 : pick == 1 ? 1 + random() % 3 : random() % 6000;
+      sources.push_back(s);
+    }
+    const std::uint64_t minimum = MinimumVolumeSize(sources);
+    const std::uint64_t volumeSize = random() % 3 == 0 ? 0 : minimum + random() % 3000;
+    std::vector<VolumePlan> plan;
+    std::string error;
+    ASSERT_TRUE(PlanVolumes(sources, volumeSize, plan, error)) << error;
+    std::vector<std::vector<PartPlan>> byEntry(sources.size());
+    for (std::size_t v = 0; v < plan.size(); ++v) {
+      std::uint64_t bytes = 20;
+      ASSERT_FALSE(plan[v].parts.empty());
+      for (const PartPlan& p : plan[v].parts) {
+        bytes += 32 + sources[p.entry].name.size() + p.size;
+        byEntry[p.entry].push_back(p);
+      }
+      EXPECT_EQ(bytes, plan[v].bytes);
+      if (volumeSize != 0) {
+        EXPECT_LE(bytes, volumeSize);
+      }
+      EXPECT_EQ(plan[v].parts.back().continuesInNext, v + 1 < plan.size()) << "round " << round << " volume " << v;
+      if (v > 0) {
+        EXPECT_TRUE(plan[v].parts.front().continuesFromPrevious);
+      }
+    }
+    for (std::size_t e = 0; e < sources.size(); ++e) {
+      const auto& parts = byEntry[e];
+      ASSERT_FALSE(parts.empty());
+      std::uint64_t offset = 0;
+      std::size_t lastWithData = 0;
+      for (std::size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_EQ(parts[i].offset, offset);
+        EXPECT_EQ(parts[i].continuesFromPrevious, i > 0);
+        EXPECT_EQ(parts[i].continuesInNext, i + 1 < parts.size());
+        offset += parts[i].size;
+        if (parts[i].size) lastWithData = i;
+      }
+      EXPECT_EQ(offset, sources[e].size);
+      // Parts after the last one with data carry no bytes; the reader judges the entry by the
+      // header it holds when the data runs out, so that part must be the first or the last.
+      EXPECT_TRUE(lastWithData == 0 || lastWithData + 1 == parts.size()) << "round " << round << " entry " << e;
+    }
+  }
+}
 
 #ifdef KORVANE_RELEASE_DIR
 // The release this build made: exactly the counted volumes, every entry of the payload with
