@@ -1,5 +1,5 @@
 // Shared driver of the two unpacker fuzz targets. Input layout:
-//   bytes 0-1  unpacked size (little-endian), scaled by 2^(bits 4-6 of byte 2)
+//   bytes 0-1  unpacked size (little-endian), scaled by 2^(bits 4-5 of byte 2)
 //   byte 2     bit 0: decode a second, solid entry over the same bytes
 //              bit 1: start that solid entry 100 bytes before the window end
 //              bit 2: deliver the packed bytes in pieces of at most 700 bytes
@@ -23,7 +23,7 @@ inline int RunUnpackerFuzzInput(Unpacker unpack, const std::uint8_t* data, std::
   if (size < 3) return 0;
   static std::vector<std::uint8_t> window(kWindowSize);
   const std::uint32_t flags = data[2];
-  const std::int32_t unpacked = static_cast<std::int32_t>((data[0] | (data[1] << 8)) << ((flags >> 4) & 7));
+  const std::int32_t unpacked = static_cast<std::int32_t>((data[0] | (data[1] << 8)) << ((flags >> 4) & 3));
   const std::span<const std::uint8_t> packed(data + 3, size - 3);
 
   auto state = std::make_unique<UnpackState>();

@@ -81,7 +81,9 @@ TEST_P(AudioAdaptTest, EveryThirtySecondByteMovesTheBestWeightOneStep) {
   EXPECT_EQ(ch.Weight[c.Weight], c.ExpectedWeight);
   for (int i = 0; i < 11; ++i) EXPECT_EQ(ch.ErrorSum[i], 0u) << i;
   for (int w = 0; w < 5; ++w) {
-    if (w != c.Weight) EXPECT_EQ(ch.Weight[w], 0) << w;
+    if (w != c.Weight) {
+      EXPECT_EQ(ch.Weight[w], 0) << w;
+    }
   }
 }
 
