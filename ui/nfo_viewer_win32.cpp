@@ -41,6 +41,22 @@ std::unique_ptr<std::vector<char>> ReadWholeFile(const char* name) {
   return text;
 }
 
+// NFO files are drawn in the DOS character set (code page 437: blocks, lines, shades). The
+// edit control keeps Unicode text, and the OEM font finds its glyphs by turning Unicode back
+// into that code page, so the bytes are read as code page 437 rather than the ANSI one, which
+// would turn the art's blocks into accented letters.
+void SetNfoText(HWND window, const char* text) {
+  constexpr UINT kDosCodePage = 437;
+  const int length = MultiByteToWideChar(kDosCodePage, 0, text, -1, nullptr, 0);
+  if (length <= 0) {
+    SetDlgItemTextA(window, IDC_NFO_TEXT, text);
+    return;
+  }
+  std::vector<wchar_t> wide(static_cast<std::size_t>(length));
+  MultiByteToWideChar(kDosCodePage, 0, text, -1, wide.data(), length);
+  SetDlgItemTextW(window, IDC_NFO_TEXT, wide.data());
+}
+
 NfoViewer* StateOf(HWND window) { return reinterpret_cast<NfoViewer*>(GetWindowLongPtrA(window, DWLP_USER)); }
 
 }  // namespace
@@ -58,7 +74,7 @@ INT_PTR CALLBACK NfoViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       description.lfWidth = 8;
       viewer->Font = FontHandle(CreateFontIndirectA(&description));
       SendDlgItemMessageA(window, IDC_NFO_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(viewer->Font.Get()), TRUE);
-      SetDlgItemTextA(window, IDC_NFO_TEXT, text ? text->data() : "You are missing the KORVANE.NFO file!");
+      SetNfoText(window, text ? text->data() : "You are missing the KORVANE.NFO file!");
       ShowWindow(window, SW_SHOW);
       viewer->FirstPaint = true;
       return 1;

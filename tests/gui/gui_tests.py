@@ -388,9 +388,9 @@ def test_close_during_job(ctx):
 # --- NFO viewer ----------------------------------------------------------------------------
 
 def wine_debug_string(data):
-    """How Wine's debug log writes a text that a program set from these bytes."""
+    """How Wine's debug log writes the text the viewer shows for these DOS (code page 437) bytes."""
     out = []
-    for ch in data.decode("cp1252", errors="replace"):
+    for ch in data.decode("cp437"):
         special = {"\n": "\\n", "\r": "\\r", "\t": "\\t", "\\": "\\\\", '"': '\\"'}
         if ch in special:
             out.append(special[ch])
