@@ -268,6 +268,26 @@ TEST(Sequencer, TremoloMovesMixVolumeOnly) {
   EXPECT_EQ(ch.volume, 32);
 }
 
+TEST(Sequencer, TremoloMemoryIsClearedByANewNote) {
+  ModuleWriter m = WithSamples();
+  m.Put(0, 0, 0, {.sample = 1, .period = 428, .command = 0x7, .param = 0x34});
+  m.Put(0, 1, 0, {.command = 0x7, .param = 0x00});
+  m.Put(0, 2, 0, {.period = 214, .command = 0x7, .param = 0x50});
+  ModPlayer p;
+  Start(p, m);
+  const ModChannel& ch = p.channels[0];
+  Ticks(p, 7);  // row 1 keeps speed 3, depth 4 and the wave's place
+  EXPECT_EQ(ch.tremoloSpeed, 3);
+  EXPECT_EQ(ch.tremoloDepth, 4);
+  EXPECT_EQ(ch.wavePos, 15);
+  Ticks(p, 6);  // row 2: the note clears the depth, the command sets only the speed
+  EXPECT_EQ(ch.tremoloSpeed, 5);
+  EXPECT_EQ(ch.tremoloDepth, 0);
+  EXPECT_EQ(ch.wavePos, 0);
+  Ticks(p, 3);
+  EXPECT_EQ(ch.mixVolume, 32);  // depth 0: no movement
+}
+
 struct CutCase {
   int param;
   int silentFromTick;  // -1 = never
