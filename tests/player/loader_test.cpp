@@ -250,10 +250,5 @@ TEST(Loader, FreeModuleReleasesAndTheRecordLoadsAgain) {
   EXPECT_EQ(p.channelCount, 4);
 }
 
-TEST(Loader, NullDataIsRefused) {
-  ModPlayer p;
-  EXPECT_EQ(LoadModule(p, nullptr, 5000), 0);
-}
-
 }  // namespace
 }  // namespace korvane

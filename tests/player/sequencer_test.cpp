@@ -70,17 +70,6 @@ TEST(Sequencer, SpeedZeroStartsARowOnEveryTick) {
   EXPECT_EQ(p.tick, 0);
 }
 
-TEST(Sequencer, SpeedChangeShortensTheRowItIsOn) {
-  ModuleWriter m;
-  m.Put(0, 0, 2, {.command = 0xF, .param = 2});
-  ModPlayer p;
-  Start(p, m);
-  Ticks(p, 2);
-  EXPECT_EQ(p.rowPos, 1);
-  Ticks(p, 1);
-  EXPECT_EQ(p.rowPos, 2);
-}
-
 struct JumpCase {
   const char* what;
   std::vector<CellSpec> cells;  // channels 0.. of the row
