@@ -39,7 +39,7 @@ std::int32_t MixRun(std::int32_t* out, int n, std::int32_t pos, std::int32_t ste
     const std::int32_t f = pos & kFractionMask;
     const std::int32_t d0 = data[i];
     const std::int32_t d1 = data[i + 1];
-    out[k] += (volume * ((d0 << kFractionBits) + (d1 - d0) * f)) >> kFractionBits;
+    out[k] += (volume * (d0 * 1024 + (d1 - d0) * f)) >> kFractionBits;
     pos += step;
   }
   return pos;
