@@ -2,11 +2,12 @@
 //   bytes 0-1  unpacked size (little-endian), scaled by 2^(bits 4-5 of byte 2)
 //   byte 2     bit 0: decode a second, solid entry over the same bytes
 //              bit 1: start that solid entry 100 bytes before the window end
-//              bit 2: deliver the packed bytes in pieces of at most 700 bytes
+//              bit 2: decode the first entry as solid too, from the fresh record
 //              bit 3: set Abort after the third write
 //   byte 3..   packed data
 // Anything may come out; nothing may crash, hang or touch memory outside the buffers.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -28,9 +29,10 @@ inline int RunUnpackerFuzzInput(Unpacker unpack, const std::uint8_t* data, std::
 
   auto state = std::make_unique<UnpackState>();
   testing::MemoryUnpackIo io(packed, unpacked);
-  if (flags & 4) io.maxPiece = 700;
   if (flags & 8) io.abortAfterWrites = 3;
-  unpack(*state, io, window.data(), false);
+  // A solid first entry uses the window as found: clear it so every run starts alike.
+  if (flags & 4) std::fill(window.begin(), window.end(), std::uint8_t{0});
+  unpack(*state, io, window.data(), (flags & 4) != 0);
   if (flags & 1) {
     if (flags & 2) state->WindowPos = state->FlushedPos = kWindowSize - 100;
     io.NextEntry(packed, unpacked);

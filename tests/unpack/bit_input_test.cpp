@@ -33,23 +33,6 @@ TEST(BitInput, FieldsReadBackAcrossManyRefills) {
   EXPECT_GE(io.reads, 7u);
 }
 
-TEST(BitInput, RefillKeepsTheReadPositionOnTheSameBits) {
-  std::vector<std::uint8_t> packed(3 * kPackedBufferSize);
-  std::mt19937 rng(3);
-  for (std::uint8_t& b : packed) b = static_cast<std::uint8_t>(rng());
-  UnpackFixture f;
-  MemoryUnpackIo io(packed);
-  RefillPackedBuffer(f.s(), io, true);
-  f.s().PackedPos = 8170;
-  f.s().BitPos = 5;
-  const std::uint32_t before = PeekBits(f.s());
-  RefillPackedBuffer(f.s(), io, false);
-  EXPECT_EQ(f.s().PackedPos, 10u);
-  EXPECT_EQ(f.s().BitPos, 5u);
-  EXPECT_EQ(PeekBits(f.s()), before);
-  EXPECT_EQ(f.s().PackedFill, 8192);
-}
-
 TEST(BitInput, EmptyRefillKeepsOnlyTheValidKeptBytesAndCountsAsExhaustedTheSecondTime) {
   std::vector<std::uint8_t> packed(8180, 0xAB);
   UnpackFixture f;

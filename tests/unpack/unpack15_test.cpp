@@ -76,18 +76,6 @@ INSTANTIATE_TEST_SUITE_P(Codes, ThresholdCodeTest,
                                            CodeCase{"PlaceCodeE", &kPlaceCodeE, &kPlaceTableE, 256}),
                          [](const ::testing::TestParamInfo<CodeCase>& info) { return info.param.Name; });
 
-TEST(ThresholdCode, WordsWorkedOutByHand) {
-  // Place 65 in code B lies in the 8-bit range from 0xE000 (values 60 to 75).
-  EXPECT_EQ(EncodeThreshold(kPlaceCodeB, 65).Code, 0xE5u);
-  EXPECT_EQ(EncodeThreshold(kPlaceCodeB, 65).Length, 8);
-  // Place 128 in code C lies in the 9-bit range from 0xC000 (values 117 to 232).
-  EXPECT_EQ(EncodeThreshold(kPlaceCodeC, 128).Code, 0x18Bu);
-  // Length 255 in code A and place 256 in code E are the all-ones words.
-  EXPECT_EQ(EncodeThreshold(kLengthCodeA, 255).Code, 0xFFFu);
-  EXPECT_EQ(EncodeThreshold(kPlaceCodeE, 256).Code, 0x1FFu);
-  EXPECT_EQ(EncodeThreshold(kPlaceCodeE, 256).Length, 9);
-}
-
 TEST(OrderList, RescaleGradesCountersByPlaceAndSetsTheSlots) {
   std::uint32_t list[256], slots[256];
   for (std::uint32_t i = 0; i < 256; ++i) list[i] = ((255 - i) << 8) | 0x55;
