@@ -23,20 +23,16 @@ std::string Printable(const char* text) {
 
 int ConsoleHost::ShowMessageBox(void*, const char* text, const char* title, std::uint32_t style) {
   ++messages;
+  // A question already answered by a flag is not shown.
+  const bool question = (style & kMbButtonMask) == kMbOkCancel;
+  if (question && overwrite == Overwrite::kAll) return kIdOk;
+  if (question && overwrite == Overwrite::kNever) return kIdCancel;
   if (beforeMessage) beforeMessage();
   std::string flat;
   for (const char* p = text; *p != 0; ++p) flat.push_back(*p == '\n' ? ' ' : *p);
   std::fprintf(stderr, "korvane: %s%s%s\n", title != nullptr ? title : "", title != nullptr ? ": " : "",
                Printable(flat.c_str()).c_str());
-  if ((style & kMbButtonMask) != kMbOkCancel) return kIdOk;
-  switch (overwrite) {
-    case Overwrite::kAll:
-      return kIdOk;
-    case Overwrite::kNever:
-      return kIdCancel;
-    case Overwrite::kAsk:
-      break;
-  }
+  if (!question) return kIdOk;
   std::fprintf(stderr, "  [o]verwrite this and all later files, or [s]kip this one? ");
   std::fflush(stderr);
   char line[64];

@@ -194,6 +194,11 @@ int Run(int argc, char** argv, char mode) {
     else if (s == status::kExtrErrCreat) reason = "cannot create the file";
     else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
     const std::string name = Printable(engine.Archive.EntryName);
+    if (s == status::kFileExists && overwrite == ConsoleHost::Overwrite::kNever) {
+      progress.Clear();
+      std::fprintf(stderr, "korvane: %s exists, not replaced\n", name.c_str());
+      return;
+    }
     if (reason != nullptr) {
       progress.Clear();
       std::fprintf(stderr, "korvane: FAILED %s: %s\n", name.c_str(), reason);
