@@ -18,6 +18,9 @@ inline constexpr std::uint32_t kMainLoopRefillPos = 8162;
 // A pass never writes more than this many bytes (format 1.5's longest match is 266), and the
 // window is flushed once fewer than this many bytes stay free.
 inline constexpr std::uint32_t kWindowReserve = 270;
+// The longest match either format can produce (format 1.5: length value 255 + 3 + 8).
+inline constexpr std::uint32_t kLongestMatch = 266;
+static_assert(kLongestMatch < kWindowReserve);
 
 inline bool AbortRequested(const UnpackIo& io) {
   return io.Abort.load(std::memory_order_relaxed) != 0;
@@ -44,6 +47,38 @@ inline std::uint32_t ReadBits(UnpackState& s, std::uint32_t n) {
   return value;
 }
 
+// The same reading on a copy of the position that a hot loop keeps in registers: window
+// stores may alias any field of UnpackState, so reading through the record would reload
+// PackedPos and BitPos after every output byte. Load(), then Store() before anything else
+// touches the record's input fields.
+struct BitCursor {
+  const std::uint8_t* Buffer;
+  std::uint32_t Pos;
+  std::uint32_t Bit;
+
+  static BitCursor Load(const UnpackState& s) { return {s.PackedBuffer, s.PackedPos, s.BitPos}; }
+  void Store(UnpackState& s) const {
+    s.PackedPos = Pos;
+    s.BitPos = Bit;
+  }
+  std::uint32_t Peek() const {
+    const std::uint8_t* p = Buffer + Pos;
+    const std::uint32_t v = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+    return (v >> (8 - Bit)) & 0xFFFF;
+  }
+  void Skip(std::uint32_t n) {
+    const std::uint32_t bits = Bit + n;
+    Pos += bits >> 3;
+    Bit = bits & 7;
+  }
+  std::uint32_t Read(std::uint32_t n) {
+    if (n == 0) return 0;
+    const std::uint32_t value = Peek() >> (16 - n);
+    Skip(n);
+    return value;
+  }
+};
+
 // first: fill the whole buffer from index 0. Otherwise keep the last 32 bytes in front and
 // read the rest; the read position stays on the same byte.
 void RefillPackedBuffer(UnpackState& s, UnpackIo& io, bool first);
@@ -66,13 +101,11 @@ inline void StartOutputCount(UnpackIo& io) {
   if (io.RemainingOutput != INT32_MIN) io.RemainingOutput -= 1;
 }
 
-// Appends length bytes copied from distance bytes back, byte by byte and forward, so a
-// distance below the length repeats the last distance bytes. The plain copies are only
-// shortcuts for the cases where they give the same bytes as that loop.
-inline void CopyFromWindow(UnpackState& s, UnpackIo& io, std::uint32_t distance, std::uint32_t length) {
-  SubtractOutput(io, length);
-  std::uint8_t* const w = s.Window;
-  const std::uint32_t dst = s.WindowPos & WindowMask;
+// Copies length bytes from distance bytes behind dst, byte by byte and forward, so a distance
+// below the length repeats the last distance bytes; returns the position after them. The
+// plain copies are only shortcuts for the cases where they give the same bytes as that loop.
+inline std::uint32_t CopyWithinWindow(std::uint8_t* w, std::uint32_t dst, std::uint32_t distance, std::uint32_t length) {
+  dst &= WindowMask;
   const std::uint32_t src = (dst - distance) & WindowMask;
   if (dst + length <= kWindowSize && src + length <= kWindowSize) {
     if (src + length <= dst || dst + length <= src) {
@@ -85,7 +118,13 @@ inline void CopyFromWindow(UnpackState& s, UnpackIo& io, std::uint32_t distance,
   } else {
     for (std::uint32_t i = 0; i < length; ++i) w[(dst + i) & WindowMask] = w[(src + i) & WindowMask];
   }
-  s.WindowPos = (dst + length) & WindowMask;
+  return (dst + length) & WindowMask;
+}
+
+// Appends length bytes copied from distance bytes back and counts them as output.
+inline void CopyFromWindow(UnpackState& s, UnpackIo& io, std::uint32_t distance, std::uint32_t length) {
+  SubtractOutput(io, length);
+  s.WindowPos = CopyWithinWindow(s.Window, s.WindowPos, distance, length);
 }
 
 }  // namespace korvane

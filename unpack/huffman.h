@@ -96,16 +96,24 @@ inline std::uint32_t DecodeHuffmanSymbolByTree(UnpackState& s, const HuffmanTabl
 }
 
 template <std::size_t kAlphabet>
-inline std::uint32_t DecodeHuffmanSymbol(UnpackState& s, const HuffmanTable<kAlphabet>& t) {
-  const std::uint32_t n = PeekBits(s) & 0xFFFE;
+inline std::uint32_t DecodeHuffmanSymbol(BitCursor& in, const HuffmanTable<kAlphabet>& t) {
+  const std::uint32_t n = in.Peek() & 0xFFFE;
   const std::uint32_t entry = t.Fast[n >> (16 - kFastCodeBits)];
   if (entry != 0) {
-    SkipBits(s, entry >> 16);
+    in.Skip(entry >> 16);
     return entry & 0xFFFF;
   }
   const std::uint32_t length = CodeLengthOf(t.LengthLimit, n);
-  SkipBits(s, length);
+  in.Skip(length);
   return t.Symbols[SymbolIndexOf(t, length, n)];
+}
+
+template <std::size_t kAlphabet>
+inline std::uint32_t DecodeHuffmanSymbol(UnpackState& s, const HuffmanTable<kAlphabet>& t) {
+  BitCursor in = BitCursor::Load(s);
+  const std::uint32_t symbol = DecodeHuffmanSymbol(in, t);
+  in.Store(s);
+  return symbol;
 }
 
 }  // namespace korvane

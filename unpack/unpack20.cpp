@@ -38,7 +38,7 @@ static_assert(Contiguous(kDistanceBase, kDistanceExtraBits));
 static_assert(Contiguous(kShortDistanceBase, kShortDistanceExtraBits));
 // The longest match (length code 27 with all extra bits, plus the two distance bonuses, or
 // a recent-distance match with its three bonuses) must fit the window's reserve.
-static_assert(224 + 31 + 3 + 2 <= kWindowReserve && 224 + 31 + 2 + 3 <= kWindowReserve);
+static_assert(224 + 31 + 3 + 2 <= kLongestMatch && 224 + 31 + 2 + 3 <= kLongestMatch);
 // The farthest distance: code 47 with all 16 extra bits.
 static_assert(kDistanceBase[47] + 0xFFFF + 1 == kWindowSize);
 
@@ -49,14 +49,6 @@ constexpr std::uint32_t kTableStartRefillPos = 8167;
 constexpr std::uint32_t kTableSymbolRefillPos = 8187;
 // The trailing check decodes a symbol only with at least this many valid bytes ahead.
 constexpr std::int32_t kTrailingSymbolBytes = 5;
-
-void EmitMatch(UnpackState& s, UnpackIo& io, std::uint32_t distance, std::uint32_t length) {
-  s.LastMatchDistance = distance;
-  s.RecentDistances[s.RecentDistanceIndex & 3] = distance;
-  s.RecentDistanceIndex += 1;
-  s.LastMatchLength = length;
-  CopyFromWindow(s, io, distance, length);
-}
 
 void ReadTableBlock(UnpackState& s, UnpackIo& io) {
   if (AbortRequested(io)) return;
@@ -132,51 +124,117 @@ void ReadTrailingTableBlock(UnpackState& s, UnpackIo& io) {
   }
 }
 
-// One pass of the main loop past its refill and flush checks: one symbol of the stream.
-inline void DecodeItem(UnpackState& s, UnpackIo& io) {
-  if (s.AudioMode) {
-    const std::uint32_t symbol = DecodeHuffmanSymbol(s, s.AudioTables[s.AudioChannel & 3]);
+// A multimedia pass reads one code of at most 15 bits and writes one byte.
+constexpr std::uint32_t kAudioPassBytes = 2;
+static_assert((7 + 15) / 8 <= kAudioPassBytes);
+
+// Passes that can run without the checks at the top of a pass (see DecodeLzPasses): the
+// refill point cannot be passed and the window cannot come within kWindowReserve bytes of
+// unflushed data. At least the pass the caller has just checked.
+inline std::uint32_t UncheckedPasses(const UnpackState& s, std::uint32_t passBytes, std::uint32_t passOutput) {
+  std::uint32_t passes = 1;
+  if (s.PackedPos <= kMainLoopRefillPos) passes = (kMainLoopRefillPos - s.PackedPos) / passBytes + 1;
+  const std::uint32_t free = s.FlushedPos == s.WindowPos ? kWindowSize : (s.FlushedPos - s.WindowPos) & WindowMask;
+  const std::uint32_t outputPasses = free >= kWindowReserve ? (free - kWindowReserve) / passOutput + 1 : 1;
+  return outputPasses < passes ? outputPasses : passes;
+}
+
+// Multimedia passes of the main loop, as DecodeLzPasses does LZ ones; the table-block symbol
+// ends the run.
+void DecodeAudioPasses(UnpackState& s, UnpackIo& io) {
+  std::uint32_t passes = UncheckedPasses(s, kAudioPassBytes, 1);
+  BitCursor in = BitCursor::Load(s);
+  std::uint8_t* const w = s.Window;
+  std::uint32_t pos = s.WindowPos;
+  std::int32_t remaining = io.RemainingOutput;
+  do {
+    pos &= WindowMask;
+    const std::uint32_t symbol = DecodeHuffmanSymbol(in, s.AudioTables[s.AudioChannel & 3]);
     if (symbol == kAudioTableBlockSymbol) {
+      in.Store(s);
+      s.WindowPos = pos;
+      io.RemainingOutput = remaining;
       ReadTableBlock(s, io);
       return;
     }
-    s.Window[s.WindowPos] = DecodeAudioByte(s, symbol);
-    s.WindowPos += 1;
+    w[pos++] = DecodeAudioByte(s, symbol);
     if (++s.AudioChannel >= s.AudioChannels) s.AudioChannel = 0;
-    io.RemainingOutput -= 1;
-    return;
-  }
+    --remaining;
+  } while (--passes != 0 && remaining >= 0);
+  in.Store(s);
+  s.WindowPos = pos;
+  io.RemainingOutput = remaining;
+}
 
-  const std::uint32_t symbol = DecodeHuffmanSymbol(s, s.MainTable);
-  if (symbol < 256) {
-    s.Window[s.WindowPos] = static_cast<std::uint8_t>(symbol);
-    s.WindowPos += 1;
-    io.RemainingOutput -= 1;
-  } else if (symbol >= 270) {
-    const std::uint32_t k = symbol - 270;
-    std::uint32_t length = kLengthBase[k] + 3 + ReadBits(s, kLengthExtraBits[k]);
-    const std::uint32_t d = DecodeHuffmanSymbol(s, s.DistanceTable);
-    const std::uint32_t distance = kDistanceBase[d] + 1 + ReadBits(s, kDistanceExtraBits[d]);
-    if (distance >= 0x40000) length += 1;
-    if (distance >= 0x2000) length += 1;
-    EmitMatch(s, io, distance, length);
-  } else if (symbol == kTableBlockSymbol) {
-    ReadTableBlock(s, io);
-  } else if (symbol == 256) {
-    EmitMatch(s, io, s.LastMatchDistance, s.LastMatchLength);
-  } else if (symbol <= 260) {
-    const std::uint32_t distance = s.RecentDistances[(s.RecentDistanceIndex - (symbol - 256)) & 3];
-    const std::uint32_t k = DecodeHuffmanSymbol(s, s.RepeatLengthTable);
-    std::uint32_t length = kLengthBase[k] + 2 + ReadBits(s, kLengthExtraBits[k]);
-    if (distance >= 0x40000) length += 1;
-    if (distance >= 0x2000) length += 1;
-    if (distance >= 257) length += 1;
-    EmitMatch(s, io, distance, length);
-  } else {
-    const std::uint32_t k = symbol - 261;
-    const std::uint32_t distance = kShortDistanceBase[k] + 1 + ReadBits(s, kShortDistanceExtraBits[k]);
-    EmitMatch(s, io, distance, 2);
-  }
+// An LZ pass reads at most 15 + 5 + 15 + 16 bits; with up to 7 bits already used in the first
+// byte that moves PackedPos by 7 bytes at most. (Table blocks read more, by their own rules.)
+constexpr std::uint32_t kLzPassBytes = 7;
+static_assert((7 + 15 + 5 + 15 + 16) / 8 <= kLzPassBytes);
+static_assert(kMainLoopRefillPos + kLzPassBytes + 2 < kPackedBufferSize + kPackedGuardBytes);
+
+// Runs LZ passes of the main loop for as long as the checks at the top of a pass provably
+// change nothing: counting from the pass the caller has just checked, PackedPos cannot pass
+// the refill point and the window cannot come within kWindowReserve bytes of unflushed data,
+// so the passes decode exactly what the checked loop would, with the input and window
+// positions held in registers. Abort is polled by the caller once per run (at most about
+// 1,200 passes) rather than once per pass. A table block ends the run: it reads by its own
+// rules and may switch to multimedia mode.
+void DecodeLzPasses(UnpackState& s, UnpackIo& io) {
+  std::uint32_t passes = UncheckedPasses(s, kLzPassBytes, kLongestMatch);
+
+  BitCursor in = BitCursor::Load(s);
+  std::uint8_t* const w = s.Window;
+  std::uint32_t pos = s.WindowPos;
+  std::int32_t remaining = io.RemainingOutput;
+  do {
+    pos &= WindowMask;
+    const std::uint32_t symbol = DecodeHuffmanSymbol(in, s.MainTable);
+    if (symbol < 256) {
+      w[pos++] = static_cast<std::uint8_t>(symbol);
+      --remaining;
+      continue;
+    }
+    std::uint32_t distance;
+    std::uint32_t length;
+    if (symbol >= 270) {
+      const std::uint32_t k = symbol - 270;
+      length = kLengthBase[k] + 3 + in.Read(kLengthExtraBits[k]);
+      const std::uint32_t d = DecodeHuffmanSymbol(in, s.DistanceTable);
+      distance = kDistanceBase[d] + 1 + in.Read(kDistanceExtraBits[d]);
+      if (distance >= 0x40000) length += 1;
+      if (distance >= 0x2000) length += 1;
+    } else if (symbol == kTableBlockSymbol) {
+      in.Store(s);
+      s.WindowPos = pos;
+      io.RemainingOutput = remaining;
+      ReadTableBlock(s, io);
+      return;
+    } else if (symbol == 256) {
+      distance = s.LastMatchDistance;
+      length = s.LastMatchLength;
+    } else if (symbol <= 260) {
+      distance = s.RecentDistances[(s.RecentDistanceIndex - (symbol - 256)) & 3];
+      const std::uint32_t k = DecodeHuffmanSymbol(in, s.RepeatLengthTable);
+      length = kLengthBase[k] + 2 + in.Read(kLengthExtraBits[k]);
+      if (distance >= 0x40000) length += 1;
+      if (distance >= 0x2000) length += 1;
+      if (distance >= 257) length += 1;
+    } else {
+      const std::uint32_t k = symbol - 261;
+      distance = kShortDistanceBase[k] + 1 + in.Read(kShortDistanceExtraBits[k]);
+      length = 2;
+    }
+    // EmitMatch: every match kind becomes the last match and the newest recent distance.
+    s.LastMatchDistance = distance;
+    s.RecentDistances[s.RecentDistanceIndex & 3] = distance;
+    s.RecentDistanceIndex += 1;
+    s.LastMatchLength = length;
+    remaining = static_cast<std::int32_t>(static_cast<std::uint32_t>(remaining) - length);
+    pos = CopyWithinWindow(w, pos, distance, length);
+  } while (--passes != 0 && remaining >= 0);
+  in.Store(s);
+  s.WindowPos = pos;
+  io.RemainingOutput = remaining;
 }
 
 }  // namespace
@@ -211,7 +269,11 @@ void UnpackFormat20(UnpackState& s, UnpackIo& io, std::uint8_t* window, bool sol
     if (s.PackedPos > kMainLoopRefillPos) RefillPackedBuffer(s, io, false);
     if (PackedInputExhausted(s)) break;
     if (WindowNearlyFull(s)) FlushWindow(s, io);
-    DecodeItem(s, io);
+    if (s.AudioMode) {
+      DecodeAudioPasses(s, io);
+    } else {
+      DecodeLzPasses(s, io);
+    }
   }
   ReadTrailingTableBlock(s, io);
   FlushWindow(s, io);
