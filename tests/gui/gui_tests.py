@@ -182,9 +182,23 @@ def test_close_box(ctx):
 
 # --- jobs ----------------------------------------------------------------------------------
 
+def find_progress_window(app):
+    # No caption, and larger than any message box (which can show unnamed for a moment).
+    return next((w for w in app.windows() if w.id != app.main.id and w.name() == "" and min(w.size()) > 300), None)
+
+
 def progress_window(app):
-    return wait_for(lambda: next((w for w in app.windows() if w.id != app.main.id and w.name() == ""
-                                  and w.size()[0] > 200), None), 15, "the progress window")
+    return wait_for(lambda: find_progress_window(app), 15, "the progress window")
+
+
+def click_frozen(app, button):
+    """Clicks a main window button and stops the installer right away: the demo job takes
+    well under a second, and the tests look at it while it runs, in short slices."""
+    x, y, w, h = button_rects(*app.main.size())[button]
+    app.main.hover(x + w // 2, y + h // 2)
+    app.main.press()
+    app.s.xdotool("mouseup", 1)
+    app.freeze()
 
 
 def volumes_opened(app):
@@ -196,19 +210,17 @@ def test_test_button(ctx):
     app = ctx.start("test", debug="trace+msgbox,trace+file")
     try:
         main = app.main
-        x, y, w, h = button_rects(*main.size())[0]
-        main.click(x + w // 2, y + h // 2)
-        progress = progress_window(app)
-        app.freeze()
+        click_frozen(app, 0)
         shots = []
         try:
-            for _ in range(10):
+            progress = app.step_until(lambda: find_progress_window(app))
+            while len(shots) < 40 and not app.boxes():
                 shot = progress.shot()
                 if shot is None:
                     break
                 shots.append(shot)
                 app.thaw()
-                time.sleep(0.04)
+                time.sleep(0.03)
                 app.freeze()
         finally:
             app.thaw()
@@ -226,6 +238,64 @@ def test_test_button(ctx):
         volumes = {n for n in opened if re.fullmatch(r".*\.(rar|r\d\d|s\d\d)", n)}
         check(len(volumes) == ctx.args.volumes, f"{len(volumes)} volumes opened, expected {ctx.args.volumes}")
         check(len(app.boxes()) == 1, f"unexpected boxes: {app.boxes()}")
+    finally:
+        app.kill()
+
+
+def test_one_job_at_a_time(ctx):
+    app = ctx.start("onejob")
+    try:
+        main = app.main
+        click_frozen(app, 0)
+        try:
+            progress = app.step_until(lambda: find_progress_window(app))
+            job_size = progress.size()
+            # The progress window covers the main window; moved aside, the buttons can be
+            # clicked again while the job runs (input waits in the X server until the thaw).
+            app.s.xdotool("windowmove", progress.id, 700, 500)
+            for index in (0, 1):
+                bx, by, bw, bh = button_rects(*main.size())[index]
+                main.click(bx + bw // 2, by + bh // 2)
+            seen = set()
+            for _ in range(60):
+                app.thaw()
+                time.sleep(0.03)
+                app.freeze()
+                # A message box shows unnamed and at another size for a moment: only windows
+                # of the progress window's size count.
+                seen |= {(w.id, w.size()) for w in app.windows() if w.id != main.id and w.size() == job_size}
+                if app.boxes():
+                    break
+        finally:
+            app.thaw()
+        check(len({i for i, _ in seen}) <= 1, f"a second progress window opened while a job ran ({seen})")
+        check(not app.window_named("^Select X-Traction Destination:$"), "Install opened its dialog during a job")
+        text = "The file TEST has been sucessfully completed!\nYou can sucessfully install this product!"
+        app.wait_box(text)
+        app.answer("Korvane 98")
+        time.sleep(0.5)
+        check(app.boxes() == [text], f"boxes of a second job: {app.boxes()}")
+    finally:
+        app.kill()
+
+
+def test_cancel_destination(ctx):
+    cwd = ctx.release_copy("cancel")
+    app = ctx.start("cancel", cwd=cwd, debug="trace+msgbox,trace+edit")
+    try:
+        x, y, w, h = button_rects(*app.main.size())[1]
+        app.main.click(x + w // 2, y + h // 2)
+        dialog = wait_for(lambda: app.window_named("^Select X-Traction Destination:$"), 15, "the destination dialog")
+        time.sleep(0.5)
+        dialog.key("Escape")
+        wait_for(lambda: not dialog.exists(), 10, "the dialog to close on Escape")
+        time.sleep(0.5)
+        check(len(app.windows()) == 1 and not app.boxes(), "cancelling the dialog started something")
+        # The installer's directory is current again: the NFO file is found by its name.
+        open_viewer(app)
+        nfo = open(os.path.join(cwd, "korvane.nfo"), "rb").read()
+        wait_for(lambda: edit_texts(app) and edit_texts(app)[-1].startswith(wine_debug_string(nfo)[:60]), 5,
+                 "the NFO text after a cancelled dialog")
     finally:
         app.kill()
 
@@ -347,10 +417,16 @@ def test_abort(ctx):
         x, y, w, h = button_rects(*app.main.size())[1]
         app.main.click(x + w // 2, y + h // 2)
         type_destination(app, "C:\\korvane-abort")
-        app.answer("Select X-Tract Directory")
-        progress = progress_window(app)
-        wait_for(lambda: os.path.isdir(dest) and snapshot(dest), 30, "the first file of the installation", 0.01)
-        progress.key("Escape")
+        box = wait_for(lambda: app.window_named("^Select X-Tract Directory$"), 15, "the creation question")
+        box.key("Return")
+        app.freeze()
+        try:
+            progress = app.step_until(lambda: find_progress_window(app))
+            app.step_until(lambda: os.path.isdir(dest) and snapshot(dest), 30, 0.005)
+            progress.focus()
+            app.s.xdotool("key", "Escape")
+        finally:
+            app.thaw()
         app.wait_box("Installation was aborted...", 20)
         at_box = snapshot(dest)
         time.sleep(1.5)
@@ -371,10 +447,15 @@ def test_close_during_job(ctx):
         x, y, w, h = button_rects(*app.main.size())[1]
         app.main.click(x + w // 2, y + h // 2)
         type_destination(app, "C:\\korvane-closed")
-        app.answer("Select X-Tract Directory")
-        progress_window(app)
-        wait_for(lambda: os.path.isdir(dest) and snapshot(dest), 30, "the first file of the installation", 0.01)
-        app.main.close_box()
+        box = wait_for(lambda: app.window_named("^Select X-Tract Directory$"), 15, "the creation question")
+        box.key("Return")
+        app.freeze()
+        try:
+            app.step_until(lambda: find_progress_window(app))
+            app.step_until(lambda: os.path.isdir(dest) and snapshot(dest), 30, 0.005)
+            app.main.close_box()
+        finally:
+            app.thaw()
         code = app.wait_exit()
         check(code == 0, f"closing during a job ended the installer with code {code}")
         check(not any("X-Traction" in b for b in app.boxes()), f"outcome box while closing: {app.boxes()}")
@@ -504,8 +585,8 @@ def test_double_size(ctx):
         app.kill()
 
 
-TESTS = [test_startup_buttons_music_exit, test_close_box, test_test_button, test_test_damaged, test_install,
-         test_abort, test_close_during_job, test_nfo_viewer, test_double_size]
+TESTS = [test_startup_buttons_music_exit, test_close_box, test_test_button, test_one_job_at_a_time, test_test_damaged,
+         test_install, test_cancel_destination, test_abort, test_close_during_job, test_nfo_viewer, test_double_size]
 
 
 def main():

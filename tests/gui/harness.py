@@ -156,8 +156,9 @@ class Window:
         return (int(pos.group(1)), int(pos.group(2)), int(size.group(1)), int(size.group(2)))
 
     def size(self):
+        """(width, height), or (0, 0) once the window has gone."""
         g = self.geometry()
-        return (g[2], g[3]) if g else None
+        return (g[2], g[3]) if g else (0, 0)
 
     def exists(self):
         return self.geometry() is not None
@@ -235,6 +236,20 @@ class Installer:
     def thaw(self):
         os.kill(self.proc.pid, signal.SIGCONT)
 
+    def step_until(self, predicate, timeout=20, slice_s=0.02):
+        """Lets the frozen process run in short slices until predicate() holds; returns frozen."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = predicate()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                self.thaw()
+                raise Failure("timed out stepping the installer")
+            self.thaw()
+            time.sleep(slice_s)
+            self.freeze()
+
     def windows(self):
         found = []
         for line in self.s.xdotool("search", "--class", "korvane.exe").split():
@@ -277,8 +292,17 @@ class Installer:
 
     def answer(self, title, key="Return", timeout=20):
         box = wait_for(lambda: self.window_named("^" + re.escape(title) + "$"), timeout, f"box titled {title!r}")
+        # The key goes to the focused window; should focus not have reached the box (it can
+        # stay with a window that was just moved), its default button is clicked instead.
         box.key(key)
-        wait_for(lambda: not box.exists(), 10, f"box {title!r} to close")
+        try:
+            wait_for(lambda: not box.exists(), 3, f"box {title!r} to close")
+        except Failure:
+            if key != "Return":
+                raise
+            w, h = box.size()
+            box.click(w // 2, h - 18)
+            wait_for(lambda: not box.exists(), 5, f"box {title!r} to close")
 
     def new_windows(self, known):
         ids = {w.id for w in known}
