@@ -327,6 +327,28 @@ def test_test_damaged(ctx):
         app.kill()
 
 
+def test_missing_volume(ctx):
+    cwd = ctx.release_copy("missing")
+    volumes = sorted(n for n in os.listdir(cwd) if re.fullmatch(r".*\.r\d\d", n.lower()))
+    gone = volumes[len(volumes) // 2]
+    os.remove(os.path.join(cwd, gone))
+    app = ctx.start("missing", cwd=cwd)
+    try:
+        for run in (1, 2):
+            # The engine stops the job itself after its own box (Abort 1); the next job must
+            # start afresh and reach the same place again.
+            x, y, w, h = button_rects(*app.main.size())[0]
+            app.main.click(x + w // 2, y + h // 2)
+            wait_for(lambda: app.boxes().count(f"Cannot find:\n{gone}") == run, 60, "the engine's box")
+            app.answer("Zendril 1997")
+            wait_for(lambda: app.boxes().count("The file TEST has failed!") == run, 30, "the failure box")
+            app.answer("Korvane 98")
+            wait_for(lambda: not find_progress_window(app), 10, "the progress window to close")
+            check(app.boxes().count("The file TEST has failed!") == run, f"run {run}: boxes {app.boxes()}")
+    finally:
+        app.kill()
+
+
 def type_destination(app, path):
     dialog = wait_for(lambda: app.window_named("^Select X-Traction Destination:$"), 15, "the destination dialog")
     time.sleep(0.5)
@@ -586,6 +608,7 @@ def test_double_size(ctx):
 
 
 TESTS = [test_startup_buttons_music_exit, test_close_box, test_test_button, test_one_job_at_a_time, test_test_damaged,
+         test_missing_volume,
          test_install, test_cancel_destination, test_abort, test_close_during_job, test_nfo_viewer, test_double_size]
 
 
