@@ -92,6 +92,19 @@ inline bool WindowNearlyFull(const UnpackState& s) {
 
 void FlushWindow(UnpackState& s, UnpackIo& io);
 
+// How many passes of a main loop, counting the one whose checks were just made, can run
+// without those checks changing anything, given the most input (passBytes) and output
+// (passOutput) one pass can take: PackedPos stays at or below the refill point and the window
+// stays at least kWindowReserve bytes short of unflushed data at the top of each of them.
+// Abort is then polled once per run of passes (a millisecond at most) rather than per pass.
+inline std::uint32_t UncheckedPasses(const UnpackState& s, std::uint32_t passBytes, std::uint32_t passOutput) {
+  std::uint32_t passes = 1;
+  if (s.PackedPos <= kMainLoopRefillPos) passes = (kMainLoopRefillPos - s.PackedPos) / passBytes + 1;
+  const std::uint32_t free = s.FlushedPos == s.WindowPos ? kWindowSize : (s.FlushedPos - s.WindowPos) & WindowMask;
+  const std::uint32_t outputPasses = free >= kWindowReserve ? (free - kWindowReserve) / passOutput + 1 : 1;
+  return outputPasses < passes ? outputPasses : passes;
+}
+
 // RemainingOutput only falls from a value of 0 or more by at most a match length per pass,
 // except for the one subtraction at entry, which must not overflow for an absurd size.
 inline void SubtractOutput(UnpackIo& io, std::uint32_t count) {

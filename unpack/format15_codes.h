@@ -111,10 +111,16 @@ inline constexpr ThresholdTable kPlaceTableC = MakeThresholdTable(kPlaceCodeC);
 inline constexpr ThresholdTable kPlaceTableD = MakeThresholdTable(kPlaceCodeD);
 inline constexpr ThresholdTable kPlaceTableE = MakeThresholdTable(kPlaceCodeE);
 
-inline std::uint32_t DecodeThresholdCode(UnpackState& s, std::uint32_t bits, const ThresholdTable& table) {
+inline std::uint32_t DecodeThresholdCode(BitCursor& in, std::uint32_t bits, const ThresholdTable& table) {
   const std::uint32_t entry = table.Entry[(bits >> 4) & 0xFFF];
-  SkipBits(s, entry >> 9);
+  in.Skip(entry >> 9);
   return entry & 0x1FF;
+}
+inline std::uint32_t DecodeThresholdCode(UnpackState& s, std::uint32_t bits, const ThresholdTable& table) {
+  BitCursor in = BitCursor::Load(s);
+  const std::uint32_t value = DecodeThresholdCode(in, bits, table);
+  in.Store(s);
+  return value;
 }
 
 // The list places are 0..255; the all-ones place code (256) has no meaning there and is

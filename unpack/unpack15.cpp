@@ -78,23 +78,50 @@ void ResetAdaptiveState(UnpackState& s, bool solid) {
   s.RepeatCount = 0;
 }
 
-void RecordMatch(UnpackState& s, UnpackIo& io, std::uint32_t distance, std::uint32_t length) {
+// The input position, window position and output count of a run of passes, held in
+// registers: window stores may alias any field of UnpackState, so keeping them in the record
+// would reload them after every output byte.
+// The longest pass: a flag byte (10 bits) and a long match (16 + 12 + 7 bits) or a far short
+// match (1 + 8 + 12 + 15 bits at most), with up to 7 bits of the first byte already used,
+// moves the input by 6 bytes; 7 leaves a margin.
+constexpr std::uint32_t kPassBytes = 7;
+static_assert((7 + 10 + 16 + 12 + 7) / 8 < kPassBytes && (7 + 10 + 1 + 8 + 12 + 15) / 8 < kPassBytes);
+static_assert(kMainLoopRefillPos + kPassBytes + 2 < kPackedBufferSize + kPackedGuardBytes);
+
+struct PassCursor {
+  BitCursor in;
+  std::uint8_t* w;
+  std::uint32_t pos;
+  std::int32_t remaining;
+
+  void Put(std::uint8_t byte) {
+    w[pos++] = byte;
+    --remaining;
+  }
+  // CopyFromWindow on the register copies.
+  void Copy(std::uint32_t distance, std::uint32_t length) {
+    remaining = static_cast<std::int32_t>(static_cast<std::uint32_t>(remaining) - length);
+    pos = CopyWithinWindow(w, pos, distance, length);
+  }
+};
+
+void RecordMatch(UnpackState& s, PassCursor& c, std::uint32_t distance, std::uint32_t length) {
   s.RecentDistances[s.RecentDistanceIndex & 3] = distance;
   s.RecentDistanceIndex = (s.RecentDistanceIndex + 1) & 3;
   s.LastMatchLength = length;
   s.LastMatchDistance = distance;
-  CopyFromWindow(s, io, distance, length);
+  c.Copy(distance, length);
 }
 
-void ReadFlagByte(UnpackState& s) {
-  const std::uint32_t place = DecodeThresholdCode(s, PeekBits(s), kPlaceTableC) & kPlaceMask;
+inline void ReadFlagByte(UnpackState& s, BitCursor& in) {
+  const std::uint32_t place = DecodeThresholdCode(in, in.Peek(), kPlaceTableC) & kPlaceMask;
   s.FlagBits = (s.FlagOrder[place] >> 8) & 0xFF;
   PromoteOrderEntry(s.FlagOrder, s.FlagNextSlot, place, CounterLimit::Wrap);
 }
 
-inline bool TakeFlag(UnpackState& s) {
+inline bool TakeFlag(UnpackState& s, PassCursor& c) {
   if (--s.FlagBitsLeft < 0) {
-    ReadFlagByte(s);
+    ReadFlagByte(s, c.in);
     s.FlagBitsLeft = 7;
   }
   const bool flag = (s.FlagBits & 0x80) != 0;
@@ -104,34 +131,34 @@ inline bool TakeFlag(UnpackState& s) {
 
 // Literal mode's escape: a 1 bit leaves the mode; otherwise a short match of 3 or 4 bytes
 // that does not count as a match for the repeat and recent-distance codes.
-void DecodeLiteralModeEscape(UnpackState& s, UnpackIo& io) {
-  const std::uint32_t bits = PeekBits(s);
-  SkipBits(s, 1);
+void DecodeLiteralModeEscape(UnpackState& s, PassCursor& c) {
+  const std::uint32_t bits = c.in.Peek();
+  c.in.Skip(1);
   if (bits & 0x8000) {
     s.LiteralMode = false;
     s.LiteralRun = 0;
     return;
   }
   const std::uint32_t length = (bits & 0x4000) ? 4 : 3;
-  SkipBits(s, 1);
-  const std::uint32_t high = DecodeThresholdCode(s, PeekBits(s), kPlaceTableC);
-  const std::uint32_t distance = high * 32 + (PeekBits(s) >> 11);
-  SkipBits(s, 5);
-  CopyFromWindow(s, io, distance, length);
+  c.in.Skip(1);
+  const std::uint32_t high = DecodeThresholdCode(c.in, c.in.Peek(), kPlaceTableC);
+  const std::uint32_t distance = high * 32 + (c.in.Peek() >> 11);
+  c.in.Skip(5);
+  c.Copy(distance, length);
 }
 
-void DecodeLiteral(UnpackState& s, UnpackIo& io) {
-  const std::uint32_t bits = PeekBits(s);
+void DecodeLiteral(UnpackState& s, PassCursor& c) {
+  const std::uint32_t bits = c.in.Peek();
   const std::uint32_t average = s.LiteralPlaceAverage;
   const ThresholdTable& code = average >= 0x7600   ? kPlaceTableE
                               : average >= 0x5E00 ? kPlaceTableD
                               : average >= 0x3600 ? kPlaceTableC
                               : average >= 0x0E00 ? kPlaceTableB
                                                   : kPlaceTableA;
-  std::uint32_t place = DecodeThresholdCode(s, bits, code);
+  std::uint32_t place = DecodeThresholdCode(c.in, bits, code);
   if (s.LiteralMode) {
     if (place == 0) {
-      DecodeLiteralModeEscape(s, io);
+      DecodeLiteralModeEscape(s, c);
       return;
     }
     place -= 1;
@@ -147,13 +174,11 @@ void DecodeLiteral(UnpackState& s, UnpackIo& io) {
     s.LiteralWeight = 0x90;
     s.MatchWeight >>= 1;
   }
-  s.Window[s.WindowPos] = static_cast<std::uint8_t>(s.LiteralOrder[place] >> 8);
-  s.WindowPos += 1;
-  io.RemainingOutput -= 1;
+  c.Put(static_cast<std::uint8_t>(s.LiteralOrder[place] >> 8));
   PromoteOrderEntry(s.LiteralOrder, s.LiteralNextSlot, place, CounterLimit::Literal);
 }
 
-void DecodeLongMatch(UnpackState& s, UnpackIo& io) {
+void DecodeLongMatch(UnpackState& s, PassCursor& c) {
   s.LiteralRun = 0;
   s.MatchWeight += 16;
   if (s.MatchWeight > 0xFF) {
@@ -162,33 +187,33 @@ void DecodeLongMatch(UnpackState& s, UnpackIo& io) {
   }
 
   const std::uint32_t lengthAverage = s.LongLengthAverage;
-  std::uint32_t bits = PeekBits(s);
+  std::uint32_t bits = c.in.Peek();
   std::uint32_t lengthValue;
   if (lengthAverage >= 122) {
-    lengthValue = DecodeThresholdCode(s, bits, kLengthTableB);
+    lengthValue = DecodeThresholdCode(c.in, bits, kLengthTableB);
   } else if (lengthAverage >= 64) {
-    lengthValue = DecodeThresholdCode(s, bits, kLengthTableA);
+    lengthValue = DecodeThresholdCode(c.in, bits, kLengthTableA);
   } else if (bits < 0x100) {
     lengthValue = bits;
-    SkipBits(s, 16);
+    c.in.Skip(16);
   } else {
     lengthValue = static_cast<std::uint32_t>(std::countl_zero(static_cast<std::uint16_t>(bits)));
-    SkipBits(s, lengthValue + 1);
+    c.in.Skip(lengthValue + 1);
   }
   s.LongLengthAverage += lengthValue;
   s.LongLengthAverage -= s.LongLengthAverage >> 5;
 
-  bits = PeekBits(s);
+  bits = c.in.Peek();
   const std::uint32_t placeAverage = s.DistancePlaceAverage;
   const ThresholdTable& code = placeAverage >= 0x2900 ? kPlaceTableC : placeAverage >= 0x700 ? kPlaceTableB : kPlaceTableA;
-  const std::uint32_t place = DecodeThresholdCode(s, bits, code) & kPlaceMask;
+  const std::uint32_t place = DecodeThresholdCode(c.in, bits, code) & kPlaceMask;
   s.DistancePlaceAverage += place;
   s.DistancePlaceAverage -= s.DistancePlaceAverage >> 8;
 
   const std::uint32_t entry = PromoteOrderEntry(s.LongDistanceOrder, s.LongDistanceNextSlot, place, CounterLimit::Wrap);
-  bits = PeekBits(s);
+  bits = c.in.Peek();
   const std::uint32_t distance = ((entry & 0xFF00) | (bits >> 8)) >> 1;  // high part * 128 + 7 bits
-  SkipBits(s, 7);
+  c.in.Skip(7);
 
   const std::uint32_t score = s.NearMatchScore;
   const std::uint32_t threshold = s.FarDistanceThreshold;
@@ -205,17 +230,17 @@ void DecodeLongMatch(UnpackState& s, UnpackIo& io) {
   if (distance <= 256) length += 8;
   s.FarDistanceThreshold =
       (score > 0xB0 || (s.LiteralPlaceAverage >= 0x2A00 && lengthAverage < 0x40)) ? 0x7F00 : 0x2001;
-  RecordMatch(s, io, distance, length);
+  RecordMatch(s, c, distance, length);
 }
 
-void DecodeShortMatch(UnpackState& s, UnpackIo& io) {
+void DecodeShortMatch(UnpackState& s, PassCursor& c) {
   s.LiteralRun = 0;
-  std::uint32_t bits = PeekBits(s);
+  std::uint32_t bits = c.in.Peek();
   if (s.RepeatCount == 2) {
     // After two repeats in a row one bit says whether a third follows.
-    SkipBits(s, 1);
+    c.in.Skip(1);
     if (bits & 0x8000) {
-      CopyFromWindow(s, io, s.LastMatchDistance, s.LastMatchLength);
+      c.Copy(s.LastMatchDistance, s.LastMatchLength);
       return;
     }
     bits <<= 1;
@@ -225,45 +250,45 @@ void DecodeShortMatch(UnpackState& s, UnpackIo& io) {
   const std::uint32_t set = s.ShortLengthAverage < 37 ? 0 : 1;
   const std::uint32_t entry = kShortCodes.Entry[set][s.ShortCodeToggle & 1][(bits >> 8) & 0xFF];
   const std::uint32_t k = entry & 15;
-  SkipBits(s, entry >> 4);
+  c.in.Skip(entry >> 4);
 
   if (k <= 8) {
     s.ShortLengthAverage += k;
     s.ShortLengthAverage -= s.ShortLengthAverage >> 4;
     s.RepeatCount = 0;
-    const std::uint32_t place = DecodeThresholdCode(s, PeekBits(s), kPlaceTableC) & kPlaceMask;
+    const std::uint32_t place = DecodeThresholdCode(c.in, c.in.Peek(), kPlaceTableC) & kPlaceMask;
     const std::uint32_t distance = s.ShortDistanceOrder[place];
     if (place > 0) {
       s.ShortDistanceOrder[place] = s.ShortDistanceOrder[place - 1];
       s.ShortDistanceOrder[place - 1] = distance;
     }
-    RecordMatch(s, io, distance + 1, k + 2);
+    RecordMatch(s, c, distance + 1, k + 2);
     return;
   }
   if (k == 9) {
     s.RepeatCount += 1;
-    CopyFromWindow(s, io, s.LastMatchDistance, s.LastMatchLength);
+    c.Copy(s.LastMatchDistance, s.LastMatchLength);
     return;
   }
   s.RepeatCount = 0;
   if (k == 14) {
-    const std::uint32_t length = DecodeThresholdCode(s, PeekBits(s), kLengthTableB) + 5;
-    const std::uint32_t distance = (PeekBits(s) >> 1) | 0x8000;
-    SkipBits(s, 15);
+    const std::uint32_t length = DecodeThresholdCode(c.in, c.in.Peek(), kLengthTableB) + 5;
+    const std::uint32_t distance = (c.in.Peek() >> 1) | 0x8000;
+    c.in.Skip(15);
     s.LastMatchLength = length;
     s.LastMatchDistance = distance;
-    CopyFromWindow(s, io, distance, length);
+    c.Copy(distance, length);
     return;
   }
   const std::uint32_t distance = s.RecentDistances[(s.RecentDistanceIndex - (k - 9)) & 3];
-  std::uint32_t length = DecodeThresholdCode(s, PeekBits(s), kLengthTableA) + 2;
+  std::uint32_t length = DecodeThresholdCode(c.in, c.in.Peek(), kLengthTableA) + 2;
   if (length == 257 && k == 10) {
     s.ShortCodeToggle ^= 1;
     return;
   }
   if (distance > 256) length += 1;
   if (distance >= s.FarDistanceThreshold) length += 1;
-  RecordMatch(s, io, distance, length);
+  RecordMatch(s, c, distance, length);
 }
 
 }  // namespace
@@ -285,7 +310,9 @@ void UnpackFormat15(UnpackState& s, UnpackIo& io, std::uint8_t* window, bool sol
     FlushWindow(s, io);
     return;
   }
-  ReadFlagByte(s);
+  BitCursor first = BitCursor::Load(s);
+  ReadFlagByte(s, first);
+  first.Store(s);
   s.FlagBitsLeft = 8;
 
   while (io.RemainingOutput >= 0) {
@@ -294,20 +321,34 @@ void UnpackFormat15(UnpackState& s, UnpackIo& io, std::uint8_t* window, bool sol
     if (s.PackedPos > kMainLoopRefillPos) RefillPackedBuffer(s, io, false);
     if (PackedInputExhausted(s)) break;
     if (WindowNearlyFull(s)) FlushWindow(s, io);
-    if (s.LiteralMode) {
-      DecodeLiteral(s, io);
-      continue;
-    }
-    const bool matchFavoured = s.MatchWeight > s.LiteralWeight;
-    if (TakeFlag(s)) {
-      if (matchFavoured) DecodeLongMatch(s, io);
-      else DecodeLiteral(s, io);
-    } else if (TakeFlag(s)) {
-      if (matchFavoured) DecodeLiteral(s, io);
-      else DecodeLongMatch(s, io);
-    } else {
-      DecodeShortMatch(s, io);
-    }
+    // This pass and the ones after it for which the checks above provably change nothing.
+    std::uint32_t passes = UncheckedPasses(s, kPassBytes, kLongestMatch);
+    PassCursor c{BitCursor::Load(s), s.Window, s.WindowPos, io.RemainingOutput};
+    do {
+      c.pos &= WindowMask;
+      // One call site per step, so that each is inlined and the cursor stays in registers.
+      enum class Step { Literal, LongMatch, ShortMatch } step = Step::Literal;
+      if (!s.LiteralMode) {
+        const bool matchFavoured = s.MatchWeight > s.LiteralWeight;
+        if (TakeFlag(s, c)) {
+          step = matchFavoured ? Step::LongMatch : Step::Literal;
+        } else if (TakeFlag(s, c)) {
+          step = matchFavoured ? Step::Literal : Step::LongMatch;
+        } else {
+          step = Step::ShortMatch;
+        }
+      }
+      if (step == Step::Literal) {
+        DecodeLiteral(s, c);
+      } else if (step == Step::LongMatch) {
+        DecodeLongMatch(s, c);
+      } else {
+        DecodeShortMatch(s, c);
+      }
+    } while (--passes != 0 && c.remaining >= 0);
+    c.in.Store(s);
+    s.WindowPos = c.pos;
+    io.RemainingOutput = c.remaining;
   }
   FlushWindow(s, io);
 }

@@ -128,17 +128,6 @@ void ReadTrailingTableBlock(UnpackState& s, UnpackIo& io) {
 constexpr std::uint32_t kAudioPassBytes = 2;
 static_assert((7 + 15) / 8 <= kAudioPassBytes);
 
-// Passes that can run without the checks at the top of a pass (see DecodeLzPasses): the
-// refill point cannot be passed and the window cannot come within kWindowReserve bytes of
-// unflushed data. At least the pass the caller has just checked.
-inline std::uint32_t UncheckedPasses(const UnpackState& s, std::uint32_t passBytes, std::uint32_t passOutput) {
-  std::uint32_t passes = 1;
-  if (s.PackedPos <= kMainLoopRefillPos) passes = (kMainLoopRefillPos - s.PackedPos) / passBytes + 1;
-  const std::uint32_t free = s.FlushedPos == s.WindowPos ? kWindowSize : (s.FlushedPos - s.WindowPos) & WindowMask;
-  const std::uint32_t outputPasses = free >= kWindowReserve ? (free - kWindowReserve) / passOutput + 1 : 1;
-  return outputPasses < passes ? outputPasses : passes;
-}
-
 // Multimedia passes of the main loop, as DecodeLzPasses does LZ ones; the table-block symbol
 // ends the run.
 void DecodeAudioPasses(UnpackState& s, UnpackIo& io) {
