@@ -119,6 +119,7 @@ TEST(HuffmanTable, UnfilledEntriesKeepWhatAnEarlierBuildPutThere) {
 TEST(HuffmanTable, FastLookupAgreesWithTheComparisonTree) {
   std::mt19937 rng(1234);
   std::vector<std::uint8_t> packed(64);
+  UnpackFixture a, b;
   for (int round = 0; round < 300; ++round) {
     std::vector<std::uint8_t> lengths(298);
     const int maxLength = 1 + static_cast<int>(rng() % 15);
@@ -128,12 +129,12 @@ TEST(HuffmanTable, FastLookupAgreesWithTheComparisonTree) {
       const std::vector<std::uint8_t> complete = MixedLengths();
       lengths = complete;
     }
-    UnpackFixture a, b;
     BuildHuffmanTable(lengths.data(), a.s().MainTable, 298);
     BuildHuffmanTable(lengths.data(), b.s().MainTable, 298);
     for (int probe = 0; probe < 200; ++probe) {
       for (std::uint8_t& byte : packed) byte = static_cast<std::uint8_t>(rng());
       MemoryUnpackIo ioA(packed), ioB(packed);
+      a.s().BitPos = b.s().BitPos = 0;
       Load(a, ioA);
       Load(b, ioB);
       const std::uint32_t skip = rng() % 8;

@@ -40,16 +40,22 @@ struct CodeCase {
 
 class ThresholdCodeTest : public ::testing::TestWithParam<CodeCase> {};
 
+// Makes bytes the whole packed input of the fixture, read from its first bit.
+void LoadInput(UnpackFixture& f, const std::vector<std::uint8_t>& bytes) {
+  MemoryUnpackIo io(bytes);
+  f.s().BitPos = 0;
+  RefillPackedBuffer(f.s(), io, true);
+}
+
 TEST_P(ThresholdCodeTest, EveryValueReadsBackWithItsWidth) {
   const CodeCase& c = GetParam();
+  UnpackFixture f;
   for (std::uint32_t value = 0; value <= c.MaxValue; ++value) {
     const PrefixCode word = EncodeThreshold(*c.Code, value);
     BitWriter w;
     w.Put(word.Code, word.Length);
     w.Put(0x5A5A, 16);  // whatever follows must not matter
-    UnpackFixture f;
-    MemoryUnpackIo io(w.Bytes(4));
-    RefillPackedBuffer(f.s(), io, true);
+    LoadInput(f, w.Bytes(4));
     ASSERT_EQ(DecodeThresholdCodeByWalk(f.s(), PeekBits(f.s()), *c.Code), value) << c.Name;
     ASSERT_EQ(f.s().PackedPos * 8 + f.s().BitPos, static_cast<std::uint32_t>(word.Length)) << c.Name << " " << value;
   }
@@ -58,12 +64,11 @@ TEST_P(ThresholdCodeTest, EveryValueReadsBackWithItsWidth) {
 // The lookup tables the unpacker uses must answer every input exactly as the walk does.
 TEST_P(ThresholdCodeTest, LookupTableAgreesWithTheWalkForEveryInput) {
   const CodeCase& c = GetParam();
+  UnpackFixture a, b;
   for (std::uint32_t input = 0; input < 0x10000; input += 3) {
     const std::vector<std::uint8_t> packed = {static_cast<std::uint8_t>(input >> 8), static_cast<std::uint8_t>(input), 0, 0};
-    UnpackFixture a, b;
-    MemoryUnpackIo ioA(packed), ioB(packed);
-    RefillPackedBuffer(a.s(), ioA, true);
-    RefillPackedBuffer(b.s(), ioB, true);
+    LoadInput(a, packed);
+    LoadInput(b, packed);
     ASSERT_EQ(DecodeThresholdCode(a.s(), input, *c.Table), DecodeThresholdCodeByWalk(b.s(), input, *c.Code)) << input;
     ASSERT_EQ(a.s().BitPos + 8 * a.s().PackedPos, b.s().BitPos + 8 * b.s().PackedPos) << input;
   }
