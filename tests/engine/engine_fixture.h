@@ -3,39 +3,67 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/archive_format.h"
 #include "engine/engine_state.h"
+#include "engine/extraction.h"
 #include "engine/job.h"
+#include "engine/volumes.h"
 #include "tests/engine/archive_writer.h"
 #include "tests/engine/fake_host.h"
 #include "tests/support/corpus.h"
+#include "unpack/unpack_state.h"
 
 namespace korvane::testing {
 
 class EngineTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& name, const Bytes& bytes) {
-    // Windows keeps an open archive from being rewritten: let go of it first.
-    engine.CloseFiles();
+    engine.CloseFiles();  // Windows keeps an open archive from being rewritten
     const std::string path = dir.File(name);
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return path;
   }
-  // Opens path as the archive (Session.InputFile); true when it is one.
-  bool OpenArchive(const std::string& path);
+  // Opens path as Session.InputFile and reads its main header; true when it is an archive.
+  bool OpenArchive(const std::string& path) {
+    engine.CloseFiles();
+    engine.Session.InputFile = OpenFileForReading(path.c_str());
+    if (!IsOpenFile(engine.Session.InputFile) || !IdentifyArchive(engine)) return false;
+    SkipRestOfMainHeader(engine);
+    return true;
+  }
   void SetArchiveName(const std::string& path) {
     ASSERT_LT(path.size(), sizeof job.ArchiveName);
     std::strcpy(job.ArchiveName, path.c_str());
   }
-  // Names of all entries NextBlock returns from the current position (sub-blocks skipped).
-  std::vector<std::string> WalkNames();
+  // Names of the entries NextBlock returns from the current position (sub-blocks passed over).
+  std::vector<std::string> WalkNames() {
+    std::vector<std::string> names;
+    for (int guard = 0; guard < 10000 && NextBlock(engine, kFileHead, false) != 0; ++guard) {
+      names.emplace_back(engine.Archive.EntryName);
+      SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos, kSeekStart);
+    }
+    return names;
+  }
+  // A whole driver run on path, with fresh statuses and boxes; a test run has no destination.
+  std::int32_t Run(const std::string& path, char mode) {
+    host.statuses.clear();
+    host.boxes.clear();
+    SetArchiveName(path);
+    job.Abort = 0;
+    job.CurrentVolume = 1;
+    if (mode == 'T') job.DestinationDir[0] = '\0';
+    return RunExtraction(engine, *unpack, mode, job.ProgressWindow, job);
+  }
 
   TempDir dir;
   FakeHost host;
   EngineState engine{host};
   ExtractionJob job;
+  std::unique_ptr<UnpackState> unpack = std::make_unique<UnpackState>();
 };
 
 }  // namespace korvane::testing

@@ -1,6 +1,5 @@
-// A scripted Host for tests: records every message box, progress message and status
-// identifier, and answers message boxes from a queue (then with a default answer).
-// A hook runs on every progress message so a test can act in the middle of a run (abort).
+// A scripted Host: records message boxes, progress messages and statuses, and answers boxes
+// from a queue (then with a default). onProgress lets a test act in the middle of a run.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -24,15 +23,13 @@ class FakeHost final : public Host {
 
   int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) override {
     boxes.push_back(Box{owner, text, title != nullptr ? title : "(none)", style});
-    if (onBox) onBox(boxes.back());
     if (answers.empty()) return defaultAnswer;
     const int answer = answers.front();
     answers.pop_front();
     return answer;
   }
-  void SendProgressMessage(void* window, std::uintptr_t wParam, std::intptr_t lParam) override {
+  void SendProgressMessage(void* window, std::uintptr_t, std::intptr_t) override {
     progressWindows.push_back(window);
-    progressParams.emplace_back(wParam, lParam);
     if (onProgress) onProgress();
   }
   void ReportStatus(const char* identifier) override { statuses.emplace_back(identifier); }
@@ -48,11 +45,9 @@ class FakeHost final : public Host {
   std::vector<Box> boxes;
   std::vector<std::string> statuses;
   std::vector<void*> progressWindows;
-  std::vector<std::pair<std::uintptr_t, std::intptr_t>> progressParams;
-  std::deque<int> answers;          // answers to the next boxes, in order
-  int defaultAnswer = kIdOk;        // answer once the queue is empty
+  std::deque<int> answers;    // answers to the next boxes, in order
+  int defaultAnswer = kIdOk;  // once the queue is empty
   std::function<void()> onProgress;
-  std::function<void(const Box&)> onBox;
 };
 
 }  // namespace korvane::testing

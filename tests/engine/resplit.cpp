@@ -17,6 +17,9 @@ void Set32(Bytes& b, std::size_t at, std::uint32_t v) {
   Set16(b, at, v & 0xFFFF);
   Set16(b, at + 2, v >> 16);
 }
+Bytes Slice(const Bytes& b, std::size_t from, std::size_t to) {
+  return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(to));
+}
 void Reseal(Bytes& header, std::size_t at) {
   Set16(header, at, ~UpdateCrc32(0xFFFFFFFFu, header.data() + at + 2, header.size() - at - 2) & 0xFFFF);
 }
@@ -38,16 +41,12 @@ std::optional<ParsedArchive> ParseArchive(const Bytes& b) {
     a.oldLayout = true;
     const std::size_t size = Get16(b, 4);
     if (size < 7 || size > b.size()) return std::nullopt;
-    a.prefix.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(size));
+    a.prefix = Slice(b, 0, size);
     pos = size;
     while (pos + 21 <= b.size()) {
       const std::uint32_t pack = Get32(b, pos), head = Get16(b, pos + 10);
       if (head < 21 || pos + head + pack > b.size()) return std::nullopt;
-      ParsedEntry e;
-      e.header.assign(b.begin() + static_cast<std::ptrdiff_t>(pos), b.begin() + static_cast<std::ptrdiff_t>(pos + head));
-      e.data.assign(b.begin() + static_cast<std::ptrdiff_t>(pos + head),
-                    b.begin() + static_cast<std::ptrdiff_t>(pos + head + pack));
-      a.entries.push_back(std::move(e));
+      a.entries.push_back({Slice(b, pos, pos + head), Slice(b, pos + head, pos + head + pack)});
       pos += head + pack;
     }
     return a;
@@ -55,19 +54,13 @@ std::optional<ParsedArchive> ParseArchive(const Bytes& b) {
   if (b.size() < 20 || b[0] != 0x52 || b[1] != 0x61) return std::nullopt;
   const std::size_t mainSize = Get16(b, 7 + 5);
   if (mainSize < 13 || 7 + mainSize > b.size()) return std::nullopt;
-  a.prefix.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(7 + mainSize));
+  a.prefix = Slice(b, 0, 7 + mainSize);
   pos = 7 + mainSize;
   while (pos + 7 <= b.size()) {
     const std::uint32_t type = b[pos + 2], flags = Get16(b, pos + 3), head = Get16(b, pos + 5);
     const std::uint32_t added = (flags & 0x8000) && pos + 11 <= b.size() ? Get32(b, pos + 7) : 0;
     if (head < 7 || pos + head + added > b.size()) break;
-    if (type == 0x74) {
-      ParsedEntry e;
-      e.header.assign(b.begin() + static_cast<std::ptrdiff_t>(pos), b.begin() + static_cast<std::ptrdiff_t>(pos + head));
-      e.data.assign(b.begin() + static_cast<std::ptrdiff_t>(pos + head),
-                    b.begin() + static_cast<std::ptrdiff_t>(pos + head + added));
-      a.entries.push_back(std::move(e));
-    }
+    if (type == 0x74) a.entries.push_back({Slice(b, pos, pos + head), Slice(b, pos + head, pos + head + added)});
     pos += head + added;
   }
   return a;
@@ -93,9 +86,9 @@ std::vector<Bytes> Resplit(const ParsedArchive& a, const std::vector<std::uint64
       Set32(h, 7, static_cast<std::uint32_t>(to - from));
       Reseal(h, 0);
     }
-    Bytes& v = volumes.back();
-    v.insert(v.end(), h.begin(), h.end());
-    v.insert(v.end(), e.data.begin() + static_cast<std::ptrdiff_t>(from), e.data.begin() + static_cast<std::ptrdiff_t>(to));
+    const Bytes data = Slice(e.data, from, to);
+    volumes.back().insert(volumes.back().end(), h.begin(), h.end());
+    volumes.back().insert(volumes.back().end(), data.begin(), data.end());
   };
   std::size_t nextCut = 0;
   for (std::size_t i = 0; i < a.entries.size(); ++i) {

@@ -1,5 +1,5 @@
 // The file layer's contract, run against whichever implementation the build links (POSIX
-// natively, Win32 under Wine). POSIX-only behaviour (separators, case, links) is grouped last.
+// natively, Win32 under Wine). POSIX-only behaviour (separators, case, links) comes last.
 #include "platform/file_layer.h"
 
 #include <gtest/gtest.h>
@@ -30,8 +30,7 @@ TEST(FileLayer, ReadSeekAndLength) {
   EXPECT_EQ(FileLengthOf(f), 10u);
   char buf[16] = {};
   EXPECT_EQ(ReadFileBytes(f, buf, 4), 4u);
-  EXPECT_EQ(SeekFile(f, 0, kSeekCurrent), 4);  // base 1, offset 0: where we are, no move
-  EXPECT_EQ(SeekFile(f, 0, kSeekCurrent), 4);
+  EXPECT_EQ(SeekFile(f, 0, kSeekCurrent), 4);  // where we are, no move
   EXPECT_EQ(SeekFile(f, 2, kSeekCurrent), 6);
   EXPECT_EQ(ReadFileBytes(f, buf, 16), 4u);  // short read at the end
   EXPECT_EQ(std::string(buf, 4), "6789");
@@ -66,10 +65,10 @@ TEST(FileLayer, CreateNewRefusesExistingCreateAlwaysReplaces) {
   EXPECT_EQ(CreateFileForWriting(dir.File("no/such/dir/x").c_str(), CreateMode::kCreateAlways), kFailedFile);
 }
 
-TEST(FileLayer, ExistsDeleteAndDirectoryClasses) {
+TEST(FileLayer, ExistsDeleteDirectoriesAndAttributes) {
   TempDir dir;
-  const std::string file = dir.File("f.txt");
-  ASSERT_TRUE(WriteWholeFile(file, Bytes("x")));
+  const std::string file = dir.File("f.txt"), ro = dir.File("ro"), other = dir.File("other");
+  for (const std::string& p : {file, ro, other}) ASSERT_TRUE(WriteWholeFile(p, Bytes("x")));
   EXPECT_TRUE(PathExists(file.c_str()));
   EXPECT_TRUE(PathExists(dir.Path().c_str()));
   EXPECT_FALSE(PathExists(dir.File("nope").c_str()));
@@ -82,71 +81,43 @@ TEST(FileLayer, ExistsDeleteAndDirectoryClasses) {
   EXPECT_TRUE(DeleteFilePath(file.c_str()));
   EXPECT_FALSE(PathExists(file.c_str()));
   EXPECT_FALSE(DeleteFilePath(file.c_str()));
-}
-
-TEST(FileLayer, ReadOnlyAttributeRemovesWritePermission) {
-  TempDir dir;
-  const std::string a = dir.File("a"), b = dir.File("b");
-  ASSERT_TRUE(WriteWholeFile(a, Bytes("x")));
-  ASSERT_TRUE(WriteWholeFile(b, Bytes("x")));
-  EXPECT_TRUE(SetFileAttributesOf(a.c_str(), 0x01 | 0x20));
-  EXPECT_TRUE(SetFileAttributesOf(b.c_str(), 0x20 | 0x10 | 0x08));  // directory/label bits are dropped
-  EXPECT_EQ(fs::status(a).permissions() & fs::perms::owner_write, fs::perms::none);
-  EXPECT_NE(fs::status(b).permissions() & fs::perms::owner_write, fs::perms::none);
-  EXPECT_TRUE(fs::is_regular_file(b));
-}
-
-std::time_t LocalTime(int y, int mo, int d, int h, int mi, int s) {
-  std::tm t{};
-  t.tm_year = y - 1900;
-  t.tm_mon = mo - 1;
-  t.tm_mday = d;
-  t.tm_hour = h;
-  t.tm_min = mi;
-  t.tm_sec = s;
-  t.tm_isdst = -1;
-  return std::mktime(&t);
-}
-
-std::time_t ModifiedAt(const std::string& path) {
-  const auto ft = fs::last_write_time(path);
-  return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(ft));
+  EXPECT_TRUE(SetFileAttributesOf(ro.c_str(), 0x01 | 0x20));
+  EXPECT_TRUE(SetFileAttributesOf(other.c_str(), 0x20 | 0x10 | 0x08));  // directory/label bits are dropped
+  EXPECT_EQ(fs::status(ro).permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_NE(fs::status(other).permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_TRUE(fs::is_regular_file(other));
 }
 
 std::uint32_t Dos(int y, int mo, int d, int h, int mi, int s) {
   return static_cast<std::uint32_t>((y - 1980) << 25 | mo << 21 | d << 16 | h << 11 | mi << 5 | s / 2);
 }
+std::time_t ModifiedAt(const std::string& path) {
+  return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(fs::last_write_time(path)));
+}
 
-TEST(FileLayer, TimesComeFromTheDosStampAsLocalTime) {
+TEST(FileLayer, TimesComeFromTheDosStampAsLocalTimeAndOnlyFromRealDates) {
   TempDir dir;
   const std::string path = dir.File("t");
   FileHandle f = CreateFileForWriting(path.c_str(), CreateMode::kCreateNew);
   ASSERT_TRUE(IsOpenFile(f));
   EXPECT_TRUE(SetFileTimesFromDos(f, Dos(1998, 7, 14, 23, 59, 58)));
   CloseFileHandle(f);
-  EXPECT_EQ(ModifiedAt(path), LocalTime(1998, 7, 14, 23, 59, 58));
+  std::tm t{};
+  t.tm_year = 98, t.tm_mon = 6, t.tm_mday = 14, t.tm_hour = 23, t.tm_min = 59, t.tm_sec = 58, t.tm_isdst = -1;
+  EXPECT_EQ(ModifiedAt(path), std::mktime(&t));
+  EXPECT_TRUE(IsValidDosDateTime(SplitDosTime(Dos(2000, 2, 29, 12, 34, 0))));  // a leap year
 
   f = OpenFileForReading(path.c_str());
   const std::time_t before = ModifiedAt(path);
-  EXPECT_FALSE(SetFileTimesFromDos(f, 0));                         // month 0, day 0
-  EXPECT_FALSE(SetFileTimesFromDos(f, Dos(1999, 2, 29, 0, 0, 0)));  // not a leap year
-  EXPECT_FALSE(SetFileTimesFromDos(f, Dos(1999, 13, 1, 0, 0, 0)));
-  EXPECT_FALSE(SetFileTimesFromDos(f, Dos(1999, 1, 1, 24, 0, 0)));
+  const std::uint32_t invalid[] = {0,  // month 0, day 0
+                                   Dos(1999, 2, 29, 0, 0, 0), Dos(2000, 4, 31, 0, 0, 0), Dos(1999, 13, 1, 0, 0, 0),
+                                   Dos(1999, 1, 1, 24, 0, 0), Dos(2001, 1, 1, 0, 0, 0) | 30 /* 60 seconds */};
+  for (const std::uint32_t stamp : invalid) {
+    EXPECT_FALSE(IsValidDosDateTime(SplitDosTime(stamp))) << std::hex << stamp;
+    EXPECT_FALSE(SetFileTimesFromDos(f, stamp)) << std::hex << stamp;
+  }
   CloseFileHandle(f);
   EXPECT_EQ(ModifiedAt(path), before);
-}
-
-TEST(DosTime, SplitAndValidity) {
-  const DosDateTime t = SplitDosTime(Dos(2000, 2, 29, 12, 34, 0));
-  EXPECT_EQ(t.year, 2000);
-  EXPECT_EQ(t.month, 2);
-  EXPECT_EQ(t.day, 29);
-  EXPECT_EQ(t.hour, 12);
-  EXPECT_EQ(t.minute, 34);
-  EXPECT_EQ(t.second, 0);
-  EXPECT_TRUE(IsValidDosDateTime(t));
-  EXPECT_FALSE(IsValidDosDateTime(SplitDosTime(Dos(1900 + 100, 4, 31, 0, 0, 0))));
-  EXPECT_FALSE(IsValidDosDateTime(SplitDosTime(Dos(2001, 1, 1, 0, 0, 0) | 30)));  // 60 seconds
 }
 
 #ifndef _WIN32
@@ -186,7 +157,6 @@ TEST(PosixFileLayer, OutputNeverFollowsASymbolicLink) {
   EXPECT_EQ(ReadWholeFile(victim), Bytes("keep me"));
   EXPECT_FALSE(fs::is_symlink(link));
   EXPECT_EQ(ReadWholeFile(link), Bytes("written"));
-
   // A dangling link counts as existing and is removed, not written through, too.
   const std::string dangling = dir.File("dangling");
   fs::create_symlink(dir.File("elsewhere"), dangling);
