@@ -1,5 +1,5 @@
-"""Drives korvane.exe under Xvfb and Wine for the GUI tests: one X server, one fresh Wine
-prefix and one HOME (with an ALSA file sink) per run; one installer process per test."""
+"""Drives korvane.exe under Xvfb and Wine: one X server, Wine prefix and HOME (with an ALSA file
+sink) per run; one installer process per test."""
 import ctypes
 import os
 import re
@@ -7,7 +7,6 @@ import shutil
 import signal
 import struct
 import subprocess
-import tempfile
 import time
 from io import BytesIO
 
@@ -23,13 +22,6 @@ def check(condition, message):
         raise Failure(message)
 
 
-def unescape_debug_string(text):
-    """The text behind one of Wine's debug strings (backslash escapes, \\xxxx code points)."""
-    simple = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
-    return re.sub(r'\\([nrt\\"]|[0-9a-f]{4})',
-                  lambda m: simple.get(m.group(1)) or chr(int(m.group(1), 16)), text)
-
-
 def wait_for(predicate, timeout, what, interval=0.05):
     deadline = time.monotonic() + timeout
     while True:
@@ -41,17 +33,27 @@ def wait_for(predicate, timeout, what, interval=0.05):
         time.sleep(interval)
 
 
+def unescape_debug_string(text):
+    """The text behind one of Wine's debug strings (backslash escapes, \\xxxx code points)."""
+    simple = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+    return re.sub(r'\\([nrt\\"]|[0-9a-f]{4})', lambda m: simple.get(m.group(1)) or chr(int(m.group(1), 16)), text)
+
+
 def _f32(x):
     return struct.unpack("f", struct.pack("f", x))[0]
 
 
 def button_rects(width, height):
-    """Screen rectangles (x, y, w, h) of Test, Install, NFO and Exit for a client size: the
-    button places of the 296 x 300 background, scaled as the background is stretched."""
+    """Rectangles (x, y, w, h) of Test, Install, NFO and Exit: the button places of the 296 x 300
+    background, scaled in single precision as the background is stretched."""
     sx = width * _f32(0.0033783785)
     sy = _f32(height * _f32(0.0033333334))
     r = lambda v: int(v + 0.5)
     return [(r(135 * sx), r(top * sy), r(148 * sx), r(50 * sy)) for top in (50, 100, 150, 198)]
+
+
+def quiet(args, env, **kw):
+    return subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
 
 
 class Session:
@@ -59,31 +61,30 @@ class Session:
 
     def __init__(self, work):
         self.work = work
-        self.home = os.path.join(work, "home")
         self.prefix = os.path.join(work, "prefix")
         self.sink = os.path.join(work, "alsa-out.raw")
-        os.makedirs(self.home, exist_ok=True)
-        with open(os.path.join(self.home, ".asoundrc"), "w") as f:
+        home = os.path.join(work, "home")
+        os.makedirs(home)
+        with open(os.path.join(home, ".asoundrc"), "w") as f:
             f.write('pcm.!default { type file; slave.pcm "null"; file "%s"; format "raw" }\n' % self.sink)
         self.xvfb = None
-        self.env = dict(os.environ)
+        self.env = {k: v for k, v in os.environ.items() if k != "XDG_RUNTIME_DIR"}
+        self.env.update(HOME=home, WINEPREFIX=self.prefix, WINEARCH="win64", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        WINEDEBUG="-all", TZ="UTC", LC_ALL="C.UTF-8")
 
     def start(self):
-        display = self._free_display()
-        self.xvfb = subprocess.Popen(["Xvfb", f":{display}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        free = [n for n in range(91, 400)
+                if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}")]
+        check(free, "no free X display")
+        self.xvfb = subprocess.Popen(["Xvfb", f":{free[0]}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{display}"), 10, "Xvfb")
-        self.env.update({
-            "DISPLAY": f":{display}", "HOME": self.home, "WINEPREFIX": self.prefix, "WINEARCH": "win64",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=", "WINEDEBUG": "-all", "TZ": "UTC", "LC_ALL": "C.UTF-8",
-        })
-        self.env.pop("XDG_RUNTIME_DIR", None)
-        subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=120)
+        wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{free[0]}"), 10, "Xvfb")
+        self.env["DISPLAY"] = f":{free[0]}"
+        quiet(["wineboot", "-i"], self.env, timeout=120)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
 
     def stop(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        quiet(["wineserver", "-k"], self.env)
         if self.xvfb:
             self.xvfb.terminate()
             try:
@@ -91,18 +92,9 @@ class Session:
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
 
-    @staticmethod
-    def _free_display():
-        for n in range(91, 400):
-            if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                return n
-        raise Failure("no free X display")
-
-    def xdotool(self, *args, check_result=False):
-        r = subprocess.run(["xdotool", *map(str, args)], env=self.env, capture_output=True, text=True, timeout=20)
-        if check_result and r.returncode != 0:
-            raise Failure(f"xdotool {' '.join(map(str, args))}: {r.stderr.strip()}")
-        return r.stdout
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *map(str, args)], env=self.env, capture_output=True, text=True,
+                              timeout=20).stdout
 
     def drive_c(self, *parts):
         return os.path.join(self.prefix, "drive_c", *parts)
@@ -115,25 +107,19 @@ class _ClientMessage(ctypes.Structure):
 
 
 def send_delete_window(display_name, window):
-    """What a window manager sends when its close box is clicked: WM_PROTOCOLS with
-    WM_DELETE_WINDOW. There is no window manager here, so the test sends it itself."""
+    """The close box: WM_PROTOCOLS with WM_DELETE_WINDOW, sent by the test as there is no window manager."""
     x11 = ctypes.CDLL("libX11.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
     x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
     x11.XInternAtom.restype = ctypes.c_ulong
     x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
     x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
     display = x11.XOpenDisplay(display_name.encode())
     check(display, f"cannot open display {display_name}")
-    event = _ClientMessage()
-    event.type = 33  # ClientMessage
-    event.window = window
-    event.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", False)
-    event.format = 32
-    event.l[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", False)
-    event.l[1] = 0  # CurrentTime
+    event = _ClientMessage(type=33, window=window, format=32,  # ClientMessage
+                           message_type=x11.XInternAtom(display, b"WM_PROTOCOLS", False))
+    event.l[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", False)  # l[1] = 0: CurrentTime
     x11.XSendEvent(display, window, False, 0, ctypes.byref(event))
     x11.XFlush(display)
     x11.XCloseDisplay(display)
@@ -147,21 +133,13 @@ class Window:
     def name(self):
         return self.s.xdotool("getwindowname", self.id).rstrip("\n")
 
-    def geometry(self):
-        out = self.s.xdotool("getwindowgeometry", self.id)
-        pos = re.search(r"Position: (-?\d+),(-?\d+)", out)
-        size = re.search(r"Geometry: (\d+)x(\d+)", out)
-        if not size:
-            return None
-        return (int(pos.group(1)), int(pos.group(2)), int(size.group(1)), int(size.group(2)))
-
     def size(self):
         """(width, height), or (0, 0) once the window has gone."""
-        g = self.geometry()
-        return (g[2], g[3]) if g else (0, 0)
+        m = re.search(r"Geometry: (\d+)x(\d+)", self.s.xdotool("getwindowgeometry", self.id))
+        return (int(m.group(1)), int(m.group(2))) if m else (0, 0)
 
     def exists(self):
-        return self.geometry() is not None
+        return self.size() != (0, 0)
 
     def shot(self):
         """The window's pixels, or None when it has gone meanwhile."""
@@ -176,8 +154,8 @@ class Window:
         self.s.xdotool("mousemove", "--window", self.id, x, y)
         time.sleep(0.15)
 
-    # The first movement into a window can arrive before Wine has looked at the pointer;
-    # a second one a pixel away makes sure the program sees a move inside.
+    # The first move into a window can come before Wine looks at the pointer; a second one
+    # a pixel away makes sure the program sees a move inside.
     def hover(self, x, y):
         self.move(x, y)
         self.move(x + 1, y + 1)
@@ -208,74 +186,59 @@ class Window:
     def close_box(self):
         send_delete_window(self.s.env["DISPLAY"], self.id)
 
-    def resize(self, w, h):
-        self.s.xdotool("windowsize", self.id, w, h)
-
 
 class Installer:
     """One run of korvane.exe in a directory, its Wine log and its windows."""
 
-    def __init__(self, session, cwd, name, debug="trace+msgbox"):
+    def __init__(self, session, cwd, name, debug):
         self.s = session
-        self.cwd = cwd
         self.log_path = os.path.join(session.work, name + ".log")
         self.log = open(self.log_path, "wb")
-        env = dict(session.env)
-        env["WINEDEBUG"] = debug
         if os.path.exists(session.sink):
             os.remove(session.sink)
         self.started = time.monotonic()
-        self.proc = subprocess.Popen(["wine", "korvane.exe"], cwd=cwd, env=env, stdout=self.log, stderr=self.log)
+        self.proc = subprocess.Popen(["wine", "korvane.exe"], cwd=cwd, env=dict(session.env, WINEDEBUG=debug),
+                                     stdout=self.log, stderr=self.log)
         self.main = None
 
-    # The demo job runs in well under a second; stopping the process between screenshots lets
-    # the test see its windows mid-job. The X server keeps the pixels of a stopped client.
+    # A job takes well under a second; stopping the process lets the test look at it mid-job.
+    # The X server keeps the pixels of a stopped client.
     def freeze(self):
         os.kill(self.proc.pid, signal.SIGSTOP)
 
     def thaw(self):
         os.kill(self.proc.pid, signal.SIGCONT)
 
+    def step(self, seconds):
+        """Lets the frozen process run for a moment; returns frozen."""
+        self.thaw()
+        time.sleep(seconds)
+        self.freeze()
+
     def step_until(self, predicate, timeout=20, slice_s=0.02):
         """Lets the frozen process run in short slices until predicate() holds; returns frozen."""
         deadline = time.monotonic() + timeout
-        while True:
-            value = predicate()
-            if value:
-                return value
+        while not (value := predicate()):
             if time.monotonic() > deadline:
                 self.thaw()
                 raise Failure("timed out stepping the installer")
-            self.thaw()
-            time.sleep(slice_s)
-            self.freeze()
+            self.step(slice_s)
+        return value
 
     def windows(self):
         found = []
         for line in self.s.xdotool("search", "--class", "korvane.exe").split():
             w = Window(self.s, int(line))
-            name = w.name()
-            g = w.geometry()
-            if not g or name == "Default IME" or (g[2] <= 1 and g[3] <= 1):
-                continue
-            found.append(w)
+            if max(w.size()) > 1 and w.name() != "Default IME":
+                found.append(w)
         return found
 
     def window_named(self, pattern):
-        for w in self.windows():
-            if re.search(pattern, w.name()):
-                return w
-        return None
+        return next((w for w in self.windows() if re.search(pattern, w.name())), None)
 
     def wait_main(self, timeout=30):
-        def find():
-            for w in self.windows():
-                size = w.size()
-                if size and size[0] > 100:
-                    return w
-            return None
-
-        self.main = wait_for(find, timeout, "the main window")
+        self.main = wait_for(lambda: next((w for w in self.windows() if w.size()[0] > 100), None), timeout,
+                             "the main window")
         return self.main
 
     def log_text(self):
@@ -283,17 +246,19 @@ class Installer:
         with open(self.log_path, "rb") as f:
             return f.read().decode("latin-1")
 
+    def traced(self, pattern):
+        """The texts of one kind of Wine trace line, unescaped."""
+        return [unescape_debug_string(t) for t in re.findall(pattern, self.log_text())]
+
     def boxes(self):
-        texts = re.findall(r'trace:msgbox:MSGBOX_OnInit L"(.*)"', self.log_text())
-        return [unescape_debug_string(t) for t in texts]
+        return self.traced(r'trace:msgbox:MSGBOX_OnInit L"(.*)"')
 
     def wait_box(self, text, timeout=120):
         return wait_for(lambda: text in self.boxes(), timeout, f"message box {text!r}", 0.2)
 
     def answer(self, title, key="Return", timeout=20):
         box = wait_for(lambda: self.window_named("^" + re.escape(title) + "$"), timeout, f"box titled {title!r}")
-        # The key goes to the focused window; should focus not have reached the box (it can
-        # stay with a window that was just moved), its default button is clicked instead.
+        # Focus can stay with a window that was just moved; then the default button is clicked.
         box.key(key)
         try:
             wait_for(lambda: not box.exists(), 3, f"box {title!r} to close")
@@ -304,9 +269,10 @@ class Installer:
             box.click(w // 2, h - 18)
             wait_for(lambda: not box.exists(), 5, f"box {title!r} to close")
 
-    def new_windows(self, known):
-        ids = {w.id for w in known}
-        return [w for w in self.windows() if w.id not in ids]
+    def confirm(self, text, title, timeout=120):
+        """Waits for the box showing text, then answers it."""
+        self.wait_box(text, timeout)
+        self.answer(title)
 
     def wait_exit(self, timeout=20):
         try:
@@ -318,7 +284,7 @@ class Installer:
         if self.proc.poll() is None:
             self.thaw()
             self.proc.send_signal(signal.SIGKILL)
-        subprocess.run(["wineserver", "-k"], env=self.s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        quiet(["wineserver", "-k"], self.s.env)
         try:
             self.proc.wait(10)
         except subprocess.TimeoutExpired:
@@ -329,9 +295,7 @@ class Installer:
 def changed_box(a, b):
     """Bounding box (x, y, w, h) of the pixels that differ between two screenshots, or None."""
     box = ImageChops.difference(a, b).getbbox()
-    if not box:
-        return None
-    return (box[0], box[1], box[2] - box[0], box[3] - box[1])
+    return (box[0], box[1], box[2] - box[0], box[3] - box[1]) if box else None
 
 
 def inside(inner, outer, slack=1):
@@ -346,8 +310,7 @@ def crop(image, rect):
 
 def mean_colour(image):
     pixels = list(image.getdata())
-    n = len(pixels)
-    return tuple(sum(p[i] for p in pixels) / n for i in range(3))
+    return tuple(sum(p[i] for p in pixels) / len(pixels) for i in range(3))
 
 
 def colour_distance(a, b):
@@ -355,8 +318,7 @@ def colour_distance(a, b):
 
 
 def copy_release(release_dir, target):
-    """A release directory of the test's own: volumes hard-linked (never modified in place),
-    everything else copied."""
+    """A release directory of the test's own: files hard-linked (never modified in place) or copied."""
     os.makedirs(target)
     for name in os.listdir(release_dir):
         src = os.path.join(release_dir, name)

@@ -22,11 +22,11 @@ if [[ ! -x "$cli" ]]; then
   cli="$root/build/linux/tools/korvane"
 fi
 
-args=(--exe "$exe" --release "$release" --payload "$source_dir/payload"
+args=(--release "$release" --payload "$source_dir/payload"
       --attributes "$source_dir/payload-attributes.txt" --cli "$cli"
       --caption "$source_dir/caption.txt" --module "$source_dir/korvane.mod"
       --main-picture "$source_dir/main.pcx" --volumes "$(cat "$build/assets/volume-count.txt")"
       --time "$(sed -n 's/^KORVANE_RELEASE_TIME:[A-Z]*=//p' "$cache")")
 [[ -n "${KORVANE_GUI_SCREENSHOTS:-}" ]] && args+=(--screenshots "$KORVANE_GUI_SCREENSHOTS")
 [[ -n "${KORVANE_GUI_KEEP:-}" ]] && args+=(--keep)
-exec /usr/bin/python3 "$root/tests/gui/gui_tests.py" "${args[@]}" "$@"
+exec /usr/bin/python3 -B "$root/tests/gui/gui_tests.py" "${args[@]}" "$@"
