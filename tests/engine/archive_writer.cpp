@@ -36,23 +36,17 @@ void SealInto(Bytes& out, Bytes header, bool breakCrc) {
 }  // namespace
 
 std::uint32_t Crc32Of(const Bytes& data) { return ~UpdateCrc32(0xFFFFFFFFu, data.data(), data.size()); }
-std::uint16_t OldChecksumOf(const Bytes& data) { return UpdateOldChecksum(0, data.data(), data.size()); }
 Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-std::uint32_t DosTime(int year, int month, int day, int hour, int minute, int second) {
-  return static_cast<std::uint32_t>(year - 1980) << 25 |
-         static_cast<std::uint32_t>(month << 21 | day << 16 | hour << 11 | minute << 5 | second / 2);
-}
 
 EntrySpec StoredEntry(const std::string& name, const Bytes& content, bool oldLayout) {
   EntrySpec e;
   e.name = name;
   e.packed = content;
   e.unpSize = static_cast<std::uint32_t>(content.size());
-  e.fileCrc = oldLayout ? OldChecksumOf(content) : Crc32Of(content);
+  e.fileCrc = oldLayout ? UpdateOldChecksum(0, content.data(), content.size()) : Crc32Of(content);
   e.unpVer = oldLayout ? 2 : 20;
   e.method = oldLayout ? 0 : 0x30;
-  e.time = DosTime(1998, 6, 15, 12, 30, 44);
+  e.time = (1998u - 1980) << 25 | 6 << 21 | 15 << 16 | 12 << 11 | 30 << 5 | 44 / 2;  // 1998-06-15 12:30:44
   return e;
 }
 
@@ -78,7 +72,7 @@ NewArchiveWriter& NewArchiveWriter::File(const EntrySpec& e) {
   Put16(h, Pick(e.nameSize, e.name.size()));
   Put32(h, e.attr);
   Append(h, BytesOf(e.name));
-  SealInto(bytes_, h, e.breakCrc);
+  SealInto(bytes_, h, false);
   Append(bytes_, e.packed);
   return *this;
 }

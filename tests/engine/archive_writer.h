@@ -10,9 +10,7 @@ namespace korvane::testing {
 using Bytes = std::vector<std::uint8_t>;
 
 std::uint32_t Crc32Of(const Bytes& data);        // complemented CRC-32, as stored in FileCRC
-std::uint16_t OldChecksumOf(const Bytes& data);  // the 16-bit sum of old archives
 Bytes BytesOf(const std::string& text);
-std::uint32_t DosTime(int year, int month, int day, int hour, int minute, int second);
 
 // One file header; only the header CRC (and sizes not overridden) are filled in by the writer.
 struct EntrySpec {
@@ -29,7 +27,6 @@ struct EntrySpec {
   int headSize = -1;           // >= 0: stored instead of the real HeadSize
   int nameSize = -1;           // >= 0: stored instead of the name's length
   std::int64_t packSize = -1;  // >= 0: stored instead of packed.size()
-  bool breakCrc = false;       // store a header CRC that does not match
 };
 
 // A stored entry: packed = content, sizes and checksum filled in for the layout.

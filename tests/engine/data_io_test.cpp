@@ -73,17 +73,6 @@ TEST_F(DataIo, EntryOverThreeVolumesIsReadWithoutAGapOrAShortRead) {
   }
 }
 
-TEST_F(DataIo, ShortVolumeDeliversWhatIsThere) {
-  NewArchiveWriter w;
-  w.Main().File(StoredEntry("f", Content(100)));
-  Bytes cut = w.bytes();
-  cut.resize(cut.size() - 40);
-  OpenSet({cut});
-  Bytes buffer(100);
-  EXPECT_EQ(ReadPackedData(engine, job, buffer.data(), 100), 60u);
-  EXPECT_EQ(ReadPackedData(engine, job, buffer.data(), 100), 0u);
-}
-
 TEST_F(DataIo, StoredCopyWritesNoMoreThanTheUnpackedSize) {
   EntrySpec e = StoredEntry("f", Content(40000));
   e.unpSize = 33000;

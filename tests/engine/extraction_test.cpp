@@ -160,7 +160,7 @@ TEST_F(Extraction, EntriesThatAreSkippedOrFail) {
     EXPECT_EQ(TreeOf(dest), c.tree);
     EXPECT_TRUE(host.Saw(c.status));
   }
-  EXPECT_EQ(host.CountBoxes("Cannot find:\n" + dir.File("r.r00")), 1);
+  EXPECT_EQ(host.CountBoxes("Cannot find:\n" + dir.File("r.r00")), 1);  // the last row
   EXPECT_EQ(job.Abort.load(), 1);
 }
 

@@ -103,7 +103,13 @@ TEST(FileLayer, TimesComeFromTheDosStampAsLocalTimeAndOnlyFromRealDates) {
   EXPECT_TRUE(SetFileTimesFromDos(f, Dos(1998, 7, 14, 23, 59, 58)));
   CloseFileHandle(f);
   std::tm t{};
-  t.tm_year = 98, t.tm_mon = 6, t.tm_mday = 14, t.tm_hour = 23, t.tm_min = 59, t.tm_sec = 58, t.tm_isdst = -1;
+  t.tm_year = 98;
+  t.tm_mon = 6;
+  t.tm_mday = 14;
+  t.tm_hour = 23;
+  t.tm_min = 59;
+  t.tm_sec = 58;
+  t.tm_isdst = -1;
   EXPECT_EQ(ModifiedAt(path), std::mktime(&t));
   EXPECT_TRUE(IsValidDosDateTime(SplitDosTime(Dos(2000, 2, 29, 12, 34, 0))));  // a leap year
 
