@@ -42,16 +42,17 @@ std::uint32_t WriteUnpackedData(EngineState& e, ExtractionJob& job, const std::u
 }
 
 void CopyStoredData(EngineState& e, ExtractionJob& job) {
-  std::uint8_t* window = e.UnpackWindow.get();
-  if (window == nullptr) return;
+  // A buffer of its own, not the unpackers' window: in a solid archive a stored entry may
+  // stand between compressed ones, and the next of those still reaches back into the window.
+  std::uint8_t buffer[kStoredCopyBlock];
   std::int32_t& remaining = e.Session.RemainingOutput;
   while (job.Abort.load() == 0) {
-    std::uint32_t n = ReadPackedData(e, job, window, kStoredCopyBlock);
+    std::uint32_t n = ReadPackedData(e, job, buffer, kStoredCopyBlock);
     if (n == 0) break;
     // A negative remainder (an unpacked size beyond 2 GiB) would, if used as a count, write
-    // far past the window; it only means "no limit known", as the subtraction below agrees.
+    // far past the buffer; it only means "no limit known", as the subtraction below agrees.
     if (remaining >= 0 && static_cast<std::int64_t>(n) >= remaining) n = static_cast<std::uint32_t>(remaining);
-    WriteUnpackedData(e, job, window, n);
+    WriteUnpackedData(e, job, buffer, n);
     if (remaining >= 0) remaining -= static_cast<std::int32_t>(n);
   }
 }

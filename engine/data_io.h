@@ -11,14 +11,13 @@
 namespace korvane {
 
 inline constexpr std::uint32_t kStoredCopyBlock = 32512;
-static_assert(kStoredCopyBlock <= kUnpackWindowSize, "the stored copy goes through the window");
 
 // Up to count packed bytes of the current entry, moving to the next volume inside the request
 // when the entry continues there. 0 when Abort is set (bytes already read are dropped).
 std::uint32_t ReadPackedData(EngineState& e, ExtractionJob& job, std::uint8_t* buffer, std::uint32_t count);
 // Writes (or in a test run only counts) count bytes, keeps the checksum, reports progress.
 std::uint32_t WriteUnpackedData(EngineState& e, ExtractionJob& job, const std::uint8_t* buffer, std::uint32_t count);
-// The decoder of stored entries: copies at most the unpacked size through the window.
+// The decoder of stored entries: copies at most the unpacked size, leaving the window alone.
 void CopyStoredData(EngineState& e, ExtractionJob& job);
 
 // done * 100 / total on signed values, scaled down above 10000 as the installer always did.

@@ -7,6 +7,7 @@
 
 #include "engine/status.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/engine/resplit.h"
 
 namespace korvane::testing {
 namespace {
@@ -284,6 +285,29 @@ TEST_F(Extraction, DamagedCorpusArchivesEndCleanly) {
       EXPECT_LE(RunOn("d.rar", 'T'), intact + 1);  // a flipped attribute may turn a file into a directory
     }
   }
+}
+
+// A stored entry inside a solid archive must leave the dictionary alone: the compressed entry
+// after it still refers to the bytes of the one before.
+TEST_F(Extraction, StoredEntryKeepsTheSolidDictionary) {
+  if (!HaveCorpus()) GTEST_SKIP() << "corpus not present";
+  const auto parsed = ParseArchive(ReadWholeFile(CorpusDir() + "/rar/dos250__SOLID.RAR"));
+  ASSERT_TRUE(parsed && parsed->entries.size() == 2);
+  Bytes filler(40000);
+  for (std::size_t i = 0; i < filler.size(); ++i) filler[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  EntrySpec stored = StoredEntry("filler.bin", filler);
+  stored.flags = 0x10;  // continues the solid stream
+  const Bytes prefixOnly = NewArchiveWriter().Main(0x08).bytes();
+  const Bytes withStored = NewArchiveWriter().Main(0x08).File(stored).bytes();
+  Bytes archive = parsed->prefix;
+  for (const Bytes* part : {&parsed->entries[0].header, &parsed->entries[0].data})
+    archive.insert(archive.end(), part->begin(), part->end());
+  archive.insert(archive.end(), withStored.begin() + static_cast<std::ptrdiff_t>(prefixOnly.size()), withStored.end());
+  for (const Bytes* part : {&parsed->entries[1].header, &parsed->entries[1].data})
+    archive.insert(archive.end(), part->begin(), part->end());
+  Write("s.rar", archive);
+  EXPECT_EQ(RunOn("s.rar", 'T'), 3);
+  EXPECT_EQ(job.ErrorCount, 0);
 }
 
 }  // namespace
