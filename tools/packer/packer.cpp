@@ -13,23 +13,19 @@
 #include <memory>
 #include <system_error>
 
+#include "engine/archive_format.h"
 #include "engine/checksum.h"
 
 namespace korvane::packer {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr std::array<std::uint8_t, kSignatureBytes> kSignature = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-constexpr std::uint8_t kTypeMain = 0x73;
-constexpr std::uint8_t kTypeFile = 0x74;
+// The layout's block types and flags are the reader's own (engine/); only what a reader
+// never needs to name is defined here.
 constexpr std::uint16_t kMainVolume = 0x0001;
-constexpr std::uint16_t kFileContinuedFrom = 0x0001;
-constexpr std::uint16_t kFileContinuesIn = 0x0002;
-constexpr std::uint16_t kFileDirectoryBits = 0x00E0;
-constexpr std::uint16_t kLongBlock = 0x8000;
 constexpr std::uint8_t kUnpackVersion = 20;
 constexpr std::uint8_t kMethodStored = 0x30;
-constexpr std::uint32_t kVolumeLead = kSignatureBytes + kMainHeaderBytes;
+constexpr std::uint32_t kVolumeLead = sizeof kNewSignature + kNewMainHeaderSize;
 constexpr std::uint32_t kDosReadOnly = 0x01;
 constexpr std::uint32_t kDosDirectory = 0x10;
 constexpr std::uint32_t kDosArchive = 0x20;
@@ -44,7 +40,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-std::uint64_t HeaderBytes(const PackSource& s) { return kFileHeaderFixedBytes + s.name.size(); }
+std::uint64_t HeaderBytes(const PackSource& s) { return kNewFileHeaderSize + s.name.size(); }
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -63,9 +59,9 @@ void SealHeader(std::vector<std::uint8_t>& header) {
 }
 
 std::vector<std::uint8_t> MainHeader(bool volumes) {
-  std::vector<std::uint8_t> h = {0, 0, kTypeMain};
+  std::vector<std::uint8_t> h = {0, 0, kMainHead};
   Put16(h, volumes ? kMainVolume : 0);
-  Put16(h, kMainHeaderBytes);
+  Put16(h, kNewMainHeaderSize);
   Put16(h, 0);  // reserved
   Put32(h, 0);  // reserved
   SealHeader(h);
@@ -75,12 +71,12 @@ std::vector<std::uint8_t> MainHeader(bool volumes) {
 std::vector<std::uint8_t> FileHeader(const PackSource& s, const PartPlan& part, std::uint8_t hostOs,
                                      std::uint32_t fileCrc) {
   std::uint16_t flags = kLongBlock;
-  if (part.continuesFromPrevious) flags |= kFileContinuedFrom;
-  if (part.continuesInNext) flags |= kFileContinuesIn;
+  if (part.continuesFromPrevious) flags |= kSplitBefore;
+  if (part.continuesInNext) flags |= kSplitAfter;
   // Readers of Unix-made archives know a directory only by these three bits; they are what
   // the format's own archivers write for directories from every host, so set them always.
-  if (s.directory) flags |= kFileDirectoryBits;
-  std::vector<std::uint8_t> h = {0, 0, kTypeFile};
+  if (s.directory) flags |= kDirectoryBits;
+  std::vector<std::uint8_t> h = {0, 0, kFileHead};
   Put16(h, flags);
   Put16(h, static_cast<std::uint32_t>(HeaderBytes(s)));
   Put32(h, static_cast<std::uint32_t>(part.size));
@@ -214,7 +210,7 @@ bool CollectSources(const std::vector<std::string>& paths, const PackOptions& op
 }
 
 std::uint64_t MinimumVolumeSize(const std::vector<PackSource>& sources) {
-  std::uint64_t largest = kFileHeaderFixedBytes;
+  std::uint64_t largest = kNewFileHeaderSize;
   for (const PackSource& s : sources) largest = std::max(largest, HeaderBytes(s));
   return kVolumeLead + 2 * (largest + 1);
 }
@@ -357,7 +353,7 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
   for (std::size_t v = 0; v < volumes.size(); ++v) {
     out.reset(std::fopen(temps[v].c_str(), "wb"));
     if (!out) return fail("cannot create '" + temps[v] + "'");
-    bool ok = std::fwrite(kSignature.data(), 1, kSignature.size(), out.get()) == kSignature.size() &&
+    bool ok = std::fwrite(kNewSignature, 1, sizeof kNewSignature, out.get()) == sizeof kNewSignature &&
               std::fwrite(mainHeader.data(), 1, mainHeader.size(), out.get()) == mainHeader.size();
     for (const PartPlan& part : volumes[v].parts) {
       if (!ok) break;

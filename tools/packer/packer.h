@@ -17,11 +17,6 @@ inline constexpr std::uint8_t kNativeHost = kHostWindows;
 inline constexpr std::uint8_t kNativeHost = kHostUnix;
 #endif
 
-// Longest entry name the reader keeps whole (its name buffer holds 259 bytes).
-inline constexpr std::size_t kMaxNameBytes = 259;
-inline constexpr std::uint32_t kSignatureBytes = 7;
-inline constexpr std::uint32_t kMainHeaderBytes = 13;
-inline constexpr std::uint32_t kFileHeaderFixedBytes = 32;
 
 struct PackOptions {
   std::uint64_t volumeSize = 0;                // 0: one file, no volumes
