@@ -7,12 +7,63 @@
 #include <memory>
 
 #include "tests/support/corpus.h"
-#include "tests/unpack/corpus_decode.h"
+#include "tests/unpack/raw_entries.h"
 #include "tests/unpack/memory_io.h"
 #include "unpack/unpack.h"
 
 namespace korvane::testing {
 namespace {
+
+// An entry decoded the way the driver does it (one state record across entries, the driver's
+// solid rules), compared with the checksum its header stores.
+struct DecodedEntry {
+  std::string Name;
+  int Format = 0;  // 15 or 20; 0 when not decoded (stored, directory, unknown version)
+  bool Checked = false, Matches = false, Encrypted = false;
+  std::uint32_t Expected = 0, Actual = 0;
+  std::size_t OutputSize = 0;
+};
+
+// followVolumes joins name.r00, name.r01, ... as one set.
+std::vector<DecodedEntry> DecodeCorpusArchive(const std::string& path, bool followVolumes) {
+  std::vector<DecodedEntry> results;
+  const RawArchive archive = ReadRawArchive(path, followVolumes);
+  if (!archive.Valid) return results;
+  auto state = std::make_unique<UnpackState>();
+  std::vector<std::uint8_t> window(kWindowSize);
+  int entriesSinceOpen = 0;
+  for (const RawEntry& e : archive.Entries) {
+    DecodedEntry r;
+    r.Name = e.Name;
+    r.Encrypted = e.Encrypted();
+    r.Expected = e.FileCrc;
+    if (e.Directory() || e.UnpVer < 13 || e.UnpVer > 20) {
+      results.push_back(r);
+      continue;
+    }
+    ++entriesSinceOpen;
+    std::vector<std::uint8_t> output;
+    if (e.Stored()) {
+      output.assign(e.Packed.begin(), e.Packed.begin() + std::min<std::size_t>(e.Packed.size(), e.UnpSize));
+    } else {
+      MemoryUnpackIo io(e.Packed, static_cast<std::int32_t>(e.UnpSize));
+      if (e.UnpVer > 15) {
+        r.Format = 20;
+        UnpackFormat20(*state, io, window.data(), e.SolidFlag());
+      } else {
+        r.Format = 15;
+        UnpackFormat15(*state, io, window.data(), archive.Solid && entriesSinceOpen > 1);
+      }
+      output = std::move(io.output);
+    }
+    r.OutputSize = output.size();
+    r.Actual = EntryChecksum(archive, output);
+    r.Checked = true;
+    r.Matches = r.Actual == r.Expected;
+    results.push_back(r);
+  }
+  return results;
+}
 
 struct CorpusArchive {
   std::string File;
@@ -81,12 +132,6 @@ TEST(CorpusCoverage, BothFormatsSolidAndVolumeSetsAreVerified) {
   EXPECT_GE(verified["solid20"], 2);
   EXPECT_GE(verified["volumes"], 3);
 }
-
-}  // namespace
-}  // namespace korvane::testing
-
-namespace korvane::testing {
-namespace {
 
 // The entries packed with the multimedia option: they must decode through the predictor
 // (not merely through LZ blocks) and still match their checksums.

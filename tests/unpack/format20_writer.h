@@ -1,8 +1,7 @@
-// Test support: writes format 2.0 streams. Table blocks send their lengths with a pre-code in
-// which symbols 0 to 15 all have length 4 (so a length difference is written as itself) and
-// the runs 16 to 18 are sent raw when a test asks for them. The LZ tables used by default
-// give every symbol one length (main 9 bits unless asked otherwise, distance 6, repeat length 5), so a symbol's code
-// is its own number.
+// Test support: writes format 2.0 streams. Table blocks use a pre-code in which symbols 0 to 15
+// all have length 4, so a length difference is written as itself. The uniform LZ tables give
+// every symbol of a table one length (main 9 bits unless asked, distance 6, repeat length 5),
+// so a symbol's code is its own number.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -77,15 +76,6 @@ class Format20Writer {
     Main(256 + slot);
     bits.Put(k, kRepeatBits);
     bits.Put(coded - kLengthBase[k], kLengthExtra[k]);
-  }
-
-  // A short match of two bytes (symbols 261-268), distance 1 to 256.
-  void ShortMatch(std::uint32_t distance) {
-    static constexpr std::uint32_t kBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-    static constexpr int kExtra[8] = {2, 2, 3, 4, 5, 6, 6, 6};
-    const int k = Code(kBase, 8, distance - 1);
-    Main(261 + k);
-    bits.Put(distance - 1 - kBase[k], kExtra[k]);
   }
 
   std::vector<std::uint8_t> Bytes() const { return bits.Bytes(8); }

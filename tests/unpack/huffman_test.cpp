@@ -16,65 +16,50 @@ namespace {
 // Loads bytes as the whole packed input of a fresh state.
 void Load(UnpackFixture& f, MemoryUnpackIo& io) { RefillPackedBuffer(f.s(), io, true); }
 
-struct CodeCase {
-  const char* Name;
-  std::vector<std::uint8_t> Lengths;
-};
-
-class CanonicalCodeTest : public ::testing::TestWithParam<CodeCase> {};
-
-TEST_P(CanonicalCodeTest, EverySymbolDecodesFromItsCodeWithItsLength) {
-  const std::vector<std::uint8_t>& lengths = GetParam().Lengths;
-  const std::vector<PrefixCode> codes = CanonicalCodes(lengths);
-  BitWriter writer;
-  std::vector<std::uint32_t> sent;
-  for (int round = 0; round < 2; ++round) {
-    for (std::uint32_t s = 0; s < lengths.size(); ++s) {
-      if (lengths[s] == 0) continue;
-      writer.Put(codes[s].Code, codes[s].Length);
-      sent.push_back(s);
-    }
-  }
-  const std::vector<std::uint8_t> packed = writer.Bytes(4);
-  UnpackFixture f;
-  MemoryUnpackIo io(packed);
-  Load(f, io);
-  BuildHuffmanTable(lengths.data(), f.s().MainTable, static_cast<std::uint32_t>(lengths.size()));
-  std::size_t bits = 0;
-  for (std::uint32_t expected : sent) {
-    ASSERT_EQ(DecodeHuffmanSymbol(f.s(), f.s().MainTable), expected);
-    bits += lengths[expected];
-    ASSERT_EQ(f.s().PackedPos * 8 + f.s().BitPos, bits);
-  }
-}
-
 std::vector<std::uint8_t> MixedLengths() {
-  // A complete code with lengths from 1 to 15: symbol i gets length i + 1 for i < 14, the
-  // last two get 15.
+  // A complete code with every length from 1 to 15.
   std::vector<std::uint8_t> lengths(298, 0);
   for (int i = 0; i < 14; ++i) lengths[i * 20] = static_cast<std::uint8_t>(i + 1);
-  lengths[290] = 15;
-  lengths[297] = 15;
+  lengths[290] = lengths[297] = 15;
   return lengths;
 }
 
-std::vector<std::uint8_t> UniformLengths(int count, int length) { return std::vector<std::uint8_t>(count, static_cast<std::uint8_t>(length)); }
-
-INSTANTIATE_TEST_SUITE_P(Codes, CanonicalCodeTest,
-                         ::testing::Values(CodeCase{"AllLengthsOneToFifteen", MixedLengths()},
-                                           CodeCase{"Uniform9", UniformLengths(298, 9)},
-                                           CodeCase{"Uniform15", UniformLengths(298, 15)},
-                                           CodeCase{"ShortAndLong", {2, 0, 2, 3, 0, 3, 3, 12, 12, 0, 11, 10, 9, 8, 7, 6, 5, 4}},
-                                           CodeCase{"Incomplete", {3, 0, 5, 5, 0, 0, 7}}),
-                         [](const ::testing::TestParamInfo<CodeCase>& info) { return info.param.Name; });
+TEST(HuffmanTable, EverySymbolDecodesFromItsCanonicalCodeWithItsLength) {
+  const std::vector<std::uint8_t> codeSets[] = {MixedLengths(), std::vector<std::uint8_t>(298, 9),
+                                                std::vector<std::uint8_t>(298, 15),
+                                                {2, 0, 2, 3, 0, 3, 3, 12, 12, 0, 11, 10, 9, 8, 7, 6, 5, 4},
+                                                {3, 0, 5, 5, 0, 0, 7}};  // the last is incomplete
+  for (const std::vector<std::uint8_t>& lengths : codeSets) {
+    SCOPED_TRACE(lengths.size());
+    const std::vector<PrefixCode> codes = CanonicalCodes(lengths);
+    BitWriter writer;
+    std::vector<std::uint32_t> sent;
+    for (int round = 0; round < 2; ++round) {
+      for (std::uint32_t s = 0; s < lengths.size(); ++s) {
+        if (lengths[s] == 0) continue;
+        writer.Put(codes[s].Code, codes[s].Length);
+        sent.push_back(s);
+      }
+    }
+    UnpackFixture f;
+    MemoryUnpackIo io(writer.Bytes(4));
+    Load(f, io);
+    BuildHuffmanTable(lengths.data(), f.s().MainTable, static_cast<std::uint32_t>(lengths.size()));
+    std::size_t bits = 0;
+    for (std::uint32_t expected : sent) {
+      ASSERT_EQ(DecodeHuffmanSymbol(f.s(), f.s().MainTable), expected);
+      bits += lengths[expected];
+      ASSERT_EQ(f.s().PackedPos * 8 + f.s().BitPos, bits);
+    }
+  }
+}
 
 TEST(HuffmanTable, SingleSymbolOfLengthOneTakesEveryCodeStartingWithZero) {
   std::vector<std::uint8_t> lengths(298, 0);
   lengths[65] = 1;
   for (std::uint32_t high : {0x00u, 0x3Fu, 0x7Fu}) {
-    const std::vector<std::uint8_t> packed = {static_cast<std::uint8_t>(high), 0xFF, 0xFF, 0, 0};
     UnpackFixture f;
-    MemoryUnpackIo io(packed);
+    MemoryUnpackIo io(std::vector<std::uint8_t>{static_cast<std::uint8_t>(high), 0xFF, 0xFF, 0, 0});
     Load(f, io);
     BuildHuffmanTable(lengths.data(), f.s().MainTable, 298);
     EXPECT_EQ(DecodeHuffmanSymbol(f.s(), f.s().MainTable), 65u);
@@ -93,9 +78,8 @@ TEST(HuffmanTable, IndexBeyondSymbolCountDecodesAsTheFirstSymbol) {
     std::uint32_t Symbol;
   };
   for (const Probe& p : {Probe{0xFF, 0xFE, 5}, Probe{0x80, 0x02, 0}}) {
-    const std::vector<std::uint8_t> packed = {p.First, p.Second, 0, 0};
     UnpackFixture f;
-    MemoryUnpackIo io(packed);
+    MemoryUnpackIo io(std::vector<std::uint8_t>{p.First, p.Second, 0, 0});
     Load(f, io);
     BuildHuffmanTable(lengths.data(), f.s().PreCodeTable, 19);
     EXPECT_EQ(DecodeHuffmanSymbol(f.s(), f.s().PreCodeTable), p.Symbol);
@@ -125,10 +109,7 @@ TEST(HuffmanTable, FastLookupAgreesWithTheComparisonTree) {
     const int maxLength = 1 + static_cast<int>(rng() % 15);
     const int density = 1 + static_cast<int>(rng() % 100);
     for (std::uint8_t& l : lengths) l = (static_cast<int>(rng() % 100) < density) ? static_cast<std::uint8_t>(rng() % (maxLength + 1)) : 0;
-    if (round % 3 == 0) {
-      const std::vector<std::uint8_t> complete = MixedLengths();
-      lengths = complete;
-    }
+    if (round % 3 == 0) lengths = MixedLengths();
     BuildHuffmanTable(lengths.data(), a.s().MainTable, 298);
     BuildHuffmanTable(lengths.data(), b.s().MainTable, 298);
     for (int probe = 0; probe < 200; ++probe) {
