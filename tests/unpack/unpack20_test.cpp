@@ -1,5 +1,5 @@
 // Format 2.0 on hand-built streams, for the corners the corpus may miss: pre-code runs, the
-// keep flag, audio channel reset, a repeat before any match, the trailing-symbol guard, empty
+// audio channel reset, a repeat before any match, the trailing-symbol guard, empty
 // entries, the window end, abort, and a stream that never ends.
 #include <gtest/gtest.h>
 
@@ -31,24 +31,6 @@ TEST(Format20, RepeatBeforeAnyMatchCopiesNothingAndPushesDistanceZero) {
   EXPECT_EQ(Decode(f, w.Bytes(), 5), Text(std::string("k") + std::string(3, '\0') + "m"));
   EXPECT_EQ(f.s().RecentDistances[0], 0u);
   EXPECT_EQ(f.s().RecentDistanceIndex, 2u);
-}
-
-TEST(Format20, KeepFlagAddsToThePreviousLengths) {
-  std::vector<std::uint8_t> lengths(374, 9);
-  lengths[300] = 14;
-  for (bool keep : {false, true}) {
-    Format20Writer w;
-    w.TableBlock(false, 1, lengths, false);
-    w.Main(269);
-    std::vector<std::uint8_t> next = lengths;
-    next[300] = 1;  // with the keep flag, written as pre-code symbol 3: (3 + 14) mod 16
-    w.TableBlock(false, 1, next, keep);
-    w.Literal('!');
-    UnpackFixture f;
-    EXPECT_EQ(Decode(f, w.Bytes(), 1), Text("!"));
-    EXPECT_EQ(f.s().PreviousLengths[300], 1) << keep;
-    EXPECT_EQ(f.s().PreviousLengths[299], 9) << keep;
-  }
 }
 
 TEST(Format20, PreCodeRunsFillPositionsAndStopAtTheLastOne) {
