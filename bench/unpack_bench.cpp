@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unpack/memory_io.h"
 #include "tests/unpack/raw_entries.h"
 #include "unpack/unpack.h"
 
@@ -143,30 +144,15 @@ void BM_ZlibInflateSameData(benchmark::State& state, int format) {
     std::vector<std::uint8_t> window(korvane::kWindowSize);
     for (const std::vector<Job>& jobs : set.Jobs) {
       for (const Job& job : jobs) {
-        struct Collect final : IoCounters, korvane::UnpackIo {
-          Collect(std::span<const std::uint8_t> p, std::int32_t size) : UnpackIo(abort, remaining), packed(p) { remaining = size; }
-          std::uint32_t ReadPackedData(std::uint8_t* b, std::uint32_t count) override {
-            const std::size_t n = std::min<std::size_t>(count, packed.size() - off);
-            std::memcpy(b, packed.data() + off, n);
-            off += n;
-            return static_cast<std::uint32_t>(n);
-          }
-          std::uint32_t WriteUnpackedData(const std::uint8_t* b, std::uint32_t count) override {
-            out.insert(out.end(), b, b + count);
-            return count;
-          }
-          std::span<const std::uint8_t> packed;
-          std::size_t off = 0;
-          std::vector<std::uint8_t> out;
-        } io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
+        korvane::testing::MemoryUnpackIo io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
         if (format == 20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
         else korvane::UnpackFormat15(*unpackState, io, window.data(), job.Solid);
-        uLongf length = compressBound(io.out.size());
+        uLongf length = compressBound(io.output.size());
         std::vector<std::uint8_t> z(length);
-        compress2(z.data(), &length, io.out.data(), io.out.size(), 6);
+        compress2(z.data(), &length, io.output.data(), io.output.size(), 6);
         z.resize(length);
         compressed.push_back(std::move(z));
-        sizes.push_back(io.out.size());
+        sizes.push_back(io.output.size());
       }
     }
   }

@@ -12,15 +12,11 @@
 #include "engine/engine_state.h"
 #include "engine/job.h"
 #include "engine/volumes.h"
+#include "tests/fuzz/quiet_host.h"
 
 namespace {
 
-class QuietHost final : public korvane::Host {
- public:
-  int ShowMessageBox(void*, const char*, const char*, std::uint32_t) override { return korvane::kIdOk; }
-  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
-  void ReportStatus(const char*) override {}
-};
+using korvane::fuzzing::QuietHost;
 
 std::string TempArchive() {
   static const std::string path = [] {

@@ -11,18 +11,10 @@
 #include "engine/engine_state.h"
 #include "engine/extraction.h"
 #include "engine/job.h"
+#include "tests/fuzz/quiet_host.h"
 #include "unpack/unpack_state.h"
 
-namespace {
-
-class QuietHost final : public korvane::Host {
- public:
-  int ShowMessageBox(void*, const char*, const char*, std::uint32_t) override { return korvane::kIdOk; }
-  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
-  void ReportStatus(const char*) override {}
-};
-
-}  // namespace
+using korvane::fuzzing::QuietHost;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = [] {
