@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building and testing need from Debian 12. Quiet, and safe to run again:
-# apt-get runs only when a package is missing.
+# Installs what building and testing need from Debian 12 (the list is scripts/packages.txt).
+# Quiet, and safe to run again: apt-get runs only when a package is missing.
 set -euo pipefail
-packages=(
-  build-essential cmake ninja-build pkg-config
-  libgtest-dev googletest libbenchmark-dev zlib1g-dev libxmp-dev
-  clang libclang-rt-14-dev
-  mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-  wine64 xvfb xdotool imagemagick x11-utils
-  python3 python3-pil fonts-dejavu-core
-)
+cd "$(dirname "$0")"
+mapfile -t packages < <(sed 's/#.*//' packages.txt | tr -s ' \t' '\n' | grep -v '^$')
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/check-deps.py
 jobs=${KORVANE_JOBS:-2}
 export CTEST_PARALLEL_LEVEL=$jobs
 

@@ -2,13 +2,18 @@
 // writes read back by the tool's own reading commands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+
+#include <unistd.h>
 
 #include "tests/support/corpus.h"
 
@@ -21,9 +26,11 @@ struct ToolRun {
   std::string output;  // stdout and stderr together
 };
 
-ToolRun RunTool(const std::string& args) {
+// asNobody runs the tool as an ordinary user (the tests may run as root, who reads anything).
+ToolRun RunTool(const std::string& args, bool asNobody = false) {
   ToolRun r;
-  const std::string command = std::string("'") + KORVANE_TOOL + "' " + args + " 2>&1";
+  const std::string command = std::string(asNobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
+                              "'" + KORVANE_TOOL + "' " + args + " 2>&1";
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return r;
   std::array<char, 4096> buffer{};
@@ -88,7 +95,7 @@ TEST(PackCommand, ListTestAndExtractReadThePackedSet) {
   ASSERT_EQ(pack.status, 0) << pack.output;
   const ToolRun list = RunTool("list " + Quote(dir.File("set.rar")));
   EXPECT_EQ(list.status, 0) << list.output;
-  for (const char* name : {"payload\\blob.bin", "read me.txt", "empty dir"})
+  for (const char* name : {"payload/blob.bin", "payload/docs and notes/read me.txt", "empty dir"})
     EXPECT_NE(list.output.find(name), std::string::npos) << name << "\n" << list.output;
   const ToolRun test = RunTool("test " + Quote(dir.File("set.rar")));
   EXPECT_EQ(test.status, 0) << test.output;
@@ -112,34 +119,55 @@ TEST(PackCommand, ListTestAndExtractReadThePackedSet) {
   fs::permissions(out / "docs and notes" / "read me.txt", fs::perms::owner_write, fs::perm_options::add);
 }
 
-// The reading commands' exit codes on real archives: 0 all well, 1 an entry failed (and is
-// named), 2 nothing to work on; an existing file survives -n untouched.
-TEST(ReadingCommands, ExitCodesFollowTheOutcome) {
+// Exit codes and messages as a user meets them: 0 all well, 1 an entry failed (and is named),
+// 2 nothing to work on, said in the tool's own words (never the installer's box titles) and
+// without a summary of a run that never opened an archive; an existing file survives -n.
+TEST(ReadingCommands, ExitCodesAndMessagesFollowTheOutcome) {
   if (!korvane::testing::HaveCorpus()) GTEST_SKIP() << "corpus not present";
   TempDir dir;
   std::ofstream(dir.File("garbage.rar")) << "this is not an archive at all";
+  std::ofstream(dir.File("secret.rar")) << "Rar!";
+  fs::permissions(dir.File("secret.rar"), fs::perms::none);
+  fs::create_directories(dir.File("folder.rar"));
+  std::ofstream table(dir.File("table.tsv"));
+  for (int row = 0; row < 100; ++row) table << "name\t" << row << "\tvalue\t" << row * 7 << "\n";
+  table.close();
+  // As root every file is readable; drop to an ordinary user for the unreadable case.
+  const std::string asUser = geteuid() == 0 ? "--as-nobody " : "";
   const std::string rar = korvane::testing::CorpusDir() + "/rar/";
+  const std::string mod = korvane::testing::CorpusDir() + "/mod/";
   const struct {
     std::string args;
     int status;
-    const char* mentions;  // must appear in the output, or nullptr
+    std::string mentions;  // must appear in the output, or empty
   } cases[] = {
       {"--help", 0, "commands:"},
       {"frobnicate", 2, "unknown command"},
-      {"list " + Quote(rar + "dos250__SOLID.RAR"), 0, nullptr},
-      {"list " + Quote(dir.File("garbage.rar")), 2, nullptr},
-      {"list " + Quote(dir.File("missing.rar")), 2, nullptr},
-      {"test -q " + Quote(rar + "dos1402__CMULTIV.RAR"), 0, nullptr},
-      {"test -q " + Quote(rar + "fixa__rar20-password-compressed.rar"), 1, nullptr},
-      {"test -q " + Quote(rar + "dos1402__CMULTIV.R03"), 2, nullptr},
-      {"test -q " + Quote(dir.File("garbage.rar")), 2, nullptr},
-      {"extract", 2, nullptr},
+      {"list " + Quote(rar + "dos250__SOLID.RAR"), 0, ""},
+      {"list " + Quote(dir.File("garbage.rar")), 2, "korvane: not an archive: " + dir.File("garbage.rar") + "\n"},
+      {"list " + Quote(dir.File("missing.rar")), 2, "korvane: cannot open archive: " + dir.File("missing.rar") + ": "},
+      {"test -q " + Quote(rar + "dos1402__CMULTIV.RAR"), 0, ""},
+      {"test " + Quote(rar + "dos1402__CMULTIV.RAR"), 0, "1 entry processed, 0 failed"},
+      {"test -q " + Quote(rar + "fixa__rar20-password-compressed.rar"), 1, "FAILED"},
+      {"test -q " + Quote(rar + "dos1402__CMULTIV.R03"), 2, ""},
+      {"test " + Quote(dir.File("garbage.rar")), 2, "korvane: not an archive: " + dir.File("garbage.rar") + "\n"},
+      {"test " + Quote(dir.File("missing.rar")), 2, "korvane: cannot open archive: " + dir.File("missing.rar") + ": "},
+      {"extract " + Quote(dir.File("folder.rar")) + " " + Quote(dir.File("out")), 2,
+       "korvane: cannot open archive: " + dir.File("folder.rar") + ": is a directory"},
+      {asUser + "test " + Quote(dir.File("secret.rar")), 2, "korvane: cannot open archive: " + dir.File("secret.rar") + ": "},
+      {"play --info " + Quote(dir.File("table.tsv")), 2, "korvane: not a module: " + dir.File("table.tsv") + "\n"},
+      {"play --info " + Quote(rar + "dos250__SOLID.RAR"), 2, "korvane: not a module: "},
+      {"play --info " + Quote(mod + "libxmp__cant.mod"), 0, "15"},
+      {"extract", 2, "usage"},
   };
   for (const auto& c : cases) {
-    const ToolRun run = RunTool(c.args);
+    const ToolRun run = c.args.rfind("--as-nobody ", 0) == 0 ? RunTool(c.args.substr(12), true) : RunTool(c.args);
     EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.output;
-    if (c.mentions != nullptr) {
-      EXPECT_NE(run.output.find(c.mentions), std::string::npos) << c.args << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.mentions), std::string::npos) << c.args << "\n" << run.output;
+    for (const char* leaked : {"Zendril", "Korvane 9", "FATAL"})
+      EXPECT_EQ(run.output.find(leaked), std::string::npos) << c.args << "\n" << run.output;
+    if (c.status == 2) {
+      EXPECT_EQ(run.output.find(" processed, "), std::string::npos) << c.args << "\n" << run.output;
     }
   }
 
@@ -243,5 +271,23 @@ INSTANTIATE_TEST_SUITE_P(Shapes, PackRoundTrip, ::testing::ValuesIn(kRoundTrips)
                              if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            return name;
                          });
+
+// The bar measures the whole run by archive bytes: a single volume of many small files moves it
+// through many percentages, in order, instead of leaving it at 0% until the end.
+TEST(ReadingCommands, ProgressMovesWithTheBytesOfASingleVolume) {
+  TempDir dir;
+  for (int i = 0; i < 300; ++i) WriteBytes(fs::path(dir.File("many")) / ("f" + std::to_string(i) + ".bin"), 9000, i);
+  ASSERT_EQ(RunTool("pack " + Quote(dir.File("one.rar")) + " " + Quote(dir.File("many"))).status, 0);
+  const ToolRun run = RunTool("test --progress " + Quote(dir.File("one.rar")));
+  ASSERT_EQ(run.status, 0) << run.output;
+  std::vector<int> shown;
+  for (std::size_t at = run.output.find("] "); at != std::string::npos; at = run.output.find("] ", at + 1))
+    shown.push_back(std::atoi(run.output.c_str() + at + 2));
+  ASSERT_FALSE(shown.empty()) << run.output;
+  EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << run.output;
+  const std::set<int> between(std::upper_bound(shown.begin(), shown.end(), 0),
+                              std::lower_bound(shown.begin(), shown.end(), 100));
+  EXPECT_GE(between.size(), 10u) << run.output;
+}
 
 }  // namespace

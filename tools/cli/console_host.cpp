@@ -1,11 +1,32 @@
 #include "tools/cli/console_host.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/status.h"
 
 namespace korvane::cli {
+namespace {
+
+// The engine's boxes in the tool's words. The box texts are the installer's own (its
+// spellings included); the tool matches them by their fixed first line and keeps the
+// subject that follows it.
+struct Wording {
+  const char* boxStart;
+  const char* line;
+  bool refusesArchive;  // the archive named in the box was never opened as one
+};
+constexpr Wording kWordings[] = {
+    {"Cannot find:\n", "cannot open volume: ", false},
+    {"Not a valid Archive:\n", "not an archive: ", true},
+    {"This archive is corrupt:\n", "damaged volume: ", false},
+    {"Out of Memory", "out of memory", false},
+    {"EWRITE,WRITE_ERROR", "write error", false},
+};
+
+}  // namespace
 
 std::string Printable(const char* text) {
   std::string out;
@@ -21,23 +42,59 @@ std::string Printable(const char* text) {
   return out;
 }
 
-int ConsoleHost::ShowMessageBox(void*, const char* text, const char* title, std::uint32_t style) {
+std::string DisplayName(const char* entryName) {
+  std::string name = Printable(entryName);
+#ifndef _WIN32
+  for (char& c : name)
+    if (c == '\\') c = '/';
+#endif
+  return name;
+}
+
+bool CheckArchiveReadable(const char* path) {
+  std::error_code error;
+  const bool directory = std::filesystem::is_directory(path, error);
+  std::FILE* f = directory ? nullptr : std::fopen(path, "rb");
+  if (f != nullptr) {
+    std::fclose(f);
+    return true;
+  }
+  std::fprintf(stderr, "korvane: cannot open archive: %s: %s\n", Printable(path).c_str(),
+               directory ? "is a directory" : std::strerror(errno));
+  return false;
+}
+
+int ConsoleHost::ShowMessageBox(void*, const char* text, const char*, std::uint32_t style) {
   ++messages;
   // A question already answered by a flag is not shown.
   const bool question = (style & kMbButtonMask) == kMbOkCancel;
   if (question && overwrite == Overwrite::kAll) return kIdOk;
   if (question && overwrite == Overwrite::kNever) return kIdCancel;
   if (beforeMessage) beforeMessage();
-  std::string flat;
-  for (const char* p = text; *p != 0; ++p) flat.push_back(*p == '\n' ? ' ' : *p);
-  std::fprintf(stderr, "korvane: %s%s%s\n", title != nullptr ? title : "", title != nullptr ? ": " : "",
-               Printable(flat.c_str()).c_str());
-  if (!question) return kIdOk;
-  std::fprintf(stderr, "  [o]verwrite this and all later files, or [s]kip this one? ");
-  std::fflush(stderr);
-  char line[64];
-  if (std::fgets(line, sizeof line, stdin) == nullptr) return kIdCancel;
-  return line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y' ? kIdOk : kIdCancel;
+  if (question) {
+    // The installer's only question: replace an existing file, and all later ones.
+    const std::string name = currentEntry ? currentEntry() : std::string();
+    std::fprintf(stderr, "korvane: %s exists; [o]verwrite it and all later files, or [s]kip it? ",
+                 name.empty() ? "a file" : name.c_str());
+    std::fflush(stderr);
+    char line[64];
+    if (std::fgets(line, sizeof line, stdin) == nullptr) return kIdCancel;
+    return line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y' ? kIdOk : kIdCancel;
+  }
+  std::string said;
+  for (const Wording& w : kWordings) {
+    const std::size_t n = std::strlen(w.boxStart);
+    if (std::strncmp(text, w.boxStart, n) != 0) continue;
+    said = w.line + Printable(text + n);
+    archiveRefused = archiveRefused || w.refusesArchive;
+    break;
+  }
+  if (said.empty()) {
+    for (const char* p = text; *p != 0; ++p) said.push_back(*p == '\n' ? ' ' : *p);
+    said = Printable(said.c_str());
+  }
+  std::fprintf(stderr, "korvane: %s\n", said.c_str());
+  return kIdOk;
 }
 
 void ConsoleHost::SendProgressMessage(void*, std::uintptr_t, std::intptr_t) {

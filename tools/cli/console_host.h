@@ -1,6 +1,7 @@
-// The command-line tool's Host: message boxes become messages on stderr (questions are
-// answered from a policy or asked on the terminal), status identifiers are printed on request,
-// and progress messages call back into the command that runs the job.
+// The command-line tool's Host: the engine's message boxes become one line each on stderr in
+// the tool's own words (never the installer's box titles), questions are answered from a
+// policy or asked on the terminal, status identifiers are printed on request, and progress
+// messages call back into the command that runs the job.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -23,13 +24,23 @@ class ConsoleHost final : public Host {
   std::function<void()> onProgress;     // called for each progress message
   std::function<void()> beforeMessage;  // lets a progress bar clear its line first
   std::function<void(const char*)> onStatus;  // every status identifier, verbose or not
+  std::function<std::string()> currentEntry;  // names the entry an overwrite question is about
   std::string lastStatus;
   int messages = 0;                     // boxes shown
+  bool archiveRefused = false;          // the archive could not be opened or is not one
   bool sawUnexpectedEnd = false;
 };
 
 // Text with control and non-ASCII bytes shown as \xNN, so names from an archive cannot drive
 // the terminal.
 std::string Printable(const char* text);
+
+// An entry name as the user of this system expects to read it: printable, and on POSIX with
+// `/` between its components (the archive stores `\`).
+std::string DisplayName(const char* entryName);
+
+// Checks that path names a readable file before the engine opens it, so that a missing,
+// unreadable or directory argument gets a precise message; prints it and returns false.
+bool CheckArchiveReadable(const char* path);
 
 }  // namespace korvane::cli

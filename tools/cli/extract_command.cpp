@@ -1,10 +1,15 @@
 // korvane test ARCHIVE / korvane extract ARCHIVE [DEST]: one run of the extraction driver with
 // the terminal as its front end (progress, messages, the overwrite question, Ctrl-C).
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/engine_state.h"
 #include "engine/extraction.h"
@@ -37,6 +42,7 @@ constexpr char kTestUsage[] =
     "without writing anything.\n"
     "  -q  no progress and no per-file lines, only failures\n"
     "  -v  also print the engine's status identifiers\n"
+    "  --progress  show the progress bar even when stderr is not a terminal\n"
     "\n"
     "exit status: 0 every entry correct; 1 some entry failed (named on stderr);\n"
     "             2 archive missing, not an archive or nothing processed; 130 interrupted.\n";
@@ -52,6 +58,7 @@ constexpr char kExtractUsage[] =
     "  -y  replace existing files without asking\n"
     "  -n  never replace existing files\n"
     "  (otherwise the first existing file asks; 'o' replaces it and all later ones)\n"
+    "  --progress  show the progress bar even when stderr is not a terminal\n"
     "\n"
     "exit status: 0 every entry correct; 1 some entry failed (named on stderr);\n"
     "             2 archive missing, not an archive or nothing processed; 130 interrupted.\n";
@@ -65,56 +72,88 @@ extern "C" void OnInterrupt(int) {
   if (g_job != nullptr) g_job->Abort.store(2);
 }
 
-// Number of volumes present beside the first one, by the naming rule; 0 when unknown.
-int CountVolumes(const char* first) {
+// Sizes of the volumes present from the first one on, by the naming rule: the whole run's
+// bytes, known before it starts (a run cannot go past a missing volume).
+std::vector<std::uint64_t> VolumeSizes(const char* first) {
   char name[sizeof ExtractionJob{}.ArchiveName];
   std::snprintf(name, sizeof name, "%s", first);
-  int count = 1;
-  while (count < 2000 && AdvanceVolumeName(name, sizeof name) && PathExists(name)) ++count;
-  return count;
+  std::vector<std::uint64_t> sizes;
+  do {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(name, error);
+    if (error) break;
+    sizes.push_back(size);
+  } while (sizes.size() < 2000 && AdvanceVolumeName(name, sizeof name));
+  return sizes;
 }
 
+// One line on stderr, redrawn in place: the share of the whole run's archive bytes read, the
+// rate and the time left once the run has lasted long enough for them to mean something.
 class Progress {
  public:
-  Progress(const ExtractionJob& job, bool quiet, int volumes)
-      : job_(job), quiet_(quiet), tty_(KORVANE_ISATTY(KORVANE_FILENO(stderr)) != 0), volumes_(volumes) {}
+  using Clock = std::chrono::steady_clock;
 
-  void Update() {
-    if (quiet_ || !tty_) return;
-    const int percent = static_cast<int>(job_.FileProgress * 100.0f + 0.5f);
-    if (percent == lastPercent_ && job_.CurrentVolume == lastVolume_ && lastFile_ == job_.CurrentFile) return;
+  Progress(const ExtractionJob& job, bool show, std::vector<std::uint64_t> volumeSizes)
+      : job_(job), show_(show), sizes_(std::move(volumeSizes)), start_(Clock::now()) {
+    for (std::uint64_t size : sizes_) total_ += size;
+  }
+
+  // position: how far the engine has read in the current volume.
+  void Update(std::int64_t position) {
+    if (!show_) return;
+    const int volume = job_.CurrentVolume;
+    std::uint64_t done = position > 0 ? static_cast<std::uint64_t>(position) : 0;
+    for (int v = 1; v < volume && v <= static_cast<int>(sizes_.size()); ++v) done += sizes_[v - 1];
+    const int percent = total_ == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / total_, 100));
+    const Clock::time_point now = Clock::now();
+    const auto sinceShown = now - shownAt_;
+    // A new percentage or volume is always drawn; a new name or rate at most ten times a second.
+    const bool due = percent != lastPercent_ || volume != lastVolume_ ||
+                     (sinceShown > std::chrono::milliseconds(100) && lastFile_ != job_.CurrentFile);
+    if (!due && sinceShown < std::chrono::milliseconds(500)) return;
     lastPercent_ = percent;
-    lastVolume_ = job_.CurrentVolume;
+    lastVolume_ = volume;
     lastFile_ = job_.CurrentFile;
+    shownAt_ = now;
+
     char bar[21];
     for (int i = 0; i < 20; ++i) bar[i] = i < percent / 5 ? '#' : '.';
     bar[20] = '\0';
-    std::string name = Printable(job_.CurrentFile);
-    if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
-    char volume[48] = "";
-    if (volumes_ > 1) std::snprintf(volume, sizeof volume, "  volume %d of %d", job_.CurrentVolume, volumes_);
-    std::fprintf(stderr, "\r[%s] %3d%%  %-40s%s\x1b[K", bar, percent, name.c_str(), volume);
+    char rate[64] = "";
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    if (seconds >= 1.5 && done > 0) {
+      const double perSecond = static_cast<double>(done) / seconds;
+      const long left = std::lround(static_cast<double>(total_ - std::min(done, total_)) / perSecond);
+      std::snprintf(rate, sizeof rate, "  %.1f MB/s  %ld:%02ld left", perSecond / 1e6, left / 60, left % 60);
+    }
+    std::string name = DisplayName(job_.CurrentFile);
+    if (name.size() > 32) name = "..." + name.substr(name.size() - 29);
+    char volumeText[48] = "";
+    if (sizes_.size() > 1) std::snprintf(volumeText, sizeof volumeText, "  vol %d/%zu", volume, sizes_.size());
+    std::fprintf(stderr, "\r[%s] %3d%%%s  %-32s%s\x1b[K", bar, percent, rate, name.c_str(), volumeText);
     std::fflush(stderr);
-    shown_ = true;
+    drawn_ = true;
   }
   void Clear() {
-    if (!shown_) return;
+    if (!drawn_) return;
     std::fputs("\r\x1b[K", stderr);
-    shown_ = false;
+    drawn_ = false;
   }
 
  private:
   const ExtractionJob& job_;
-  bool quiet_, tty_;
-  int volumes_;
+  bool show_;
+  std::vector<std::uint64_t> sizes_;
+  std::uint64_t total_ = 0;
+  Clock::time_point start_, shownAt_;
   int lastPercent_ = -1, lastVolume_ = -1;
   std::string lastFile_;
-  bool shown_ = false;
+  bool drawn_ = false;
 };
 
 int Run(int argc, char** argv, char mode) {
   const char* usage = mode == 'X' ? kExtractUsage : kTestUsage;
-  bool quiet = false, verbose = false;
+  bool quiet = false, verbose = false, forceProgress = false;
   ConsoleHost::Overwrite overwrite = ConsoleHost::Overwrite::kAsk;
   const char* positional[2] = {nullptr, nullptr};
   int count = 0;
@@ -132,6 +171,8 @@ int Run(int argc, char** argv, char mode) {
       quiet = true;
     } else if (std::strcmp(a, "-v") == 0) {
       verbose = true;
+    } else if (std::strcmp(a, "--progress") == 0) {
+      forceProgress = true;
     } else if (mode == 'X' && std::strcmp(a, "-y") == 0) {
       overwrite = ConsoleHost::Overwrite::kAll;
     } else if (mode == 'X' && std::strcmp(a, "-n") == 0) {
@@ -157,6 +198,7 @@ int Run(int argc, char** argv, char mode) {
     return 2;
   }
   std::strcpy(job->ArchiveName, positional[0]);
+  if (!CheckArchiveReadable(job->ArchiveName)) return 2;
   job->Mode = mode;
   job->CurrentVolume = 1;
   if (mode == 'X') {
@@ -181,8 +223,10 @@ int Run(int argc, char** argv, char mode) {
   host.verbose = verbose;
   EngineState engine(host);
   auto unpack = std::make_unique<UnpackState>();
-  Progress progress(*job, quiet, CountVolumes(job->ArchiveName));
-  host.onProgress = [&] { progress.Update(); };
+  const bool showProgress = !quiet && (forceProgress || KORVANE_ISATTY(KORVANE_FILENO(stderr)) != 0);
+  Progress progress(*job, showProgress, VolumeSizes(job->ArchiveName));
+  host.onProgress = [&] { progress.Update(SeekFile(engine.Session.InputFile, 0, kSeekCurrent)); };
+  host.currentEntry = [&] { return DisplayName(engine.Archive.EntryName); };
   host.beforeMessage = [&] { progress.Clear(); };
   int failures = 0;
   host.onStatus = [&](const char* id) {
@@ -193,7 +237,7 @@ int Run(int argc, char** argv, char mode) {
     else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
     else if (s == status::kExtrErrCreat) reason = "cannot create the file";
     else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
-    const std::string name = Printable(engine.Archive.EntryName);
+    const std::string name = DisplayName(engine.Archive.EntryName);
     if (s == status::kFileExists && overwrite == ConsoleHost::Overwrite::kNever) {
       progress.Clear();
       std::fprintf(stderr, "korvane: %s exists, not replaced\n", name.c_str());
@@ -230,6 +274,8 @@ int Run(int argc, char** argv, char mode) {
     std::fprintf(stderr, "korvane: interrupted\n");
     return 130;
   }
+  // A run that never opened an archive has nothing to sum up.
+  if (host.archiveRefused) return 2;
   if (!quiet) {
     std::printf("%d entr%s processed, %d failed\n", result, result == 1 ? "y" : "ies", job->ErrorCount);
   }

@@ -53,7 +53,7 @@ void PrintRow(const Row& r) {
               Attributes(h.FileAttr).c_str(), h.UnpSize, r.packed, ratio, (t >> 25) + 1980, (t >> 21) & 15,
               (t >> 16) & 31, (t >> 11) & 31, (t >> 5) & 63, (t & 31) * 2, crc, h.UnpVer / 10u, h.UnpVer % 10u,
               h.Method >= 0x30 && h.Method <= 0x39 ? h.Method : '?', (h.HeadFlags & kEncrypted) ? "*" : " ",
-              Printable(r.name.c_str()).c_str());
+              DisplayName(r.name.c_str()).c_str());
 }
 
 }  // namespace
@@ -88,13 +88,14 @@ int RunListCommand(int argc, char** argv) {
     return 2;
   }
   std::strcpy(job.ArchiveName, archive);
+  if (!CheckArchiveReadable(archive)) return 2;
   engine.Session.InputFile = OpenFileForReading(job.ArchiveName);
   if (!IsOpenFile(engine.Session.InputFile)) {
-    host.ShowMessageBox(nullptr, (std::string("Cannot find:\n") + archive).c_str(), "Zendril 1997", kMbOk | kMbIconStop);
+    std::fprintf(stderr, "korvane: cannot open archive: %s\n", Printable(archive).c_str());
     return 2;
   }
   if (!IdentifyArchive(engine)) {
-    host.ShowMessageBox(nullptr, (std::string("Not a valid Archive:\n") + archive).c_str(), nullptr, kMbOk | kMbIconStop);
+    std::fprintf(stderr, "korvane: not an archive: %s\n", Printable(archive).c_str());
     return 2;
   }
   SkipRestOfMainHeader(engine);
@@ -131,7 +132,7 @@ int RunListCommand(int argc, char** argv) {
       // A full header's worth of bytes left over means the chain broke, not that it ended.
       const std::uint64_t length = FileLengthOf(engine.Session.InputFile);
       if (length >= std::uint64_t{engine.Archive.CurrentBlockPos} + kNewFileHeaderSize) {
-        host.beforeMessage = nullptr;
+        std::fflush(stdout);
         std::fprintf(stderr, "korvane: %s: damaged block chain at offset %" PRIu32 "\n",
                      Printable(job.ArchiveName).c_str(), engine.Archive.CurrentBlockPos);
         result = 1;
@@ -144,6 +145,7 @@ int RunListCommand(int argc, char** argv) {
   }
   flush();
   if (host.sawUnexpectedEnd) {
+    std::fflush(stdout);
     std::fprintf(stderr, "korvane: %s: the archive ends before its last block\n", Printable(job.ArchiveName).c_str());
     result = 1;
   }

@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
     std::puts("korvane 1.0");
     return 0;
   }
+  // Results on stdout and messages on stderr stay in the order they happen, also in one log;
+  // play may write PCM to stdout, which must not be flushed at every newline byte.
+  if (std::strcmp(argv[1], "play") != 0) std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   for (const Command& c : kCommands)
     if (c.name != nullptr && std::strcmp(c.name, argv[1]) == 0) return c.run(argc - 1, argv + 1);
   std::fprintf(stderr, "korvane: unknown command '%s' (see korvane --help)\n", argv[1]);

@@ -17,6 +17,7 @@
 #endif
 
 #include "player/mod_player.h"
+#include "player/module_check.h"
 #include "tools/cli/commands.h"
 
 namespace korvane::cli {
@@ -39,7 +40,8 @@ constexpr char kUsage[] =
 #endif
     "  --help         show this text\n"
     "\n"
-    "exit codes: 0 done, 1 the module could not be read, loaded or written, 2 bad usage\n";
+    "exit codes: 0 done; 1 the output could not be written or played;\n"
+    "            2 bad usage, the file cannot be read or is not a module\n";
 
 constexpr double kMaxSeconds = 6 * 3600.0;  // keeps a WAV's data size within 32 bits
 constexpr std::int64_t kDetectLimitFrames = 3600LL * kOutputRate;
@@ -180,14 +182,13 @@ int RunPlayCommand(int argc, char** argv) {
 
   std::vector<std::uint8_t> bytes;
   if (!ReadFile(o.module, bytes)) {
-    std::fprintf(stderr, "korvane play: cannot read '%s': %s\n", o.module, std::strerror(errno));
-    return 1;
+    std::fprintf(stderr, "korvane: cannot open module: %s: %s\n", o.module, std::strerror(errno));
+    return 2;
   }
   ModPlayer player;
-  if (LoadModule(player, bytes.data(), bytes.size()) == 0) {
-    std::fprintf(stderr, "korvane play: '%s' is not a module (%zu bytes, shorter than its header)\n", o.module,
-                 bytes.size());
-    return 1;
+  if (!LooksLikeModule(bytes.data(), bytes.size()) || LoadModule(player, bytes.data(), bytes.size()) == 0) {
+    std::fprintf(stderr, "korvane: not a module: %s\n", o.module);
+    return 2;
   }
   const std::int64_t passFrames = (o.info || o.seconds <= 0) ? MeasurePass(bytes) : 0;
   std::int64_t frames = passFrames > 0 ? passFrames : kFallbackFrames;
