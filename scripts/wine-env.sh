@@ -4,8 +4,4 @@ export WINEPREFIX="$(realpath -m "${1:?prefix directory}")"
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
-if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w 2>/dev/null || true
-fi
+"$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"

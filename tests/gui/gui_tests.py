@@ -15,10 +15,11 @@ import tempfile
 import time
 import traceback
 
-from PIL import Image
+from PIL import Image, ImageChops
 
-from harness import (Failure, Installer, Session, button_rects, changed_box, check, colour_distance,
-                     copy_release, crop, inside, mean_colour, wait_for)
+from harness import (Failure, Installer, Session, button_rects, caption_buttons, changed_box, check,
+                     colour_distance, copy_release, crop, glyph_ink, inside, mean_colour, mirror_misses, quiet,
+                     root_shot, wait_for)
 
 TICKER_TITLE = "Korvane Installer 1998"
 TEST_OK = "The file TEST has been sucessfully completed!\nYou can sucessfully install this product!"
@@ -168,6 +169,37 @@ def check_music(ctx):
     print(f"    {n} bytes of PCM equal to the renderer's, {len(captured)} captured")
 
 
+def test_caption_symbols(ctx):
+    """In a Wine desktop, which draws frames, the caption buttons show their symbols (from
+    Wine's own fonts), not the letters "0 1 r" that stand in when the symbol font is missing."""
+    cwd = ctx.release_copy("desktop")
+    proc = subprocess.Popen(["wine", "explorer", "/desktop=KorvaneShot,800x600", "korvane.exe"], cwd=cwd,
+                            env=ctx.session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        boxes = wait_for(lambda: len(caption_buttons(shot := root_shot(ctx.session) or Image.new("RGB", (9, 9)))) == 3
+                         and (shot, caption_buttons(shot)), 30, "a window with three caption buttons", 0.5)
+        time.sleep(1.0)  # the ticker and the picture settle
+        shot = root_shot(ctx.session)
+        boxes = caption_buttons(shot)
+        check(len(boxes) == 3, f"caption buttons {boxes}")
+        ctx.save(shot.crop((0, 0, 800, 600)), "main-window-desktop.png")
+        minimise, maximise, close = (glyph_ink(shot, b) for b in boxes)
+        height = boxes[0][3] - boxes[0][1]
+        check(minimise and min(y for _, y in minimise) >= height * 2 // 3,
+              f"the minimise button shows no line at its foot: {sorted(minimise)}")
+        xs = [x for x, _ in maximise]
+        ys = [y for _, y in maximise]
+        edges = [sum(1 for p in maximise if p[0] == x) for x in (min(xs), max(xs))] if maximise else [0]
+        check(maximise and min(edges) >= (max(ys) - min(ys)) * 0.7 and mirror_misses(maximise) <= 0.15,
+              f"the maximise button shows no box: {sorted(maximise)}")
+        check(close and mirror_misses(close) <= 0.15 and mirror_misses(close, vertical=True) <= 0.15,
+              f"the close button shows no cross: {sorted(close)}")
+    finally:
+        proc.kill()
+        quiet(["wineserver", "-k"], ctx.session.env)
+        proc.wait(10)
+
+
 def test_close_box(ctx):
     with ctx.start("closebox") as app:
         time.sleep(0.5)
@@ -207,7 +239,9 @@ def test_test_button(ctx):
         gauges = (150, 0, 246, 270)
         check(any(changed_box(crop(a, gauges), crop(b, gauges)) for a, b in zip(shots, shots[1:])),
               f"the gauges never moved in {len(shots)} screenshots")
-        ctx.save(max(shots, key=lambda i: len(i.getcolors(1 << 16) or ())), "progress-window.png")
+        busiest = max(shots, key=lambda i: len(i.getcolors(1 << 16) or ()))
+        ctx.save(busiest, "progress-window.png")
+        check_rows_below_picture(ctx, busiest, gauges)
         app.confirm(TEST_OK, "Korvane 98")
         wait_for(lambda: not progress.exists(), 10, "the progress window to close")
         check(app.main.exists(), "the main window went away with the job")
@@ -216,6 +250,35 @@ def test_test_button(ctx):
         volumes = {n for n in names if re.fullmatch(r".*\.(rar|r\d\d|s\d\d)", n)}
         check(len(volumes) == ctx.args.volumes, f"{len(volumes)} volumes opened, expected {ctx.args.volumes}")
         check(len(app.boxes()) == 1, f"unexpected boxes: {app.boxes()}")
+
+
+def check_rows_below_picture(ctx, shot, gauges):
+    """The progress window's labels and Abort button sit below its picture: every pixel of the
+    picture outside the gauges is as drawn (a label over it would paint its own background),
+    and the rows' text stands in the strip under the picture."""
+    picture = Image.open(ctx.args.progress_picture).convert("RGB")
+    width, height = min(396, shot.size[0]), picture.size[1]
+    check(shot.size[1] > height, f"the progress window {shot.size} is no taller than its picture")
+
+    def spoilt(rect):
+        # The window's frame and the gauge repaints may move parts of the picture by a pixel.
+        x, y, w, h = rect
+        return min(sum(1 for v in ImageChops.difference(crop(shot, (x + dx, y + dy, w, h)), crop(picture, rect))
+                       .convert("L").getdata() if v > 60)
+                   for dx in (-2, -1, 0, 1, 2) for dy in (-2, -1, 0, 1, 2))
+
+    gx, gy, gw, gh = gauges
+    # Below the gauges the program writes its "%" signs itself; the floor under them is static.
+    for rect in [(2, 2, gx - 2, height - 4), (gx, gh + 20, width - gx - 2, height - gh - 22)]:
+        n = spoilt(rect)
+        check(n <= rect[2] * rect[3] // 50,
+              f"{n} pixels of the picture in {rect} are covered (labels or button over the picture?)")
+    strip = crop(shot, (0, height + 2, shot.size[0], shot.size[1] - height - 2)).convert("L")
+    background = strip.getpixel((strip.size[0] - 1, strip.size[1] - 1))
+    ink_rows = [y for y in range(strip.size[1])
+                if any(abs(strip.getpixel((x, y)) - background) > 60 for x in range(strip.size[0]))]
+    bands = sum(1 for a, b in zip([-2] + ink_rows, ink_rows) if b != a + 1)
+    check(bands >= 3, f"{bands} rows of text under the picture, expected the two labels and the button")
 
 
 def test_one_job_at_a_time(ctx):
@@ -500,14 +563,14 @@ def test_double_size(ctx):
         check(app.wait_exit() == 0, "Exit at twice the size did not end the installer")
 
 
-TESTS = [test_startup_buttons_music_exit, test_close_box, test_test_button, test_one_job_at_a_time, test_test_damaged,
+TESTS = [test_startup_buttons_music_exit, test_caption_symbols, test_close_box, test_test_button, test_one_job_at_a_time, test_test_damaged,
          test_missing_volume, test_install, test_cancel_destination, test_abort, test_close_during_job,
          test_nfo_viewer, test_double_size]
 
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("release", "payload", "attributes", "cli", "caption", "module", "main-picture"):
+    for name in ("release", "payload", "attributes", "cli", "caption", "module", "main-picture", "progress-picture"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--time", required=True, help="time every entry was packed with (local = UTC here)")
     parser.add_argument("--volumes", type=int, required=True)

@@ -80,8 +80,8 @@ class Session:
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{free[0]}"), 10, "Xvfb")
         self.env["DISPLAY"] = f":{free[0]}"
-        quiet(["wineboot", "-i"], self.env, timeout=120)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+        scripts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
+        quiet([os.path.join(scripts, "wine-prefix.sh")], self.env, timeout=180)
 
     def stop(self):
         quiet(["wineserver", "-k"], self.env)
@@ -328,3 +328,65 @@ def copy_release(release_dir, target):
             except OSError:
                 shutil.copy2(src, os.path.join(target, name))
     return target
+
+
+def root_shot(session):
+    """The whole X screen, or None while it cannot be read."""
+    data = subprocess.run(["import", "-window", "root", "png:-"], env=session.env, capture_output=True,
+                          timeout=30).stdout
+    return Image.open(BytesIO(data)).convert("RGB") if data else None
+
+
+def caption_buttons(shot):
+    """Boxes (x0, y0, x1, y1) of a window's caption buttons in a screenshot of a Wine desktop:
+    three light grey squares side by side, found by the rows they fill."""
+    px = shot.load()
+    w, h = shot.size
+
+    def face(x, y):
+        r, g, b = px[x, y]
+        return 170 <= r <= 250 and abs(r - g) < 14 and abs(g - b) < 20
+
+    trios = {}
+    for y in range(h):
+        runs, x = [], 0
+        while x < w:
+            if face(x, y):
+                x0 = x
+                while x < w and face(x, y):
+                    x += 1
+                if 10 <= x - x0 <= 22:
+                    runs.append((x0, x))
+            x += 1
+        for i in range(len(runs) - 2):
+            if runs[i + 2][1] - runs[i][0] < 70:
+                trios.setdefault(tuple(runs[i:i + 3]), []).append(y)
+    if not trios:
+        return []
+    trio, ys = max(trios.items(), key=lambda kv: len(kv[1]))
+    boxes = []
+    for x0, x1 in trio:
+        y1 = min(ys)
+        while y1 < h and sum(px[x0, y1]) >= 3 * 0xC0:
+            y1 += 1
+        boxes.append((x0, min(ys), x1, y1))
+    return boxes
+
+
+def glyph_ink(shot, box):
+    """The pixels of a button's symbol, relative to the box, inside its 3-D border."""
+    grey = shot.convert("L")
+    x0, y0, x1, y1 = box
+    return {(x - x0, y - y0) for y in range(y0 + 2, y1 - 1) for x in range(x0 + 2, x1 - 2)
+            if grey.getpixel((x, y)) < 0xC8}
+
+
+def mirror_misses(ink, vertical=False):
+    """Share of ink pixels without a partner mirrored about the ink's own centre line."""
+    if not ink:
+        return 1.0
+    k = 1 if vertical else 0
+    lo, hi = min(p[k] for p in ink), max(p[k] for p in ink)
+    flip = (lambda p: (p[0], lo + hi - p[1])) if vertical else (lambda p: (lo + hi - p[0], p[1]))
+    return sum(1 for p in ink if flip(p) not in ink) / len(ink)
+

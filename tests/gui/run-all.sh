@@ -25,7 +25,7 @@ fi
 args=(--release "$release" --payload "$source_dir/payload"
       --attributes "$source_dir/payload-attributes.txt" --cli "$cli"
       --caption "$source_dir/caption.txt" --module "$source_dir/korvane.mod"
-      --main-picture "$source_dir/main.pcx" --volumes "$(cat "$build/assets/volume-count.txt")"
+      --main-picture "$source_dir/main.pcx" --progress-picture "$source_dir/progress.pcx" --volumes "$(cat "$build/assets/volume-count.txt")"
       --time "$(sed -n 's/^KORVANE_RELEASE_TIME:[A-Z]*=//p' "$cache")")
 [[ -n "${KORVANE_GUI_SCREENSHOTS:-}" ]] && args+=(--screenshots "$KORVANE_GUI_SCREENSHOTS")
 [[ -n "${KORVANE_GUI_KEEP:-}" ]] && args+=(--keep)
