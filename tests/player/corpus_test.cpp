@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "player/mod_player.h"
+#include "player/module_check.h"
 #include "tests/support/corpus.h"
 
 namespace korvane {
@@ -44,6 +45,37 @@ TEST(PlayerCorpus, LoaderFactsMatchTheManifest) {
     ++checked;
   }
   EXPECT_GT(checked, 100);
+}
+
+// The command-line player's plausibility check takes every real module, and refuses the other
+// files of the corpus (archives, pictures, manifests) as well as 15-sample headers spoilt in
+// each of the ways it looks for.
+TEST(PlayerCorpus, PlausibilityCheckTellsModulesFromOtherFiles) {
+  const std::vector<ManifestRow> rows = Modules();
+  if (rows.empty()) GTEST_SKIP() << "no module corpus";
+  std::vector<std::uint8_t> m15;
+  for (const ManifestRow& row : rows) {
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(CorpusDir() + "/mod/" + row.at("file"));
+    if (row.at("category") != "trap") {
+      EXPECT_TRUE(LooksLikeModule(bytes.data(), bytes.size())) << row.at("file");
+    }
+    if (row.at("file") == "libxmp__cant.mod") m15 = bytes;
+  }
+  for (const char* other : {"/rar/MANIFEST.tsv", "/mod/MANIFEST.tsv", "/rar/dos250__SOLID.RAR", "/pcx/MANIFEST.tsv"}) {
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(CorpusDir() + other);
+    EXPECT_FALSE(LooksLikeModule(bytes.data(), bytes.size())) << other;
+  }
+  ASSERT_FALSE(m15.empty());
+  const struct {
+    std::size_t offset;
+    std::uint8_t value;
+  } spoilt[] = {{20 + 24, 16}, {20 + 14 * 30 + 25, 65}, {470, 0}, {470, 129}, {472, 128}, {599, 127}};
+  for (const auto& s : spoilt) {
+    std::vector<std::uint8_t> bytes = m15;
+    bytes[s.offset] = s.value;
+    EXPECT_FALSE(LooksLikeModule(bytes.data(), bytes.size())) << s.offset << " = " << int{s.value};
+  }
+  EXPECT_FALSE(LooksLikeModule(m15.data(), 600 + 1024));  // patterns missing
 }
 
 // Every file, traps included, either is refused or loads and renders without a sanitizer
