@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: native unit tests, the sanitizer build's tests (with the fuzz seed replays),
-# the win64 build's tests under Wine, the GUI tests that drive korvane.exe under Xvfb and Wine,
+# the same tests built for 32-bit x86 under qemu-i386, the win64 build's tests under Wine, the GUI tests that drive korvane.exe under Xvfb and Wine,
 # and checks that the win32 build compiles.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +20,11 @@ step "linux-asan: build and test"
 cmake --preset linux-asan >/dev/null
 cmake --build --preset linux-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --preset linux-asan -j "$jobs"
+
+step "linux-i686: build and test at 32 bits under qemu-i386"
+cmake --preset linux-i686 >/dev/null
+cmake --build --preset linux-i686 -j "$jobs"
+ctest --preset linux-i686 -j "$jobs"
 
 step "win64: build and test under Wine"
 cmake --preset win64 >/dev/null
