@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: native unit tests, the sanitizer build's tests (with the fuzz seed replays),
-# the same tests built for 32-bit x86 under qemu-i386, the win64 build's tests under Wine, the GUI tests that drive korvane.exe under Xvfb and Wine,
-# and checks that the win32 build compiles.
+# the same tests built for 32-bit x86 under qemu-i386, the win64 build's tests under Wine, the
+# GUI tests that drive korvane.exe under Xvfb and Wine, and checks that the win32 build compiles.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
