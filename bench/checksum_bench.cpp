@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/checksum.h"
-#include "engine/engine_state.h"
+#include "engine/archive_reader.h"
 #include "engine/extraction.h"
 #include "engine/job.h"
 #include "unpack/unpack_state.h"
@@ -77,12 +77,12 @@ void RunCorpus(benchmark::State& state, const std::vector<std::pair<std::string,
   for (auto _ : state) {
     for (const auto& [name, unpacked] : archives) {
       NullHost host;
-      korvane::EngineState engine(host);
+      korvane::ArchiveReader reader(host);
       const std::string path = std::string(KORVANE_CORPUS) + "/rar/" + name;
       std::snprintf(job->ArchiveName, sizeof job->ArchiveName, "%s", path.c_str());
       job->Abort = 0;
       job->CurrentVolume = 1;
-      if (korvane::RunExtraction(engine, *unpack, 'T', nullptr, *job) == 0 || job->ErrorCount != 0) {
+      if (korvane::RunExtraction(reader, *unpack, nullptr, *job) == 0 || job->ErrorCount != 0) {
         state.SkipWithError(("corpus archive did not test clean: " + name).c_str());
         return;
       }

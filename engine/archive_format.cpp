@@ -13,8 +13,8 @@
 namespace korvane {
 namespace {
 
-std::uint32_t CurrentPosition(const EngineState& e) {
-  const std::int64_t pos = SeekFile(e.Session.InputFile, 0, kSeekCurrent);
+std::uint32_t CurrentPosition(ArchiveReader& r) {
+  const std::int64_t pos = r.Input.Position();
   return pos < 0 ? 0 : static_cast<std::uint32_t>(pos);
 }
 
@@ -66,15 +66,15 @@ void ConvertOldFields(FileHeader& h, std::uint8_t oldFlags, std::uint8_t oldVer,
 }
 
 // Reads the (limited) name behind a file header and normalises the entry.
-std::uint32_t ReadEntryName(EngineState& e, bool checkCrc) {
-  ArchiveState& a = e.Archive;
+std::uint32_t ReadEntryName(ArchiveReader& r, bool checkCrc) {
+  ArchiveState& a = r.Archive;
   const std::uint32_t want = std::min<std::uint32_t>(a.File.NameSize, kMaxNameBytes);
   a.File.NameSize = static_cast<std::uint16_t>(want);
-  const std::uint32_t got = ReadFileBytes(e.Session.InputFile, a.EntryName, want);
+  const std::uint32_t got = r.Input.Read(a.EntryName, want);
   a.EntryName[got] = '\0';
   if (checkCrc) {
     a.HeaderCrc = UpdateCrc32(a.HeaderCrc, reinterpret_cast<const std::uint8_t*>(a.EntryName), got);
-    if (!Crc16Matches(a.HeaderCrc, a.File.HeadCRC)) e.Frontend.ReportStatus(status::kBrokFileHead);
+    if (!Crc16Matches(a.HeaderCrc, a.File.HeadCRC)) r.Frontend.ReportStatus(status::kBrokFileHead);
   }
   if (a.File.HostOS >= 3) {
     a.File.FileAttr = (a.File.HeadFlags & kDirectoryBits) == kDirectoryBits ? 0x10 : 0x20;
@@ -93,13 +93,13 @@ void CopyPrefix(const FileHeader& h, BlockPrefix& p) {
   p.DataSize = (h.HeadFlags & kLongBlock) ? h.PackSize : 0;
 }
 
-std::uint32_t NextBlockNew(EngineState& e, std::uint8_t wantedType, bool acceptSubBlocks) {
-  ArchiveState& a = e.Archive;
+std::uint32_t NextBlockNew(ArchiveReader& r, std::uint8_t wantedType, bool acceptSubBlocks) {
+  ArchiveState& a = r.Archive;
   const FileHeader kept = a.File;
   std::uint32_t got = 0;
   for (;;) {
-    a.CurrentBlockPos = CurrentPosition(e);
-    got = ReadHeaderBytes(e, HeaderKind::kFile);
+    a.CurrentBlockPos = CurrentPosition(r);
+    got = ReadHeaderBytes(r, HeaderKind::kFile);
     if (got != 0) {
       // The next block must lie strictly beyond this one, or the chain is damaged: that
       // catches a header size below 7 and a data size that wraps the 32-bit position.
@@ -113,11 +113,11 @@ std::uint32_t NextBlockNew(EngineState& e, std::uint8_t wantedType, bool acceptS
         a.NextBlockPos = next;
       }
       if (damaged) break;
-    } else if (FileLengthOf(e.Session.InputFile) < a.NextBlockPos) {
-      e.Frontend.ReportStatus(status::kUnexpEOF);
+    } else if (r.Input.Length() < a.NextBlockPos) {
+      r.Frontend.ReportStatus(status::kUnexpEOF);
     }
     if (got == 0 || a.File.HeadType == wantedType || (a.File.HeadType == kSubBlock && acceptSubBlocks)) break;
-    SeekFile(e.Session.InputFile, a.NextBlockPos, kSeekStart);
+    r.Input.Seek(a.NextBlockPos, kSeekStart);
   }
   if (got != 0) {
     CopyPrefix(a.File, a.Block);
@@ -126,19 +126,19 @@ std::uint32_t NextBlockNew(EngineState& e, std::uint8_t wantedType, bool acceptS
   }
   if (got == 0 || a.File.HeadType != wantedType) {
     a.File = kept;
-    SeekFile(e.Session.InputFile, a.CurrentBlockPos, kSeekStart);
+    r.Input.Seek(a.CurrentBlockPos, kSeekStart);
     return got;
   }
-  return kNewFileHeaderSize + ReadEntryName(e, true);
+  return kNewFileHeaderSize + ReadEntryName(r, true);
 }
 
-std::uint32_t NextBlockOld(EngineState& e) {
-  ArchiveState& a = e.Archive;
+std::uint32_t NextBlockOld(ArchiveReader& r) {
+  ArchiveState& a = r.Archive;
   a.File = FileHeader{};
   ConvertOldFields(a.File, 0, 0, 0);
-  a.CurrentBlockPos = CurrentPosition(e);
+  a.CurrentBlockPos = CurrentPosition(r);
   std::uint8_t raw[kOldFileHeaderSize];
-  const std::uint32_t got = ReadFileBytes(e.Session.InputFile, raw, sizeof raw) == sizeof raw ? sizeof raw : 0;
+  const std::uint32_t got = r.Input.Read(raw, sizeof raw) == sizeof raw ? sizeof raw : 0;
   if (got != 0) {
     FileHeader h;
     std::uint8_t flags = 0, ver = 0, method = 0;
@@ -156,19 +156,19 @@ std::uint32_t NextBlockOld(EngineState& e) {
   }
   CopyPrefix(a.File, a.Block);
   if (got == 0) return 0;
-  return kOldFileHeaderSize + ReadEntryName(e, false);
+  return kOldFileHeaderSize + ReadEntryName(r, false);
 }
 
 }  // namespace
 
-std::uint32_t ReadHeaderBytes(EngineState& e, HeaderKind kind) {
-  ArchiveState& a = e.Archive;
+std::uint32_t ReadHeaderBytes(ArchiveReader& r, HeaderKind kind) {
+  ArchiveState& a = r.Archive;
   const bool isNew = a.Format == ArchiveFormat::kNew;
   std::uint8_t raw[kNewFileHeaderSize];
   const std::uint32_t size = kind == HeaderKind::kMain ? (isNew ? kNewMainHeaderSize : kOldMainHeaderSize)
                                                        : (isNew ? kNewFileHeaderSize : kOldFileHeaderSize);
   static_assert(kNewFileHeaderSize >= kNewMainHeaderSize && kNewFileHeaderSize >= kOldFileHeaderSize);
-  if (ReadFileBytes(e.Session.InputFile, raw, size) != size) return 0;
+  if (r.Input.Read(raw, size) != size) return 0;
   const std::span<const std::uint8_t> bytes(raw, size);
   if (isNew) a.HeaderCrc = UpdateCrc32(0xFFFFFFFFu, raw + 2, size - 2);
   if (kind == HeaderKind::kMain) {
@@ -195,13 +195,13 @@ std::uint32_t ReadHeaderBytes(EngineState& e, HeaderKind kind) {
   return size;
 }
 
-bool MainHeaderCrcMatches(const EngineState& e) {
-  return e.Archive.Format != ArchiveFormat::kNew || Crc16Matches(e.Archive.HeaderCrc, e.Archive.Main.HeadCRC);
+bool MainHeaderCrcMatches(const ArchiveReader& r) {
+  return r.Archive.Format != ArchiveFormat::kNew || Crc16Matches(r.Archive.HeaderCrc, r.Archive.Main.HeadCRC);
 }
 
-std::uint32_t NextBlock(EngineState& e, std::uint8_t wantedType, bool acceptSubBlocks) {
-  if (e.Archive.Format == ArchiveFormat::kOld) return NextBlockOld(e);
-  if (e.Archive.Format == ArchiveFormat::kNew) return NextBlockNew(e, wantedType, acceptSubBlocks);
+std::uint32_t NextBlock(ArchiveReader& r, std::uint8_t wantedType, bool acceptSubBlocks) {
+  if (r.Archive.Format == ArchiveFormat::kOld) return NextBlockOld(r);
+  if (r.Archive.Format == ArchiveFormat::kNew) return NextBlockNew(r, wantedType, acceptSubBlocks);
   return 0;
 }
 

@@ -1,10 +1,9 @@
-// The block layouts of both archive generations: reading the fixed parts of main and file
-// headers and walking the chain of blocks to the next entry. One archive is open at a time;
-// everything read lands in EngineState::Archive.
+// The block layouts of both archive generations: signatures, block types and flags, the
+// records a header is read into, and the walk over the chain of blocks to the next entry.
 #pragma once
 #include <cstdint>
 
-#include "engine/engine_state.h"
+#include "engine/archive_reader.h"
 
 namespace korvane {
 
@@ -15,22 +14,22 @@ inline constexpr std::uint32_t kNewMainHeaderSize = 13;
 inline constexpr std::uint32_t kOldMainHeaderSize = 7;
 inline constexpr std::uint32_t kNewFileHeaderSize = 32;
 inline constexpr std::uint32_t kOldFileHeaderSize = 21;
-inline constexpr std::uint32_t kMaxNameBytes = 259;
+inline constexpr std::uint32_t kMaxNameBytes = kPathLimit - 1;
 
 enum class HeaderKind { kMain, kFile };
 
 // Reads the fixed part of a header of the open archive's layout at the current position and
-// decodes it into the state; for the new layout HeaderCrc then covers bytes 2 to the end.
+// decodes it into the reader; for the new layout HeaderCrc then covers bytes 2 to the end.
 // Returns the fixed size, or 0 when fewer bytes than that were there (taken as the end).
-std::uint32_t ReadHeaderBytes(EngineState& e, HeaderKind kind);
+std::uint32_t ReadHeaderBytes(ArchiveReader& reader, HeaderKind kind);
 
 // True when the main header just read matches its checksum (old archives have none).
-bool MainHeaderCrcMatches(const EngineState& e);
+bool MainHeaderCrcMatches(const ArchiveReader& reader);
 
 // Walks to the next block of wantedType (0x74) and reads its name; with acceptSubBlocks a
 // 0x77 block stops the walk too and is returned with the previous FileHeader still in place
 // and the position back at its start. Returns the header bytes read, 0 at the end of the
 // archive or on a damaged chain.
-std::uint32_t NextBlock(EngineState& e, std::uint8_t wantedType, bool acceptSubBlocks);
+std::uint32_t NextBlock(ArchiveReader& reader, std::uint8_t wantedType, bool acceptSubBlocks);
 
 }  // namespace korvane

@@ -64,8 +64,8 @@ std::uint16_t UpdateOldChecksum(std::uint16_t sum, const std::uint8_t* data, std
   return static_cast<std::uint16_t>(s);
 }
 
-std::uint32_t UpdateChecksum(std::uint32_t value, const std::uint8_t* data, std::size_t size, int kind) {
-  if (kind == kChecksumOld) return UpdateOldChecksum(static_cast<std::uint16_t>(value), data, size);
+std::uint32_t UpdateChecksum(std::uint32_t value, const std::uint8_t* data, std::size_t size, ChecksumKind kind) {
+  if (kind == ChecksumKind::kOld) return UpdateOldChecksum(static_cast<std::uint16_t>(value), data, size);
   return UpdateCrc32(value, data, size);
 }
 

@@ -8,10 +8,8 @@
 
 namespace korvane {
 
-// Kinds for UpdateChecksum: the output layer passes kChecksumOld for old archives and
-// kChecksumCrc32 for new ones.
-inline constexpr int kChecksumOld = 1;
-inline constexpr int kChecksumCrc32 = 2;
+// The checksum an archive's entries carry: the 16-bit sum in old archives, CRC-32 in new ones.
+enum class ChecksumKind { kOld = 1, kCrc32 = 2 };
 
 // Continues a reflected CRC-32 (polynomial 0xEDB88320) over size bytes.
 std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size);
@@ -22,7 +20,7 @@ inline std::uint32_t UpdateCrc32(std::uint32_t crc, std::span<const std::uint8_t
 // Continues the 16-bit checksum of old archives: add the byte, then rotate left by one.
 std::uint16_t UpdateOldChecksum(std::uint16_t sum, const std::uint8_t* data, std::size_t size);
 
-// kind 1 selects the old 16-bit sum (the result masked to 16 bits), any other kind CRC-32.
-std::uint32_t UpdateChecksum(std::uint32_t value, const std::uint8_t* data, std::size_t size, int kind);
+// The old 16-bit sum continues from the low 16 bits of value only.
+std::uint32_t UpdateChecksum(std::uint32_t value, const std::uint8_t* data, std::size_t size, ChecksumKind kind);
 
 }  // namespace korvane

@@ -4,55 +4,67 @@
 
 #include "engine/checksum.h"
 #include "engine/file_ops.h"
+#include "engine/messages.h"
 #include "engine/status.h"
 #include "engine/volumes.h"
 
 namespace korvane {
+namespace {
 
-std::uint32_t ReadPackedData(EngineState& e, ExtractionJob& job, std::uint8_t* buffer, std::uint32_t count) {
-  UnpackSession& s = e.Session;
+void ReportFileProgress(const ArchiveReader& reader, const UnpackSession& session, ExtractionJob& job) {
+  const std::int32_t percent = PercentOf(static_cast<std::int32_t>(session.BytesWritten),
+                                         static_cast<std::int32_t>(reader.Archive.File.UnpSize));
+  job.FileProgress = static_cast<float>(percent) * 0.01f;
+  reader.Frontend.SendProgressMessage(job.ProgressWindow, 0, 0);
+}
+
+}  // namespace
+
+std::uint32_t ReadPackedData(ArchiveReader& reader, ExtractionJob& job, std::uint8_t* buffer, std::uint32_t count) {
   std::uint32_t delivered = 0;
-  if (job.Abort.load() != 0) return 0;
+  if (job.Abort.load() != kRunning) return 0;
   while (count > 0) {
-    if (job.Abort.load() != 0) return 0;
-    const std::uint32_t want = std::min(count, s.PackedLeft);
-    const std::uint32_t got = want == 0 ? 0 : ReadFileBytes(s.InputFile, buffer + delivered, want);
+    if (job.Abort.load() != kRunning) return 0;
+    const std::uint32_t want = std::min(count, reader.PackedLeft);
+    const std::uint32_t got = want == 0 ? 0 : reader.Input.Read(buffer + delivered, want);
     delivered += got;
     count -= got;
-    s.PackedLeft -= got;
+    reader.PackedLeft -= got;
     // Stop when this volume still owes bytes (the request is served, or the volume is
     // shorter than its header said) or when the entry does not go on.
-    if (s.PackedLeft > 0 || !s.EntryContinues) break;
+    if (reader.PackedLeft > 0 || !reader.EntryContinues) break;
     // A failure sets Abort, which the next round sees.
-    OpenNextVolume(e, job, true);
+    OpenNextVolume(reader, job, true);
   }
   return delivered;
 }
 
-std::uint32_t WriteUnpackedData(EngineState& e, ExtractionJob& job, const std::uint8_t* buffer, std::uint32_t count) {
-  UnpackSession& s = e.Session;
-  if (job.Abort.load() != 0) return 0;
-  const std::uint32_t written = s.TestOnly ? count : WriteFileBytes(e.Frontend, s.OutputFile, buffer, count);
-  s.BytesWritten += written;
-  if (!s.SkipChecksum)
-    s.Checksum = UpdateChecksum(s.Checksum, buffer, written,
-                                e.Archive.Format == ArchiveFormat::kOld ? kChecksumOld : kChecksumCrc32);
-  ReportFileProgress(e, job);
+std::uint32_t WriteUnpackedData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job,
+                                const std::uint8_t* buffer, std::uint32_t count) {
+  if (job.Abort.load() != kRunning) return 0;
+  const std::uint32_t written =
+      session.TestOnly ? count : WriteFileBytes(reader.Frontend, session.OutputFile, buffer, count);
+  session.BytesWritten += written;
+  if (!session.SkipChecksum) {
+    const ChecksumKind kind = reader.Archive.Format == ArchiveFormat::kOld ? ChecksumKind::kOld : ChecksumKind::kCrc32;
+    session.Checksum = UpdateChecksum(session.Checksum, buffer, written, kind);
+  }
+  ReportFileProgress(reader, session, job);
   return written;
 }
 
-void CopyStoredData(EngineState& e, ExtractionJob& job) {
+void CopyStoredData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job) {
   // A buffer of its own, not the unpackers' window: in a solid archive a stored entry may
   // stand between compressed ones, and the next of those still reaches back into the window.
   std::uint8_t buffer[kStoredCopyBlock];
-  std::int32_t& remaining = e.Session.RemainingOutput;
-  while (job.Abort.load() == 0) {
-    std::uint32_t n = ReadPackedData(e, job, buffer, kStoredCopyBlock);
+  std::int32_t& remaining = session.RemainingOutput;
+  while (job.Abort.load() == kRunning) {
+    std::uint32_t n = ReadPackedData(reader, job, buffer, kStoredCopyBlock);
     if (n == 0) break;
     // A negative remainder (an unpacked size beyond 2 GiB) would, if used as a count, write
     // far past the buffer; it only means "no limit known", as the subtraction below agrees.
     if (remaining >= 0 && static_cast<std::int64_t>(n) >= remaining) n = static_cast<std::uint32_t>(remaining);
-    WriteUnpackedData(e, job, buffer, n);
+    WriteUnpackedData(reader, session, job, buffer, n);
     if (remaining >= 0) remaining -= static_cast<std::int32_t>(n);
   }
 }
@@ -68,27 +80,21 @@ std::int32_t PercentOf(std::int32_t done, std::int32_t total) {
   return static_cast<std::int32_t>(static_cast<std::int64_t>(done) * 100 / total);
 }
 
-void ReportFileProgress(EngineState& e, ExtractionJob& job) {
-  const std::int32_t percent = PercentOf(static_cast<std::int32_t>(e.Session.BytesWritten),
-                                         static_cast<std::int32_t>(e.Archive.File.UnpSize));
-  job.FileProgress = static_cast<float>(percent) * 0.01f;
-  e.Frontend.SendProgressMessage(job.ProgressWindow, 0, 0);
-}
-
-FileHandle CreateOutputFile(EngineState& e, void* ownerWindow, char* name, bool& refused) {
+File CreateOutputFile(Host& host, bool& overwriteAll, void* ownerWindow, char* name, bool& refused) {
   refused = false;
-  if (PathExists(name) && !e.OverwriteAll) {
-    e.Frontend.ReportStatus(status::kFileExists);
-    if (e.Frontend.ShowMessageBox(ownerWindow, "Overwrite all files:", "Zendril 97", kMbOkCancel | kMbIconStop) != kIdOk) {
+  if (PathExists(name) && !overwriteAll) {
+    host.ReportStatus(status::kFileExists);
+    if (host.ShowMessageBox(ownerWindow, messages::kOverwriteAll, messages::kOverwriteTitle,
+                            messages::kQuestionStyle) != kIdOk) {
       refused = true;
-      return kFailedFile;
+      return File();
     }
-    e.OverwriteAll = true;
+    overwriteAll = true;
   }
-  FileHandle f = CreateFileForWriting(name, CreateMode::kCreateNew);
-  if (!IsOpenFile(f)) {
-    MakeDirectories(e, name);
-    f = CreateFileForWriting(name, CreateMode::kCreateAlways);
+  File f = File::Create(name, CreateMode::kCreateNew);
+  if (!f.IsOpen()) {
+    MakeDirectories(host, name);
+    f = File::Create(name, CreateMode::kCreateAlways);
   }
   return f;
 }

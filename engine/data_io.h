@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/engine_state.h"
+#include "engine/archive_reader.h"
 #include "engine/job.h"
 #include "unpack/unpack_io.h"
 
@@ -12,37 +12,50 @@ namespace korvane {
 
 inline constexpr std::uint32_t kStoredCopyBlock = 32512;
 
+// The output side of the entry being decoded; the driver fills it before each entry. The
+// packed side (what is left in this volume, whether the entry goes on) is the reader's.
+struct UnpackSession {
+  std::int32_t RemainingOutput = 0;
+  std::uint32_t BytesWritten = 0;
+  std::uint32_t Checksum = 0;  // 16-bit sum (old) or CRC-32 (new) of the output so far
+  bool SkipChecksum = false;   // decoded only for the solid dictionary
+  bool TestOnly = false;       // output counted and checksummed, not written
+  File OutputFile;
+};
+
 // Up to count packed bytes of the current entry, moving to the next volume inside the request
 // when the entry continues there. 0 when Abort is set (bytes already read are dropped).
-std::uint32_t ReadPackedData(EngineState& e, ExtractionJob& job, std::uint8_t* buffer, std::uint32_t count);
+std::uint32_t ReadPackedData(ArchiveReader& reader, ExtractionJob& job, std::uint8_t* buffer, std::uint32_t count);
 // Writes (or in a test run only counts) count bytes, keeps the checksum, reports progress.
-std::uint32_t WriteUnpackedData(EngineState& e, ExtractionJob& job, const std::uint8_t* buffer, std::uint32_t count);
+std::uint32_t WriteUnpackedData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job,
+                                const std::uint8_t* buffer, std::uint32_t count);
 // The decoder of stored entries: copies at most the unpacked size, leaving the window alone.
-void CopyStoredData(EngineState& e, ExtractionJob& job);
+void CopyStoredData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job);
 
 // done * 100 / total on signed values, scaled down above 10000 as the installer always did.
 std::int32_t PercentOf(std::int32_t done, std::int32_t total);
-void ReportFileProgress(EngineState& e, ExtractionJob& job);
 
 // Creates name for writing; asks before replacing an existing file unless the user already
-// answered OK for the whole run. refused is set when the user declined (Cancel).
-FileHandle CreateOutputFile(EngineState& e, void* ownerWindow, char* name, bool& refused);
+// answered OK for the whole run (overwriteAll, which an OK sets). refused is set when the
+// user declined (Cancel). An empty File when nothing was created.
+File CreateOutputFile(Host& host, bool& overwriteAll, void* ownerWindow, char* name, bool& refused);
 
 // The unpackers' view of the engine: one virtual call per refill and per flush.
 class EngineUnpackIo final : public UnpackIo {
  public:
-  EngineUnpackIo(EngineState& e, ExtractionJob& job)
-      : UnpackIo(job.Abort, e.Session.RemainingOutput), engine_(e), job_(job) {}
+  EngineUnpackIo(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job)
+      : UnpackIo(job.Abort, session.RemainingOutput), Reader(reader), Session(session), Job(job) {}
   std::uint32_t ReadPackedData(std::uint8_t* buffer, std::uint32_t count) override {
-    return korvane::ReadPackedData(engine_, job_, buffer, count);
+    return korvane::ReadPackedData(Reader, Job, buffer, count);
   }
   std::uint32_t WriteUnpackedData(const std::uint8_t* buffer, std::uint32_t count) override {
-    return korvane::WriteUnpackedData(engine_, job_, buffer, count);
+    return korvane::WriteUnpackedData(Reader, Session, Job, buffer, count);
   }
 
  private:
-  EngineState& engine_;
-  ExtractionJob& job_;
+  ArchiveReader& Reader;
+  UnpackSession& Session;
+  ExtractionJob& Job;
 };
 
 }  // namespace korvane

@@ -1,21 +1,23 @@
 // The extraction driver: one call runs a whole test ('T') or install ('X') of the archive
 // named in the job, across its volumes, and returns the number of entries processed.
 #pragma once
-#include <cstddef>
 #include <cstdint>
 
-#include "engine/engine_state.h"
+#include "engine/archive_reader.h"
 #include "engine/job.h"
 #include "unpack/unpack_state.h"
 
 namespace korvane {
 
-// Returns the entries extracted or tested (directories included, entries decoded only for a
-// solid archive's dictionary excluded); 0 when the archive could not be opened, was not an
-// archive, memory ran out, the first volume of a solid archive was missing, or nothing was
-// processed. job.ErrorCount receives the number of entries that failed. unpack is the
-// decompression state the program owns; it carries a solid dictionary from entry to entry.
-std::int32_t RunExtraction(EngineState& e, UnpackState& unpack, char mode, void* ownerWindow, ExtractionJob& job);
+// Runs job.Mode on job.ArchiveName through reader, whose host shows the run's boxes (owned by
+// ownerWindow) and receives its statuses; while a status is reported, reader.Archive holds the
+// entry concerned. Returns the entries extracted or tested (directories included, entries
+// decoded only for a solid archive's dictionary excluded); 0 when the archive could not be
+// opened, was not an archive, memory ran out, the first volume of a solid archive was missing,
+// or nothing was processed. job.ErrorCount receives the number of entries that failed. unpack
+// is the decompression state the program owns; it carries a solid dictionary from entry to
+// entry.
+std::int32_t RunExtraction(ArchiveReader& reader, UnpackState& unpack, void* ownerWindow, ExtractionJob& job);
 
 // Makes an entry name relative: every drive prefix, leading or doubled separator, "." and ".."
 // component (and any component of only dots and spaces, which Windows would treat as one of
@@ -25,6 +27,6 @@ void SanitizeEntryName(char* name);
 
 // Gives the file its stored attributes (read-only, hidden, system, archive) and sets its
 // times from the MS-DOS stamp taken as local time.
-void ApplyFileTimeAndAttributes(const FileHeader& header, const char* outputName, FileHandle file);
+void ApplyFileTimeAndAttributes(const FileHeader& header, const char* outputName, File& file);
 
 }  // namespace korvane

@@ -2,14 +2,27 @@
 
 #include <cstring>
 
+#include "engine/messages.h"
+#include "engine/status.h"
+
 namespace korvane {
 
-std::uint32_t WriteFileBytes(Host& host, FileHandle file, const void* buffer, std::uint32_t count) {
-  if (WriteFileRaw(file, buffer, count) != count) {
-    host.ShowMessageBox(nullptr, "EWRITE,WRITE_ERROR", "FATAL", kMbOk);
+std::uint32_t WriteFileBytes(Host& host, File& file, const void* buffer, std::uint32_t count) {
+  if (file.WriteRaw(buffer, count) != count) {
+    host.ShowMessageBox(nullptr, messages::kWriteError, messages::kWriteErrorTitle, kMbOk);
     return 0;
   }
   return count;
+}
+
+void MakeDirectories(Host& host, char* path) {
+  for (char* c = path; *c != '\0'; ++c) {
+    if (*c != '\\' && *c != '/') continue;
+    *c = '\0';
+    // An empty prefix (a leading separator) or a drive fails and is ignored, like an existing one.
+    if (path[0] != '\0' && CreateDirectoryPath(path) == DirResult::kCreated) host.ReportStatus(status::kCreatDir);
+    *c = '\\';
+  }
 }
 
 char* FindExtensionDot(char* name) {

@@ -1,5 +1,6 @@
 // The engine's thin file and name operations on top of the platform file layer: the write
-// that reports its own failure, and the two name helpers the volume logic and driver share.
+// that reports its own failure, the directories along a path, and the name helpers the volume
+// logic and the driver share. They need a host at most, never a run.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +12,12 @@ namespace korvane {
 
 // Writes count bytes; on a failed or short write shows "EWRITE,WRITE_ERROR" (no owner) and
 // returns 0. The run goes on, so every later failed write shows the box again.
-std::uint32_t WriteFileBytes(Host& host, FileHandle file, const void* buffer, std::uint32_t count);
+std::uint32_t WriteFileBytes(Host& host, File& file, const void* buffer, std::uint32_t count);
+
+// Creates every directory named by a prefix of path that ends just before a separator; the
+// part after the last separator is not created. Separators become backslashes. Each directory
+// made is reported to the host's status hook.
+void MakeDirectories(Host& host, char* path);
 
 // Replaces the text after the last dot of the file-name part by extension, or appends a dot
 // and extension when there is no dot. False (name unchanged) when the result would not fit.

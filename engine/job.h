@@ -1,14 +1,26 @@
-// The job record shared by the front end, the worker thread and the engine, and the
-// private window message through which the engine asks the progress window to repaint.
+// The job record shared by the front end, the worker thread and the engine, the private window
+// message through which the engine asks the progress window to repaint, and the setting up of
+// a job that both front ends share.
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string_view>
+
+#include "platform/file_layer.h"
 
 namespace korvane {
 
 // Private window message 1997: (0, 0) asks the progress window to repaint from the job,
 // (1, result) tells it that the job has ended.
 inline constexpr std::uint32_t MSG_JOB_PROGRESS = 1997;
+
+// The values of ExtractionJob::Abort. The word stays a plain 32-bit integer: the unpackers
+// poll it for non-zero and know nothing of jobs.
+enum AbortState : std::int32_t {
+  kRunning = 0,
+  kEngineGaveUp = 1,  // the engine told the user about a missing or damaged volume and stopped
+  kUserAborted = 2,   // the front end's abort (its box, Ctrl-C, closing the program)
+};
 
 // One record per program, owned by the front end; the engine keeps only a reference.
 // The worker writes CurrentFile, FileProgress, CurrentVolume and ArchiveName while the
@@ -18,19 +30,25 @@ struct ExtractionJob {
   void* ProgressWindow = nullptr;   // HWND of the progress window; opaque to the engine
   std::int32_t VolumeCount = 0;     // from resource 141; only the progress window uses it
   // Volume being read, relative to the current directory. The installer's names are at most
-  // 14 characters, but the command-line tool takes any path, so the buffer has the Win32
-  // path limit; AdvanceVolumeName needs 4 characters of room behind the name.
-  char ArchiveName[260] = {};
+  // 14 characters, but the command-line tool takes any path, so the buffer has the path limit.
+  char ArchiveName[kPathLimit] = {};
   std::int32_t CurrentVolume = 1;   // 1 for the first volume
   char CurrentFile[1024] = {};      // output path of the entry being processed
   char Mode = 'T';                  // 'X' extract (install) or 'T' test
   float FileProgress = 0.0f;        // 0.0 to 1.0 in steps of 0.01
   char DestinationDir[1024] = {};   // ends in '\' in mode 'X', empty in mode 'T'
-  std::atomic<std::int32_t> Abort{0};  // 0 run; 2 front end's abort box; 1 engine gave up on a volume
+  std::atomic<std::int32_t> Abort{kRunning};  // an AbortState
   // Entries that failed in the last run (unknown method, file not created, checksum failure,
   // failed move to the next volume, unusable name). RunExtraction sets it before returning,
   // so a front end can report failure even when the result (entries processed) is above 0.
   std::int32_t ErrorCount = 0;
 };
+
+// Sets the job up for a run in mode ('X' or 'T') of the archive whose first volume is
+// archiveName, with destination as the prefix of every output path (empty for a test run; a
+// backslash is added when it does not end in a separator), at the first volume, not aborted.
+// False, with the job unchanged, when the name leaves no room for the four characters the
+// volume naming may add or the destination does not fit.
+bool PrepareJob(ExtractionJob& job, char mode, std::string_view archiveName, std::string_view destination);
 
 }  // namespace korvane

@@ -1,3 +1,5 @@
+// Identification reads the signature, or searches for it behind a leading program; a move to
+// the next volume reads that volume's continuing header and hands its packed data on.
 #include "engine/volumes.h"
 
 #include <cstdio>
@@ -7,6 +9,7 @@
 
 #include "engine/archive_format.h"
 #include "engine/file_ops.h"
+#include "engine/messages.h"
 #include "engine/status.h"
 
 namespace korvane {
@@ -14,23 +17,23 @@ namespace {
 
 bool StartsWith(const std::uint8_t* p, const std::uint8_t* sig, std::size_t n) { return std::memcmp(p, sig, n) == 0; }
 
-bool ReadNewMainHeader(EngineState& e) {
-  e.Archive.Format = ArchiveFormat::kNew;
-  return ReadHeaderBytes(e, HeaderKind::kMain) == kNewMainHeaderSize;
+bool ReadNewMainHeader(ArchiveReader& r) {
+  r.Archive.Format = ArchiveFormat::kNew;
+  return ReadHeaderBytes(r, HeaderKind::kMain) == kNewMainHeaderSize;
 }
 
-bool ReadOldMainHeaderAt(EngineState& e, std::int64_t offset) {
-  e.Archive.Format = ArchiveFormat::kOld;
-  if (SeekFile(e.Session.InputFile, offset, kSeekStart) < 0) return false;
-  return ReadHeaderBytes(e, HeaderKind::kMain) == kOldMainHeaderSize;
+bool ReadOldMainHeaderAt(ArchiveReader& r, std::int64_t offset) {
+  r.Archive.Format = ArchiveFormat::kOld;
+  if (r.Input.Seek(offset, kSeekStart) < 0) return false;
+  return ReadHeaderBytes(r, HeaderKind::kMain) == kOldMainHeaderSize;
 }
 
 // Looks for an archive behind a leading program (a self-extracting file).
-bool FindArchiveBehindProgram(EngineState& e) {
+bool FindArchiveBehindProgram(ArchiveReader& r) {
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kSfxSearchBuffer]);
   if (!buffer) return false;
   const std::uint8_t* b = buffer.get();
-  const std::size_t n = ReadFileBytes(e.Session.InputFile, buffer.get(), kSfxSearchFill);
+  const std::size_t n = r.Input.Read(buffer.get(), kSfxSearchFill);
   // Buffer index i is file offset 7 + i; the old layout's mark RSFX lies at file offset 28.
   constexpr std::size_t kRsfxIndex = 28 - 7;
   const bool hasRsfx = n >= kRsfxIndex + 4 && std::memcmp(b + kRsfxIndex, "RSFX", 4) == 0;
@@ -38,38 +41,60 @@ bool FindArchiveBehindProgram(EngineState& e) {
     if (b[i] != 0x52) continue;
     const std::int64_t offset = static_cast<std::int64_t>(i) + 7;
     if (hasRsfx && i + 4 <= n && StartsWith(b + i, kOldSignature, 4))
-      return ReadOldMainHeaderAt(e, offset);
+      return ReadOldMainHeaderAt(r, offset);
     // The byte 9 behind the signature's start is the main header's type.
     if (i + 10 <= n && StartsWith(b + i, kNewSignature, 7) && b[i + 9] == kMainHead) {
-      if (SeekFile(e.Session.InputFile, offset + 7, kSeekStart) < 0) return false;
-      return ReadNewMainHeader(e);
+      if (r.Input.Seek(offset + 7, kSeekStart) < 0) return false;
+      return ReadNewMainHeader(r);
     }
   }
   return false;
 }
 
-void ShowVolumeBox(EngineState& e, ExtractionJob& job, const char* format) {
-  char text[sizeof job.ArchiveName + 64];
-  std::snprintf(text, sizeof text, format, job.ArchiveName);
-  e.Frontend.ShowMessageBox(job.ProgressWindow, text, "Zendril 1997", kMbOk | kMbIconStop);
+void ShowNameBox(Host& host, void* owner, const char* format, const char* title, const char* name) {
+  char text[kPathLimit + 64];
+  std::snprintf(text, sizeof text, format, name);
+  host.ShowMessageBox(owner, text, title, messages::kStopStyle);
+}
+
+// The move failed after telling the user why; the run stops at its next poll.
+bool GiveUpOnVolume(ArchiveReader& r, ExtractionJob& job, const char* format) {
+  ShowNameBox(r.Frontend, job.ProgressWindow, format, messages::kVolumeTitle, job.ArchiveName);
+  job.Abort.store(kEngineGaveUp);
+  return false;
 }
 
 }  // namespace
 
-bool IdentifyArchive(EngineState& e) {
-  ArchiveState& a = e.Archive;
+bool OpenArchive(ArchiveReader& r, const ExtractionJob& job, void* owner) {
+  r.Input = File::OpenForReading(job.ArchiveName);
+  if (!r.Input.IsOpen()) {
+    ShowNameBox(r.Frontend, owner, messages::kCannotFind, messages::kVolumeTitle, job.ArchiveName);
+    return false;
+  }
+  if (!IdentifyArchive(r)) {
+    ShowNameBox(r.Frontend, owner, messages::kNotAnArchive, nullptr, job.ArchiveName);
+    r.Input.Close();
+    return false;
+  }
+  SkipRestOfMainHeader(r);
+  return true;
+}
+
+bool IdentifyArchive(ArchiveReader& r) {
+  ArchiveState& a = r.Archive;
   a.Format = ArchiveFormat::kNone;
   a.SolidArchive = false;
   a.Main = MainHeader{};
   std::uint8_t sig[7];
-  if (ReadFileBytes(e.Session.InputFile, sig, sizeof sig) != sizeof sig) return false;
+  if (r.Input.Read(sig, sizeof sig) != sizeof sig) return false;
   bool found;
   if (StartsWith(sig, kOldSignature, 4)) {
-    found = ReadOldMainHeaderAt(e, 0);
+    found = ReadOldMainHeaderAt(r, 0);
   } else if (StartsWith(sig, kNewSignature, 7)) {
-    found = ReadNewMainHeader(e);
+    found = ReadNewMainHeader(r);
   } else {
-    found = FindArchiveBehindProgram(e);
+    found = FindArchiveBehindProgram(r);
   }
   if (!found) {
     a.Format = ArchiveFormat::kNone;
@@ -79,18 +104,18 @@ bool IdentifyArchive(EngineState& e) {
     a.MainHeaderLength = kOldMainHeaderSize;
   } else {
     a.MainHeaderLength = kNewMainHeaderSize;
-    if (!MainHeaderCrcMatches(e)) e.Frontend.ReportStatus(status::kBrokArcHead);
+    if (!MainHeaderCrcMatches(r)) r.Frontend.ReportStatus(status::kBrokArcHead);
   }
   a.SolidArchive = (a.Main.HeadFlags & kSolidArchiveFlag) != 0;
   return true;
 }
 
-void SkipRestOfMainHeader(EngineState& e) {
+void SkipRestOfMainHeader(ArchiveReader& r) {
   // A main header claiming to be shorter than its fixed part would seek backwards into the
   // signature; nothing of it is to be skipped then.
-  const std::uint32_t size = e.Archive.Main.HeadSize;
-  if (size > e.Archive.MainHeaderLength)
-    SeekFile(e.Session.InputFile, size - e.Archive.MainHeaderLength, kSeekCurrent);
+  const std::uint32_t size = r.Archive.Main.HeadSize;
+  if (size > r.Archive.MainHeaderLength)
+    r.Input.Seek(size - r.Archive.MainHeaderLength, kSeekCurrent);
 }
 
 bool AdvanceVolumeName(char* name, std::size_t capacity) {
@@ -123,52 +148,31 @@ bool AdvanceVolumeName(char* name, std::size_t capacity) {
   return true;
 }
 
-bool OpenNextVolume(EngineState& e, ExtractionJob& job, bool insideData) {
-  if (job.Abort.load() != 0) return false;
-  CloseFileHandle(e.Session.InputFile);
-  e.Session.InputFile = kNoFile;
-  const bool named = AdvanceVolumeName(job.ArchiveName, sizeof job.ArchiveName);
-  const FileHandle next = named ? OpenFileForReading(job.ArchiveName) : kFailedFile;
-  if (!IsOpenFile(next)) {
-    if (job.Abort.load() != 0) return false;
-    ShowVolumeBox(e, job, "Cannot find:\n%s");
-    job.Abort.store(1);
-    return false;
+bool OpenNextVolume(ArchiveReader& r, ExtractionJob& job, bool insideData) {
+  if (job.Abort.load() != kRunning) return false;
+  r.Input.Close();
+  if (AdvanceVolumeName(job.ArchiveName, sizeof job.ArchiveName)) r.Input = File::OpenForReading(job.ArchiveName);
+  if (!r.Input.IsOpen()) {
+    if (job.Abort.load() != kRunning) return false;
+    return GiveUpOnVolume(r, job, messages::kCannotFind);
   }
-  e.Session.InputFile = next;
-  if (!IdentifyArchive(e)) {
-    e.Frontend.ReportStatus(status::kBadArc);
-    ShowVolumeBox(e, job, "This archive is corrupt:\n%s");
-    job.Abort.store(1);
-    return false;
+  if (!IdentifyArchive(r)) {
+    r.Frontend.ReportStatus(status::kBadArc);
+    return GiveUpOnVolume(r, job, messages::kCorruptVolume);
   }
-  e.Frontend.ReportStatus(e.Mode == 'X' ? status::kExtrVol : status::kTestVol);
-  SkipRestOfMainHeader(e);
+  r.Frontend.ReportStatus(job.Mode == 'X' ? status::kExtrVol : status::kTestVol);
+  SkipRestOfMainHeader(r);
   // A volume without a continuing entry header is as unusable as one without a signature:
   // reading on would take packed data from a position computed for the previous volume.
-  if (NextBlock(e, kFileHead, false) == 0) {
-    ShowVolumeBox(e, job, "This archive is corrupt:\n%s");
-    job.Abort.store(1);
-    return false;
-  }
-  if (insideData) e.Frontend.ReportStatus(status::kExtrPoints);
-  const FileHeader& h = e.Archive.File;
-  e.Session.EntryContinues = (h.HeadFlags & kSplitAfter) != 0;
-  SeekFile(e.Session.InputFile, e.Archive.NextBlockPos - h.PackSize, kSeekStart);
-  e.Session.PackedLeft = h.PackSize;
+  if (NextBlock(r, kFileHead, false) == 0) return GiveUpOnVolume(r, job, messages::kCorruptVolume);
+  if (insideData) r.Frontend.ReportStatus(status::kExtrPoints);
+  const FileHeader& h = r.Archive.File;
+  r.EntryContinues = (h.HeadFlags & kSplitAfter) != 0;
+  r.Input.Seek(r.Archive.NextBlockPos - h.PackSize, kSeekStart);
+  r.PackedLeft = h.PackSize;
   job.CurrentVolume += 1;
-  e.Frontend.SendProgressMessage(job.ProgressWindow, 0, 0);
+  r.Frontend.SendProgressMessage(job.ProgressWindow, 0, 0);
   return true;
-}
-
-void MakeDirectories(EngineState& e, char* path) {
-  for (char* c = path; *c != '\0'; ++c) {
-    if (*c != '\\' && *c != '/') continue;
-    *c = '\0';
-    // An empty prefix (a leading separator) or a drive fails and is ignored, like an existing one.
-    if (path[0] != '\0' && CreateDirectoryPath(path) == DirResult::kCreated) e.Frontend.ReportStatus(status::kCreatDir);
-    *c = '\\';
-  }
 }
 
 }  // namespace korvane

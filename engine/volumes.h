@@ -1,9 +1,9 @@
-// Recognising an archive (also behind a leading program), moving an extraction on to the next
-// volume, naming that volume, and creating the directories along a path.
+// Opening an archive: recognising it (also behind a leading program) and moving on to the next
+// volume, whose name follows from the current one by a fixed rule.
 #pragma once
 #include <cstddef>
 
-#include "engine/engine_state.h"
+#include "engine/archive_reader.h"
 #include "engine/job.h"
 
 namespace korvane {
@@ -13,9 +13,17 @@ inline constexpr std::size_t kSfxSearchBuffer = 131072;
 inline constexpr std::size_t kSfxSearchFill = 0x1FFF0;
 static_assert(kSfxSearchFill <= kSfxSearchBuffer);
 
-// Works on the open archive file (Session.InputFile) at its start. On success the position
-// is just behind the fixed part of the main header and the archive state is set.
-bool IdentifyArchive(EngineState& e);
+// Opens job.ArchiveName, identifies it and skips the rest of its main header, so that the
+// next NextBlock reads the first entry. A file that cannot be opened or is not an archive is
+// told in a box owned by owner, and false comes back with nothing open.
+bool OpenArchive(ArchiveReader& reader, const ExtractionJob& job, void* owner);
+
+// Works on the open volume at its start. On success the position is just behind the fixed
+// part of the main header and the archive state is set.
+bool IdentifyArchive(ArchiveReader& reader);
+
+// The rest of the main header behind its fixed part, skipped by whoever opened the archive.
+void SkipRestOfMainHeader(ArchiveReader& reader);
 
 // name.rar/.exe -> name.r00 -> ... -> name.r99 -> name.s00; .999 -> .A00. Rewrites name in
 // place; false (unchanged) when the result would not fit in capacity bytes.
@@ -23,14 +31,7 @@ bool AdvanceVolumeName(char* name, std::size_t capacity);
 
 // Closes the current volume, opens the next one (job.ArchiveName is rewritten) and positions
 // at the packed data of the continuing entry. A missing or damaged volume is told to the user
-// (a message box owned by the progress window) and sets Abort to 1.
-bool OpenNextVolume(EngineState& e, ExtractionJob& job, bool insideData);
-
-// Creates every directory named by a prefix of path that ends just before a separator; the
-// part after the last separator is not created. Separators become backslashes.
-void MakeDirectories(EngineState& e, char* path);
-
-// The rest of the main header behind its fixed part, skipped by whoever opened the archive.
-void SkipRestOfMainHeader(EngineState& e);
+// (a box owned by the progress window) and sets Abort to kEngineGaveUp.
+bool OpenNextVolume(ArchiveReader& reader, ExtractionJob& job, bool insideData);
 
 }  // namespace korvane

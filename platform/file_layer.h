@@ -4,9 +4,14 @@
 // does not exist, because archives from old media change the case of their volume names.
 // Nothing here shows a message: the engine decides what a failure means.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace korvane {
+
+// The Win32 path limit (MAX_PATH, terminator included). Every name buffer of the engine has
+// it: the volume name of a job, an entry's name and the output path built from it.
+inline constexpr std::size_t kPathLimit = 260;
 
 // Win32 file handle in the Windows build, a file descriptor + 1 in the POSIX build. 0 is the
 // empty handle (no file); kFailedFile is what a failed open or creation returns.
@@ -37,6 +42,44 @@ std::int64_t SeekFile(FileHandle file, std::int64_t offset, int base);
 std::uint64_t FileLengthOf(FileHandle file);
 // Nothing happens for the empty or the failed handle.
 void CloseFileHandle(FileHandle file);
+
+// An open file that closes itself. A failed open leaves it empty, like a default one: the
+// callers only ever ask whether a file is there.
+class File {
+ public:
+  File() = default;
+  explicit File(FileHandle handle) : Native(IsOpenFile(handle) ? handle : kNoFile) {}
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept : Native(other.Native) { other.Native = kNoFile; }
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      Native = other.Native;
+      other.Native = kNoFile;
+    }
+    return *this;
+  }
+  ~File() { Close(); }
+
+  static File OpenForReading(const char* name) { return File(OpenFileForReading(name)); }
+  static File Create(const char* name, CreateMode mode) { return File(CreateFileForWriting(name, mode)); }
+
+  bool IsOpen() const { return Native != kNoFile; }
+  FileHandle Handle() const { return Native; }
+  void Close() {
+    CloseFileHandle(Native);
+    Native = kNoFile;
+  }
+  std::uint32_t Read(void* buffer, std::uint32_t count) { return ReadFileBytes(Native, buffer, count); }
+  std::uint32_t WriteRaw(const void* buffer, std::uint32_t count) { return WriteFileRaw(Native, buffer, count); }
+  std::int64_t Seek(std::int64_t offset, int base) { return SeekFile(Native, offset, base); }
+  std::int64_t Position() { return SeekFile(Native, 0, kSeekCurrent); }
+  std::uint64_t Length() const { return FileLengthOf(Native); }
+
+ private:
+  FileHandle Native = kNoFile;
+};
 
 // Files and directories alike; on POSIX a symbolic link counts even when it dangles.
 bool PathExists(const char* name);

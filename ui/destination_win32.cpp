@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/engine_state.h"
-#include "engine/volumes.h"
+#include "engine/file_ops.h"
 #include "ui/front_end_win32.h"
 #include "ui/resource.h"
 
@@ -70,11 +69,10 @@ void Confirm(HWND dialog, DestinationHook& hook) {
     std::snprintf(question, sizeof question, "The directory:\n%s\ndoes not exist.\nDo you wish to create it?",
                   destination);
     if (MessageBoxA(dialog, question, "Select X-Tract Directory", MB_OKCANCEL) == IDCANCEL) return;
-    EngineState engine(*hook.Frontend);
     // The engine's helper rewrites separators in place; it gets a copy.
     char path[kDestinationSize];
     std::memcpy(path, destination, kDestinationSize);
-    MakeDirectories(engine, path);
+    MakeDirectories(*hook.Frontend, path);
     // Whether it worked is for the extraction to find out: it reports files it cannot create.
   }
   PostMessageA(dialog, WM_COMMAND, IDABORT, 1);

@@ -45,7 +45,6 @@ struct FrontEnd {
   // Decompression state; a solid archive's dictionary lives in it from entry to entry.
   UnpackState& Unpack;
   Win32Host Host;
-  char SavedDirectory[1021] = {};
   PaletteHandle Palette;
   PaletteDib Background;
   std::array<ImageButton, kButtonCount> Buttons;

@@ -15,18 +15,20 @@ namespace {
 constexpr UINT_PTR TIMER_CAPTION = 1997;
 constexpr UINT kCaptionPeriodMs = 150;
 constexpr std::size_t kArchiveNameChars = 14;
+// The installer has always read its directory with this limit, terminator included; a
+// directory that does not fit is not restored after the destination dialog.
+constexpr DWORD kSavedDirectorySize = 1021;
 
 FrontEnd* StateOf(HWND window) { return reinterpret_cast<FrontEnd*>(GetWindowLongPtrA(window, DWLP_USER)); }
 
 // The first volume's name: the resource up to its first space, at most 14 characters.
 // The engine rewrites ArchiveName as it moves through the volumes, so every job sets it anew.
-void SetArchiveNameFromResource(FrontEnd& fe) {
-  const auto name = LoadRcData(fe.Instance, IDR_ARCHIVE_NAME);
-  std::memset(fe.Job.ArchiveName, 0, sizeof fe.Job.ArchiveName);
-  for (std::size_t i = 0; i < name.size() && i < kArchiveNameChars; ++i) {
-    if (name[i] == ' ') break;
-    fe.Job.ArchiveName[i] = static_cast<char>(name[i]);
-  }
+std::string ArchiveNameFromResource(FrontEnd& fe) {
+  const auto bytes = LoadRcData(fe.Instance, IDR_ARCHIVE_NAME);
+  std::string name;
+  for (std::size_t i = 0; i < bytes.size() && i < kArchiveNameChars && bytes[i] != ' '; ++i)
+    name.push_back(static_cast<char>(bytes[i]));
+  return name;
 }
 
 std::int32_t VolumeCountFromResource(FrontEnd& fe) {
@@ -64,7 +66,7 @@ void InitMainWindow(HWND window, FrontEnd& fe) {
                reinterpret_cast<LPARAM>(LoadIconA(fe.Instance, MAKEINTRESOURCEA(IDI_KORVANE))));
   fe.MainWindow = window;
   fe.Ticker.StartIndex = 0;
-  SetArchiveNameFromResource(fe);
+  PrepareJob(fe.Job, 'T', ArchiveNameFromResource(fe), "");
   fe.Job.VolumeCount = VolumeCountFromResource(fe);
   FillCaptionTicker(fe.Ticker, LoadRcData(fe.Instance, IDR_CAPTION_TEXT));
   SetTimer(window, TIMER_CAPTION, kCaptionPeriodMs, nullptr);
@@ -109,10 +111,7 @@ void OpenNfoViewer(FrontEnd& fe) {
 void StartTest(FrontEnd& fe) {
   // One job at a time: the record and the progress window's state are shared.
   if (fe.RunningJob) return;
-  SetArchiveNameFromResource(fe);
-  fe.Job.DestinationDir[0] = '\0';
-  fe.Job.Mode = 'T';
-  fe.Job.CurrentVolume = 1;
+  PrepareJob(fe.Job, 'T', ArchiveNameFromResource(fe), "");
   StartJob(fe);
 }
 
@@ -120,13 +119,12 @@ void StartInstall(FrontEnd& fe) {
   if (fe.RunningJob) return;
   // The file dialog walks the current directory about; the archive and the NFO file are
   // found relative to it, so it is put back whatever the user did.
-  const DWORD saved = GetCurrentDirectoryA(sizeof fe.SavedDirectory, fe.SavedDirectory);
+  char saved[kSavedDirectorySize];
+  const DWORD length = GetCurrentDirectoryA(sizeof saved, saved);
   const BOOL confirmed = SelectDestination(fe);
-  if (saved > 0 && saved < sizeof fe.SavedDirectory) SetCurrentDirectoryA(fe.SavedDirectory);
+  if (length > 0 && length < sizeof saved) SetCurrentDirectoryA(saved);
   if (!confirmed) return;
-  SetArchiveNameFromResource(fe);
-  fe.Job.Mode = 'X';
-  fe.Job.CurrentVolume = 1;
+  PrepareJob(fe.Job, 'X', ArchiveNameFromResource(fe), fe.Job.DestinationDir);
   StartJob(fe);
 }
 

@@ -94,9 +94,8 @@ void DrawProgress(HDC dc, const ExtractionJob& job, const PaletteDib& background
 DWORD WINAPI ProgressWindow::ExtractionThreadProc(void* parameter) {
   auto& self = *static_cast<ProgressWindow*>(parameter);
   ExtractionJob& job = self.job_;
-  EngineState engine(self.fe_.Host);
-  const std::int32_t result = RunExtraction(engine, self.fe_.Unpack, job.Mode, job.ProgressWindow, job);
-  engine.CloseFiles();
+  ArchiveReader reader(self.fe_.Host);
+  const std::int32_t result = RunExtraction(reader, self.fe_.Unpack, job.ProgressWindow, job);
   SendMessageA(self.window_, MSG_JOB_PROGRESS, 1, static_cast<LPARAM>(result));
   return 0;
 }
@@ -137,12 +136,12 @@ void ProgressWindow::JobEnded(std::int32_t result) {
   if (closing_) return;
   const std::int32_t abort = job_.Abort.load();
   // The user's abort box is up (or about to be): it closes the window itself.
-  if (abort == 2) return;
+  if (abort == kUserAborted) return;
   ending_ = true;
   const bool install = job_.Mode == 'X';
   // Entries that failed (bad checksum, file not created, ...) make a failed job even when
   // others were processed.
-  if (abort == 0 && result >= 1 && job_.ErrorCount == 0) {
+  if (abort == kRunning && result >= 1 && job_.ErrorCount == 0) {
     job_.FileProgress = 1.0f;
     job_.CurrentVolume = job_.VolumeCount + 1;
     {
@@ -155,8 +154,8 @@ void ProgressWindow::JobEnded(std::int32_t result) {
                 "Korvane 98", 0x30);
   } else {
     MessageBoxA(window_, install ? "The X-Traction has failed!" : "The file TEST has failed!", "Korvane 98", 0x30);
-    // 1: the engine gave up on a volume after telling the user why.
-    job_.Abort.store(0);
+    // The engine may have given up on a volume after telling the user why.
+    job_.Abort.store(kRunning);
   }
   BeginClose();
 }
@@ -165,11 +164,11 @@ void ProgressWindow::UserAbort() {
   if (aborting_ || closing_) return;
   aborting_ = true;
   // Abort stays set until the worker has returned, so nothing is written once the box shows.
-  job_.Abort.store(2);
+  job_.Abort.store(kUserAborted);
   WaitForWorker();
   MessageBoxA(window_, job_.Mode == 'X' ? "Installation was aborted..." : "File TEST was aborted...",
               "Korvane 1998", 0x10);
-  job_.Abort.store(0);
+  job_.Abort.store(kRunning);
   BeginClose();
 }
 
@@ -205,7 +204,7 @@ void ProgressWindow::BeginClose() {
 
 bool StartJob(FrontEnd& fe) {
   if (fe.RunningJob) return false;
-  fe.Job.Abort.store(0);
+  fe.Job.Abort.store(kRunning);
   return CreateDialogParamA(fe.Instance, MAKEINTRESOURCEA(IDD_PROGRESS), fe.MainWindow, ProgressDialogProc,
                             reinterpret_cast<LPARAM>(&fe)) != nullptr;
 }
@@ -215,9 +214,9 @@ bool JobInsideBox(const FrontEnd& fe) { return fe.RunningJob && fe.RunningJob->I
 void StopRunningJob(FrontEnd& fe) {
   ProgressWindow* running = fe.RunningJob;
   if (!running) return;
-  fe.Job.Abort.store(2);
+  fe.Job.Abort.store(kUserAborted);
   running->WaitForWorker();
-  fe.Job.Abort.store(0);
+  fe.Job.Abort.store(kRunning);
   DestroyWindow(running->Window());
 }
 

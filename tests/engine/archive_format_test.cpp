@@ -16,7 +16,7 @@ class ArchiveFormatTest : public EngineTest {
       ADD_FAILURE() << "not identified";
       return 0;
     }
-    return NextBlock(engine, kFileHead, true);
+    return NextBlock(reader, kFileHead, true);
   }
   std::uint32_t OpenFirst(const std::vector<EntrySpec>& entries) {
     NewArchiveWriter w;
@@ -24,7 +24,7 @@ class ArchiveFormatTest : public EngineTest {
     for (const EntrySpec& e : entries) w.File(e);
     return OpenFirst(w.bytes());
   }
-  void SkipData() { SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos, kSeekStart); }
+  void SkipData() { reader.Input.Seek(reader.Archive.NextBlockPos, kSeekStart); }
 };
 
 // A header whose sizes do not move the walk forward must end it like the end of the file,
@@ -45,17 +45,17 @@ TEST_F(ArchiveFormatTest, DamagedChainEndsTheWalk) {
     broken.packSize = c.packSize;
     ASSERT_NE(OpenFirst({StoredEntry("good", BytesOf("g")), broken, StoredEntry("never", BytesOf("n"))}), 0u);
     SkipData();
-    EXPECT_EQ(NextBlock(engine, kFileHead, true), 0u);
-    EXPECT_EQ(engine.Archive.Block.HeadType, 0);
-    EXPECT_STREQ(engine.Archive.EntryName, "good");
-    EXPECT_EQ(engine.Archive.File.PackSize, 1u);
+    EXPECT_EQ(NextBlock(reader, kFileHead, true), 0u);
+    EXPECT_EQ(reader.Archive.Block.HeadType, 0);
+    EXPECT_STREQ(reader.Archive.EntryName, "good");
+    EXPECT_EQ(reader.Archive.File.PackSize, 1u);
   }
 }
 
 TEST_F(ArchiveFormatTest, LongNameIsCutTo259BytesAndTheWalkContinues) {
   ASSERT_EQ(OpenFirst({StoredEntry(std::string(300, 'n'), BytesOf("x")), StoredEntry("short", BytesOf("y"))}),
             32u + 259u);
-  EXPECT_EQ(std::string(engine.Archive.EntryName), std::string(259, 'n'));
+  EXPECT_EQ(std::string(reader.Archive.EntryName), std::string(259, 'n'));
   SkipData();
   EXPECT_EQ(WalkNames(), std::vector<std::string>{"short"});
 }
@@ -75,8 +75,8 @@ TEST_F(ArchiveFormatTest, AttributesFollowTheHostSystem) {
     e.flags = c.flags;
     e.attr = c.attr;
     ASSERT_NE(OpenFirst({e}), 0u);
-    EXPECT_EQ(engine.Archive.File.FileAttr, c.wantAttr);
-    EXPECT_EQ(engine.Archive.File.HostOS, c.wantHost);
+    EXPECT_EQ(reader.Archive.File.FileAttr, c.wantAttr);
+    EXPECT_EQ(reader.Archive.File.HostOS, c.wantHost);
   }
 }
 
@@ -103,7 +103,7 @@ TEST_F(ArchiveFormatTest, BrokenMainHeaderIsReportedAndUsed) {
   w.Main(0x08, true).File(StoredEntry("one", BytesOf("1")));
   ASSERT_TRUE(OpenArchive(Write("m.rar", w.bytes())));
   EXPECT_TRUE(host.Saw(status::kBrokArcHead));
-  EXPECT_TRUE(engine.Archive.SolidArchive);
+  EXPECT_TRUE(reader.Archive.SolidArchive);
   EXPECT_EQ(WalkNames(), std::vector<std::string>{"one"});
 }
 
@@ -111,11 +111,11 @@ TEST_F(ArchiveFormatTest, OldMainHeaderKeepsItsLowSixFlagBits) {
   OldArchiveWriter w;
   w.Main(0xC8).File(StoredEntry("DIR/OLD.TXT", BytesOf("abc"), true));
   ASSERT_EQ(OpenFirst(w.bytes()), 21u + 11u);
-  EXPECT_EQ(engine.Archive.Format, ArchiveFormat::kOld);
-  EXPECT_EQ(engine.Archive.Main.HeadFlags, 0x08);
-  EXPECT_TRUE(engine.Archive.SolidArchive);
-  EXPECT_STREQ(engine.Archive.EntryName, "DIR\\OLD.TXT");
-  EXPECT_EQ(engine.Archive.NextBlockPos, 7u + 21u + 11u + 3u);
+  EXPECT_EQ(reader.Archive.Format, ArchiveFormat::kOld);
+  EXPECT_EQ(reader.Archive.Main.HeadFlags, 0x08);
+  EXPECT_TRUE(reader.Archive.SolidArchive);
+  EXPECT_STREQ(reader.Archive.EntryName, "DIR\\OLD.TXT");
+  EXPECT_EQ(reader.Archive.NextBlockPos, 7u + 21u + 11u + 3u);
 }
 
 // The old layout has no header CRC: implausible fields are what reject a header.
@@ -155,7 +155,7 @@ TEST_F(ArchiveFormatTest, OldHeaderChecks) {
     const bool accepted = OpenFirst(w.bytes()) != 0;
     EXPECT_EQ(accepted, c.wantVer != 0);
     if (accepted) {
-      EXPECT_EQ(engine.Archive.File.UnpVer, c.wantVer);
+      EXPECT_EQ(reader.Archive.File.UnpVer, c.wantVer);
     }
   }
 }

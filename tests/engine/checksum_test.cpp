@@ -43,9 +43,8 @@ TEST(OldChecksum, CheckValueRotationAndKindSelection) {
   EXPECT_EQ(UpdateOldChecksum(0x8000, one, 1), 0x0003);
   EXPECT_EQ(UpdateOldChecksum(0xFFFF, ff, 1), 0x01FC);
   // Only the low 16 bits of the running value take part in the old sum; any other kind is CRC-32.
-  EXPECT_EQ(UpdateChecksum(0xABCD0000u, abc, 3, kChecksumOld), 0x0556u);
-  EXPECT_EQ(UpdateChecksum(0xFFFFFFFFu, abc, 3, kChecksumCrc32), 0xCADBBE3Du);
-  EXPECT_EQ(UpdateChecksum(0xFFFFFFFFu, abc, 3, 0), 0xCADBBE3Du);
+  EXPECT_EQ(UpdateChecksum(0xABCD0000u, abc, 3, ChecksumKind::kOld), 0x0556u);
+  EXPECT_EQ(UpdateChecksum(0xFFFFFFFFu, abc, 3, ChecksumKind::kCrc32), 0xCADBBE3Du);
 }
 
 }  // namespace

@@ -60,18 +60,18 @@ TEST_F(CorpusWalk, EveryArchiveMatchesTheManifests) {
       continue;
     }
     ASSERT_TRUE(isArchive);
-    EXPECT_EQ(engine.Archive.Format, m.at("layout") == "old" ? ArchiveFormat::kOld : ArchiveFormat::kNew);
-    EXPECT_EQ(engine.Archive.SolidArchive, m.at("solid") == "y");
+    EXPECT_EQ(reader.Archive.Format, m.at("layout") == "old" ? ArchiveFormat::kOld : ArchiveFormat::kNew);
+    EXPECT_EQ(reader.Archive.SolidArchive, m.at("solid") == "y");
     const auto& want = entries[file];
     ASSERT_EQ(std::to_string(want.size()), m.at("entry_count"));
     std::size_t i = 0;
-    for (; NextBlock(engine, kFileHead, false) != 0; ++i) {
+    for (; NextBlock(reader, kFileHead, false) != 0; ++i) {
       ASSERT_LT(i, want.size()) << "more entries than the manifest lists";
       const auto& w = want[i];
-      const FileHeader& h = engine.Archive.File;
+      const FileHeader& h = reader.Archive.File;
       SCOPED_TRACE(w.at("name"));
       const bool old = m.at("layout") == "old";
-      EXPECT_TRUE(NameMatches(w.at("name"), engine.Archive.EntryName)) << engine.Archive.EntryName;
+      EXPECT_TRUE(NameMatches(w.at("name"), reader.Archive.EntryName)) << reader.Archive.EntryName;
       EXPECT_EQ(h.HeadFlags, Hex(w.at("flags")) | (old ? 0x8000u : 0u));
       const unsigned ver = static_cast<unsigned>(std::stoul(w.at("unpver")));
       EXPECT_EQ(h.UnpVer, old ? (ver == 2 ? 13u : 10u) : ver);
@@ -86,7 +86,7 @@ TEST_F(CorpusWalk, EveryArchiveMatchesTheManifests) {
         EXPECT_EQ(h.FileAttr, (h.HeadFlags & 0xE0) == 0xE0 ? 0x10u : 0x20u);
       }
       EXPECT_EQ(FormatDosTime(h.FileTime), w.at("time"));
-      SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos, kSeekStart);
+      reader.Input.Seek(reader.Archive.NextBlockPos, kSeekStart);
     }
     EXPECT_EQ(i, want.size());
     const std::string& notes = m.at("notes");

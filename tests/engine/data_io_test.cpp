@@ -23,16 +23,15 @@ class DataIo : public EngineTest {
     for (std::size_t i = 0; i < volumes.size(); ++i) Write(kNames[i], volumes[i]);
     SetArchiveName(dir.File("v.rar"));
     ASSERT_TRUE(OpenArchive(job.ArchiveName));
-    ASSERT_NE(NextBlock(engine, kFileHead, true), 0u);
-    const FileHeader& h = engine.Archive.File;
-    SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos - h.PackSize, kSeekStart);
-    engine.Session.PackedLeft = h.PackSize;
-    engine.Session.EntryContinues = (h.HeadFlags & kSplitAfter) != 0;
-    engine.Session.RemainingOutput = static_cast<std::int32_t>(h.UnpSize);
-    engine.Session.BytesWritten = 0;
-    engine.Session.Checksum = 0xFFFFFFFFu;
-    engine.Session.TestOnly = true;
-    engine.UnpackWindow.reset(new std::uint8_t[kUnpackWindowSize]());
+    ASSERT_NE(NextBlock(reader, kFileHead, true), 0u);
+    const FileHeader& h = reader.Archive.File;
+    reader.Input.Seek(reader.Archive.NextBlockPos - h.PackSize, kSeekStart);
+    reader.PackedLeft = h.PackSize;
+    reader.EntryContinues = (h.HeadFlags & kSplitAfter) != 0;
+    session.RemainingOutput = static_cast<std::int32_t>(h.UnpSize);
+    session.BytesWritten = 0;
+    session.Checksum = 0xFFFFFFFFu;
+    session.TestOnly = true;
   }
   void OpenSingle(const EntrySpec& e) {
     NewArchiveWriter w;
@@ -44,6 +43,7 @@ class DataIo : public EngineTest {
     for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
     return b;
   }
+  UnpackSession session;
 };
 
 // Every read is served in full across volume moves (one read may span several), so the
@@ -62,14 +62,14 @@ TEST_F(DataIo, EntryOverThreeVolumesIsReadWithoutAGapOrAShortRead) {
     const Bytes content = Content(c.size);
     OpenSet(StoredVolumeSet({{"big.bin", content, c.cuts}}));
     Bytes out, buffer(c.step);
-    while (std::uint32_t n = ReadPackedData(engine, job, buffer.data(), c.step)) {
+    while (std::uint32_t n = ReadPackedData(reader, job, buffer.data(), c.step)) {
       ASSERT_EQ(n, std::min<std::size_t>(c.step, content.size() - out.size()));
       out.insert(out.end(), buffer.begin(), buffer.begin() + n);
     }
     EXPECT_EQ(out, content);
     EXPECT_EQ(job.CurrentVolume, 3);
     EXPECT_EQ(host.CountStatus(status::kExtrPoints), 2);
-    EXPECT_FALSE(engine.Session.EntryContinues);
+    EXPECT_FALSE(reader.EntryContinues);
   }
 }
 
@@ -78,10 +78,10 @@ TEST_F(DataIo, StoredCopyWritesNoMoreThanTheUnpackedSize) {
   e.unpSize = 33000;
   e.fileCrc = Crc32Of(Bytes(e.packed.begin(), e.packed.begin() + 33000));
   OpenSingle(e);
-  CopyStoredData(engine, job);
-  EXPECT_EQ(engine.Session.BytesWritten, 33000u);
-  EXPECT_EQ(~engine.Session.Checksum, e.fileCrc);
-  EXPECT_EQ(engine.Session.RemainingOutput, 0);
+  CopyStoredData(reader, session, job);
+  EXPECT_EQ(session.BytesWritten, 33000u);
+  EXPECT_EQ(~session.Checksum, e.fileCrc);
+  EXPECT_EQ(session.RemainingOutput, 0);
 }
 
 TEST_F(DataIo, TestRunChecksumsAndReportsProgressWithoutAFile) {
@@ -89,9 +89,9 @@ TEST_F(DataIo, TestRunChecksumsAndReportsProgressWithoutAFile) {
   OpenSingle(StoredEntry("f", content));
   std::vector<float> progress;
   host.onProgress = [&] { progress.push_back(job.FileProgress); };
-  CopyStoredData(engine, job);
-  EXPECT_EQ(~engine.Session.Checksum, Crc32Of(content));
-  EXPECT_EQ(engine.Session.BytesWritten, 70000u);
+  CopyStoredData(reader, session, job);
+  EXPECT_EQ(~session.Checksum, Crc32Of(content));
+  EXPECT_EQ(session.BytesWritten, 70000u);
   const float want[] = {0.46f, 0.92f, 1.0f};  // one message per 32,512-byte block
   ASSERT_EQ(progress.size(), 3u);
   for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(progress[i], want[i]);
@@ -100,35 +100,35 @@ TEST_F(DataIo, TestRunChecksumsAndReportsProgressWithoutAFile) {
 
 TEST_F(DataIo, SkipChecksumLeavesTheSumAlone) {
   OpenSingle(StoredEntry("f", Content(10)));
-  engine.Session.SkipChecksum = true;
-  CopyStoredData(engine, job);
-  EXPECT_EQ(engine.Session.Checksum, 0xFFFFFFFFu);
-  EXPECT_EQ(engine.Session.BytesWritten, 10u);
+  session.SkipChecksum = true;
+  CopyStoredData(reader, session, job);
+  EXPECT_EQ(session.Checksum, 0xFFFFFFFFu);
+  EXPECT_EQ(session.BytesWritten, 10u);
 }
 
 TEST_F(DataIo, AbortStopsInputAndOutput) {
   OpenSingle(StoredEntry("f", Content(10)));
   job.Abort = 2;
   std::uint8_t buffer[10];
-  EXPECT_EQ(ReadPackedData(engine, job, buffer, 10), 0u);
-  EXPECT_EQ(WriteUnpackedData(engine, job, buffer, 10), 0u);
-  EXPECT_EQ(engine.Session.BytesWritten, 0u);
+  EXPECT_EQ(ReadPackedData(reader, job, buffer, 10), 0u);
+  EXPECT_EQ(WriteUnpackedData(reader, session, job, buffer, 10), 0u);
+  EXPECT_EQ(session.BytesWritten, 0u);
   EXPECT_TRUE(host.progressWindows.empty());
 }
 
 TEST_F(DataIo, FailedWriteShowsTheBoxEveryTimeAndLeavesTheChecksumShort) {
   OpenSingle(StoredEntry("f", Content(10)));
-  engine.Session.TestOnly = false;
+  session.TestOnly = false;
   const std::string target = Write("readonly-handle.bin", BytesOf("x"));
-  engine.Session.OutputFile = OpenFileForReading(target.c_str());  // writes must fail
+  session.OutputFile = File::OpenForReading(target.c_str());  // writes must fail
   const std::uint8_t data[4] = {1, 2, 3, 4};
-  EXPECT_EQ(WriteUnpackedData(engine, job, data, 4), 0u);
-  EXPECT_EQ(WriteUnpackedData(engine, job, data, 4), 0u);
+  EXPECT_EQ(WriteUnpackedData(reader, session, job, data, 4), 0u);
+  EXPECT_EQ(WriteUnpackedData(reader, session, job, data, 4), 0u);
   EXPECT_EQ(host.CountBoxes("EWRITE,WRITE_ERROR"), 2);
   EXPECT_EQ(host.boxes[0].title, "FATAL");
   EXPECT_EQ(host.boxes[0].owner, nullptr);
   EXPECT_EQ(host.boxes[0].style, 0u);
-  EXPECT_EQ(engine.Session.Checksum, 0xFFFFFFFFu);
+  EXPECT_EQ(session.Checksum, 0xFFFFFFFFu);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/archive_format.h"
-#include "engine/engine_state.h"
+#include "engine/archive_reader.h"
 #include "engine/extraction.h"
 #include "engine/job.h"
 #include "engine/volumes.h"
@@ -22,17 +22,17 @@ namespace korvane::testing {
 class EngineTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& name, const Bytes& bytes) {
-    engine.CloseFiles();  // Windows keeps an open archive from being rewritten
+    reader.Reset();  // Windows keeps an open archive from being rewritten
     const std::string path = dir.File(name);
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return path;
   }
-  // Opens path as Session.InputFile and reads its main header; true when it is an archive.
+  // Opens path in the reader and reads its main header; true when it is an archive.
   bool OpenArchive(const std::string& path) {
-    engine.CloseFiles();
-    engine.Session.InputFile = OpenFileForReading(path.c_str());
-    if (!IsOpenFile(engine.Session.InputFile) || !IdentifyArchive(engine)) return false;
-    SkipRestOfMainHeader(engine);
+    reader.Reset();
+    reader.Input = File::OpenForReading(path.c_str());
+    if (!reader.Input.IsOpen() || !IdentifyArchive(reader)) return false;
+    SkipRestOfMainHeader(reader);
     return true;
   }
   void SetArchiveName(const std::string& path) {
@@ -42,9 +42,9 @@ class EngineTest : public ::testing::Test {
   // Names of the entries NextBlock returns from the current position (sub-blocks passed over).
   std::vector<std::string> WalkNames() {
     std::vector<std::string> names;
-    for (int guard = 0; guard < 10000 && NextBlock(engine, kFileHead, false) != 0; ++guard) {
-      names.emplace_back(engine.Archive.EntryName);
-      SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos, kSeekStart);
+    for (int guard = 0; guard < 10000 && NextBlock(reader, kFileHead, false) != 0; ++guard) {
+      names.emplace_back(reader.Archive.EntryName);
+      reader.Input.Seek(reader.Archive.NextBlockPos, kSeekStart);
     }
     return names;
   }
@@ -55,13 +55,14 @@ class EngineTest : public ::testing::Test {
     SetArchiveName(path);
     job.Abort = 0;
     job.CurrentVolume = 1;
+    job.Mode = mode;
     if (mode == 'T') job.DestinationDir[0] = '\0';
-    return RunExtraction(engine, *unpack, mode, job.ProgressWindow, job);
+    return RunExtraction(reader, *unpack, job.ProgressWindow, job);
   }
 
   TempDir dir;
   FakeHost host;
-  EngineState engine{host};
+  ArchiveReader reader{host};
   ExtractionJob job;
   std::unique_ptr<UnpackState> unpack = std::make_unique<UnpackState>();
 };

@@ -151,7 +151,7 @@ TEST_F(Extraction, EntriesThatAreSkippedOrFail) {
        1, {}, status::kExtrTotalErr}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    engine.CloseFiles();
+    reader.Reset();
     for (const char* stale : {"r.rar", "r.r00"}) fs::remove(dir.File(stale));
     fs::remove_all(dest);
     fs::create_directory(dest);
@@ -194,7 +194,7 @@ TEST_F(Extraction, OverwriteAnswersHoldForOneRun) {
 
 TEST_F(Extraction, AbortInsideAnEntryDeletesItsPartialFile) {
   host.onProgress = [&] {
-    if (engine.Session.BytesWritten > 0) job.Abort = 2;
+    if (job.FileProgress > 0.0f) job.Abort = 2;
   };
   EXPECT_EQ(RunNew({StoredEntry("big.bin", Bytes(200000, 1)), StoredEntry("after", BytesOf("a"))}, 'X'), 1);
   EXPECT_EQ(job.ErrorCount, 1);
@@ -227,7 +227,7 @@ TEST_F(Extraction, MoveAtABlockBoundaryAfterASkippedPart) {
   EXPECT_FALSE(host.Saw(status::kExtrPoints));
   EXPECT_TRUE(host.Saw(status::kExtrVol));
   // Without the next volume: told by the move and again by the walk that follows.
-  engine.CloseFiles();
+  reader.Reset();
   fs::remove(dir.File("b.r00"));
   EXPECT_EQ(RunOn("b.rar", 'T'), 0);
   EXPECT_EQ(host.CountBoxes("Cannot find:\n" + dir.File("b.r00")), 2);

@@ -70,7 +70,7 @@ TEST_F(Identify, TooShortOrGarbageIsNotAnArchive) {
                          {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00, 0x01, 0x02},  // main header cut short
                          Bytes(5000, 0x52)};
   for (const Bytes& bytes : cases) EXPECT_FALSE(IdentifyBytes(bytes)) << bytes.size();
-  EXPECT_EQ(engine.Archive.Format, ArchiveFormat::kNone);
+  EXPECT_EQ(reader.Archive.Format, ArchiveFormat::kNone);
 }
 
 // 131,056 bytes from offset 7 are searched and the main header's type byte, 9 behind the
@@ -119,7 +119,7 @@ class NextVolume : public EngineTest {
       if (!volumes[i].empty()) Write(i == 0 ? "set.rar" : "set.r0" + std::to_string(i - 1), volumes[i]);
     SetArchiveName(dir.File("set.rar"));
     ASSERT_TRUE(OpenArchive(job.ArchiveName));
-    ASSERT_NE(NextBlock(engine, kFileHead, false), 0u);
+    ASSERT_NE(NextBlock(reader, kFileHead, false), 0u);
   }
   std::vector<Bytes> volumes;
 };
@@ -128,14 +128,14 @@ class NextVolume : public EngineTest {
 // repaint of the progress window; positioned at the continuing part's data.
 TEST_F(NextVolume, OpensTheContinuationAndPositionsAtItsData) {
   WriteAndOpen();
-  engine.Mode = 'T';
-  ASSERT_TRUE(OpenNextVolume(engine, job, true));
+  job.Mode = 'T';
+  ASSERT_TRUE(OpenNextVolume(reader, job, true));
   EXPECT_EQ(std::string(job.ArchiveName), dir.File("set.r00"));
   EXPECT_EQ(job.CurrentVolume, 2);
-  EXPECT_EQ(engine.Session.PackedLeft, 7u);
-  EXPECT_TRUE(engine.Session.EntryContinues);
+  EXPECT_EQ(reader.PackedLeft, 7u);
+  EXPECT_TRUE(reader.EntryContinues);
   Bytes data(7);
-  ASSERT_EQ(ReadFileBytes(engine.Session.InputFile, data.data(), 7), 7u);
+  ASSERT_EQ(reader.Input.Read(data.data(), 7), 7u);
   EXPECT_EQ(data, BytesOf("789abcd"));
   EXPECT_TRUE(host.Saw(status::kTestVol));
   EXPECT_TRUE(host.Saw(status::kExtrPoints));
@@ -154,11 +154,11 @@ TEST_F(NextVolume, MissingOrDamagedVolumeIsToldAndAborts) {
     host.boxes.clear();
     job.Abort = 0;
     job.CurrentVolume = 1;
-    engine.CloseFiles();
+    reader.Reset();
     std::filesystem::remove(dir.File("set.r00"));
     volumes[1] = middle;
     WriteAndOpen();
-    EXPECT_FALSE(OpenNextVolume(engine, job, false));
+    EXPECT_FALSE(OpenNextVolume(reader, job, false));
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text, message + dir.File("set.r00"));
     EXPECT_EQ(host.boxes[0].title, "Zendril 1997");
@@ -172,7 +172,7 @@ TEST_F(NextVolume, MissingOrDamagedVolumeIsToldAndAborts) {
 TEST_F(NextVolume, AbortBeforeTheMoveChangesNothing) {
   WriteAndOpen();
   job.Abort = 2;
-  EXPECT_FALSE(OpenNextVolume(engine, job, false));
+  EXPECT_FALSE(OpenNextVolume(reader, job, false));
   EXPECT_EQ(std::string(job.ArchiveName), dir.File("set.rar"));
   EXPECT_TRUE(host.boxes.empty());
   EXPECT_EQ(job.Abort.load(), 2);

@@ -9,7 +9,6 @@
 
 #include "engine/archive_format.h"
 #include "engine/data_io.h"
-#include "engine/engine_state.h"
 #include "engine/job.h"
 #include "engine/volumes.h"
 #include "tests/fuzz/quiet_host.h"
@@ -28,31 +27,30 @@ std::string TempArchive() {
   return path;
 }
 
-void Walk(korvane::EngineState& e, korvane::ExtractionJob& job, const std::string& path, bool acceptSubBlocks) {
+void Walk(korvane::ArchiveReader& r, korvane::ExtractionJob& job, const std::string& path, bool acceptSubBlocks) {
   using namespace korvane;
   std::strcpy(job.ArchiveName, path.c_str());
-  job.Abort = 0;
-  e.CloseFiles();
-  e.Session.InputFile = OpenFileForReading(path.c_str());
-  if (!IdentifyArchive(e)) return;
-  SkipRestOfMainHeader(e);
+  job.Abort = kRunning;
+  r.Reset();
+  r.Input = File::OpenForReading(path.c_str());
+  if (!IdentifyArchive(r)) return;
+  SkipRestOfMainHeader(r);
   static std::uint8_t buffer[8192];
   for (int entries = 0; entries < 4096; ++entries) {
-    if (NextBlock(e, kFileHead, acceptSubBlocks) == 0) break;
-    if (e.Archive.Block.HeadType == kSubBlock) {
-      SeekFile(e.Session.InputFile, e.Archive.NextBlockPos, kSeekStart);
+    if (NextBlock(r, kFileHead, acceptSubBlocks) == 0) break;
+    if (r.Archive.Block.HeadType == kSubBlock) {
+      r.Input.Seek(r.Archive.NextBlockPos, kSeekStart);
       continue;
     }
-    const FileHeader& h = e.Archive.File;
-    SeekFile(e.Session.InputFile, e.Archive.NextBlockPos - h.PackSize, kSeekStart);
-    e.Session.PackedLeft = h.PackSize;
-    e.Session.EntryContinues = (h.HeadFlags & kSplitAfter) != 0;
-    e.Session.TestOnly = true;
+    const FileHeader& h = r.Archive.File;
+    r.Input.Seek(r.Archive.NextBlockPos - h.PackSize, kSeekStart);
+    r.PackedLeft = h.PackSize;
+    r.EntryContinues = (h.HeadFlags & kSplitAfter) != 0;
     // A few refills are enough to reach the volume move; whole multi-GiB entries are not read.
-    for (int refill = 0; refill < 8 && ReadPackedData(e, job, buffer, sizeof buffer) != 0; ++refill) {
+    for (int refill = 0; refill < 8 && ReadPackedData(r, job, buffer, sizeof buffer) != 0; ++refill) {
     }
-    if (job.Abort.load() != 0 || !IsOpenFile(e.Session.InputFile)) break;
-    SeekFile(e.Session.InputFile, e.Archive.NextBlockPos, kSeekStart);
+    if (job.Abort.load() != kRunning || !r.Input.IsOpen()) break;
+    r.Input.Seek(r.Archive.NextBlockPos, kSeekStart);
   }
 }
 
@@ -67,11 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   QuietHost host;
-  korvane::EngineState engine(host);
+  korvane::ArchiveReader reader(host);
   static korvane::ExtractionJob job;
-  Walk(engine, job, path, true);
-  Walk(engine, job, path, false);
-  engine.CloseFiles();
+  Walk(reader, job, path, true);
+  Walk(reader, job, path, false);
+  reader.Reset();
   std::remove(path.c_str());
   return 0;
 }

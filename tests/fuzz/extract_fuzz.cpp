@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/engine_state.h"
+#include "engine/archive_reader.h"
 #include "engine/extraction.h"
 #include "engine/job.h"
 #include "tests/fuzz/quiet_host.h"
@@ -32,12 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static auto unpack = std::make_unique<korvane::UnpackState>();
   static auto job = std::make_unique<korvane::ExtractionJob>();
   QuietHost host;
-  korvane::EngineState engine(host);
+  korvane::ArchiveReader reader(host);
   std::snprintf(job->ArchiveName, sizeof job->ArchiveName, "%s", path.c_str());
   job->Abort = 0;
   job->CurrentVolume = 1;
   job->DestinationDir[0] = '\0';
-  korvane::RunExtraction(engine, *unpack, 'T', nullptr, *job);
+  korvane::RunExtraction(reader, *unpack, nullptr, *job);
   std::remove(path.c_str());
   return 0;
 }

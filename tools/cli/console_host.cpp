@@ -5,25 +5,25 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/messages.h"
 #include "engine/status.h"
 
 namespace korvane::cli {
 namespace {
 
-// The engine's boxes in the tool's words. The box texts are the installer's own (its
-// spellings included); the tool matches them by their fixed first line and keeps the
-// subject that follows it.
+// The engine's boxes in the tool's words. The box texts are the installer's own; the tool
+// recognises them by their fixed part (everything before the volume name) and keeps the name.
 struct Wording {
-  const char* boxStart;
+  const char* box;
   const char* line;
   bool refusesArchive;  // the archive named in the box was never opened as one
 };
 constexpr Wording kWordings[] = {
-    {"Cannot find:\n", "cannot open volume: ", false},
-    {"Not a valid Archive:\n", "not an archive: ", true},
-    {"This archive is corrupt:\n", "damaged volume: ", false},
-    {"Out of Memory", "out of memory", false},
-    {"EWRITE,WRITE_ERROR", "write error", false},
+    {messages::kCannotFind, "cannot open volume: ", false},
+    {messages::kNotAnArchive, "not an archive: ", true},
+    {messages::kCorruptVolume, "damaged volume: ", false},
+    {messages::kOutOfMemory, "out of memory", false},
+    {messages::kWriteError, "write error", false},
 };
 
 }  // namespace
@@ -83,8 +83,9 @@ int ConsoleHost::ShowMessageBox(void*, const char* text, const char*, std::uint3
   }
   std::string said;
   for (const Wording& w : kWordings) {
-    const std::size_t n = std::strlen(w.boxStart);
-    if (std::strncmp(text, w.boxStart, n) != 0) continue;
+    const char* name = std::strstr(w.box, "%s");
+    const std::size_t n = name != nullptr ? static_cast<std::size_t>(name - w.box) : std::strlen(w.box);
+    if (std::strncmp(text, w.box, n) != 0 || (name == nullptr && text[n] != '\0')) continue;
     said = w.line + Printable(text + n);
     archiveRefused = archiveRefused || w.refusesArchive;
     break;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_state.h"
+#include "engine/archive_reader.h"
 #include "engine/extraction.h"
 #include "engine/file_ops.h"
 #include "engine/job.h"
@@ -63,13 +63,16 @@ constexpr char kExtractUsage[] =
     "exit status: 0 every entry correct; 1 some entry failed (named on stderr);\n"
     "             2 archive missing, not an archive or nothing processed; 130 interrupted.\n";
 
+// Longer destinations leave too little of the path limit for the entries' names.
+constexpr std::size_t kDestinationLimit = 200;
+
 // The one job of this process; the Ctrl-C handler only stores into its atomic Abort word.
 ExtractionJob* g_job = nullptr;
 volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void OnInterrupt(int) {
   g_interrupted = 1;
-  if (g_job != nullptr) g_job->Abort.store(2);
+  if (g_job != nullptr) g_job->Abort.store(kUserAborted);
 }
 
 // Sizes of the volumes present from the first one on, by the naming rule: the whole run's
@@ -193,40 +196,34 @@ int Run(int argc, char** argv, char mode) {
   }
 
   auto job = std::make_unique<ExtractionJob>();
-  if (std::strlen(positional[0]) + 4 >= sizeof job->ArchiveName) {
+  const char* destination = positional[1] != nullptr && positional[1][0] != '\0' ? positional[1] : ".";
+  std::string dest = mode == 'X' ? destination : "";
+  if (mode == 'X' && dest.back() != '\\' && dest.back() != '/') dest.push_back('\\');
+  if (!PrepareJob(*job, mode, positional[0], dest.size() < kDestinationLimit ? dest : std::string())) {
     std::fprintf(stderr, "korvane: archive name too long\n");
     return 2;
   }
-  std::strcpy(job->ArchiveName, positional[0]);
+  if (dest.size() >= kDestinationLimit) {
+    std::fprintf(stderr, "korvane: destination path too long\n");
+    return 2;
+  }
   if (!CheckArchiveReadable(job->ArchiveName)) return 2;
-  job->Mode = mode;
-  job->CurrentVolume = 1;
   if (mode == 'X') {
-    std::string dest = positional[1] != nullptr ? positional[1] : ".";
-    if (dest.empty()) dest = ".";
-    if (dest.back() != '\\' && dest.back() != '/') dest.push_back('\\');
-    if (dest.size() >= 200) {
-      std::fprintf(stderr, "korvane: destination path too long\n");
-      return 2;
-    }
-    std::strcpy(job->DestinationDir, dest.c_str());
     // The destination itself may be missing: create it with its parents, as the installer's
     // destination dialog does on request.
-    std::string make = dest;
     ConsoleHost silent;
-    EngineState scratch(silent);
-    MakeDirectories(scratch, make.data());
+    MakeDirectories(silent, dest.data());
   }
 
   ConsoleHost host;
   host.overwrite = overwrite;
   host.verbose = verbose;
-  EngineState engine(host);
+  ArchiveReader reader(host);
   auto unpack = std::make_unique<UnpackState>();
   const bool showProgress = !quiet && (forceProgress || KORVANE_ISATTY(KORVANE_FILENO(stderr)) != 0);
   Progress progress(*job, showProgress, VolumeSizes(job->ArchiveName));
-  host.onProgress = [&] { progress.Update(SeekFile(engine.Session.InputFile, 0, kSeekCurrent)); };
-  host.currentEntry = [&] { return DisplayName(engine.Archive.EntryName); };
+  host.onProgress = [&] { progress.Update(reader.Input.Position()); };
+  host.currentEntry = [&] { return DisplayName(reader.Archive.EntryName); };
   host.beforeMessage = [&] { progress.Clear(); };
   int failures = 0;
   host.onStatus = [&](const char* id) {
@@ -237,7 +234,7 @@ int Run(int argc, char** argv, char mode) {
     else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
     else if (s == status::kExtrErrCreat) reason = "cannot create the file";
     else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
-    const std::string name = DisplayName(engine.Archive.EntryName);
+    const std::string name = DisplayName(reader.Archive.EntryName);
     if (s == status::kFileExists && overwrite == ConsoleHost::Overwrite::kNever) {
       progress.Clear();
       std::fprintf(stderr, "korvane: %s exists, not replaced\n", name.c_str());
@@ -265,7 +262,7 @@ int Run(int argc, char** argv, char mode) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
 #endif
-  const std::int32_t result = RunExtraction(engine, *unpack, mode, nullptr, *job);
+  const std::int32_t result = RunExtraction(reader, *unpack, nullptr, *job);
   std::signal(SIGINT, SIG_DFL);
   g_job = nullptr;
   progress.Clear();
@@ -280,7 +277,7 @@ int Run(int argc, char** argv, char mode) {
     std::printf("%d entr%s processed, %d failed\n", result, result == 1 ? "y" : "ies", job->ErrorCount);
   }
   if (result == 0) return 2;
-  if (job->ErrorCount != 0 || job->Abort.load() != 0) {
+  if (job->ErrorCount != 0 || job->Abort.load() != kRunning) {
     if (failures == 0) std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
     return 1;
   }

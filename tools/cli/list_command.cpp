@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/archive_format.h"
-#include "engine/engine_state.h"
+#include "engine/entry_walk.h"
 #include "engine/job.h"
 #include "engine/volumes.h"
 #include "tools/cli/commands.h"
@@ -80,28 +80,19 @@ int RunListCommand(int argc, char** argv) {
     return 2;
   }
 
-  ConsoleHost host;
-  EngineState engine(host);
   ExtractionJob job;
-  if (std::strlen(archive) + 4 >= sizeof job.ArchiveName) {
+  if (!PrepareJob(job, 'T', archive, "")) {
     std::fprintf(stderr, "korvane: archive name too long: %s\n", archive);
     return 2;
   }
-  std::strcpy(job.ArchiveName, archive);
   if (!CheckArchiveReadable(archive)) return 2;
-  engine.Session.InputFile = OpenFileForReading(job.ArchiveName);
-  if (!IsOpenFile(engine.Session.InputFile)) {
-    std::fprintf(stderr, "korvane: cannot open archive: %s\n", Printable(archive).c_str());
-    return 2;
-  }
-  if (!IdentifyArchive(engine)) {
-    std::fprintf(stderr, "korvane: not an archive: %s\n", Printable(archive).c_str());
-    return 2;
-  }
-  SkipRestOfMainHeader(engine);
-  const bool oldLayout = engine.Archive.Format == ArchiveFormat::kOld;
+  ConsoleHost host;
+  ArchiveReader reader(host);
+  if (!OpenArchive(reader, job, nullptr)) return 2;
+  const ArchiveState& a = reader.Archive;
+  const bool oldLayout = a.Format == ArchiveFormat::kOld;
   std::printf("Archive %s: %s layout%s\n\n", Printable(archive).c_str(), oldLayout ? "old (1.x)" : "new (2.0)",
-              engine.Archive.SolidArchive ? ", solid" : "");
+              a.SolidArchive ? ", solid" : "");
   std::puts("Attrs        Size     Packed Ratio Date       Time     CRC      Ver Meth Name");
 
   std::optional<Row> pending;
@@ -114,34 +105,28 @@ int RunListCommand(int argc, char** argv) {
     totalPacked += pending->packed;
     pending.reset();
   };
-  int result = 0;
-  for (;;) {
-    if (NextBlock(engine, kFileHead, false) == 0) {
-      if (pending && (pending->header.HeadFlags & kSplitAfter)) {
-        if (!OpenNextVolume(engine, job, false)) {
-          result = 1;
-          break;
-        }
-        // The continuing part: its packed bytes add up, its CRC is the one of the whole entry.
-        pending->packed += engine.Archive.File.PackSize;
-        pending->header.FileCRC = engine.Archive.File.FileCRC;
-        pending->header.HeadFlags = engine.Archive.File.HeadFlags;
-        SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos, kSeekStart);
-        continue;
-      }
-      // A full header's worth of bytes left over means the chain broke, not that it ended.
-      const std::uint64_t length = FileLengthOf(engine.Session.InputFile);
-      if (length >= std::uint64_t{engine.Archive.CurrentBlockPos} + kNewFileHeaderSize) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "korvane: %s: damaged block chain at offset %" PRIu32 "\n",
-                     Printable(job.ArchiveName).c_str(), engine.Archive.CurrentBlockPos);
-        result = 1;
-      }
-      break;
+  const WalkEnd end = ForEachEntry(reader, job, [&](WalkStep step) {
+    const FileHeader& h = a.File;
+    if (step == WalkStep::kContinuation && pending) {
+      // The continuing part: its packed bytes add up, its CRC is the one of the whole entry.
+      pending->packed += h.PackSize;
+      pending->header.FileCRC = h.FileCRC;
+      pending->header.HeadFlags = h.HeadFlags;
+    } else {
+      flush();
+      pending = Row{h, a.EntryName, h.PackSize, oldLayout};
     }
-    flush();
-    pending = Row{engine.Archive.File, engine.Archive.EntryName, engine.Archive.File.PackSize, oldLayout};
-    SeekFile(engine.Session.InputFile, engine.Archive.NextBlockPos, kSeekStart);
+    return true;
+  });
+  int result = 0;
+  if (end == WalkEnd::kMoveFailed) {
+    result = 1;
+  } else if (reader.Input.Length() >= std::uint64_t{a.CurrentBlockPos} + kNewFileHeaderSize) {
+    // A full header's worth of bytes left over means the chain broke, not that it ended.
+    std::fflush(stdout);
+    std::fprintf(stderr, "korvane: %s: damaged block chain at offset %" PRIu32 "\n", Printable(job.ArchiveName).c_str(),
+                 a.CurrentBlockPos);
+    result = 1;
   }
   flush();
   if (host.sawUnexpectedEnd) {

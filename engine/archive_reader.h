@@ -1,17 +1,13 @@
-// The engine-wide state of one run: the open archive and its headers, the entry being
-// decoded, the sliding window, the mode byte and the overwrite-all answer. The program (or a
-// test) owns one EngineState and hands it to every engine operation by reference.
+// The archive reader: the open volume, what identifying it found, and the walk over its
+// blocks. Listing, extracting and summing sizes all read an archive through one of these;
+// the reader needs nothing of a run but the host its status hook and boxes go to.
 #pragma once
 #include <cstdint>
-#include <memory>
 
 #include "engine/host.h"
 #include "platform/file_layer.h"
 
 namespace korvane {
-
-inline constexpr std::uint32_t kUnpackWindowSize = 1u << 20;  // 1 MiB sliding window
-inline constexpr std::size_t kEntryNameSize = 260;            // 259 name bytes and a zero
 
 enum class ArchiveFormat : std::uint8_t { kNone, kOld, kNew };
 
@@ -60,54 +56,42 @@ struct MainHeader {
   std::uint16_t HeadSize = 0;
 };
 
-// The open archive and the walk over its blocks. Positions are 32-bit as in the format, and
-// their sums wrap on purpose: the walk detects a chain that wraps or stands still.
+// What identifying the archive found and where the walk over its blocks stands. Positions
+// are 32-bit as in the format, and their sums wrap on purpose: the walk detects a chain that
+// wraps or stands still.
 struct ArchiveState {
   ArchiveFormat Format = ArchiveFormat::kNone;
   MainHeader Main;
   std::uint32_t MainHeaderLength = 0;  // 13 new, 7 old: how much of the main header was read
   bool SolidArchive = false;
   FileHeader File;
-  char EntryName[kEntryNameSize] = {};
+  char EntryName[kPathLimit] = {};
   BlockPrefix Block;
   std::uint32_t CurrentBlockPos = 0;
   std::uint32_t NextBlockPos = 0;
   std::uint32_t HeaderCrc = 0;
 };
 
-// The entry being decoded; the driver fills it, the volume logic moves it on, the
-// input/output layer consumes it.
-struct UnpackSession {
-  std::uint32_t PackedLeft = 0;    // packed bytes of the entry still unread in this volume
-  bool EntryContinues = false;     // the entry goes on in the next volume
-  std::int32_t RemainingOutput = 0;
-  std::uint32_t BytesWritten = 0;
-  std::uint32_t Checksum = 0;      // 16-bit sum (old) or CRC-32 (new) of the output so far
-  bool SkipChecksum = false;       // decoded only for the solid dictionary
-  bool TestOnly = false;           // output counted and checksummed, not written
-  FileHandle InputFile = kNoFile;  // the volume being read
-  FileHandle OutputFile = kNoFile;
-};
+struct ArchiveReader {
+  explicit ArchiveReader(Host& host) : Frontend(host) {}
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
 
-struct EngineState {
-  explicit EngineState(korvane::Host& host) : Frontend(host) {}
-  EngineState(const EngineState&) = delete;
-  EngineState& operator=(const EngineState&) = delete;
-  ~EngineState() { CloseFiles(); }
-
-  void CloseFiles() {
-    CloseFileHandle(Session.InputFile);
-    CloseFileHandle(Session.OutputFile);
-    Session.InputFile = kNoFile;
-    Session.OutputFile = kNoFile;
+  // Closes the volume and forgets everything read from it.
+  void Reset() {
+    Input.Close();
+    Archive = ArchiveState{};
+    PackedLeft = 0;
+    EntryContinues = false;
   }
 
-  korvane::Host& Frontend;  // message boxes, progress messages, status hook
-  char Mode = 'T';            // the driver's copy of the job's mode: 'X' or 'T'
-  bool OverwriteAll = false;  // the user accepted the overwrite question for the whole run
+  Host& Frontend;  // status hook and message boxes
+  File Input;      // the volume being read
   ArchiveState Archive;
-  UnpackSession Session;
-  std::unique_ptr<std::uint8_t[]> UnpackWindow;
+  // The packed data of the entry being read: bytes still unread in this volume, and whether
+  // the entry goes on in the next one. Moving between volumes keeps both up to date.
+  std::uint32_t PackedLeft = 0;
+  bool EntryContinues = false;
 };
 
 }  // namespace korvane
