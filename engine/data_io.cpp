@@ -1,12 +1,14 @@
 #include "engine/data_io.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "engine/checksum.h"
 #include "engine/file_ops.h"
 #include "engine/messages.h"
 #include "engine/status.h"
 #include "engine/volumes.h"
+#include "platform/disk_space.h"
 
 namespace korvane {
 namespace {
@@ -42,15 +44,25 @@ std::uint32_t ReadPackedData(ArchiveReader& reader, ExtractionJob& job, std::uin
 std::uint32_t WriteUnpackedData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job,
                                 const std::uint8_t* buffer, std::uint32_t count) {
   if (job.Abort.load() != kRunning) return 0;
-  const std::uint32_t written =
-      session.TestOnly ? count : WriteFileBytes(reader.Frontend, session.OutputFile, buffer, count);
-  session.BytesWritten += written;
+  if (!session.TestOnly && !session.WriteFailed && session.OutputFile.WriteRaw(buffer, count) != count) {
+    session.WriteFailed = true;
+    session.DiskFull = LastWriteFailedForSpace();
+    if (session.DiskFull) {
+      char text[sizeof job.CurrentFile + 64];
+      std::snprintf(text, sizeof text, messages::kDiskFull, job.CurrentFile);
+      reader.Frontend.ShowMessageBox(job.ProgressWindow, text, messages::kVolumeTitle, messages::kStopStyle);
+      job.Abort.store(kEngineGaveUp);
+      return 0;
+    }
+    reader.Frontend.ShowMessageBox(nullptr, messages::kWriteError, messages::kWriteErrorTitle, kMbOk);
+  }
+  session.BytesWritten += count;
   if (!session.SkipChecksum) {
     const ChecksumKind kind = reader.Archive.Format == ArchiveFormat::kOld ? ChecksumKind::kOld : ChecksumKind::kCrc32;
-    session.Checksum = UpdateChecksum(session.Checksum, buffer, written, kind);
+    session.Checksum = UpdateChecksum(session.Checksum, buffer, count, kind);
   }
   ReportFileProgress(reader, session, job);
-  return written;
+  return count;
 }
 
 void CopyStoredData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job) {

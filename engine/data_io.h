@@ -20,6 +20,8 @@ struct UnpackSession {
   std::uint32_t Checksum = 0;  // 16-bit sum (old) or CRC-32 (new) of the output so far
   bool SkipChecksum = false;   // decoded only for the solid dictionary
   bool TestOnly = false;       // output counted and checksummed, not written
+  bool WriteFailed = false;    // a write of this entry failed; nothing more is written to it
+  bool DiskFull = false;       // ... because the disk is full, which ends the job
   File OutputFile;
 };
 
@@ -27,6 +29,9 @@ struct UnpackSession {
 // when the entry continues there. 0 when Abort is set (bytes already read are dropped).
 std::uint32_t ReadPackedData(ArchiveReader& reader, ExtractionJob& job, std::uint8_t* buffer, std::uint32_t count);
 // Writes (or in a test run only counts) count bytes, keeps the checksum, reports progress.
+// A failed write is told once per entry: a full disk in a box naming the file, which also
+// ends the job (Abort); any other error in the write-error box, and the entry goes on being
+// decoded without output, as a solid archive's later entries need its data.
 std::uint32_t WriteUnpackedData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job,
                                 const std::uint8_t* buffer, std::uint32_t count);
 // The decoder of stored entries: copies at most the unpacked size, leaving the window alone.

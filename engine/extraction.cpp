@@ -126,7 +126,13 @@ void CheckAndFinish(Run& run, bool forDictionary) {
   const FileHeader& h = a.File;
   UnpackSession& s = run.Session;
   bool bad = false;
-  if (!forDictionary) {
+  if (s.WriteFailed) {
+    // Not a checksum error: the data may well be right, the disk did not take it. A full
+    // disk has had its box, which also ended the job.
+    if (!s.DiskFull) run.Host.ReportStatus(status::kExtrErrWrite);
+    run.ErrorCount += 1;
+    bad = true;
+  } else if (!forDictionary) {
     const bool ok = a.Format == ArchiveFormat::kOld ? s.Checksum == h.FileCRC : s.Checksum == ~h.FileCRC;
     if (ok) {
       run.Host.ReportStatus(status::kExtrOk);
@@ -160,6 +166,7 @@ void DecodeFile(Run& run, EntryAction action) {
   s.BytesWritten = 0;
   s.SkipChecksum = forDictionary;
   s.TestOnly = action != EntryAction::kExtract;
+  s.WriteFailed = s.DiskFull = false;
   s.Checksum = a.Format == ArchiveFormat::kOld ? 0u : 0xFFFFFFFFu;
   // Taken before decoding: a move to the next volume replaces the header.
   const bool stored = h.Method == 0x30, format20 = h.UnpVer > 15, solidEntry = (h.HeadFlags & kSolidEntry) != 0;

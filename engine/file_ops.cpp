@@ -2,18 +2,9 @@
 
 #include <cstring>
 
-#include "engine/messages.h"
 #include "engine/status.h"
 
 namespace korvane {
-
-std::uint32_t WriteFileBytes(Host& host, File& file, const void* buffer, std::uint32_t count) {
-  if (file.WriteRaw(buffer, count) != count) {
-    host.ShowMessageBox(nullptr, messages::kWriteError, messages::kWriteErrorTitle, kMbOk);
-    return 0;
-  }
-  return count;
-}
 
 void MakeDirectories(Host& host, char* path) {
   for (char* c = path; *c != '\0'; ++c) {

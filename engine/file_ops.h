@@ -10,10 +10,6 @@
 
 namespace korvane {
 
-// Writes count bytes; on a failed or short write shows "EWRITE,WRITE_ERROR" (no owner) and
-// returns 0. The run goes on, so every later failed write shows the box again.
-std::uint32_t WriteFileBytes(Host& host, File& file, const void* buffer, std::uint32_t count);
-
 // Creates every directory named by a prefix of path that ends just before a separator; the
 // part after the last separator is not created. Separators become backslashes. Each directory
 // made is reported to the host's status hook.

@@ -16,8 +16,10 @@ inline constexpr char kCorruptVolume[] = "This archive is corrupt:\n%s";
 inline constexpr char kOutOfMemory[] = "Out of Memory";
 inline constexpr char kOverwriteAll[] = "Overwrite all files:";
 inline constexpr char kWriteError[] = "EWRITE,WRITE_ERROR";
+// Not one of the original boxes: a full disk ends the job, so it gets its own, naming the file.
+inline constexpr char kDiskFull[] = "The disk is full!\nCannot write:\n%s";
 
-inline constexpr char kVolumeTitle[] = "Zendril 1997";    // missing, damaged or unusable volumes
+inline constexpr char kVolumeTitle[] = "Zendril 1997";    // missing, damaged or unusable volumes; full disk
 inline constexpr char kOverwriteTitle[] = "Zendril 97";   // the overwrite question
 inline constexpr char kWriteErrorTitle[] = "FATAL";
 

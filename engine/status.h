@@ -18,6 +18,7 @@ inline constexpr char kExtrTestDir[] = "MExtrTestDir";
 inline constexpr char kExtrSkipDir[] = "MExtrSkipDir";
 inline constexpr char kExtrUnknMeth[] = "MExtrUnknMeth";
 inline constexpr char kExtrErrCreat[] = "MExtrErrCreat";
+inline constexpr char kExtrErrWrite[] = "MExtrErrWrite";  // ours: a write failed, not the checksum
 inline constexpr char kExtrFile[] = "MExtrFile";
 inline constexpr char kExtrTestFile[] = "MExtrTestFile";
 inline constexpr char kExtrSkipFile[] = "MExtrSkipFile";

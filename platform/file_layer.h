@@ -35,6 +35,9 @@ FileHandle CreateFileForWriting(const char* name, CreateMode mode);
 std::uint32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t count);
 // Bytes really written (fewer than count on a failure); the engine decides what to show.
 std::uint32_t WriteFileRaw(FileHandle file, const void* buffer, std::uint32_t count);
+// WriteFileRaw within the free space a test may have set (platform/disk_space.h); what
+// File::WriteRaw uses, so that every build can show how a full disk ends a job.
+std::uint32_t WriteWithinFreeSpace(FileHandle file, const void* buffer, std::uint32_t count);
 
 enum SeekBase { kSeekStart = 0, kSeekCurrent = 1, kSeekEnd = 2 };
 // New position, or -1 when the seek failed (the position is then unchanged).
@@ -72,7 +75,7 @@ class File {
     Native = kNoFile;
   }
   std::uint32_t Read(void* buffer, std::uint32_t count) { return ReadFileBytes(Native, buffer, count); }
-  std::uint32_t WriteRaw(const void* buffer, std::uint32_t count) { return WriteFileRaw(Native, buffer, count); }
+  std::uint32_t WriteRaw(const void* buffer, std::uint32_t count) { return WriteWithinFreeSpace(Native, buffer, count); }
   std::int64_t Seek(std::int64_t offset, int base) { return SeekFile(Native, offset, base); }
   std::int64_t Position() { return SeekFile(Native, 0, kSeekCurrent); }
   std::uint64_t Length() const { return FileLengthOf(Native); }

@@ -2,10 +2,18 @@
 // skipped and refused entries, checksum failures, volume moves, the first-volume search, abort.
 #include "engine/extraction.h"
 
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include "engine/messages.h"
 #include "engine/status.h"
+#include "platform/disk_space.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/engine/resplit.h"
 
@@ -236,6 +244,53 @@ TEST_F(Extraction, MoveAtABlockBoundaryAfterASkippedPart) {
 
 // Regression: x.exe itself starts with a continued entry and no x.rar exists, so searching
 // again would find x.exe again and go round for ever.
+// A disk that fills up inside the second file ends the job there: one box naming that file,
+// its partial file deleted, nothing after it created, and no checksum error claimed.
+TEST_F(Extraction, AFullDiskEndsTheJobAtTheFileItHappenedIn) {
+  Bytes big(30000);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 13 + (i >> 7));
+  Write("a.rar", Archive({StoredEntry("first.bin", big), StoredEntry("sub\\second.bin", big),
+                          StoredEntry("third.bin", big), Dir("later")}));
+  SimulateFreeSpaceForTests(static_cast<std::int64_t>(big.size()) + 1000);
+  const std::int32_t result = RunOn("a.rar", 'X');
+  SimulateFreeSpaceForTests(-1);
+  EXPECT_EQ(result, 2);
+  EXPECT_EQ(job.ErrorCount, 1);
+  EXPECT_EQ(job.Abort.load(), kEngineGaveUp);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  char expected[512];
+  std::snprintf(expected, sizeof expected, messages::kDiskFull, (std::string(job.DestinationDir) + "sub\\second.bin").c_str());
+  EXPECT_EQ(host.boxes[0].text, expected);
+  EXPECT_EQ(TreeOf(dest), (std::vector<std::string>{"first.bin", "sub/"}));
+  EXPECT_EQ(ReadWholeFile(Dest("first.bin")), big);
+  EXPECT_FALSE(host.Saw(status::kExtrBadCRC));
+  EXPECT_FALSE(host.Saw(status::kExtrErrWrite));
+}
+
+#ifndef _WIN32
+// Any other failed write (here: past the process's file size limit) fails its entry as a write
+// error, once, and the job goes on with the next entry.
+TEST_F(Extraction, OtherWriteErrorsFailTheirEntryNotAsChecksumErrors) {
+  Bytes big(20000, 0x5A);
+  Write("a.rar", Archive({StoredEntry("big.bin", big), StoredEntry("small.txt", BytesOf("fits"))}));
+  struct rlimit saved {};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit limit = saved;
+  limit.rlim_cur = 10000;
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::int32_t result = RunOn("a.rar", 'X');
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(result, 2);
+  EXPECT_EQ(job.ErrorCount, 1);
+  EXPECT_EQ(host.CountBoxes(messages::kWriteError), 1);
+  EXPECT_EQ(host.CountStatus(status::kExtrErrWrite), 1);
+  EXPECT_FALSE(host.Saw(status::kExtrBadCRC));
+  EXPECT_EQ(TreeOf(dest), (std::vector<std::string>{"small.txt"}));
+}
+#endif
+
 TEST_F(Extraction, SelfExtractingVolumeThatIsNotTheFirstEndsTheSearch) {
   Write("x.exe", StoredVolumeSet({{"split.txt", Bytes(100, 3), {40}}}, 0x09)[1]);
   EXPECT_EQ(RunOn("x.exe", 'T'), 0);

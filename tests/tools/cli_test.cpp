@@ -290,4 +290,27 @@ TEST(ReadingCommands, ProgressMovesWithTheBytesOfASingleVolume) {
   EXPECT_GE(between.size(), 10u) << run.output;
 }
 
+// A real full disk (a 1 MiB tmpfs, so only as root): the run stops at the first file that does
+// not fit, says so in one line, deletes that file and exits 1.
+TEST(ReadingCommands, AFullDiskStopsTheRunWithOneLine) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  TempDir dir;
+  for (int i = 0; i < 6; ++i) WriteBytes(fs::path(dir.File("big")) / ("part" + std::to_string(i) + ".bin"), 400000, i);
+  ASSERT_EQ(RunTool("pack " + Quote(dir.File("big.rar")) + " " + Quote(dir.File("big"))).status, 0);
+  const std::string mount = dir.File("small");
+  fs::create_directories(mount);
+  if (std::system(("mount -t tmpfs -o size=1m tmpfs " + Quote(mount) + " 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "tmpfs cannot be mounted here";
+  const ToolRun run = RunTool("extract -q -y " + Quote(dir.File("big.rar")) + " " + Quote(mount));
+  std::vector<fs::path> left;
+  for (const auto& item : fs::recursive_directory_iterator(mount))
+    if (item.is_regular_file()) left.push_back(item.path());
+  EXPECT_EQ(std::system(("umount " + Quote(mount)).c_str()), 0);
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(run.output.rfind("korvane: disk full while writing " + mount + "/big/part2.bin; stopped\n", 0), 0u)
+      << run.output;
+  EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+  EXPECT_EQ(left.size(), 2u);  // two whole files; the third was deleted
+}
+
 }  // namespace

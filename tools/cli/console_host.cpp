@@ -16,14 +16,17 @@ namespace {
 struct Wording {
   const char* box;
   const char* line;
+  const char* after;    // what follows the name
   bool refusesArchive;  // the archive named in the box was never opened as one
+  bool diskFull;
 };
 constexpr Wording kWordings[] = {
-    {messages::kCannotFind, "cannot open volume: ", false},
-    {messages::kNotAnArchive, "not an archive: ", true},
-    {messages::kCorruptVolume, "damaged volume: ", false},
-    {messages::kOutOfMemory, "out of memory", false},
-    {messages::kWriteError, "write error", false},
+    {messages::kCannotFind, "cannot open volume: ", "", false, false},
+    {messages::kNotAnArchive, "not an archive: ", "", true, false},
+    {messages::kCorruptVolume, "damaged volume: ", "", false, false},
+    {messages::kOutOfMemory, "out of memory", "", false, false},
+    {messages::kWriteError, "write error", "", false, false},
+    {messages::kDiskFull, "disk full while writing ", "; stopped", false, true},
 };
 
 }  // namespace
@@ -86,8 +89,9 @@ int ConsoleHost::ShowMessageBox(void*, const char* text, const char*, std::uint3
     const char* name = std::strstr(w.box, "%s");
     const std::size_t n = name != nullptr ? static_cast<std::size_t>(name - w.box) : std::strlen(w.box);
     if (std::strncmp(text, w.box, n) != 0 || (name == nullptr && text[n] != '\0')) continue;
-    said = w.line + Printable(text + n);
+    said = w.line + DisplayName(text + n) + w.after;
     archiveRefused = archiveRefused || w.refusesArchive;
+    diskFull = diskFull || w.diskFull;
     break;
   }
   if (said.empty()) {

@@ -28,6 +28,7 @@ class ConsoleHost final : public Host {
   std::string lastStatus;
   int messages = 0;                     // boxes shown
   bool archiveRefused = false;          // the archive could not be opened or is not one
+  bool diskFull = false;                // a write found the disk full, which ended the job
   bool sawUnexpectedEnd = false;
 };
 

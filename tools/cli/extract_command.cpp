@@ -233,6 +233,7 @@ int Run(int argc, char** argv, char mode) {
     else if (s == status::kEncrBadCRC) reason = "encrypted (cannot be decoded)";
     else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
     else if (s == status::kExtrErrCreat) reason = "cannot create the file";
+    else if (s == status::kExtrErrWrite) reason = "write error";
     else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
     const std::string name = DisplayName(reader.Archive.EntryName);
     if (s == status::kFileExists && overwrite == ConsoleHost::Overwrite::kNever) {
@@ -278,7 +279,7 @@ int Run(int argc, char** argv, char mode) {
   }
   if (result == 0) return 2;
   if (job->ErrorCount != 0 || job->Abort.load() != kRunning) {
-    if (failures == 0) std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
+    if (failures == 0 && !host.diskFull) std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
     return 1;
   }
   return 0;
