@@ -13,6 +13,7 @@
 #include "engine/archive_format.h"
 #include "engine/data_io.h"
 #include "engine/entry_decision.h"
+#include "engine/entry_name.h"
 #include "engine/entry_walk.h"
 #include "engine/file_ops.h"
 #include "engine/messages.h"
@@ -181,12 +182,14 @@ void DecodeFile(Run& run, EntryAction action) {
   CheckAndFinish(run, forDictionary);
 }
 
-void HandleEntry(Run& run) {
+// nameFits: the sanitised name was not cut short.
+void HandleEntry(Run& run, bool nameFits) {
   ArchiveState& a = run.Reader.Archive;
   ExtractionJob& job = run.Job;
   // The name must be something, and the whole output path must fit the path limit.
   const std::size_t destLength = std::strlen(job.DestinationDir);
-  const bool nameUsable = a.EntryName[0] != '\0' && destLength + std::strlen(a.EntryName) < sizeof run.OutputName;
+  const bool tooLong = !nameFits || destLength + std::strlen(a.EntryName) >= sizeof run.OutputName;
+  const bool nameUsable = a.EntryName[0] != '\0' && !tooLong;
   run.OutputName[0] = '\0';
   if (nameUsable) {
     std::memcpy(run.OutputName, job.DestinationDir, destLength);
@@ -208,7 +211,8 @@ void HandleEntry(Run& run) {
       break;
   }
   std::snprintf(job.CurrentFile, sizeof job.CurrentFile, "%s", nameUsable ? run.OutputName : a.EntryName);
-  if (d.UnusableName) run.Host.ReportStatus(status::kExtrErrCreat);
+  // A path the file layer cannot create fails its entry; it is never cut into another name.
+  if (d.UnusableName) run.Host.ReportStatus(tooLong ? status::kExtrPathTooLong : status::kExtrErrCreat);
   EntryAction action = d.Action;
   if (action == EntryAction::kExtract && !CreateOutput(run)) action = d.WithoutOutput;
   if (action != EntryAction::kSkipFile) DecodeFile(run, action);
@@ -218,14 +222,14 @@ Next Walk(Run& run) {
   Next next = Next::kEnd;
   const WalkEnd end = ForEachEntry(run.Reader, run.Job, [&](WalkStep step) {
     ArchiveState& a = run.Reader.Archive;
-    SanitizeEntryName(a.EntryName);
+    const bool nameFits = SanitizeEntryName(a.EntryName, sizeof a.EntryName);
     // Only a header just read can reveal that the archive was opened past its first volume; a
     // volume used up at a block boundary still shows the entry that was being read.
     if (step == WalkStep::kEntry && (a.File.HeadFlags & kSplitBefore) && a.SolidArchive) {
       next = FindFirstVolume(run);
       return false;
     }
-    HandleEntry(run);
+    HandleEntry(run, nameFits);
     return true;
   });
   if (end == WalkEnd::kMoveFailed) {
@@ -236,28 +240,6 @@ Next Walk(Run& run) {
 }
 
 }  // namespace
-
-void SanitizeEntryName(char* name) {
-  std::string out;
-  const char* p = name;
-  // A drive prefix ("C:") at the start, also a drive-relative one ("C:x").
-  if (p[0] != '\0' && p[1] == ':') p += 2;
-  while (*p != '\0') {
-    const char* end = p;
-    while (*end != '\0' && *end != '\\' && *end != '/') ++end;
-    const std::string component(p, end);
-    bool onlyDotsAndSpaces = true;
-    for (char c : component) onlyDotsAndSpaces = onlyDotsAndSpaces && (c == '.' || c == ' ');
-    const bool drive = component.size() == 2 && component[1] == ':';
-    if (!component.empty() && !onlyDotsAndSpaces && !drive) {
-      if (!out.empty()) out.push_back('\\');
-      out += component;
-    }
-    p = *end != '\0' ? end + 1 : end;
-  }
-  // The result is never longer than the name it came from.
-  std::memcpy(name, out.c_str(), out.size() + 1);
-}
 
 void ApplyFileTimeAndAttributes(const FileHeader& header, const char* outputName, File& file) {
   SetFileAttributesOf(outputName, header.FileAttr & (0x01 | 0x02 | 0x04 | 0x20));

@@ -19,12 +19,6 @@ namespace korvane {
 // entry.
 std::int32_t RunExtraction(ArchiveReader& reader, UnpackState& unpack, void* ownerWindow, ExtractionJob& job);
 
-// Makes an entry name relative: every drive prefix, leading or doubled separator, "." and ".."
-// component (and any component of only dots and spaces, which Windows would treat as one of
-// those) is removed, and separators become backslashes. The result is empty when nothing of
-// the name is left.
-void SanitizeEntryName(char* name);
-
 // Gives the file its stored attributes (read-only, hidden, system, archive) and sets its
 // times from the MS-DOS stamp taken as local time.
 void ApplyFileTimeAndAttributes(const FileHeader& header, const char* outputName, File& file);

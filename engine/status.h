@@ -19,6 +19,7 @@ inline constexpr char kExtrSkipDir[] = "MExtrSkipDir";
 inline constexpr char kExtrUnknMeth[] = "MExtrUnknMeth";
 inline constexpr char kExtrErrCreat[] = "MExtrErrCreat";
 inline constexpr char kExtrErrWrite[] = "MExtrErrWrite";  // ours: a write failed, not the checksum
+inline constexpr char kExtrPathTooLong[] = "MExtrPathTooLong";  // ours: beyond the path limit
 inline constexpr char kExtrFile[] = "MExtrFile";
 inline constexpr char kExtrTestFile[] = "MExtrTestFile";
 inline constexpr char kExtrSkipFile[] = "MExtrSkipFile";

@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #endif
 
+#include "engine/entry_name.h"
 #include "engine/messages.h"
 #include "engine/status.h"
 #include "platform/disk_space.h"
@@ -29,13 +30,37 @@ TEST(Sanitize, LeavesOnlyARelativePath) {
       {"C:foo", "foo"},      {"\\\\server\\share\\f", "server\\share\\f"},
       {"dir\\C:\\x", "dir\\x"}, {"a/./b//c/", "a\\b\\c"}, {"...\\. .\\x", "x"},
       {"..", ""},            {"\\", ""},             {"C:", ""},
-      {"plain.txt", "plain.txt"}, {"..a\\b..", "..a\\b.."}};
+      {"plain.txt", "plain.txt"}, {"..a\\b..", "..a\\b.."}, {"CON\\a:b", "CON\\a:b"}};
   for (const auto& [stored, sanitised] : cases) {
     char name[260];
     std::strcpy(name, stored);
-    SanitizeEntryName(name);
+    EXPECT_TRUE(SanitizeEntryName(name, sizeof name, NameRules::kPortable));
     EXPECT_STREQ(name, sanitised) << stored;
   }
+}
+
+// Names Win32 would open as a device or a data stream, refuse, or quietly change.
+TEST(Sanitize, WindowsRulesMakeEveryComponentCreatable) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"CON", "_CON"},                 {"aux.txt", "_aux.txt"},         {"d\\NUL.dat", "d\\_NUL.dat"},
+      {"com1", "_com1"},               {"LPT9.log.txt", "_LPT9.log.txt"}, {"Prn .txt", "_Prn .txt"},
+      {"COM10", "COM10"},              {"CONSOLE.txt", "CONSOLE.txt"},  {"LPT", "LPT"},
+      {"d\\a:b", "d\\a_b"},          {"x\\trailing. ", "x\\trailing"}, {"dir. \\f", "dir\\f"},
+      {"q<u>o\"t|e?s*", "q_u_o_t_e_s_"}, {"\x01" "ctl\x1f.txt", "_ctl_.txt"}, {"..a\\b..", "..a\\b"},
+      {"C:\\con\\x", "_con\\x"},     {"x\\ .\\y", "x\\y"},          {"aux:stream", "aux_stream"}};
+  for (const auto& [stored, sanitised] : cases) {
+    char name[260];
+    std::strcpy(name, stored);
+    EXPECT_TRUE(SanitizeEntryName(name, sizeof name, NameRules::kWindows));
+    EXPECT_STREQ(name, sanitised) << stored;
+  }
+  // Every component grows by one: the name no longer fits and must not be created.
+  std::string devices;
+  for (int i = 0; i < 60; ++i) devices += "CON\\";
+  char name[260];
+  std::strcpy(name, devices.c_str());
+  EXPECT_FALSE(SanitizeEntryName(name, sizeof name, NameRules::kWindows));
+  EXPECT_EQ(std::strlen(name), sizeof name - 1);
 }
 
 class Extraction : public EngineTest {
@@ -244,6 +269,28 @@ TEST_F(Extraction, MoveAtABlockBoundaryAfterASkippedPart) {
 
 // Regression: x.exe itself starts with a continued entry and no x.rar exists, so searching
 // again would find x.exe again and go round for ever.
+// Hostile names in a crafted archive land as the host's rules make them (under Wine: as Win32
+// can create them; two that become one name meet the overwrite question), and a path beyond
+// the path limit fails its entry without being cut into another name.
+TEST_F(Extraction, HostileNamesLandAsTheHostRulesMakeThem) {
+  const std::vector<EntrySpec> entries = {
+      StoredEntry("CON", BytesOf("1")),           StoredEntry("aux.txt", BytesOf("2")),
+      StoredEntry("d\\a:b", BytesOf("3")),        StoredEntry("x\\trailing. ", BytesOf("4")),
+      StoredEntry("q?.txt", BytesOf("5")),        StoredEntry("d\\a_b", BytesOf("6")),
+      StoredEntry(std::string(250, 'n'), BytesOf("7"))};
+  EXPECT_EQ(RunNew(entries, 'X'), 6);
+  EXPECT_EQ(job.ErrorCount, 1);
+  EXPECT_EQ(host.CountStatus(status::kExtrPathTooLong), 1);
+#ifdef _WIN32
+  EXPECT_EQ(TreeOf(dest), (std::vector<std::string>{"_CON", "_aux.txt", "d/", "d/a_b", "q_.txt", "x/", "x/trailing"}));
+  EXPECT_EQ(host.CountStatus(status::kFileExists), 1);
+  EXPECT_EQ(ReadWholeFile(Dest("d/a_b")), BytesOf("6"));
+#else
+  EXPECT_EQ(TreeOf(dest), (std::vector<std::string>{"CON", "aux.txt", "d/", "d/a:b", "d/a_b", "q?.txt", "x/",
+                                                    "x/trailing. "}));
+#endif
+}
+
 // A disk that fills up inside the second file ends the job there: one box naming that file,
 // its partial file deleted, nothing after it created, and no checksum error claimed.
 TEST_F(Extraction, AFullDiskEndsTheJobAtTheFileItHappenedIn) {

@@ -234,6 +234,7 @@ int Run(int argc, char** argv, char mode) {
     else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
     else if (s == status::kExtrErrCreat) reason = "cannot create the file";
     else if (s == status::kExtrErrWrite) reason = "write error";
+    else if (s == status::kExtrPathTooLong) reason = "path too long to create";
     else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
     const std::string name = DisplayName(reader.Archive.EntryName);
     if (s == status::kFileExists && overwrite == ConsoleHost::Overwrite::kNever) {
