@@ -222,7 +222,8 @@ Next Walk(Run& run) {
   Next next = Next::kEnd;
   const WalkEnd end = ForEachEntry(run.Reader, run.Job, [&](WalkStep step) {
     ArchiveState& a = run.Reader.Archive;
-    const bool nameFits = SanitizeEntryName(a.EntryName, sizeof a.EntryName);
+    const bool adapted = run.Host.AdaptEntryName(a.File.HostOS, a.EntryName, sizeof a.EntryName);
+    const bool nameFits = SanitizeEntryName(a.EntryName, sizeof a.EntryName) && adapted;
     // Only a header just read can reveal that the archive was opened past its first volume; a
     // volume used up at a block boundary still shows the entry that was being read.
     if (step == WalkStep::kEntry && (a.File.HeadFlags & kSplitBefore) && a.SolidArchive) {

@@ -3,6 +3,7 @@
 // anything itself; the installer answers with MessageBoxA/SendMessageA, the command-line tool
 // prints and answers from its flags, tests script the answers.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace korvane {
@@ -25,6 +26,14 @@ class Host {
   virtual void SendProgressMessage(void* window, std::uintptr_t wParam, std::intptr_t lParam) = 0;
   // The status hook: one of the identifiers of engine/status.h.
   virtual void ReportStatus(const char* identifier) = 0;
+  // Turns an entry's stored name (from an archive made on hostOs) into the name shown and
+  // created, in place; false, name unchanged, when the result would not fit capacity. The
+  // installer keeps the stored bytes, as Windows reads them; the command-line tool on POSIX
+  // converts the old code pages of DOS and Windows archives to UTF-8.
+  virtual bool AdaptEntryName(std::uint8_t hostOs, char* name, std::size_t capacity) {
+    (void)hostOs, (void)name, (void)capacity;
+    return true;
+  }
 
  protected:
   ~Host() = default;

@@ -313,4 +313,28 @@ TEST(ReadingCommands, AFullDiskStopsTheRunWithOneLine) {
   EXPECT_EQ(left.size(), 2u);  // two whole files; the third was deleted
 }
 
+// Names from DOS and Windows archives are OEM code page bytes: shown and created as UTF-8, from
+// cp437 unless --charset says otherwise; names from Unix archives stay as they are.
+TEST(ReadingCommands, OldCodePageNamesBecomeUtf8) {
+  TempDir dir;
+  const std::string dosName = "\xe2\xa5\xe1\xe2.txt";  // "test" in Cyrillic, as cp866 writes it
+  WriteBytes(fs::path(dir.File("in")) / dosName, 10, 1);
+  ASSERT_EQ(RunTool("pack --host-os windows " + Quote(dir.File("dos.rar")) + " " + Quote(dir.File("in"))).status, 0);
+  ASSERT_EQ(RunTool("pack --host-os unix " + Quote(dir.File("unix.rar")) + " " + Quote(dir.File("in"))).status, 0);
+  const std::string cyrillic = "\xd1\x82\xd0\xb5\xd1\x81\xd1\x82.txt", box = "\xce\x93\xc3\x91\xc3\x9f\xce\x93.txt";
+  const struct {
+    std::string args;
+    std::string shows;
+  } cases[] = {
+      {"list --charset cp866 " + Quote(dir.File("dos.rar")), "in/" + cyrillic},
+      {"list " + Quote(dir.File("dos.rar")), "in/" + box},
+      {"list --charset cp866 " + Quote(dir.File("unix.rar")), "in/\\xe2\\xa5\\xe1\\xe2.txt"},
+      {"test --charset CP866 " + Quote(dir.File("dos.rar")), "OK   in/" + cyrillic},
+      {"list --charset klingon " + Quote(dir.File("dos.rar")), "korvane: unknown charset: klingon"},
+  };
+  for (const auto& c : cases) EXPECT_NE(RunTool(c.args).output.find(c.shows), std::string::npos) << c.args;
+  ASSERT_EQ(RunTool("extract -q --charset cp866 " + Quote(dir.File("dos.rar")) + " " + Quote(dir.File("out"))).status, 0);
+  EXPECT_TRUE(fs::exists(fs::path(dir.File("out")) / "in" / cyrillic));
+}
+
 }  // namespace

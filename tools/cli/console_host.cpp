@@ -46,12 +46,49 @@ std::string Printable(const char* text) {
 }
 
 std::string DisplayName(const char* entryName) {
-  std::string name = Printable(entryName);
+  std::string name;
+  const auto* p = reinterpret_cast<const unsigned char*>(entryName);
+  while (*p != 0) {
+    // A whole UTF-8 sequence of a printable character (U+00A0 and up) is kept as it is.
+    const int length = *p >= 0xF0 && *p < 0xF5 ? 4 : *p >= 0xE0 ? 3 : *p >= 0xC2 ? 2 : 1;
+    bool sequence = length > 1 && *p < 0xF5;
+    for (int k = 1; sequence && k < length; ++k) sequence = (p[k] & 0xC0) == 0x80;
+    if (sequence && length == 2 && *p == 0xC2 && p[1] < 0xA0) sequence = false;  // C1 controls
+    if (sequence) {
+      name.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(length));
+      p += length;
+      continue;
+    }
 #ifndef _WIN32
-  for (char& c : name)
-    if (c == '\\') c = '/';
+    if (*p == '\\') {
+      name.push_back('/');
+      ++p;
+      continue;
+    }
 #endif
+    const char one[2] = {static_cast<char>(*p++), '\0'};
+    name += Printable(one);
+  }
   return name;
+}
+
+bool TakeCharsetOption(int argc, char** argv, int& i, std::string& charset, bool& bad) {
+  if (std::strcmp(argv[i], "--charset") != 0) return false;
+  if (i + 1 >= argc) {
+    std::fprintf(stderr, "korvane: --charset needs a code page name (for example cp437, cp866, cp1251)\n");
+    bad = true;
+    return true;
+  }
+  charset = argv[++i];
+  if (!NameCharset(charset.c_str()).Valid()) {
+    std::fprintf(stderr, "korvane: unknown charset: %s\n", charset.c_str());
+    bad = true;
+  }
+  return true;
+}
+
+bool ConsoleHost::AdaptEntryName(std::uint8_t hostOs, char* name, std::size_t capacity) {
+  return charset == nullptr || charset->Convert(hostOs, name, capacity);
 }
 
 bool CheckArchiveReadable(const char* path) {

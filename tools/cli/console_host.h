@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/host.h"
+#include "tools/cli/charset.h"
 
 namespace korvane::cli {
 
@@ -18,8 +19,10 @@ class ConsoleHost final : public Host {
   int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) override;
   void SendProgressMessage(void* window, std::uintptr_t wParam, std::intptr_t lParam) override;
   void ReportStatus(const char* identifier) override;
+  bool AdaptEntryName(std::uint8_t hostOs, char* name, std::size_t capacity) override;
 
   Overwrite overwrite = Overwrite::kAsk;
+  const NameCharset* charset = nullptr;  // converts names of DOS and Windows archives, if set
   bool verbose = false;                 // print status identifiers
   std::function<void()> onProgress;     // called for each progress message
   std::function<void()> beforeMessage;  // lets a progress bar clear its line first
@@ -36,9 +39,14 @@ class ConsoleHost final : public Host {
 // the terminal.
 std::string Printable(const char* text);
 
-// An entry name as the user of this system expects to read it: printable, and on POSIX with
-// `/` between its components (the archive stores `\`).
+// An entry name as the user of this system expects to read it: UTF-8 text as it is, other
+// non-printable bytes as \xNN, and on POSIX with `/` between its components (the archive
+// stores `\`).
 std::string DisplayName(const char* entryName);
+
+// Takes "--charset NAME" at argv[i] (moving i past NAME); false when argv[i] is not it. A
+// missing or unknown NAME is reported and leaves charset empty.
+bool TakeCharsetOption(int argc, char** argv, int& i, std::string& charset, bool& bad);
 
 // Checks that path names a readable file before the engine opens it, so that a missing,
 // unreadable or directory argument gets a precise message; prints it and returns false.

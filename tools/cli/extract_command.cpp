@@ -36,19 +36,20 @@ namespace korvane::cli {
 namespace {
 
 constexpr char kTestUsage[] =
-    "usage: korvane test [-q|-v] ARCHIVE\n"
+    "usage: korvane test [-q|-v] [--progress] [--charset NAME] ARCHIVE\n"
     "\n"
     "Decodes every entry of the archive (through all its volumes) and checks its checksum\n"
     "without writing anything.\n"
     "  -q  no progress and no per-file lines, only failures\n"
     "  -v  also print the engine's status identifiers\n"
     "  --progress  show the progress bar even when stderr is not a terminal\n"
+    "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
     "\n"
     "exit status: 0 every entry correct; 1 some entry failed (named on stderr);\n"
     "             2 archive missing, not an archive or nothing processed; 130 interrupted.\n";
 
 constexpr char kExtractUsage[] =
-    "usage: korvane extract [-q|-v] [-y|-n] ARCHIVE [DEST]\n"
+    "usage: korvane extract [-q|-v] [-y|-n] [--progress] [--charset NAME] ARCHIVE [DEST]\n"
     "\n"
     "Extracts the archive (through all its volumes) into DEST (default: the current\n"
     "directory) with the stored times and attributes. Files that fail their checksum are\n"
@@ -59,6 +60,7 @@ constexpr char kExtractUsage[] =
     "  -n  never replace existing files\n"
     "  (otherwise the first existing file asks; 'o' replaces it and all later ones)\n"
     "  --progress  show the progress bar even when stderr is not a terminal\n"
+    "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
     "\n"
     "exit status: 0 every entry correct; 1 some entry failed (named on stderr);\n"
     "             2 archive missing, not an archive or nothing processed; 130 interrupted.\n";
@@ -157,6 +159,7 @@ class Progress {
 int Run(int argc, char** argv, char mode) {
   const char* usage = mode == 'X' ? kExtractUsage : kTestUsage;
   bool quiet = false, verbose = false, forceProgress = false;
+  std::string charsetName = kDefaultCharset;
   ConsoleHost::Overwrite overwrite = ConsoleHost::Overwrite::kAsk;
   const char* positional[2] = {nullptr, nullptr};
   int count = 0;
@@ -170,7 +173,10 @@ int Run(int argc, char** argv, char mode) {
       std::printf("korvane %s 1.0\n", mode == 'X' ? "extract" : "test");
       return 0;
     }
-    if (std::strcmp(a, "-q") == 0) {
+    bool badCharset = false;
+    if (TakeCharsetOption(argc, argv, i, charsetName, badCharset)) {
+      if (badCharset) return 2;
+    } else if (std::strcmp(a, "-q") == 0) {
       quiet = true;
     } else if (std::strcmp(a, "-v") == 0) {
       verbose = true;
@@ -215,7 +221,9 @@ int Run(int argc, char** argv, char mode) {
     MakeDirectories(silent, dest.data());
   }
 
+  const NameCharset charset(charsetName.c_str());
   ConsoleHost host;
+  host.charset = &charset;
   host.overwrite = overwrite;
   host.verbose = verbose;
   ArchiveReader reader(host);

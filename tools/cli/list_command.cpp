@@ -16,11 +16,12 @@ namespace korvane::cli {
 namespace {
 
 constexpr char kListUsage[] =
-    "usage: korvane list ARCHIVE\n"
+    "usage: korvane list [--charset NAME] ARCHIVE\n"
     "\n"
     "Lists the entries of an archive (also one behind a self-extracting program), following\n"
     "it through all of its volumes (name.rar, name.r00, name.r01, ...). An entry split over\n"
     "volumes is shown once, with the packed sizes of all its parts added.\n"
+    "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
     "\n"
     "exit status: 0 the whole archive was listed; 1 a volume was missing or damaged;\n"
     "             2 the file cannot be opened or is not an archive.\n";
@@ -60,6 +61,7 @@ void PrintRow(const Row& r) {
 
 int RunListCommand(int argc, char** argv) {
   const char* archive = nullptr;
+  std::string charsetName = kDefaultCharset;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       PrintUsage(kListUsage);
@@ -68,6 +70,11 @@ int RunListCommand(int argc, char** argv) {
     if (std::strcmp(argv[i], "--version") == 0) {
       std::puts("korvane list 1.0");
       return 0;
+    }
+    bool badCharset = false;
+    if (TakeCharsetOption(argc, argv, i, charsetName, badCharset)) {
+      if (badCharset) return 2;
+      continue;
     }
     if (archive != nullptr || argv[i][0] == '-') {
       std::fputs(kListUsage, stderr);
@@ -86,6 +93,7 @@ int RunListCommand(int argc, char** argv) {
     return 2;
   }
   if (!CheckArchiveReadable(archive)) return 2;
+  const NameCharset charset(charsetName.c_str());
   ConsoleHost host;
   ArchiveReader reader(host);
   if (!OpenArchive(reader, job, nullptr)) return 2;
@@ -115,6 +123,9 @@ int RunListCommand(int argc, char** argv) {
     } else {
       flush();
       pending = Row{h, a.EntryName, h.PackSize, oldLayout};
+      char name[sizeof a.EntryName];
+      std::memcpy(name, a.EntryName, sizeof name);
+      if (charset.Convert(h.HostOS, name, sizeof name)) pending->name = name;
     }
     return true;
   });
