@@ -2,10 +2,12 @@
 // and the click actions that open every other window.
 #include "ui/front_end_win32.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "engine/space_check.h"
 #include "player/wave_output.h"
 #include "ui/resource.h"
 
@@ -115,6 +117,18 @@ void StartTest(FrontEnd& fe) {
   StartJob(fe);
 }
 
+// Before anything is written: do the files fit at the destination? If not, the user decides.
+bool EnoughSpaceOrInstallAnyway(FrontEnd& fe) {
+  const SpaceCheck space = CheckFreeSpace(fe.Job.ArchiveName, fe.Job.DestinationDir);
+  if (space.Fits()) return true;
+  char text[sizeof fe.Job.DestinationDir + 160];
+  std::snprintf(text, sizeof text,
+                "The files need %llu MB, but only %llu MB are free at:\n%s\n\nInstall anyway?",
+                static_cast<unsigned long long>(SpaceCheck::Megabytes(space.Needed)),
+                static_cast<unsigned long long>(space.Free >> 20), fe.Job.DestinationDir);
+  return MessageBoxA(fe.MainWindow, text, "Korvane 98", MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
 void StartInstall(FrontEnd& fe) {
   if (fe.RunningJob) return;
   // The file dialog walks the current directory about; the archive and the NFO file are
@@ -125,6 +139,7 @@ void StartInstall(FrontEnd& fe) {
   if (length > 0 && length < sizeof saved) SetCurrentDirectoryA(saved);
   if (!confirmed) return;
   PrepareJob(fe.Job, 'X', ArchiveNameFromResource(fe), fe.Job.DestinationDir);
+  if (!EnoughSpaceOrInstallAnyway(fe)) return;
   StartJob(fe);
 }
 

@@ -2,9 +2,11 @@
 // written by an independent parser.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 
 #include "engine/archive_format.h"
+#include "engine/space_check.h"
 #include "engine/status.h"
 #include "engine/volumes.h"
 #include "tests/engine/engine_fixture.h"
@@ -101,6 +103,37 @@ TEST_F(CorpusWalk, EveryArchiveMatchesTheManifests) {
     ++walked;
   }
   EXPECT_GE(walked, 85);
+}
+
+// The free-space check's sum: every file of a volume set once (its first part), directories
+// and labels aside, as the manifest of each volume adds up.
+TEST(CorpusSpace, UnpackedSizesAddUpThroughAllVolumes) {
+  if (!HaveCorpus()) GTEST_SKIP() << "corpus not present";
+  const std::string rar = CorpusDir() + "/rar/";
+  std::map<std::string, std::uint64_t> expected;  // by the stem of the set's names
+  for (auto& row : ReadManifest(rar + "ENTRIES.tsv")) {
+    const std::string& file = row["file"];
+    const unsigned flags = Hex(row["flags"]), attr = Hex(row["attr"]);
+    const bool unix = row["hostos"] == "3", dir = unix ? (flags & 0xE0) == 0xE0 : (attr & 0x10) != 0;
+    if ((flags & 1) == 0 && !dir && !(!unix && (attr & 0x08)))
+      expected[file.substr(0, file.rfind('.'))] += std::stoull(row["unpsize"]);
+  }
+  TempDir dest;
+  int checked = 0, sets = 0;
+  for (const auto& m : ReadManifest(rar + "MANIFEST.tsv")) {
+    const std::string& file = m.at("file");
+    const std::string ext = file.substr(file.rfind('.'));
+    if (m.at("layout") == "none" || (ext != ".rar" && ext != ".RAR") || file.rfind("damaged__", 0) == 0) continue;
+    const SpaceCheck space = CheckFreeSpace((rar + file).c_str(), dest.Path().c_str());
+    EXPECT_TRUE(space.Known) << file;
+    EXPECT_EQ(space.Needed, expected[file.substr(0, file.rfind('.'))]) << file;
+    EXPECT_NE(space.Free, kUnknownFreeSpace);
+    EXPECT_TRUE(space.Fits() || space.Needed > space.Free);
+    sets += std::filesystem::exists(rar + file.substr(0, file.rfind('.')) + (ext == ".rar" ? ".r00" : ".R00"));
+    ++checked;
+  }
+  EXPECT_GE(checked, 40);
+  EXPECT_GE(sets, 2);
 }
 
 }  // namespace

@@ -406,6 +406,33 @@ def test_install(ctx):
         print(f"    {len(got)} installed entries equal the payload")
 
 
+def test_install_without_room(ctx):
+    """A destination on a disk too small for the release (a 1 MiB tmpfs, so only as root):
+    the installer asks before writing anything, and No returns to the main window."""
+    small = ctx.session.drive_c("small")
+    os.makedirs(small)
+    if os.geteuid() != 0 or subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", small],
+                                           stderr=subprocess.DEVNULL).returncode != 0:
+        print("    skipped: a small tmpfs cannot be mounted here")
+        return
+    try:
+        with ctx.start("noroom") as app:
+            type_destination(app, "C:\\small\\dest")
+            app.confirm("The directory:\nC:\\small\\dest\\\ndoes not exist.\nDo you wish to create it?",
+                        "Select X-Tract Directory", 15)
+            question = wait_for(lambda: next((b for b in app.boxes() if "Install anyway?" in b), None), 15,
+                                "the question about free space")
+            check(re.search(r"The files need \d+ MB, but only [01] MB are free at:\nC:\\small\\dest\\", question),
+                  f"free space question reads {question!r}")
+            app.answer("Korvane 98", key="n")
+            time.sleep(1.0)
+            check(not find_progress_window(app), "a job started after No")
+            check(app.main.exists(), "the main window went away")
+            check(not snapshot(small), f"files were written: {snapshot(small)}")
+    finally:
+        subprocess.run(["umount", small])
+
+
 def install_frozen(app, dest):
     """Starts an Install into a new folder and stops the installer once its first file is
     complete; returns the progress window with the installer stopped."""
@@ -563,8 +590,9 @@ def test_double_size(ctx):
         check(app.wait_exit() == 0, "Exit at twice the size did not end the installer")
 
 
-TESTS = [test_startup_buttons_music_exit, test_caption_symbols, test_close_box, test_test_button, test_one_job_at_a_time, test_test_damaged,
-         test_missing_volume, test_install, test_cancel_destination, test_abort, test_close_during_job,
+TESTS = [test_startup_buttons_music_exit, test_caption_symbols, test_close_box, test_test_button,
+         test_one_job_at_a_time, test_test_damaged, test_missing_volume, test_install,
+         test_install_without_room, test_cancel_destination, test_abort, test_close_during_job,
          test_nfo_viewer, test_double_size]
 
 

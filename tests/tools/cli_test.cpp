@@ -290,9 +290,10 @@ TEST(ReadingCommands, ProgressMovesWithTheBytesOfASingleVolume) {
   EXPECT_GE(between.size(), 10u) << run.output;
 }
 
-// A real full disk (a 1 MiB tmpfs, so only as root): the run stops at the first file that does
-// not fit, says so in one line, deletes that file and exits 1.
-TEST(ReadingCommands, AFullDiskStopsTheRunWithOneLine) {
+// A real small disk (a 1 MiB tmpfs, so only as root): extract refuses to start when the files
+// need more than the free space; forced (-f), it stops at the first file that does not fit,
+// says so in one line, deletes that file and exits 1.
+TEST(ReadingCommands, TooLittleSpaceIsRefusedAndAFullDiskStopsTheRun) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
   TempDir dir;
   for (int i = 0; i < 6; ++i) WriteBytes(fs::path(dir.File("big")) / ("part" + std::to_string(i) + ".bin"), 400000, i);
@@ -301,11 +302,16 @@ TEST(ReadingCommands, AFullDiskStopsTheRunWithOneLine) {
   fs::create_directories(mount);
   if (std::system(("mount -t tmpfs -o size=1m tmpfs " + Quote(mount) + " 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "tmpfs cannot be mounted here";
-  const ToolRun run = RunTool("extract -q -y " + Quote(dir.File("big.rar")) + " " + Quote(mount));
+  const ToolRun refused = RunTool("extract -q " + Quote(dir.File("big.rar")) + " " + Quote(mount));
+  const bool emptyAfterRefusal = fs::is_empty(mount);
+  const ToolRun run = RunTool("extract -q -f " + Quote(dir.File("big.rar")) + " " + Quote(mount));
   std::vector<fs::path> left;
   for (const auto& item : fs::recursive_directory_iterator(mount))
     if (item.is_regular_file()) left.push_back(item.path());
   EXPECT_EQ(std::system(("umount " + Quote(mount)).c_str()), 0);
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  EXPECT_EQ(refused.output, "korvane: not enough space at " + mount + "/: 3 MB needed, 1 MB free (-f extracts anyway)\n");
+  EXPECT_TRUE(emptyAfterRefusal);
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_EQ(run.output.rfind("korvane: disk full while writing " + mount + "/big/part2.bin; stopped\n", 0), 0u)
       << run.output;

@@ -15,6 +15,7 @@
 #include "engine/extraction.h"
 #include "engine/file_ops.h"
 #include "engine/job.h"
+#include "engine/space_check.h"
 #include "engine/status.h"
 #include "engine/volumes.h"
 #include "platform/file_layer.h"
@@ -49,7 +50,7 @@ constexpr char kTestUsage[] =
     "             2 archive missing, not an archive or nothing processed; 130 interrupted.\n";
 
 constexpr char kExtractUsage[] =
-    "usage: korvane extract [-q|-v] [-y|-n] [--progress] [--charset NAME] ARCHIVE [DEST]\n"
+    "usage: korvane extract [-q|-v] [-y|-n] [-f] [--progress] [--charset NAME] ARCHIVE [DEST]\n"
     "\n"
     "Extracts the archive (through all its volumes) into DEST (default: the current\n"
     "directory) with the stored times and attributes. Files that fail their checksum are\n"
@@ -58,12 +59,14 @@ constexpr char kExtractUsage[] =
     "  -v  also print the engine's status identifiers\n"
     "  -y  replace existing files without asking\n"
     "  -n  never replace existing files\n"
+    "  -f  extract even when the files need more than the free space at DEST\n"
     "  (otherwise the first existing file asks; 'o' replaces it and all later ones)\n"
     "  --progress  show the progress bar even when stderr is not a terminal\n"
     "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
     "\n"
-    "exit status: 0 every entry correct; 1 some entry failed (named on stderr);\n"
-    "             2 archive missing, not an archive or nothing processed; 130 interrupted.\n";
+    "exit status: 0 every entry correct; 1 some entry failed (named on stderr), too little\n"
+    "             free space or a full disk; 2 archive missing, not an archive or nothing\n"
+    "             processed; 130 interrupted.\n";
 
 // Longer destinations leave too little of the path limit for the entries' names.
 constexpr std::size_t kDestinationLimit = 200;
@@ -158,7 +161,7 @@ class Progress {
 
 int Run(int argc, char** argv, char mode) {
   const char* usage = mode == 'X' ? kExtractUsage : kTestUsage;
-  bool quiet = false, verbose = false, forceProgress = false;
+  bool quiet = false, verbose = false, forceProgress = false, force = false;
   std::string charsetName = kDefaultCharset;
   ConsoleHost::Overwrite overwrite = ConsoleHost::Overwrite::kAsk;
   const char* positional[2] = {nullptr, nullptr};
@@ -184,6 +187,8 @@ int Run(int argc, char** argv, char mode) {
       forceProgress = true;
     } else if (mode == 'X' && std::strcmp(a, "-y") == 0) {
       overwrite = ConsoleHost::Overwrite::kAll;
+    } else if (mode == 'X' && std::strcmp(a, "-f") == 0) {
+      force = true;
     } else if (mode == 'X' && std::strcmp(a, "-n") == 0) {
       overwrite = ConsoleHost::Overwrite::kNever;
     } else if (a[0] == '-' && a[1] != '\0') {
@@ -221,6 +226,16 @@ int Run(int argc, char** argv, char mode) {
     MakeDirectories(silent, dest.data());
   }
 
+  if (mode == 'X' && !force) {
+    const SpaceCheck space = CheckFreeSpace(job->ArchiveName, job->DestinationDir);
+    if (!space.Fits()) {
+      std::fprintf(stderr, "korvane: not enough space at %s: %llu MB needed, %llu MB free (-f extracts anyway)\n",
+                   DisplayName(job->DestinationDir).c_str(),
+                   static_cast<unsigned long long>(SpaceCheck::Megabytes(space.Needed)),
+                   static_cast<unsigned long long>(space.Free >> 20));
+      return 1;
+    }
+  }
   const NameCharset charset(charsetName.c_str());
   ConsoleHost host;
   host.charset = &charset;
