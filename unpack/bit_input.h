@@ -92,6 +92,24 @@ inline bool WindowNearlyFull(const UnpackState& s) {
 
 void FlushWindow(UnpackState& s, UnpackIo& io);
 
+// Takes the bytes written since the last flush into WindowDirtyEnd. They lie from FlushedPos
+// up to WindowPos, wrapping at most once: the window-full check keeps the write position
+// behind unflushed data, and only FlushWindow moves FlushedPos, right after calling this.
+inline void NoteWindowWrites(UnpackState& s) {
+  if (s.WindowPos < s.FlushedPos) {
+    s.WindowDirtyEnd = kWindowSize;
+  } else if (s.WindowPos > s.WindowDirtyEnd) {
+    s.WindowDirtyEnd = s.WindowPos;
+  }
+}
+
+// Makes window the record's window. One it has not written through before counts as
+// written all over, whatever the caller did to it.
+inline void UseWindow(UnpackState& s, std::uint8_t* window) {
+  if (s.Window != window) s.WindowDirtyEnd = kWindowSize;
+  s.Window = window;
+}
+
 // How many passes of a main loop, counting the one whose checks were just made, can run
 // without those checks changing anything, given the most input (passBytes) and output
 // (passOutput) one pass can take: PackedPos stays at or below the refill point and the window

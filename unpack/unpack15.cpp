@@ -294,7 +294,7 @@ void DecodeShortMatch(UnpackState& s, PassCursor& c) {
 }  // namespace
 
 void UnpackFormat15(UnpackState& s, UnpackIo& io, std::uint8_t* window, bool solid) {
-  s.Window = window;
+  UseWindow(s, window);
   if (AbortRequested(io)) return;
   ResetUnpackState(s, solid);
   ResetAdaptiveState(s, solid);

@@ -239,7 +239,11 @@ void ResetUnpackState(UnpackState& s, bool solid) {
   s.LastMatchDistance = 0;
   s.LastMatchLength = 0;
   s.AudioChannel = 0;
-  std::memset(s.Window, 0, kWindowSize);
+  // A match may reach back past the entry's start into the whole window, which must read
+  // as zeros there; only what was written since the last clearing can be anything else.
+  NoteWindowWrites(s);
+  std::memset(s.Window, 0, s.WindowDirtyEnd);
+  s.WindowDirtyEnd = 0;
   std::memset(s.PreviousLengths, 0, sizeof s.PreviousLengths);
   s.FlushedPos = 0;
   s.WindowPos = 0;
@@ -247,7 +251,7 @@ void ResetUnpackState(UnpackState& s, bool solid) {
 
 void UnpackFormat20(UnpackState& s, UnpackIo& io, std::uint8_t* window, bool solid) {
   if (AbortRequested(io)) return;
-  s.Window = window;
+  UseWindow(s, window);
   ResetUnpackState(s, solid);
   RefillPackedBuffer(s, io, true);
   if (!solid) ReadTableBlock(s, io);

@@ -68,6 +68,10 @@ struct UnpackState {
   std::uint8_t* Window;
   std::uint32_t WindowPos;
   std::uint32_t FlushedPos;
+  // Window bytes from the start that may be non-zero since the window was last cleared (up
+  // to kWindowSize): a non-solid entry clears only those, not the whole MiB (see
+  // NoteWindowWrites).
+  std::uint32_t WindowDirtyEnd;
 
   // Format 2.0.
   HuffmanTable<kMainAlphabet> MainTable;
