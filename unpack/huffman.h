@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "unpack/bit_input.h"
 #include "unpack/unpack_state.h"
@@ -39,6 +40,48 @@ inline std::uint32_t SymbolIndexOf(const HuffmanTable<kAlphabet>& t, std::uint32
   return k < t.SymbolCount ? k : 0;
 }
 
+// Fills t.Fast for a table whose limits and symbols are built. A code without more codes
+// than its lengths have room for (withinKraft) is filled code by code: each code of up to
+// kFastCodeBits bits owns the contiguous run of prefixes that start with it, exactly the
+// prefixes for which the tree answers its length and symbol, and nothing else gets an
+// answer. Any other set of lengths (damaged or hostile input) is filled prefix by prefix.
+template <std::size_t kAlphabet>
+void FillFastTable(HuffmanTable<kAlphabet>& t, bool withinKraft) {
+  constexpr std::uint32_t kShift = 16 - kFastCodeBits;
+  if (withinKraft) {
+    std::memset(t.Fast, 0, sizeof t.Fast);
+    // Codes of one length are consecutive numbers in symbol order, starting where the
+    // shorter lengths' codes end (LengthLimit of the length below, in 16-bit units).
+    for (std::uint32_t length = 1; length <= kFastCodeBits; ++length) {
+      std::uint32_t prefix = t.LengthLimit[length - 1] >> kShift;
+      const std::uint32_t run = 1u << (kFastCodeBits - length);
+      for (std::uint32_t k = t.LengthStart[length]; k < t.LengthStart[length + 1]; ++k, prefix += run) {
+        const std::uint32_t entry = (length << 16) | t.Symbols[k];
+        for (std::uint32_t j = 0; j < run; ++j) t.Fast[prefix + j] = entry;
+      }
+    }
+    return;
+  }
+  // Cache the answer for each kFastCodeBits-bit prefix whose whole range of inputs gets the
+  // same length and the same symbol from the tree. The limits never decrease, so walking the
+  // prefixes upwards the tree's length for the range's low end only grows, and the high end
+  // has the same length when it is still below that length's limit. Length and index are
+  // monotonic in n, so agreeing ends prove it for every n inside.
+  std::uint32_t length = 1;
+  for (std::uint32_t p = 0; p < (1u << kFastCodeBits); ++p) {
+    const std::uint32_t lo = p << kShift;
+    const std::uint32_t hi = (lo | ((1u << kShift) - 1)) & 0xFFFE;
+    while (length < 15 && lo >= t.LengthLimit[length]) ++length;
+    std::uint32_t entry = 0;
+    if (length <= kFastCodeBits && hi < t.LengthLimit[length]) {
+      const std::uint32_t rawLo = t.LengthStart[length] + ((lo - t.LengthLimit[length - 1]) >> (16 - length));
+      const std::uint32_t rawHi = t.LengthStart[length] + ((hi - t.LengthLimit[length - 1]) >> (16 - length));
+      if (rawLo == rawHi) entry = (length << 16) | t.Symbols[SymbolIndexOf(t, length, lo)];
+    }
+    t.Fast[p] = entry;
+  }
+}
+
 template <std::size_t kAlphabet>
 void BuildHuffmanTable(const std::uint8_t* lengths, HuffmanTable<kAlphabet>& t, std::uint32_t count) {
   if (count > kAlphabet) count = kAlphabet;
@@ -65,25 +108,7 @@ void BuildHuffmanTable(const std::uint8_t* lengths, HuffmanTable<kAlphabet>& t, 
   }
   t.SymbolCount = count;
 
-  // Cache the answer for each kFastCodeBits-bit prefix whose whole range of inputs gets the
-  // same length and the same symbol from the tree. The limits never decrease, so walking the
-  // prefixes upwards the tree's length for the range's low end only grows, and the high end
-  // has the same length when it is still below that length's limit. Length and index are
-  // monotonic in n, so agreeing ends prove it for every n inside.
-  constexpr std::uint32_t kShift = 16 - kFastCodeBits;
-  std::uint32_t length = 1;
-  for (std::uint32_t p = 0; p < (1u << kFastCodeBits); ++p) {
-    const std::uint32_t lo = p << kShift;
-    const std::uint32_t hi = (lo | ((1u << kShift) - 1)) & 0xFFFE;
-    while (length < 15 && lo >= t.LengthLimit[length]) ++length;
-    std::uint32_t entry = 0;
-    if (length <= kFastCodeBits && hi < t.LengthLimit[length]) {
-      const std::uint32_t rawLo = t.LengthStart[length] + ((lo - t.LengthLimit[length - 1]) >> (16 - length));
-      const std::uint32_t rawHi = t.LengthStart[length] + ((hi - t.LengthLimit[length - 1]) >> (16 - length));
-      if (rawLo == rawHi) entry = (length << 16) | t.Symbols[SymbolIndexOf(t, length, lo)];
-    }
-    t.Fast[p] = entry;
-  }
+  FillFastTable(t, n <= (std::uint64_t{1} << 16));
 }
 
 // The comparison tree alone; DecodeHuffmanSymbol must always agree with it.
@@ -95,8 +120,9 @@ inline std::uint32_t DecodeHuffmanSymbolByTree(UnpackState& s, const HuffmanTabl
   return t.Symbols[SymbolIndexOf(t, length, n)];
 }
 
-template <std::size_t kAlphabet>
-inline std::uint32_t DecodeHuffmanSymbol(BitCursor& in, const HuffmanTable<kAlphabet>& t) {
+// On either bit reader (BitCursor or BitBuffer).
+template <typename Input, std::size_t kAlphabet>
+inline std::uint32_t DecodeHuffmanSymbol(Input& in, const HuffmanTable<kAlphabet>& t) {
   const std::uint32_t n = in.Peek() & 0xFFFE;
   const std::uint32_t entry = t.Fast[n >> (16 - kFastCodeBits)];
   if (entry != 0) {
@@ -111,7 +137,7 @@ inline std::uint32_t DecodeHuffmanSymbol(BitCursor& in, const HuffmanTable<kAlph
 template <std::size_t kAlphabet>
 inline std::uint32_t DecodeHuffmanSymbol(UnpackState& s, const HuffmanTable<kAlphabet>& t) {
   BitCursor in = BitCursor::Load(s);
-  const std::uint32_t symbol = DecodeHuffmanSymbol(in, t);
+  const std::uint32_t symbol = DecodeHuffmanSymbol<BitCursor>(in, t);
   in.Store(s);
   return symbol;
 }

@@ -132,12 +132,13 @@ static_assert((7 + 15) / 8 <= kAudioPassBytes);
 // ends the run.
 void DecodeAudioPasses(UnpackState& s, UnpackIo& io) {
   std::uint32_t passes = UncheckedPasses(s, kAudioPassBytes, 1);
-  BitCursor in = BitCursor::Load(s);
+  BitBuffer in = BitBuffer::Load(s);
   std::uint8_t* const w = s.Window;
   std::uint32_t pos = s.WindowPos;
   std::int32_t remaining = io.RemainingOutput;
   do {
     pos &= WindowMask;
+    in.Refill();
     const std::uint32_t symbol = DecodeHuffmanSymbol(in, s.AudioTables[s.AudioChannel & 3]);
     if (symbol == kAudioTableBlockSymbol) {
       in.Store(s);
@@ -157,9 +158,12 @@ void DecodeAudioPasses(UnpackState& s, UnpackIo& io) {
 
 // An LZ pass reads at most 15 + 5 + 15 + 16 bits; with up to 7 bits already used in the first
 // byte that moves PackedPos by 7 bytes at most. (Table blocks read more, by their own rules.)
+// One refill of the bit buffer covers a pass.
 constexpr std::uint32_t kLzPassBytes = 7;
 static_assert((7 + 15 + 5 + 15 + 16) / 8 <= kLzPassBytes);
-static_assert(kMainLoopRefillPos + kLzPassBytes + 2 < kPackedBufferSize + kPackedGuardBytes);
+static_assert(15 + 5 + 15 + 16 <= BitBuffer::kBitsAfterRefill, "a pass's bits, its last 16-bit peek included");
+// A refill loads eight bytes from at most eight past the bits in use.
+static_assert(kMainLoopRefillPos + kLzPassBytes + 15 < kPackedBufferSize + kPackedGuardBytes);
 
 // Runs LZ passes of the main loop for as long as the checks at the top of a pass provably
 // change nothing: counting from the pass the caller has just checked, PackedPos cannot pass
@@ -171,12 +175,13 @@ static_assert(kMainLoopRefillPos + kLzPassBytes + 2 < kPackedBufferSize + kPacke
 void DecodeLzPasses(UnpackState& s, UnpackIo& io) {
   std::uint32_t passes = UncheckedPasses(s, kLzPassBytes, kLongestMatch);
 
-  BitCursor in = BitCursor::Load(s);
+  BitBuffer in = BitBuffer::Load(s);
   std::uint8_t* const w = s.Window;
   std::uint32_t pos = s.WindowPos;
   std::int32_t remaining = io.RemainingOutput;
   do {
     pos &= WindowMask;
+    in.Refill();
     const std::uint32_t symbol = DecodeHuffmanSymbol(in, s.MainTable);
     if (symbol < 256) {
       w[pos++] = static_cast<std::uint8_t>(symbol);
