@@ -94,6 +94,8 @@ struct BitCursor {
     s.BitPos = Bit;
   }
   std::uint32_t Peek() const { return PeekBitsAt(Buffer + Pos, Bit); }
+  template <int kBits>
+  std::uint32_t PeekTop() const { return Peek() >> (16 - kBits); }
   void Skip(std::uint32_t n) {
     const std::uint32_t bits = Bit + n;
     Pos += bits >> 3;
@@ -140,6 +142,9 @@ struct BitBuffer {
     Count |= kBitsAfterRefill;
   }
   std::uint32_t Peek() const { return static_cast<std::uint32_t>(Bits >> 48); }
+  // The next kBits bits (up to 16) in one shift: the fast table's index.
+  template <int kBits>
+  std::uint32_t PeekTop() const { return static_cast<std::uint32_t>(Bits >> (64 - kBits)); }
   void Skip(std::uint32_t n) {
     Bits <<= n;
     Count -= n;

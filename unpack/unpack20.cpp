@@ -78,11 +78,21 @@ void ReadTableBlock(UnpackState& s, UnpackIo& io) {
   // when the keep flag is 0), so copying all 1028 back below changes nothing there.
   std::uint8_t lengths[kTableLengthCount];
   std::memcpy(lengths, s.PreviousLengths, sizeof lengths);
+  // The input position lives in a local cursor, written back only around a refill and at
+  // the end: the same reads at the same refill points as through the record.
+  BitCursor in = BitCursor::Load(s);
   std::uint32_t i = 0;
   while (i < tableSize) {
-    if (AbortRequested(io)) return;
-    if (s.PackedPos > kTableSymbolRefillPos) RefillPackedBuffer(s, io, false);
-    const std::uint32_t symbol = DecodeHuffmanSymbol(s, s.PreCodeTable);
+    if (AbortRequested(io)) {
+      in.Store(s);
+      return;
+    }
+    if (in.Pos > kTableSymbolRefillPos) {
+      in.Store(s);
+      RefillPackedBuffer(s, io, false);
+      in = BitCursor::Load(s);
+    }
+    const std::uint32_t symbol = DecodeHuffmanSymbol(in, s.PreCodeTable);
     if (symbol < 16) {
       lengths[i] = static_cast<std::uint8_t>((symbol + s.PreviousLengths[i]) & 15);
       ++i;
@@ -91,16 +101,17 @@ void ReadTableBlock(UnpackState& s, UnpackIo& io) {
     std::uint32_t run;
     std::uint8_t value = 0;
     if (symbol == 16) {
-      run = ReadBits(s, 2) + 3;
+      run = in.Read(2) + 3;
       // At the first position there is no earlier length of this block; we repeat 0.
       value = i > 0 ? lengths[i - 1] : 0;
     } else if (symbol == 17) {
-      run = ReadBits(s, 3) + 3;
+      run = in.Read(3) + 3;
     } else {
-      run = ReadBits(s, 7) + 11;
+      run = in.Read(7) + 11;
     }
     for (; run > 0 && i < tableSize; --run) lengths[i++] = value;
   }
+  in.Store(s);
 
   if (s.AudioMode) {
     for (std::int32_t j = 0; j < s.AudioChannels; ++j)
