@@ -61,10 +61,28 @@ struct FormatSet {
   std::uint64_t OutputBytes = 0;
 };
 
-// Every unencrypted compressed entry of the given format in the good archives, with the
-// driver's solid rule, volume sets joined.
-const FormatSet& Entries(int format) {
-  static FormatSet sets[2];
+enum class Kind { kFormat15, kLz20, kMultimedia20 };
+
+// Decodes the jobs in order with fresh state, as the driver would; true when any entry of
+// them ends in multimedia mode.
+bool UsesMultimedia(const std::vector<Job>& jobs) {
+  auto unpackState = std::make_unique<korvane::UnpackState>();
+  std::vector<std::uint8_t> window(korvane::kWindowSize);
+  bool multimedia = false;
+  for (const Job& job : jobs) {
+    CountingIo io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
+    korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
+    multimedia = multimedia || unpackState->AudioMode;
+  }
+  return multimedia;
+}
+
+// Every unencrypted compressed entry of the given kind in the good archives, with the
+// driver's solid rule, volume sets joined. Format 2.0 archives go to the multimedia set when
+// one of their entries ends in multimedia mode, else to the LZ set, so that solid runs stay
+// whole.
+const FormatSet& Entries(Kind kind) {
+  static FormatSet sets[3];
   static bool loaded = false;
   if (!loaded) {
     loaded = true;
@@ -86,28 +104,34 @@ const FormatSet& Entries(int format) {
       RawArchive archive = korvane::testing::ReadRawArchive(file, true);
       if (!archive.Valid) continue;
       for (int f = 0; f < 2; ++f) {
-        FormatSet& set = sets[f];
-        set.Archives.push_back(archive);
         std::vector<Job> jobs;
+        std::uint64_t bytes = 0;
         int sinceOpen = 0;
-        for (const RawEntry& e : set.Archives.back().Entries) {
+        // Jobs point into the copy kept in a set; which set is known only after decoding.
+        RawArchive kept = archive;
+        for (const RawEntry& e : kept.Entries) {
           if (e.Directory() || e.UnpVer < 13 || e.UnpVer > 20) continue;
           ++sinceOpen;
           if (e.Stored() || e.Encrypted()) continue;
           const bool is20 = e.UnpVer > 15;
           if (is20 != (f == 1)) continue;
           jobs.push_back({&e, is20 ? e.SolidFlag() : (archive.Solid && sinceOpen > 1)});
-          set.OutputBytes += e.UnpSize;
+          bytes += e.UnpSize;
         }
+        if (jobs.empty()) continue;
+        FormatSet& set = sets[f == 0 ? 0 : UsesMultimedia(jobs) ? 2 : 1];
+        set.Archives.push_back(std::move(kept));  // reserved above: the entries do not move
         set.Jobs.push_back(std::move(jobs));
+        set.OutputBytes += bytes;
       }
     }
   }
-  return sets[format == 20 ? 1 : 0];
+  return sets[static_cast<int>(kind)];
 }
 
-void RunFormat(benchmark::State& state, int format) {
-  const FormatSet& set = Entries(format);
+void RunFormat(benchmark::State& state, Kind kind) {
+  const FormatSet& set = Entries(kind);
+  const bool format20 = kind != Kind::kFormat15;
   if (set.OutputBytes == 0) {
     state.SkipWithError("no corpus entries");
     return;
@@ -119,7 +143,7 @@ void RunFormat(benchmark::State& state, int format) {
     for (const std::vector<Job>& jobs : set.Jobs) {
       for (const Job& job : jobs) {
         CountingIo io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
-        if (format == 20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
+        if (format20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
         else korvane::UnpackFormat15(*unpackState, io, window.data(), job.Solid);
         written += io.written;
         benchmark::DoNotOptimize(io.last);
@@ -131,12 +155,14 @@ void RunFormat(benchmark::State& state, int format) {
   for (const auto& jobs : set.Jobs) state.counters["entries"] += static_cast<double>(jobs.size());
 }
 
-void BM_UnpackFormat20(benchmark::State& state) { RunFormat(state, 20); }
-void BM_UnpackFormat15(benchmark::State& state) { RunFormat(state, 15); }
+void BM_UnpackFormat20Lz(benchmark::State& state) { RunFormat(state, Kind::kLz20); }
+void BM_UnpackFormat20Multimedia(benchmark::State& state) { RunFormat(state, Kind::kMultimedia20); }
+void BM_UnpackFormat15(benchmark::State& state) { RunFormat(state, Kind::kFormat15); }
 
 // zlib's inflate over the same unpacked bytes (compressed once, level 6), as a yardstick.
-void BM_ZlibInflateSameData(benchmark::State& state, int format) {
-  const FormatSet& set = Entries(format);
+void BM_ZlibInflateSameData(benchmark::State& state, Kind kind) {
+  const FormatSet& set = Entries(kind);
+  const bool format20 = kind != Kind::kFormat15;
   std::vector<std::vector<std::uint8_t>> compressed;
   std::vector<std::size_t> sizes;
   {
@@ -145,7 +171,7 @@ void BM_ZlibInflateSameData(benchmark::State& state, int format) {
     for (const std::vector<Job>& jobs : set.Jobs) {
       for (const Job& job : jobs) {
         korvane::testing::MemoryUnpackIo io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
-        if (format == 20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
+        if (format20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
         else korvane::UnpackFormat15(*unpackState, io, window.data(), job.Solid);
         uLongf length = compressBound(io.output.size());
         std::vector<std::uint8_t> z(length);
@@ -170,9 +196,12 @@ void BM_ZlibInflateSameData(benchmark::State& state, int format) {
   state.SetBytesProcessed(static_cast<std::int64_t>(written));
 }
 
-BENCHMARK(BM_UnpackFormat20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnpackFormat20Lz)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ZlibInflateSameData, format20_lz_entries, Kind::kLz20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnpackFormat20Multimedia)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ZlibInflateSameData, format20_multimedia_entries, Kind::kMultimedia20)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnpackFormat15)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ZlibInflateSameData, format20_entries, 20)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ZlibInflateSameData, format15_entries, 15)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ZlibInflateSameData, format15_entries, Kind::kFormat15)->Unit(benchmark::kMillisecond);
 
 }  // namespace

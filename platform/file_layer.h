@@ -2,6 +2,8 @@
 // implementation chosen at link time. Names use '\' (or '/') as separator on every system;
 // the POSIX layer maps them to '/' and finds names case-insensitively when the exact spelling
 // does not exist, because archives from old media change the case of their volume names.
+// While any file of the layer is open, the POSIX layer remembers what it found in each
+// directory and sees only its own changes there (file_posix.cpp says why).
 // Nothing here shows a message: the engine decides what a failure means.
 #pragma once
 #include <cstddef>

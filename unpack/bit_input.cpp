@@ -41,6 +41,7 @@ void FlushWindow(UnpackState& s, UnpackIo& io) {
     if (AbortRequested(io)) return;
     io.WriteUnpackedData(s.Window, s.WindowPos);
   }
+  NoteWindowWrites(s);
   s.FlushedPos = s.WindowPos;
 }
 

@@ -2,6 +2,7 @@
 // reader, the 1 MiB window with its flush rule and the byte-wise match copy. Nothing here
 // allocates; the window is the driver's buffer, remembered in UnpackState::Window.
 #pragma once
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -26,12 +27,43 @@ inline bool AbortRequested(const UnpackIo& io) {
   return io.Abort.load(std::memory_order_relaxed) != 0;
 }
 
-// The next 16 bits of input, MSB first, without consuming them.
-inline std::uint32_t PeekBits(const UnpackState& s) {
-  const std::uint8_t* p = s.PackedBuffer + s.PackedPos;
-  const std::uint32_t v = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-  return (v >> (8 - s.BitPos)) & 0xFFFF;
+// Four input bytes at p as one big-endian number: the bit reader's only load. One unaligned
+// load and a byte swap where the compiler knows them, instead of three loads and shifts.
+inline std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::little) {
+#if defined(__GNUC__)
+    v = __builtin_bswap32(v);
+#else
+    v = (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+#endif
+  }
+  return v;
 }
+
+inline std::uint64_t LoadBigEndian64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::little) {
+#if defined(__GNUC__)
+    v = __builtin_bswap64(v);
+#else
+    v = (std::uint64_t{LoadBigEndian32(p)} << 32) | LoadBigEndian32(p + 4);
+#endif
+  }
+  return v;
+}
+
+// The 16 bits at bit offset bit (0 to 7) of p, MSB first. Loads p[0] to p[3], though p[3]
+// never reaches the result (bit + 16 <= 24); the packed buffer's guard bytes keep the load
+// inside it wherever a pass may peek.
+inline std::uint32_t PeekBitsAt(const std::uint8_t* p, std::uint32_t bit) {
+  return (LoadBigEndian32(p) << bit) >> 16;
+}
+
+// The next 16 bits of input, MSB first, without consuming them.
+inline std::uint32_t PeekBits(const UnpackState& s) { return PeekBitsAt(s.PackedBuffer + s.PackedPos, s.BitPos); }
 
 inline void SkipBits(UnpackState& s, std::uint32_t n) {
   const std::uint32_t bits = s.BitPos + n;
@@ -61,11 +93,9 @@ struct BitCursor {
     s.PackedPos = Pos;
     s.BitPos = Bit;
   }
-  std::uint32_t Peek() const {
-    const std::uint8_t* p = Buffer + Pos;
-    const std::uint32_t v = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-    return (v >> (8 - Bit)) & 0xFFFF;
-  }
+  std::uint32_t Peek() const { return PeekBitsAt(Buffer + Pos, Bit); }
+  template <int kBits>
+  std::uint32_t PeekTop() const { return Peek() >> (16 - kBits); }
   void Skip(std::uint32_t n) {
     const std::uint32_t bits = Bit + n;
     Pos += bits >> 3;
@@ -74,6 +104,54 @@ struct BitCursor {
   std::uint32_t Read(std::uint32_t n) {
     if (n == 0) return 0;
     const std::uint32_t value = Peek() >> (16 - n);
+    Skip(n);
+    return value;
+  }
+};
+
+// Format 2.0's passes read through this instead: up to 64 upcoming input bits held in a
+// register and topped up a whole byte at a time once per pass, so that decoding a symbol
+// waits on a shift and a table load rather than on a load from the input as well. Same
+// Load / Store contract as BitCursor; between refills at most 56 bits may be taken, and a
+// Peek needs 16 of them still there.
+struct BitBuffer {
+  const std::uint8_t* Buffer;
+  std::uint32_t Next;   // first byte of Buffer not yet in Bits
+  std::uint64_t Bits;   // upcoming input, MSB first; below the Count bits: later input or zeros
+  std::uint32_t Count;  // bits of Bits that are taken as input (0 to 63)
+
+  static constexpr std::uint32_t kBitsAfterRefill = 56;
+
+  static BitBuffer Load(const UnpackState& s) {
+    BitBuffer b{s.PackedBuffer, s.PackedPos, 0, 0};
+    b.Refill();
+    b.Skip(s.BitPos);
+    return b;
+  }
+  void Store(UnpackState& s) const {
+    const std::uint32_t bit = Next * 8 - Count;
+    s.PackedPos = bit >> 3;
+    s.BitPos = bit & 7;
+  }
+  // Adds every whole byte that fits behind the Count bits (to 56 or more). ORing in the
+  // eight bytes at Next also repeats bits that are already there, which are the same input
+  // bits, so no masking is needed. Loads Buffer[Next] to Buffer[Next + 7].
+  void Refill() {
+    Bits |= LoadBigEndian64(Buffer + Next) >> Count;
+    Next += (63 - Count) >> 3;
+    Count |= kBitsAfterRefill;
+  }
+  std::uint32_t Peek() const { return static_cast<std::uint32_t>(Bits >> 48); }
+  // The next kBits bits (up to 16) in one shift: the fast table's index.
+  template <int kBits>
+  std::uint32_t PeekTop() const { return static_cast<std::uint32_t>(Bits >> (64 - kBits)); }
+  void Skip(std::uint32_t n) {
+    Bits <<= n;
+    Count -= n;
+  }
+  // An n-bit field, n from 0 to 16 (0 gives 0 without a branch: the shift stays below 64).
+  std::uint32_t Read(std::uint32_t n) {
+    const std::uint32_t value = static_cast<std::uint32_t>((Bits >> 32) >> (32 - n));
     Skip(n);
     return value;
   }
@@ -91,6 +169,24 @@ inline bool WindowNearlyFull(const UnpackState& s) {
 }
 
 void FlushWindow(UnpackState& s, UnpackIo& io);
+
+// Takes the bytes written since the last flush into WindowDirtyEnd. They lie from FlushedPos
+// up to WindowPos, wrapping at most once: the window-full check keeps the write position
+// behind unflushed data, and only FlushWindow moves FlushedPos, right after calling this.
+inline void NoteWindowWrites(UnpackState& s) {
+  if (s.WindowPos < s.FlushedPos) {
+    s.WindowDirtyEnd = kWindowSize;
+  } else if (s.WindowPos > s.WindowDirtyEnd) {
+    s.WindowDirtyEnd = s.WindowPos;
+  }
+}
+
+// Makes window the record's window. One it has not written through before counts as
+// written all over, whatever the caller did to it.
+inline void UseWindow(UnpackState& s, std::uint8_t* window) {
+  if (s.Window != window) s.WindowDirtyEnd = kWindowSize;
+  s.Window = window;
+}
 
 // How many passes of a main loop, counting the one whose checks were just made, can run
 // without those checks changing anything, given the most input (passBytes) and output
@@ -116,13 +212,23 @@ inline void StartOutputCount(UnpackIo& io) {
 
 // Copies length bytes from distance bytes behind dst, byte by byte and forward, so a distance
 // below the length repeats the last distance bytes; returns the position after them. The
-// plain copies are only shortcuts for the cases where they give the same bytes as that loop.
+// other paths are only shortcuts for the cases where they give the same bytes as that loop,
+// and none writes past dst + length: the bytes beyond may still be read from a MiB away.
 inline std::uint32_t CopyWithinWindow(std::uint8_t* w, std::uint32_t dst, std::uint32_t distance, std::uint32_t length) {
   dst &= WindowMask;
   const std::uint32_t src = (dst - distance) & WindowMask;
   if (dst + length <= kWindowSize && src + length <= kWindowSize) {
-    if (src + length <= dst || dst + length <= src) {
-      std::memcpy(w + dst, w + src, length);
+    if (src < dst && distance >= 8 && length >= 8) {
+      // Eight bytes at a time, forward: with the source at least eight behind, each load
+      // lies wholly before the bytes still to be written, so it sees what the byte-wise copy
+      // would. The last group overlaps the one before and ends exactly at length.
+      auto copy8 = [w](std::uint32_t to, std::uint32_t from) {
+        std::uint64_t v;
+        std::memcpy(&v, w + from, sizeof v);
+        std::memcpy(w + to, &v, sizeof v);
+      };
+      for (std::uint32_t i = 0; i + 8 < length; i += 8) copy8(dst + i, src + i);
+      copy8(dst + length - 8, src + length - 8);
     } else if (src > dst) {
       std::memmove(w + dst, w + src, length);  // source ahead of the writes: nothing re-read
     } else {

@@ -1,10 +1,11 @@
 // Canonical prefix codes of format 2.0: building the decoding form from code lengths and
 // decoding one symbol. The decode rule is the written comparison tree over LengthLimit; the
-// Fast table only caches the tree's answers for codes of up to kFastCodeBits bits, so both
+// Fast table only caches the tree's answers for codes of up to its kFastBits bits, so both
 // paths give the same symbol and consume the same bits for every input.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "unpack/bit_input.h"
 #include "unpack/unpack_state.h"
@@ -39,6 +40,50 @@ inline std::uint32_t SymbolIndexOf(const HuffmanTable<kAlphabet>& t, std::uint32
   return k < t.SymbolCount ? k : 0;
 }
 
+// Fills t.Fast for a table whose limits and symbols are built. A code without more codes
+// than its lengths have room for (withinKraft) is filled code by code: each code of up to
+// kFastBits bits owns the contiguous run of prefixes that start with it, exactly the
+// prefixes for which the tree answers its length and symbol, and nothing else gets an
+// answer. Any other set of lengths (damaged or hostile input) is filled prefix by prefix.
+template <std::size_t kAlphabet>
+void FillFastTable(HuffmanTable<kAlphabet>& t, bool withinKraft) {
+  constexpr std::uint32_t kBits = HuffmanTable<kAlphabet>::kFastBits;
+  constexpr std::uint32_t kShift = 16 - kBits;
+  if (withinKraft) {
+    // Codes of one length are consecutive numbers in symbol order, starting where the
+    // shorter lengths' codes end (LengthLimit of the length below, in 16-bit units); so the
+    // short codes fill the table from its start without a gap, and the rest is the tree's.
+    std::uint32_t prefix = 0;
+    for (std::uint32_t length = 1; length <= kBits; ++length) {
+      const std::uint32_t run = 1u << (kBits - length);
+      for (std::uint32_t k = t.LengthStart[length]; k < t.LengthStart[length + 1]; ++k, prefix += run) {
+        const std::uint32_t entry = (length << 16) | t.Symbols[k];
+        for (std::uint32_t j = 0; j < run; ++j) t.Fast[prefix + j] = entry;
+      }
+    }
+    std::memset(t.Fast + prefix, 0, sizeof t.Fast - prefix * sizeof t.Fast[0]);
+    return;
+  }
+  // Cache the answer for each kFastBits-bit prefix whose whole range of inputs gets the
+  // same length and the same symbol from the tree. The limits never decrease, so walking the
+  // prefixes upwards the tree's length for the range's low end only grows, and the high end
+  // has the same length when it is still below that length's limit. Length and index are
+  // monotonic in n, so agreeing ends prove it for every n inside.
+  std::uint32_t length = 1;
+  for (std::uint32_t p = 0; p < (1u << kBits); ++p) {
+    const std::uint32_t lo = p << kShift;
+    const std::uint32_t hi = (lo | ((1u << kShift) - 1)) & 0xFFFE;
+    while (length < 15 && lo >= t.LengthLimit[length]) ++length;
+    std::uint32_t entry = 0;
+    if (length <= kBits && hi < t.LengthLimit[length]) {
+      const std::uint32_t rawLo = t.LengthStart[length] + ((lo - t.LengthLimit[length - 1]) >> (16 - length));
+      const std::uint32_t rawHi = t.LengthStart[length] + ((hi - t.LengthLimit[length - 1]) >> (16 - length));
+      if (rawLo == rawHi) entry = (length << 16) | t.Symbols[SymbolIndexOf(t, length, lo)];
+    }
+    t.Fast[p] = entry;
+  }
+}
+
 template <std::size_t kAlphabet>
 void BuildHuffmanTable(const std::uint8_t* lengths, HuffmanTable<kAlphabet>& t, std::uint32_t count) {
   if (count > kAlphabet) count = kAlphabet;
@@ -65,25 +110,7 @@ void BuildHuffmanTable(const std::uint8_t* lengths, HuffmanTable<kAlphabet>& t, 
   }
   t.SymbolCount = count;
 
-  // Cache the answer for each kFastCodeBits-bit prefix whose whole range of inputs gets the
-  // same length and the same symbol from the tree. The limits never decrease, so walking the
-  // prefixes upwards the tree's length for the range's low end only grows, and the high end
-  // has the same length when it is still below that length's limit. Length and index are
-  // monotonic in n, so agreeing ends prove it for every n inside.
-  constexpr std::uint32_t kShift = 16 - kFastCodeBits;
-  std::uint32_t length = 1;
-  for (std::uint32_t p = 0; p < (1u << kFastCodeBits); ++p) {
-    const std::uint32_t lo = p << kShift;
-    const std::uint32_t hi = (lo | ((1u << kShift) - 1)) & 0xFFFE;
-    while (length < 15 && lo >= t.LengthLimit[length]) ++length;
-    std::uint32_t entry = 0;
-    if (length <= kFastCodeBits && hi < t.LengthLimit[length]) {
-      const std::uint32_t rawLo = t.LengthStart[length] + ((lo - t.LengthLimit[length - 1]) >> (16 - length));
-      const std::uint32_t rawHi = t.LengthStart[length] + ((hi - t.LengthLimit[length - 1]) >> (16 - length));
-      if (rawLo == rawHi) entry = (length << 16) | t.Symbols[SymbolIndexOf(t, length, lo)];
-    }
-    t.Fast[p] = entry;
-  }
+  FillFastTable(t, n <= (std::uint64_t{1} << 16));
 }
 
 // The comparison tree alone; DecodeHuffmanSymbol must always agree with it.
@@ -95,14 +122,15 @@ inline std::uint32_t DecodeHuffmanSymbolByTree(UnpackState& s, const HuffmanTabl
   return t.Symbols[SymbolIndexOf(t, length, n)];
 }
 
-template <std::size_t kAlphabet>
-inline std::uint32_t DecodeHuffmanSymbol(BitCursor& in, const HuffmanTable<kAlphabet>& t) {
-  const std::uint32_t n = in.Peek() & 0xFFFE;
-  const std::uint32_t entry = t.Fast[n >> (16 - kFastCodeBits)];
+// On either bit reader (BitCursor or BitBuffer).
+template <typename Input, std::size_t kAlphabet>
+inline std::uint32_t DecodeHuffmanSymbol(Input& in, const HuffmanTable<kAlphabet>& t) {
+  const std::uint32_t entry = t.Fast[in.template PeekTop<HuffmanTable<kAlphabet>::kFastBits>()];
   if (entry != 0) {
     in.Skip(entry >> 16);
     return entry & 0xFFFF;
   }
+  const std::uint32_t n = in.Peek() & 0xFFFE;
   const std::uint32_t length = CodeLengthOf(t.LengthLimit, n);
   in.Skip(length);
   return t.Symbols[SymbolIndexOf(t, length, n)];
@@ -111,7 +139,7 @@ inline std::uint32_t DecodeHuffmanSymbol(BitCursor& in, const HuffmanTable<kAlph
 template <std::size_t kAlphabet>
 inline std::uint32_t DecodeHuffmanSymbol(UnpackState& s, const HuffmanTable<kAlphabet>& t) {
   BitCursor in = BitCursor::Load(s);
-  const std::uint32_t symbol = DecodeHuffmanSymbol(in, t);
+  const std::uint32_t symbol = DecodeHuffmanSymbol<BitCursor>(in, t);
   in.Store(s);
   return symbol;
 }

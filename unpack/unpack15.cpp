@@ -86,7 +86,7 @@ void ResetAdaptiveState(UnpackState& s, bool solid) {
 // moves the input by 6 bytes; 7 leaves a margin.
 constexpr std::uint32_t kPassBytes = 7;
 static_assert((7 + 10 + 16 + 12 + 7) / 8 < kPassBytes && (7 + 10 + 1 + 8 + 12 + 15) / 8 < kPassBytes);
-static_assert(kMainLoopRefillPos + kPassBytes + 2 < kPackedBufferSize + kPackedGuardBytes);
+static_assert(kMainLoopRefillPos + kPassBytes + 3 < kPackedBufferSize + kPackedGuardBytes);
 
 struct PassCursor {
   BitCursor in;
@@ -294,7 +294,7 @@ void DecodeShortMatch(UnpackState& s, PassCursor& c) {
 }  // namespace
 
 void UnpackFormat15(UnpackState& s, UnpackIo& io, std::uint8_t* window, bool solid) {
-  s.Window = window;
+  UseWindow(s, window);
   if (AbortRequested(io)) return;
   ResetUnpackState(s, solid);
   ResetAdaptiveState(s, solid);

@@ -78,11 +78,21 @@ void ReadTableBlock(UnpackState& s, UnpackIo& io) {
   // when the keep flag is 0), so copying all 1028 back below changes nothing there.
   std::uint8_t lengths[kTableLengthCount];
   std::memcpy(lengths, s.PreviousLengths, sizeof lengths);
+  // The input position lives in a local cursor, written back only around a refill and at
+  // the end: the same reads at the same refill points as through the record.
+  BitCursor in = BitCursor::Load(s);
   std::uint32_t i = 0;
   while (i < tableSize) {
-    if (AbortRequested(io)) return;
-    if (s.PackedPos > kTableSymbolRefillPos) RefillPackedBuffer(s, io, false);
-    const std::uint32_t symbol = DecodeHuffmanSymbol(s, s.PreCodeTable);
+    if (AbortRequested(io)) {
+      in.Store(s);
+      return;
+    }
+    if (in.Pos > kTableSymbolRefillPos) {
+      in.Store(s);
+      RefillPackedBuffer(s, io, false);
+      in = BitCursor::Load(s);
+    }
+    const std::uint32_t symbol = DecodeHuffmanSymbol(in, s.PreCodeTable);
     if (symbol < 16) {
       lengths[i] = static_cast<std::uint8_t>((symbol + s.PreviousLengths[i]) & 15);
       ++i;
@@ -91,16 +101,17 @@ void ReadTableBlock(UnpackState& s, UnpackIo& io) {
     std::uint32_t run;
     std::uint8_t value = 0;
     if (symbol == 16) {
-      run = ReadBits(s, 2) + 3;
+      run = in.Read(2) + 3;
       // At the first position there is no earlier length of this block; we repeat 0.
       value = i > 0 ? lengths[i - 1] : 0;
     } else if (symbol == 17) {
-      run = ReadBits(s, 3) + 3;
+      run = in.Read(3) + 3;
     } else {
-      run = ReadBits(s, 7) + 11;
+      run = in.Read(7) + 11;
     }
     for (; run > 0 && i < tableSize; --run) lengths[i++] = value;
   }
+  in.Store(s);
 
   if (s.AudioMode) {
     for (std::int32_t j = 0; j < s.AudioChannels; ++j)
@@ -132,12 +143,13 @@ static_assert((7 + 15) / 8 <= kAudioPassBytes);
 // ends the run.
 void DecodeAudioPasses(UnpackState& s, UnpackIo& io) {
   std::uint32_t passes = UncheckedPasses(s, kAudioPassBytes, 1);
-  BitCursor in = BitCursor::Load(s);
+  BitBuffer in = BitBuffer::Load(s);
   std::uint8_t* const w = s.Window;
   std::uint32_t pos = s.WindowPos;
   std::int32_t remaining = io.RemainingOutput;
   do {
     pos &= WindowMask;
+    in.Refill();
     const std::uint32_t symbol = DecodeHuffmanSymbol(in, s.AudioTables[s.AudioChannel & 3]);
     if (symbol == kAudioTableBlockSymbol) {
       in.Store(s);
@@ -157,9 +169,12 @@ void DecodeAudioPasses(UnpackState& s, UnpackIo& io) {
 
 // An LZ pass reads at most 15 + 5 + 15 + 16 bits; with up to 7 bits already used in the first
 // byte that moves PackedPos by 7 bytes at most. (Table blocks read more, by their own rules.)
+// One refill of the bit buffer covers a pass.
 constexpr std::uint32_t kLzPassBytes = 7;
 static_assert((7 + 15 + 5 + 15 + 16) / 8 <= kLzPassBytes);
-static_assert(kMainLoopRefillPos + kLzPassBytes + 2 < kPackedBufferSize + kPackedGuardBytes);
+static_assert(15 + 5 + 15 + 16 <= BitBuffer::kBitsAfterRefill, "a pass's bits, its last 16-bit peek included");
+// A refill loads eight bytes from at most eight past the bits in use.
+static_assert(kMainLoopRefillPos + kLzPassBytes + 15 < kPackedBufferSize + kPackedGuardBytes);
 
 // Runs LZ passes of the main loop for as long as the checks at the top of a pass provably
 // change nothing: counting from the pass the caller has just checked, PackedPos cannot pass
@@ -171,12 +186,13 @@ static_assert(kMainLoopRefillPos + kLzPassBytes + 2 < kPackedBufferSize + kPacke
 void DecodeLzPasses(UnpackState& s, UnpackIo& io) {
   std::uint32_t passes = UncheckedPasses(s, kLzPassBytes, kLongestMatch);
 
-  BitCursor in = BitCursor::Load(s);
+  BitBuffer in = BitBuffer::Load(s);
   std::uint8_t* const w = s.Window;
   std::uint32_t pos = s.WindowPos;
   std::int32_t remaining = io.RemainingOutput;
   do {
     pos &= WindowMask;
+    in.Refill();
     const std::uint32_t symbol = DecodeHuffmanSymbol(in, s.MainTable);
     if (symbol < 256) {
       w[pos++] = static_cast<std::uint8_t>(symbol);
@@ -239,7 +255,11 @@ void ResetUnpackState(UnpackState& s, bool solid) {
   s.LastMatchDistance = 0;
   s.LastMatchLength = 0;
   s.AudioChannel = 0;
-  std::memset(s.Window, 0, kWindowSize);
+  // A match may reach back past the entry's start into the whole window, which must read
+  // as zeros there; only what was written since the last clearing can be anything else.
+  NoteWindowWrites(s);
+  std::memset(s.Window, 0, s.WindowDirtyEnd);
+  s.WindowDirtyEnd = 0;
   std::memset(s.PreviousLengths, 0, sizeof s.PreviousLengths);
   s.FlushedPos = 0;
   s.WindowPos = 0;
@@ -247,7 +267,7 @@ void ResetUnpackState(UnpackState& s, bool solid) {
 
 void UnpackFormat20(UnpackState& s, UnpackIo& io, std::uint8_t* window, bool solid) {
   if (AbortRequested(io)) return;
-  s.Window = window;
+  UseWindow(s, window);
   ResetUnpackState(s, solid);
   RefillPackedBuffer(s, io, true);
   if (!solid) ReadTableBlock(s, io);

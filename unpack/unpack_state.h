@@ -19,18 +19,21 @@ inline constexpr std::uint32_t kPackedBufferSize = 8192;
 // bytes cover it for any input.
 inline constexpr std::uint32_t kPackedGuardBytes = 16;
 
-// Code lengths resolved by one table lookup instead of the comparison tree.
-inline constexpr int kFastCodeBits = 10;
+// Code lengths resolved by one table lookup instead of the comparison tree: ten bits for the
+// literal and multimedia alphabets, eight for the small ones, whose tables are rebuilt with
+// every table block and mostly hold short codes (a smaller table is cheaper to fill).
+constexpr int FastCodeBitsFor(std::size_t alphabet) { return alphabet >= 256 ? 10 : 8; }
 
 // Canonical prefix code in decoding form. Symbols has room for the whole alphabet; Fast is our
 // shortcut (see BuildHuffmanTable) and holds 0 where the comparison tree must decide.
 template <std::size_t kAlphabet>
 struct HuffmanTable {
+  static constexpr int kFastBits = FastCodeBitsFor(kAlphabet);
   std::uint32_t SymbolCount;
   std::uint32_t LengthLimit[16];
   std::uint32_t LengthStart[16];
   std::uint32_t Symbols[kAlphabet];
-  std::uint32_t Fast[1u << kFastCodeBits];  // (length << 16) | symbol
+  std::uint32_t Fast[1u << kFastBits];  // (length << 16) | symbol
 };
 
 inline constexpr std::size_t kMainAlphabet = 298;
@@ -68,6 +71,10 @@ struct UnpackState {
   std::uint8_t* Window;
   std::uint32_t WindowPos;
   std::uint32_t FlushedPos;
+  // Window bytes from the start that may be non-zero since the window was last cleared (up
+  // to kWindowSize): a non-solid entry clears only those, not the whole MiB (see
+  // NoteWindowWrites).
+  std::uint32_t WindowDirtyEnd;
 
   // Format 2.0.
   HuffmanTable<kMainAlphabet> MainTable;

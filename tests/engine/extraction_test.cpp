@@ -225,6 +225,26 @@ TEST_F(Extraction, OverwriteAnswersHoldForOneRun) {
   EXPECT_EQ(host.boxes.size(), 2u);
 }
 
+// Names that differ only in case are one file, as on the system the archives come from:
+// whether the first spelling was there before the run, made by it, or made and deleted again.
+TEST_F(Extraction, NamesDifferingInCaseAreOneFile) {
+  Write("dest/Old.TXT", BytesOf("old"));
+  EntrySpec bad = StoredEntry("gone.txt", BytesOf("bad"));
+  bad.fileCrc ^= 1;
+  host.defaultAnswer = kIdOk;
+  EXPECT_EQ(RunNew({StoredEntry("a\\B.TXT", BytesOf("first")), StoredEntry("A\\b.txt", BytesOf("second")), Dir("D"),
+                    StoredEntry("d\\x.txt", BytesOf("x")), StoredEntry("D\\X.TXT", BytesOf("X")),
+                    StoredEntry("old.txt", BytesOf("new")), bad, StoredEntry("GONE.TXT", BytesOf("good"))},
+                   'X'),
+            8);
+  EXPECT_EQ(TreeOf(dest), (std::vector<std::string>{"D/", "D/x.txt", "GONE.TXT", "Old.TXT", "a/", "a/B.TXT"}));
+  EXPECT_EQ(ReadWholeFile(Dest("a/B.TXT")), BytesOf("second"));
+  EXPECT_EQ(ReadWholeFile(Dest("D/x.txt")), BytesOf("X"));
+  EXPECT_EQ(ReadWholeFile(Dest("Old.TXT")), BytesOf("new"));
+  EXPECT_EQ(host.CountBoxes("Overwrite all files:"), 1);  // at A\b.txt, the first name found again
+  EXPECT_EQ(job.ErrorCount, 1);
+}
+
 TEST_F(Extraction, AbortInsideAnEntryDeletesItsPartialFile) {
   host.onProgress = [&] {
     if (job.FileProgress > 0.0f) job.Abort = 2;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -46,6 +47,44 @@ TEST(FileLayer, ReadSeekAndLength) {
   CloseFileHandle(kFailedFile);
   EXPECT_EQ(OpenFileForReading(dir.File("missing").c_str()), kFailedFile);
   EXPECT_EQ(OpenFileForReading(dir.Path().c_str()), kFailedFile);  // a directory is no archive
+}
+
+// Reads and seeks of every size and base over a file several read-ahead buffers long, each
+// checked against the bytes and the position a plain model of the file gives.
+TEST(FileLayer, ReadsAndSeeksAgreeWithTheFileEverywhere) {
+  TempDir dir;
+  const std::string path = dir.File("long.bin");
+  std::vector<std::uint8_t> content(700001);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+  ASSERT_TRUE(WriteWholeFile(path, content));
+  const std::int64_t size = static_cast<std::int64_t>(content.size());
+  const struct {
+    int base;  // -1: read `amount` bytes instead of seeking
+    std::int64_t amount;
+  } steps[] = {{-1, 7},  {-1, 32},      {kSeekCurrent, -20}, {-1, 13},     {kSeekCurrent, 0},   {kSeekCurrent, 5000},
+               {-1, 1},  {kSeekStart, 3}, {-1, 300000},      {-1, 10},     {kSeekCurrent, -300005}, {-1, 40},
+               {kSeekStart, 262143}, {-1, 2}, {kSeekEnd, -5},  {-1, 10},     {kSeekStart, 100},  {-1, 600000},
+               {-1, 200000}, {kSeekCurrent, -1}, {-1, 4},     {kSeekStart, size + 10}, {-1, 3}, {kSeekCurrent, -size - 20},
+               {kSeekCurrent, -100}, {-1, 100}};
+  const FileHandle f = OpenFileForReading(path.c_str());
+  ASSERT_TRUE(IsOpenFile(f));
+  std::int64_t at = 0;
+  std::vector<std::uint8_t> got;
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    const auto& s = steps[i];
+    if (s.base < 0) {
+      got.assign(static_cast<std::size_t>(s.amount), 0);
+      const std::int64_t expected = std::max<std::int64_t>(0, std::min(s.amount, size - at));
+      ASSERT_EQ(ReadFileBytes(f, got.data(), static_cast<std::uint32_t>(s.amount)), expected) << "step " << i;
+      ASSERT_TRUE(std::equal(got.begin(), got.begin() + expected, content.begin() + at)) << "step " << i;
+      at += expected;
+    } else {
+      const std::int64_t target = (s.base == kSeekStart ? 0 : s.base == kSeekEnd ? size : at) + s.amount;
+      ASSERT_EQ(SeekFile(f, s.amount, s.base), target < 0 ? -1 : target) << "step " << i;
+      if (target >= 0) at = target;  // a failed seek leaves the position where it was
+    }
+  }
+  CloseFileHandle(f);
 }
 
 TEST(FileLayer, CreateNewRefusesExistingCreateAlwaysReplaces) {

@@ -65,7 +65,11 @@ TEST(Window, CopyMatchesTheByteWiseForwardCopy) {
   };
   const Case cases[] = {{5000, 300, 200}, {5000, 3, 250},  {5000, 0, 20},  {5000, kWindowSize, 20},
                         {10, 40, 100},    {kWindowSize - 7, 500, 60},      {kWindowSize - 3, 5, 30},
-                        {100, kWindowSize - 10, 50},       {100, kWindowSize - 400, 260}};
+                        {100, kWindowSize - 10, 50},       {100, kWindowSize - 400, 260},
+                        // around the eight-byte groups: distance and length 7, 8, 9 and a
+                        // length that is not a multiple of eight
+                        {5000, 8, 8},     {5000, 8, 23},   {5000, 9, 64},  {5000, 7, 30},
+                        {5000, 16, 7},    {5000, 100, 2},  {kWindowSize - 20, 8, 20}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.Dst << " " << c.Distance << " " << c.Length);
     UnpackFixture f;

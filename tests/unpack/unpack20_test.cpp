@@ -151,6 +151,37 @@ TEST(Format20, SolidEntriesAcrossTheWindowEnd) {
   EXPECT_EQ(io.writeSizes, (std::vector<std::uint32_t>{0, 0, 5}));
 }
 
+// A non-solid entry reads zeros wherever it reaches back past its start, whatever the entry
+// before it left in the window: a few bytes, bytes written but cut off by an abort before
+// their flush, or more than the whole window.
+TEST(Format20, NonSolidEntrySeesAClearedWindow) {
+  Format20Writer second;
+  second.UniformTableBlock();
+  second.Literal('k');
+  second.LongMatch(8, kWindowSize - 1);       // from position 1 this reads positions 2 to 9,
+  second.LongMatch(8, kWindowSize - 499991);  // and from 9 this reads 500000 to 500007
+  for (const char* how : {"flushed", "unflushed", "wrapped"}) {
+    SCOPED_TRACE(how);
+    const std::string kind = how;
+    UnpackFixture f;
+    Format20Writer first;
+    first.UniformTableBlock();
+    for (char c : std::string("vwxyz")) first.Literal(static_cast<std::uint8_t>(c));
+    std::int32_t size = 5;
+    if (kind == "wrapped") {
+      first.LongMatch(200, 1);
+      for (int i = 0; i < 5300; ++i) first.Main(256);
+      size += 200 * 5301;
+    }
+    EXPECT_EQ(Decode(f, first.Bytes(), size).size(), static_cast<std::size_t>(size));
+    if (kind == "unflushed") {  // as an abort between the writes and the flush leaves it
+      f.window[8] = 'q';
+      f.s().WindowPos = 9;
+    }
+    EXPECT_EQ(Decode(f, second.Bytes(), 17), Text("k" + std::string(16, '\0')));
+  }
+}
+
 TEST(Format20, AbortStopsWithoutTheFinalFlush) {
   Format20Writer w;
   w.UniformTableBlock();
