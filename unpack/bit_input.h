@@ -3,6 +3,7 @@
 // allocates; the window is the driver's buffer, remembered in UnpackState::Window.
 #pragma once
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -27,39 +28,35 @@ inline bool AbortRequested(const UnpackIo& io) {
   return io.Abort.load(std::memory_order_relaxed) != 0;
 }
 
-// Four input bytes at p as one big-endian number: the bit reader's only load. One unaligned
-// load and a byte swap where the compiler knows them, instead of three loads and shifts.
-inline std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
-  std::uint32_t v;
+// sizeof(Word) input bytes at p as one big-endian number: the bit readers' only loads. One
+// unaligned load and a byte swap where the compiler knows them, instead of a load and a
+// shift per byte.
+template <typename Word>
+inline Word LoadBigEndian(const std::uint8_t* p) {
+  static_assert(sizeof(Word) == 4 || sizeof(Word) == 8);
+#if defined(__GNUC__)
+  Word v;
   std::memcpy(&v, p, sizeof v);
   if constexpr (std::endian::native == std::endian::little) {
-#if defined(__GNUC__)
-    v = __builtin_bswap32(v);
-#else
-    v = (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-#endif
+    if constexpr (sizeof v == 8) {
+      v = __builtin_bswap64(v);
+    } else {
+      v = __builtin_bswap32(v);
+    }
   }
   return v;
-}
-
-inline std::uint64_t LoadBigEndian64(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::little) {
-#if defined(__GNUC__)
-    v = __builtin_bswap64(v);
 #else
-    v = (std::uint64_t{LoadBigEndian32(p)} << 32) | LoadBigEndian32(p + 4);
-#endif
-  }
+  Word v = 0;
+  for (std::size_t i = 0; i < sizeof v; ++i) v = static_cast<Word>((v << 8) | p[i]);
   return v;
+#endif
 }
 
 // The 16 bits at bit offset bit (0 to 7) of p, MSB first. Loads p[0] to p[3], though p[3]
 // never reaches the result (bit + 16 <= 24); the packed buffer's guard bytes keep the load
 // inside it wherever a pass may peek.
 inline std::uint32_t PeekBitsAt(const std::uint8_t* p, std::uint32_t bit) {
-  return (LoadBigEndian32(p) << bit) >> 16;
+  return (LoadBigEndian<std::uint32_t>(p) << bit) >> 16;
 }
 
 // The next 16 bits of input, MSB first, without consuming them.
@@ -137,7 +134,7 @@ struct BitBuffer {
   // eight bytes at Next also repeats bits that are already there, which are the same input
   // bits, so no masking is needed. Loads Buffer[Next] to Buffer[Next + 7].
   void Refill() {
-    Bits |= LoadBigEndian64(Buffer + Next) >> Count;
+    Bits |= LoadBigEndian<std::uint64_t>(Buffer + Next) >> Count;
     Next += (63 - Count) >> 3;
     Count |= kBitsAfterRefill;
   }

@@ -197,6 +197,18 @@ void DecodeLzPasses(UnpackState& s, UnpackIo& io) {
     if (symbol < 256) {
       w[pos++] = static_cast<std::uint8_t>(symbol);
       --remaining;
+      // The next pass right here when it is unchecked too and a literal the fast table
+      // knows: no trip round the loop and no refill (its code fits the 41 bits left).
+      if (passes > 1 && remaining >= 0) {
+        const std::uint32_t entry = s.MainTable.Fast[in.PeekTop<HuffmanTable<kMainAlphabet>::kFastBits>()];
+        if (entry != 0 && (entry & 0xFFFF) < 256) {
+          in.Skip(entry >> 16);
+          pos &= WindowMask;
+          w[pos++] = static_cast<std::uint8_t>(entry);
+          --remaining;
+          --passes;
+        }
+      }
       continue;
     }
     std::uint32_t distance;

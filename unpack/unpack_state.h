@@ -12,12 +12,12 @@ inline constexpr std::uint32_t WindowMask = kWindowSize - 1;
 static_assert(WindowMask == 0xFFFFF);
 
 inline constexpr std::uint32_t kPackedBufferSize = 8192;
-// Bytes behind the packed buffer that PeekBits may touch but that no refill ever fills. The
-// refill thresholds keep every peek inside the 8192 bytes, but only if the refill really
+// Bytes behind the packed buffer that the bit readers may load but that no refill ever fills.
+// The refill thresholds keep every load inside the 8192 bytes, but only if the refill really
 // happens: an abort that arrives between the poll and the refill makes the refill do nothing,
-// and the pass then reads on. No pass reads more than 8 bytes past a threshold, so 16 zero
-// bytes cover it for any input.
-inline constexpr std::uint32_t kPackedGuardBytes = 16;
+// and the pass then reads on. No pass moves more than 8 bytes past a threshold and no reader
+// loads more than 15 bytes beyond its position, so 32 zero bytes cover it for any input.
+inline constexpr std::uint32_t kPackedGuardBytes = 32;
 
 // Code lengths resolved by one table lookup instead of the comparison tree: ten bits for the
 // literal and multimedia alphabets, eight for the small ones, whose tables are rebuilt with
