@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "player/wave_output.h"
 #include "ui/resource.h"
 
 namespace korvane::ui {
@@ -98,7 +97,7 @@ void InitMainWindow(HWND window, FrontEnd& fe) {
   // picture's pixels go with it here; the palette and the images stay.
 
   LoadModule(fe.Player, LoadRcData(fe.Instance, IDR_MODULE));
-  StartMusic(fe.Player);
+  StartMusic(fe.Music);
 }
 
 void OpenNfoViewer(FrontEnd& fe) {
@@ -151,11 +150,11 @@ void ShutDown(HWND window, FrontEnd& fe) {
   StopRunningJob(fe);
   fe.Palette.Reset();
   fe.Background = PaletteDib();
-  StopMusic(fe.Player);
+  StopMusic(fe.Music);
   KillTimer(window, TIMER_CAPTION);
   for (ImageButton& button : fe.Buttons)
     for (PaletteDib& image : button.Images) image = PaletteDib();
-  FreeModule(fe.Player);
+  (FreeModule)(fe.Player);
   DestroyWindow(window);
 }
 

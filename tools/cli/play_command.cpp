@@ -9,15 +9,16 @@
 #include <cstring>
 #include <vector>
 
+#include "player/mod_player.h"
+#include "tools/cli/commands.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include "player/wave_output.h"
 #endif
-
-#include "player/mod_player.h"
-#include "tools/cli/commands.h"
 
 namespace korvane::cli {
 namespace {
@@ -219,13 +220,13 @@ int RunPlayCommand(int argc, char** argv) {
   }
 #ifdef _WIN32
   if (!o.raw && !o.info && o.wav == nullptr) {
-    if (StartMusic(player) == 0) {
+    WaveOutput output(player);
+    if (StartMusic(output) == 0) {
       std::fprintf(stderr, "korvane play: the wave output device could not be opened\n");
-      StopMusic(player);
       return 1;
     }
     Sleep(static_cast<DWORD>(frames * 1000 / kOutputRate));
-    StopMusic(player);
+    StopMusic(output);
   }
 #endif
   return 0;
