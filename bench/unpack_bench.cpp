@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/unpack/memory_io.h"
-#include "tests/unpack/raw_entries.h"
+#include "tests/support/archive_bytes.h"
 #include "unpack/unpack.h"
 
 namespace {
@@ -83,7 +83,7 @@ const FormatSet& Entries(int format) {
     std::sort(files.begin(), files.end());
     for (FormatSet& set : sets) set.Archives.reserve(files.size());
     for (const std::string& file : files) {
-      RawArchive archive = korvane::testing::ReadRawArchive(file, true);
+      RawArchive archive = korvane::testing::ReadArchiveSet(file, true);
       if (!archive.Valid) continue;
       for (int f = 0; f < 2; ++f) {
         FormatSet& set = sets[f];
@@ -93,7 +93,7 @@ const FormatSet& Entries(int format) {
         for (const RawEntry& e : set.Archives.back().Entries) {
           if (e.Directory() || e.UnpVer < 13 || e.UnpVer > 20) continue;
           ++sinceOpen;
-          if (e.Stored() || e.Encrypted()) continue;
+          if (e.Method == 0x30 || e.Encrypted()) continue;
           const bool is20 = e.UnpVer > 15;
           if (is20 != (f == 1)) continue;
           jobs.push_back({&e, is20 ? e.SolidFlag() : (archive.Solid && sinceOpen > 1)});

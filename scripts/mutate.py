@@ -10,6 +10,7 @@ whose text is no longer found in its file is reported as missing, never silently
 """
 import argparse
 import pathlib
+import re
 import subprocess
 import sys
 import time
@@ -110,7 +111,7 @@ def main():
 
     chosen = [m for m in MUTATIONS if m[0].startswith(args.only)]
     build = ["cmake", "--build", args.build, "-j", args.jobs]
-    test = ["ctest", "--test-dir", args.build, "-j", args.jobs, "--timeout", "180"]
+    test = ["ctest", "--test-dir", args.build, "-j", args.jobs, "--timeout", "180", "--output-on-failure"]
     if run(build).returncode != 0 or run(test).returncode != 0:
         sys.exit("mutate.py: the unmutated build must build and pass first")
 
@@ -119,35 +120,41 @@ def main():
         path = ROOT / file
         original = path.read_text()
         if original.count(text) != 1:
-            rows.append((name, "missing"))
+            rows.append((name, "missing", ""))
             print(f"{name:50} missing", flush=True)
             continue
         start = time.time()
         try:
             path.write_text(original.replace(text, replacement))
+            catchers = ""
             if run(build).returncode != 0:
                 verdict = "build-error"
             else:
                 try:
-                    verdict = "caught" if run(test, timeout=900).returncode != 0 else "survived"
+                    result = run(test, timeout=900)
+                    verdict = "caught" if result.returncode != 0 else "survived"
+                    # Which tests caught it: gtest cases, else the ctest entries that failed.
+                    found = sorted(set(re.findall(r"^\[  FAILED  \] (\S+?)(?:,| \(|$)", result.stdout, re.M)))
+                    found = found or re.findall(r"^\s+\d+ - (\S+) \(", result.stdout, re.M)
+                    catchers = " ".join(found)
                 except subprocess.TimeoutExpired:
-                    verdict = "caught"
+                    verdict, catchers = "caught", "(timeout)"
         finally:
             path.write_text(original)
-        rows.append((name, verdict))
-        print(f"{name:50} {verdict:12} {time.time() - start:5.0f}s", flush=True)
+        rows.append((name, verdict, catchers))
+        print(f"{name:50} {verdict:12} {time.time() - start:5.0f}s {catchers}", flush=True)
     run(build)
 
-    counted = [v for _, v in rows if v in ("caught", "survived")]
+    counted = [v for _, v, _ in rows if v in ("caught", "survived")]
     caught = counted.count("caught")
     for subsystem in "EUP":
-        part = [v for n, v in rows if n[0] == subsystem and v in ("caught", "survived")]
+        part = [v for n, v, _ in rows if n[0] == subsystem and v in ("caught", "survived")]
         if part:
             print(f"{subsystem}: {part.count('caught')}/{len(part)} caught")
     print(f"caught {caught} of {len(counted)} ({100.0 * caught / max(1, len(counted)):.0f}%)"
           f"; {len(rows) - len(counted)} not counted (missing or not building)")
     if args.out:
-        pathlib.Path(args.out).write_text("".join(f"{n}\t{v}\n" for n, v in rows))
+        pathlib.Path(args.out).write_text("".join(f"{n}\t{v}\t{c}\n" for n, v, c in rows))
 
 
 if __name__ == "__main__":

@@ -30,34 +30,19 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{444, 450, 203, 222, 75, {75, 150, 225, 297}},
                       LayoutCase{0, 0, 0, 0, 0, {0, 0, 0, 0}}));
 
-TEST(HitButton, EdgesAreHalfOpen) {
+// Edges are half open; NFO and Exit share two rows; a doubled window doubles the hit areas.
+TEST(HitButton, EdgesOverlapAndScale) {
   const ScreenRect r{135, 50, 148, 50};
-  EXPECT_TRUE(HitButton(r, 135, 50));
-  EXPECT_TRUE(HitButton(r, 282, 99));
-  EXPECT_FALSE(HitButton(r, 134, 50));
-  EXPECT_FALSE(HitButton(r, 283, 60));
-  EXPECT_FALSE(HitButton(r, 200, 100));
-  EXPECT_FALSE(HitButton(r, 200, 49));
-}
-
-TEST(HitButton, NfoAndExitShareTwoRows) {
-  const auto rects = LayoutButtons(296, 300);
-  for (std::uint16_t y : {198, 199}) {
-    EXPECT_TRUE(HitButton(rects[kNfoButton], 200, y)) << y;
-    EXPECT_TRUE(HitButton(rects[kExitButton], 200, y)) << y;
-  }
-  EXPECT_FALSE(HitButton(rects[kNfoButton], 200, 200));
-  EXPECT_FALSE(HitButton(rects[kExitButton], 200, 197));
-}
-
-TEST(HitButton, DoubledWindowDoublesTheHitArea) {
-  const auto small = LayoutButtons(296, 300);
-  const auto big = LayoutButtons(592, 600);
+  for (const auto& [x, y, hit] : {std::tuple{135, 50, true}, {282, 99, true}, {134, 50, false}, {283, 60, false},
+                                  {200, 100, false}, {200, 49, false}})
+    EXPECT_EQ(HitButton(r, std::uint16_t(x), std::uint16_t(y)), hit) << x << "," << y;
+  const auto small = LayoutButtons(296, 300), big = LayoutButtons(592, 600);
+  for (std::uint16_t y : {198, 199}) EXPECT_TRUE(HitButton(small[kNfoButton], 200, y) && HitButton(small[kExitButton], 200, y));
+  EXPECT_FALSE(HitButton(small[kNfoButton], 200, 200));
+  EXPECT_FALSE(HitButton(small[kExitButton], 200, 197));
   for (std::size_t i = 0; i < kButtonCount; ++i) {
     EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * small[i].x), std::uint16_t(2 * small[i].y)));
-    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * (small[i].x + small[i].width) - 1),
-                          std::uint16_t(2 * small[i].y + 1)));
-    EXPECT_FALSE(HitButton(small[i], std::uint16_t(2 * small[i].x + 200), std::uint16_t(small[i].y)));
+    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * (small[i].x + small[i].width) - 1), std::uint16_t(2 * small[i].y + 1)));
   }
 }
 
@@ -152,17 +137,6 @@ TEST(ButtonStates, DragFromOneButtonToAnotherClicksTheSecond) {
   }
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(which, kInstallButton);
-}
-
-TEST(ButtonSources, SettingASourceDropsTheImages) {
-  ImageButton b;
-  b.Images[0] = PaletteDib(148, 50);
-  b.Images[2] = PaletteDib(148, 50);
-  SetButtonSource(kHoverImage, b, 0, 302, 148, 352);
-  for (const auto& image : b.Images) EXPECT_FALSE(image.Valid());
-  EXPECT_EQ(b.Sources[kHoverImage].y1, 302);
-  SetButtonSource(7, b, 1, 2, 3, 4);
-  for (const auto& s : b.Sources) EXPECT_NE(s.x1, 1);
 }
 
 TEST(ButtonSources, BuiltImagesHaveTheRectangleSizes) {

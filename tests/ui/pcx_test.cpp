@@ -38,82 +38,36 @@ struct PcxFile {
   }
 };
 
-// Packs rows of stored length `stride` the way paint programs do: runs within a row only.
-std::vector<std::uint8_t> PackRows(const std::vector<std::vector<std::uint8_t>>& rows) {
-  std::vector<std::uint8_t> out;
-  for (const auto& row : rows) {
-    for (std::size_t i = 0; i < row.size();) {
-      std::size_t run = 1;
-      while (i + run < row.size() && row[i + run] == row[i] && run < 63) ++run;
-      if (run > 1 || (row[i] & 0xC0) == 0xC0) {
-        out.push_back(std::uint8_t(0xC0 | run));
-      }
-      out.push_back(row[i]);
-      i += run;
-    }
+// Every branch of the run-length stream on small pictures: run bytes, literals, a zero-length
+// run that still eats its value byte, an escaped literal (a run of 1), runs that cross rows,
+// a run cut at the picture's end (decoding stops there), padding bytes beyond the width that
+// never show, and data that ends early leaving the rest zero.
+TEST(PcxDecode, RunsLiteralsPaddingAndShortData) {
+  const struct {
+    std::uint16_t xmax, ymax, bytesPerLine;
+    std::vector<std::uint8_t> packed, pixels;
+    std::size_t used;
+  } cases[] = {
+      {7, 0, 8, {0xC3, 0x11, 0x22, 0xC0, 0x99, 0xC1, 0xC5, 0xC3, 0x33}, {0x11, 0x11, 0x11, 0x22, 0xC5, 0x33, 0x33, 0x33}, 9},
+      {3, 1, 4, {0x01, 0xC5, 0x07, 0xC9, 0x08, 0x55}, {1, 7, 7, 7, 7, 7, 8, 8}, 5},
+      {2, 2, 4, {1, 2, 3, 0xC1, 0xEE, 0xC3, 4, 0xC1, 0xEE, 5, 0xC2, 6, 0xC1, 0xEE}, {1, 2, 3, 4, 4, 4, 5, 6, 6}, 14},
+      {3, 1, 4, {0xC3, 0x09, 0xC4}, {9, 9, 9, 0, 0, 0, 0, 0}, 3}};
+  for (const auto& c : cases) {
+    PcxFile f;
+    f.xmax = c.xmax;
+    f.ymax = c.ymax;
+    f.bytesPerLine = c.bytesPerLine;
+    f.packed = c.packed;
+    PcxPicture p;
+    std::size_t used = 0;
+    ASSERT_TRUE(DecodePcx(f.Bytes(), p, &used));
+    EXPECT_EQ(p.Width() * p.Height(), static_cast<int>(c.pixels.size()));
+    ASSERT_EQ(p.Pixels.size(), c.pixels.size() + kPcxSpareBytes);
+    EXPECT_TRUE(std::equal(c.pixels.begin(), c.pixels.end(), p.Pixels.begin()));
+    EXPECT_TRUE(std::all_of(p.Pixels.begin() + static_cast<std::ptrdiff_t>(c.pixels.size()), p.Pixels.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+    EXPECT_EQ(used, c.used);
   }
-  return out;
-}
-
-TEST(PcxDecode, RunBytesLiteralsAndZeroRuns) {
-  PcxFile f;
-  f.xmax = 7;  // 8 x 1
-  f.bytesPerLine = 8;
-  // run of 3 x 0x11, literal 0x22, a zero-length run that still eats its value byte,
-  // an escaped literal 0xC5 (run of 1), then a run of 3 x 0x33.
-  f.packed = {0xC3, 0x11, 0x22, 0xC0, 0x99, 0xC1, 0xC5, 0xC3, 0x33};
-  PcxPicture p;
-  std::size_t used = 0;
-  ASSERT_TRUE(DecodePcx(f.Bytes(), p, &used));
-  EXPECT_EQ(p.Width(), 8);
-  EXPECT_EQ(p.Height(), 1);
-  const std::vector<std::uint8_t> expect = {0x11, 0x11, 0x11, 0x22, 0xC5, 0x33, 0x33, 0x33};
-  ASSERT_EQ(p.Pixels.size(), 8u + kPcxSpareBytes);
-  EXPECT_TRUE(std::equal(expect.begin(), expect.end(), p.Pixels.begin()));
-  EXPECT_EQ(used, f.packed.size());
-  for (std::size_t i = 8; i < p.Pixels.size(); ++i) EXPECT_EQ(p.Pixels[i], 0) << i;
-}
-
-TEST(PcxDecode, RunPastTheEndIsCutAndRunsCrossRows) {
-  PcxFile f;
-  f.xmax = 3;  // 4 x 2
-  f.ymax = 1;
-  f.bytesPerLine = 4;
-  f.packed = {0x01, 0xC5, 0x07, 0xC9, 0x08, 0x55};  // 1 + 5 crossing the row + 9 cut at 8
-  PcxPicture p;
-  std::size_t used = 0;
-  ASSERT_TRUE(DecodePcx(f.Bytes(), p, &used));
-  const std::vector<std::uint8_t> expect = {1, 7, 7, 7, 7, 7, 8, 8};
-  EXPECT_TRUE(std::equal(expect.begin(), expect.end(), p.Pixels.begin()));
-  EXPECT_EQ(used, 5u) << "decoding stops once the picture is full";
-  EXPECT_EQ(p.Pixels[8], 0) << "spare bytes stay 0";
-}
-
-TEST(PcxDecode, PaddedRowsAreCutToTheWidth) {
-  // 3 wide, stored 4 per line with a padding byte 0xEE that must never show.
-  std::vector<std::vector<std::uint8_t>> rows = {{1, 2, 3, 0xEE}, {4, 4, 4, 0xEE}, {5, 6, 6, 0xEE}};
-  PcxFile f;
-  f.xmax = 2;
-  f.ymax = 2;
-  f.bytesPerLine = 4;
-  f.packed = PackRows(rows);
-  PcxPicture p;
-  ASSERT_TRUE(DecodePcx(f.Bytes(), p));
-  const std::vector<std::uint8_t> expect = {1, 2, 3, 4, 4, 4, 5, 6, 6};
-  ASSERT_EQ(p.Pixels.size(), 9u + kPcxSpareBytes);
-  EXPECT_TRUE(std::equal(expect.begin(), expect.end(), p.Pixels.begin()));
-}
-
-TEST(PcxDecode, TruncatedDataLeavesTheRestZero) {
-  PcxFile f;
-  f.xmax = 3;
-  f.ymax = 1;
-  f.bytesPerLine = 4;
-  f.packed = {0xC3, 0x09, 0xC4};  // a run byte with its value missing at the end
-  PcxPicture p;
-  ASSERT_TRUE(DecodePcx(f.Bytes(), p));
-  const std::vector<std::uint8_t> expect = {9, 9, 9, 0, 0, 0, 0, 0};
-  EXPECT_TRUE(std::equal(expect.begin(), expect.end(), p.Pixels.begin()));
 }
 
 TEST(PcxDecode, HeaderAndPaletteKeptWithSizesInXmaxYmax) {

@@ -5,7 +5,6 @@
 #include <random>
 
 #include "tests/unpack/memory_io.h"
-#include "tests/unpack/unpack_fixture.h"
 #include "unpack/bit_input.h"
 
 namespace korvane::testing {

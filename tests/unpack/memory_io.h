@@ -1,17 +1,25 @@
-// Test support: the unpackers' input and output over memory. Packed bytes come from a
-// buffer (optionally in short pieces); unpacked bytes are collected, and each write's size
-// is recorded so tests can see how the window was flushed.
+// Test support: a fresh state record and window, as the program owns them, and the unpackers'
+// input and output over memory. Packed bytes come from a buffer (optionally in short pieces);
+// unpacked bytes are collected, and each write's size is recorded so tests can see how the
+// window was flushed.
 #pragma once
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
-#include "unpack/unpack_io.h"
+#include "unpack/unpack.h"
 
 namespace korvane::testing {
+
+struct UnpackFixture {
+  std::unique_ptr<UnpackState> state = std::make_unique<UnpackState>();
+  std::vector<std::uint8_t> window = std::vector<std::uint8_t>(kWindowSize);
+  UnpackState& s() { return *state; }
+};
 
 struct MemoryIoCounters {
   std::atomic<std::int32_t> AbortWord{0};

@@ -6,7 +6,6 @@
 
 #include "tests/unpack/bit_writer.h"
 #include "tests/unpack/memory_io.h"
-#include "tests/unpack/unpack_fixture.h"
 #include "unpack/format15_codes.h"
 
 namespace korvane::testing {
@@ -82,15 +81,6 @@ INSTANTIATE_TEST_SUITE_P(Codes, ThresholdCodeTest,
                                            CodeCase{"PlaceCodeD", &kPlaceCodeD, &kPlaceTableD, 256},
                                            CodeCase{"PlaceCodeE", &kPlaceCodeE, &kPlaceTableE, 256}),
                          [](const ::testing::TestParamInfo<CodeCase>& info) { return info.param.Name; });
-
-TEST(OrderList, RescaleGradesCountersByPlaceAndSetsTheSlots) {
-  std::uint32_t list[256], slots[256];
-  for (std::uint32_t i = 0; i < 256; ++i) list[i] = ((255 - i) << 8) | 0x55;
-  std::fill(std::begin(slots), std::end(slots), 99u);
-  RescaleOrderList(list, slots);
-  for (std::uint32_t i = 0; i < 256; ++i) ASSERT_EQ(list[i], ((255 - i) << 8) | (7 - i / 32)) << i;
-  for (std::uint32_t t = 0; t < 256; ++t) ASSERT_EQ(slots[t], t < 7 ? (7 - t) * 32 : 0u) << t;
-}
 
 TEST(OrderList, PromotionMovesTheEntryToTheFrontOfItsCounterGroup) {
   std::uint32_t list[256], slots[256] = {};

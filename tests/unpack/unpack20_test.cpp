@@ -7,7 +7,6 @@
 
 #include "tests/unpack/format20_writer.h"
 #include "tests/unpack/memory_io.h"
-#include "tests/unpack/unpack_fixture.h"
 
 namespace korvane::testing {
 namespace {
