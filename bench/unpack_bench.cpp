@@ -22,32 +22,32 @@ using korvane::testing::RawArchive;
 using korvane::testing::RawEntry;
 
 struct IoCounters {
-  std::atomic<std::int32_t> abort{0};
-  std::int32_t remaining = 0;
+  std::atomic<std::int32_t> AbortWord{0};
+  std::int32_t Remaining = 0;
 };
 
 class CountingIo final : private IoCounters, public korvane::UnpackIo {
  public:
-  CountingIo(std::span<const std::uint8_t> packed, std::int32_t size) : UnpackIo(abort, remaining), packed_(packed) {
-    remaining = size;
+  CountingIo(std::span<const std::uint8_t> packed, std::int32_t size) : UnpackIo(AbortWord, Remaining), Packed(packed) {
+    Remaining = size;
   }
   std::uint32_t ReadPackedData(std::uint8_t* buffer, std::uint32_t count) override {
-    const std::size_t n = std::min<std::size_t>(count, packed_.size() - offset_);
-    std::memcpy(buffer, packed_.data() + offset_, n);
-    offset_ += n;
+    const std::size_t n = std::min<std::size_t>(count, Packed.size() - Offset);
+    std::memcpy(buffer, Packed.data() + Offset, n);
+    Offset += n;
     return static_cast<std::uint32_t>(n);
   }
   std::uint32_t WriteUnpackedData(const std::uint8_t* buffer, std::uint32_t count) override {
-    written += count;
-    if (count != 0) last = buffer[count - 1];  // keep the window's bytes observable
+    Written += count;
+    if (count != 0) Last = buffer[count - 1];  // keep the window's bytes observable
     return count;
   }
-  std::uint64_t written = 0;
-  std::uint8_t last = 0;
+  std::uint64_t Written = 0;
+  std::uint8_t Last = 0;
 
  private:
-  std::span<const std::uint8_t> packed_;
-  std::size_t offset_ = 0;
+  std::span<const std::uint8_t> Packed;
+  std::size_t Offset = 0;
 };
 
 struct Job {
@@ -121,8 +121,8 @@ void RunFormat(benchmark::State& state, int format) {
         CountingIo io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
         if (format == 20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
         else korvane::UnpackFormat15(*unpackState, io, window.data(), job.Solid);
-        written += io.written;
-        benchmark::DoNotOptimize(io.last);
+        written += io.Written;
+        benchmark::DoNotOptimize(io.Last);
       }
     }
   }
@@ -147,12 +147,12 @@ void BM_ZlibInflateSameData(benchmark::State& state, int format) {
         korvane::testing::MemoryUnpackIo io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
         if (format == 20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
         else korvane::UnpackFormat15(*unpackState, io, window.data(), job.Solid);
-        uLongf length = compressBound(io.output.size());
+        uLongf length = compressBound(io.Output.size());
         std::vector<std::uint8_t> z(length);
-        compress2(z.data(), &length, io.output.data(), io.output.size(), 6);
+        compress2(z.data(), &length, io.Output.data(), io.Output.size(), 6);
         z.resize(length);
         compressed.push_back(std::move(z));
-        sizes.push_back(io.output.size());
+        sizes.push_back(io.Output.size());
       }
     }
   }

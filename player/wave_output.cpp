@@ -36,11 +36,11 @@ constexpr DWORD kReturnTimeoutMs = 5000;
 // The destructor gives everything back; it runs only once the device has returned it.
 class WaveBuffer {
  public:
-  explicit WaveBuffer(HWAVEOUT device) : device_(device) {}
+  explicit WaveBuffer(HWAVEOUT device) : device(device) {}
   WaveBuffer(const WaveBuffer&) = delete;
   WaveBuffer& operator=(const WaveBuffer&) = delete;
   ~WaveBuffer() {
-    if (prepared_) waveOutUnprepareHeader(device_, tag.header, sizeof(WAVEHDR));
+    if (prepared) waveOutUnprepareHeader(device, tag.header, sizeof(WAVEHDR));
     if (tag.header != nullptr) GlobalUnlock(tag.memory);
     if (tag.memory != nullptr) GlobalFree(tag.memory);
   }
@@ -60,17 +60,17 @@ class WaveBuffer {
     h.lpData = reinterpret_cast<LPSTR>(Pcm());
     h.dwBufferLength = kBlockBytes;
     h.dwUser = reinterpret_cast<DWORD_PTR>(&tag);
-    waveOutPrepareHeader(device_, &h, sizeof(WAVEHDR));
-    prepared_ = true;
-    return waveOutWrite(device_, &h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+    waveOutPrepareHeader(device, &h, sizeof(WAVEHDR));
+    prepared = true;
+    return waveOutWrite(device, &h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
   }
   bool Returned() const { return tag.done.load(std::memory_order_acquire) != 0; }
 
   ModBufferTag tag{};
 
  private:
-  HWAVEOUT device_;
-  bool prepared_ = false;
+  HWAVEOUT device;
+  bool prepared = false;
 };
 
 }  // namespace
@@ -118,8 +118,8 @@ int RenderBuffer(WaveOutput& output) {
   WaveOutput::Device* device = output.waveOut.get();
   if (device == nullptr || device->handle == nullptr) return 0;
   std::unique_ptr<WaveBuffer> buffer(new (std::nothrow) WaveBuffer(device->handle));
-  if (!buffer || !buffer->Allocate(output.Player, device->wake)) return 0;
-  RenderBlock(output.Player, buffer->Pcm());
+  if (!buffer || !buffer->Allocate(output.player, device->wake)) return 0;
+  RenderBlock(output.player, buffer->Pcm());
   if (!buffer->Queue()) return 0;  // released at once by the destructor
   if (!device->Add(std::move(buffer))) return 0;  // cannot happen: one buffer per returned one
   return 1;
@@ -150,7 +150,7 @@ DWORD WINAPI RenderThread(LPVOID param) {
 
 }  // namespace
 
-WaveOutput::WaveOutput(ModPlayer& player) : Player(player) {}
+WaveOutput::WaveOutput(ModPlayer& player) : player(player) {}
 WaveOutput::~WaveOutput() { StopMusic(*this); }
 
 int StopMusic(WaveOutput& output) {
@@ -191,7 +191,7 @@ int StartMusic(WaveOutput& output) {
   if (output.playing.load() != 0) return 1;
   // A device left open by a chain that ran down (or by an earlier start) goes first.
   if (output.waveOut) StopMusic(output);
-  if (!ResetPlayState(output.Player)) return 0;
+  if (!ResetPlayState(output.player)) return 0;
 
   std::unique_ptr<WaveOutput::Device> device(new (std::nothrow) WaveOutput::Device);
   if (!device) return 0;

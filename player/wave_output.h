@@ -22,7 +22,7 @@ class WaveOutput {
 
   struct Device;  // the open device, its render thread and the queued buffers
 
-  ModPlayer& Player;
+  ModPlayer& player;
   std::unique_ptr<Device> waveOut;   // while a device is open
   std::atomic<std::int32_t> playing{0};  // the chain renders a successor for each buffer played
 };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ui/resource.h"
+#include "ui/texts.h"
 
 namespace korvane::ui {
 namespace {
@@ -79,7 +80,7 @@ void InitMainWindow(HWND window, FrontEnd& fe) {
     for (std::size_t id = 0; id < kButtonCount; ++id) {
       for (int kind = 0; kind < 3; ++kind) {
         const PictureRect& s = kButtonSources[id][std::size_t(kind)];
-        SetButtonSource(kind, fe.Buttons[id], s.x1, s.y1, s.x2, s.y2);
+        SetButtonSource(kind, fe.Buttons[id], s.X1, s.Y1, s.X2, s.Y2);
       }
     }
     const HPALETTE handle = fe.Palette.Get();
@@ -229,7 +230,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_KORVANE));
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-    windowClass.lpszClassName = "KORVANE_98";
+    windowClass.lpszClassName = texts::kWindowClass;
     RegisterClassA(&windowClass);
   }
 

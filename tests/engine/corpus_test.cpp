@@ -59,24 +59,24 @@ class Corpus : public EngineTest {
  protected:
   void SetUp() override {
     if (!HaveCorpus()) GTEST_SKIP() << "corpus not present";
-    files = ReadManifest(Rar("MANIFEST.tsv"));
-    for (auto& row : ReadManifest(Rar("ENTRIES.tsv"))) entries[row["file"]].push_back(row);
-    ASSERT_GE(files.size(), 90u);
+    Files = ReadManifest(Rar("MANIFEST.tsv"));
+    for (auto& row : ReadManifest(Rar("ENTRIES.tsv"))) Entries[row["file"]].push_back(row);
+    ASSERT_GE(Files.size(), 90u);
   }
   std::vector<CorpusArchive> Archives() {
     const auto stem = [](const std::string& file) { return file.substr(0, file.rfind('.')); };
     std::vector<CorpusArchive> out;
-    for (const auto& m : files) {
+    for (const auto& m : Files) {
       const std::string vol = m.at("volume_flags");
       if (vol != "-" && vol != "vol(first)") continue;
       CorpusArchive a{m.at("file"), m.at("notes"), m.at("layout") == "old", {}};
       std::vector<std::string> set{a.First};
       if (vol == "vol(first)")
-        for (const auto& other : files)
+        for (const auto& other : Files)
           if (other.at("file") != a.First && stem(other.at("file")) == stem(a.First)) set.push_back(other.at("file"));
       std::sort(set.begin() + 1, set.end());
       for (const auto& f : set)
-        for (const auto& r : entries[f])
+        for (const auto& r : Entries[f])
           if (!(Hex(r.at("flags")) & 0x01)) a.Entries.push_back(r);
       out.push_back(std::move(a));
     }
@@ -90,13 +90,13 @@ class Corpus : public EngineTest {
     return ver >= 13 && ver <= 20 && !(Hex(e.at("flags")) & 0x04);
   }
 
-  std::vector<ManifestRow> files;
-  std::map<std::string, std::vector<ManifestRow>> entries;
+  std::vector<ManifestRow> Files;
+  std::map<std::string, std::vector<ManifestRow>> Entries;
 };
 
 TEST_F(Corpus, EveryArchiveWalksAsTheManifestsSay) {
   int walked = 0;
-  for (const auto& m : files) {
+  for (const auto& m : Files) {
     const std::string& file = m.at("file");
     SCOPED_TRACE(file);
     const bool isArchive = Open(Rar(file));
@@ -106,17 +106,17 @@ TEST_F(Corpus, EveryArchiveWalksAsTheManifestsSay) {
     }
     ASSERT_TRUE(isArchive);
     const bool old = m.at("layout") == "old";
-    EXPECT_EQ(reader.Archive.Format, old ? ArchiveFormat::kOld : ArchiveFormat::kNew);
-    EXPECT_EQ(reader.Archive.SolidArchive, m.at("solid") == "y");
-    const auto& want = entries[file];
+    EXPECT_EQ(Reader.Archive.Format, old ? ArchiveFormat::kOld : ArchiveFormat::kNew);
+    EXPECT_EQ(Reader.Archive.SolidArchive, m.at("solid") == "y");
+    const auto& want = Entries[file];
     ASSERT_EQ(std::to_string(want.size()), m.at("entry_count"));
     std::size_t i = 0;
-    for (; NextBlock(reader, kFileHead, false) != 0; ++i) {
+    for (; NextBlock(Reader, kFileHead, false) != 0; ++i) {
       ASSERT_LT(i, want.size()) << "more entries than the manifest lists";
       const auto& w = want[i];
-      const FileHeader& h = reader.Archive.File;
+      const FileHeader& h = Reader.Archive.File;
       SCOPED_TRACE(w.at("name"));
-      EXPECT_TRUE(NameMatches(w.at("name"), reader.Archive.EntryName)) << reader.Archive.EntryName;
+      EXPECT_TRUE(NameMatches(w.at("name"), Reader.Archive.EntryName)) << Reader.Archive.EntryName;
       EXPECT_EQ(h.HeadFlags, Hex(w.at("flags")) | (old ? 0x8000u : 0u));
       EXPECT_EQ(h.UnpVer, old ? (Dec(w.at("unpver")) == 2 ? 13u : 10u) : Dec(w.at("unpver")));
       EXPECT_EQ(h.Method, Hex(w.at("method")) + (old ? 0x30u : 0u));
@@ -125,17 +125,17 @@ TEST_F(Corpus, EveryArchiveWalksAsTheManifestsSay) {
       EXPECT_EQ(h.FileCRC, Hex(w.at("crc")));
       EXPECT_EQ(h.FileAttr, Dec(w.at("hostos")) < 3 ? Hex(w.at("attr")) : (h.HeadFlags & 0xE0) == 0xE0 ? 0x10u : 0x20u);
       EXPECT_EQ(FormatDosTime(h.FileTime), w.at("time"));
-      reader.Input.Seek(reader.Archive.NextBlockPos, kSeekStart);
+      Reader.Input.Seek(Reader.Archive.NextBlockPos, kSeekStart);
     }
     EXPECT_EQ(i, want.size());
     const std::string& notes = m.at("notes");
     if (notes.find("WRONG CRC") != notes.npos || notes.find("covers extra bytes") != notes.npos) {
-      EXPECT_TRUE(host.Saw(status::kBrokFileHead));
+      EXPECT_TRUE(Host.Saw(status::kBrokFileHead));
     } else if (notes.find("0x1000") == notes.npos && notes.find("comment") == notes.npos) {
-      EXPECT_FALSE(host.Saw(status::kBrokFileHead));
+      EXPECT_FALSE(Host.Saw(status::kBrokFileHead));
     }
     if (notes.find("unexpected EOF") != notes.npos) {
-      EXPECT_TRUE(host.Saw(status::kUnexpEOF));
+      EXPECT_TRUE(Host.Saw(status::kUnexpEOF));
     }
     ++walked;
   }
@@ -161,13 +161,13 @@ TEST_F(Corpus, TestModeChecksEveryEntry) {
         ++unknown;
       }
     }
-    EXPECT_EQ(host.Count(status::kExtrOk), good);
-    EXPECT_EQ(host.Count(status::kEncrBadCRC), encrypted);
-    EXPECT_EQ(host.Count(status::kExtrBadCRC), 0);
-    EXPECT_EQ(host.Count(status::kExtrTestDir), dirs);
+    EXPECT_EQ(Host.Count(status::kExtrOk), good);
+    EXPECT_EQ(Host.Count(status::kEncrBadCRC), encrypted);
+    EXPECT_EQ(Host.Count(status::kExtrBadCRC), 0);
+    EXPECT_EQ(Host.Count(status::kExtrTestDir), dirs);
     EXPECT_EQ(result, good + encrypted + dirs);
-    EXPECT_EQ(job.ErrorCount, encrypted + unknown);
-    EXPECT_TRUE(host.Boxes.empty());
+    EXPECT_EQ(Job.ErrorCount, encrypted + unknown);
+    EXPECT_TRUE(Host.Boxes.empty());
   }
 }
 
@@ -188,7 +188,7 @@ TEST_F(Corpus, InstallModeWritesTheTreeOfTheManifest) {
     TempDir root;
     const fs::path dest = fs::path(root.Path()) / "dest";
     fs::create_directory(dest);
-    std::snprintf(job.DestinationDir, sizeof job.DestinationDir, "%s\\", dest.string().c_str());
+    std::snprintf(Job.DestinationDir, sizeof Job.DestinationDir, "%s\\", dest.string().c_str());
     Run(Rar(a.First), 'X');
     if (a.Negative()) {
       for (const auto& item : fs::directory_iterator(root.Path())) EXPECT_EQ(item.path().filename(), "dest");
@@ -263,18 +263,18 @@ TEST_F(Corpus, SameEntriesPassWhereverTheVolumesAreCut) {
     ASSERT_FALSE(cuts.empty());
 
     const std::int32_t whole = Run(Rar(file), 'T');
-    const int wholeOk = host.Count(status::kExtrOk);
+    const int wholeOk = Host.Count(status::kExtrOk);
     ASSERT_GT(whole, 0);
-    ASSERT_EQ(job.ErrorCount, 0);
+    ASSERT_EQ(Job.ErrorCount, 0);
     const std::string stem = "set" + std::to_string(n++);
     const std::vector<Bytes> volumes = Resplit(parsed, cuts);
     ASSERT_EQ(volumes.size(), cuts.size() + 1);
     WriteSet(stem, volumes);
-    EXPECT_EQ(Run(dir.File(stem + ".rar"), 'T'), whole);
-    EXPECT_EQ(host.Count(status::kExtrOk), wholeOk);
-    EXPECT_EQ(job.ErrorCount, 0);
-    EXPECT_EQ(job.CurrentVolume, static_cast<std::int32_t>(volumes.size()));
-    EXPECT_TRUE(host.Boxes.empty());
+    EXPECT_EQ(Run(Dir.File(stem + ".rar"), 'T'), whole);
+    EXPECT_EQ(Host.Count(status::kExtrOk), wholeOk);
+    EXPECT_EQ(Job.ErrorCount, 0);
+    EXPECT_EQ(Job.CurrentVolume, static_cast<std::int32_t>(volumes.size()));
+    EXPECT_TRUE(Host.Boxes.empty());
   }
 }
 
@@ -286,36 +286,36 @@ TEST_F(Corpus, BrokenAndLaterOpenedVolumeSets) {
     WriteSet(stem, Resplit(parsed, {parsed.PackedTotal() / 3, 2 * parsed.PackedTotal() / 3}));
   };
   thirds("fixc__Rar2.rar", "gap");
-  fs::remove(dir.File("gap.r00"));
-  Run(dir.File("gap.rar"), 'T');
-  EXPECT_EQ(host.CountBoxes("Cannot find:\n" + dir.File("gap.r00")), 1);
-  EXPECT_EQ(job.Abort.load(), kEngineGaveUp);
-  EXPECT_GE(job.ErrorCount, 1);
+  fs::remove(Dir.File("gap.r00"));
+  Run(Dir.File("gap.rar"), 'T');
+  EXPECT_EQ(Host.CountBoxes("Cannot find:\n" + Dir.File("gap.r00")), 1);
+  EXPECT_EQ(Job.Abort.load(), kEngineGaveUp);
+  EXPECT_GE(Job.ErrorCount, 1);
 
   thirds("fixc__Rar15.rar", "bad");
-  Bytes garbage = ReadWholeFile(dir.File("bad.r00"));
+  Bytes garbage = ReadWholeFile(Dir.File("bad.r00"));
   for (std::size_t i = 0; i < 7; ++i) garbage[i] ^= 0xFF;
   Write("bad.r00", garbage);
-  Run(dir.File("bad.rar"), 'T');
-  EXPECT_TRUE(host.Saw(status::kBadArc));
-  EXPECT_EQ(host.CountBoxes("This archive is corrupt:\n" + dir.File("bad.r00")), 1);
-  EXPECT_EQ(job.Abort.load(), kEngineGaveUp);
-  EXPECT_GE(job.ErrorCount, 1);
+  Run(Dir.File("bad.rar"), 'T');
+  EXPECT_TRUE(Host.Saw(status::kBadArc));
+  EXPECT_EQ(Host.CountBoxes("This archive is corrupt:\n" + Dir.File("bad.r00")), 1);
+  EXPECT_EQ(Job.Abort.load(), kEngineGaveUp);
+  EXPECT_GE(Job.ErrorCount, 1);
 
   const std::int32_t whole = Run(Rar("dos250__SOLID.RAR"), 'T');
   thirds("dos250__SOLID.RAR", "set");
-  EXPECT_EQ(Run(dir.File("set.r00"), 'T'), whole);
-  EXPECT_EQ(job.ErrorCount, 0);
-  fs::copy_file(dir.File("set.rar"), dir.File("set.exe"));
+  EXPECT_EQ(Run(Dir.File("set.r00"), 'T'), whole);
+  EXPECT_EQ(Job.ErrorCount, 0);
+  fs::copy_file(Dir.File("set.rar"), Dir.File("set.exe"));
   Write("set.rar", BytesOf("not the first volume"));  // .rar comes before .exe
-  EXPECT_EQ(Run(dir.File("set.r01"), 'T'), 0);
-  fs::remove(dir.File("set.rar"));
-  EXPECT_EQ(Run(dir.File("set.r01"), 'T'), whole);
-  EXPECT_EQ(std::string(job.ArchiveName), dir.File("set.r01"));
-  fs::remove(dir.File("set.exe"));
-  EXPECT_EQ(Run(dir.File("set.r00"), 'T'), 0);
-  EXPECT_TRUE(host.Saw(status::kMissingFirstVolume));
-  EXPECT_TRUE(host.Saw(status::kNoFilesFatal));
+  EXPECT_EQ(Run(Dir.File("set.r01"), 'T'), 0);
+  fs::remove(Dir.File("set.rar"));
+  EXPECT_EQ(Run(Dir.File("set.r01"), 'T'), whole);
+  EXPECT_EQ(std::string(Job.ArchiveName), Dir.File("set.r01"));
+  fs::remove(Dir.File("set.exe"));
+  EXPECT_EQ(Run(Dir.File("set.r00"), 'T'), 0);
+  EXPECT_TRUE(Host.Saw(status::kMissingFirstVolume));
+  EXPECT_TRUE(Host.Saw(status::kNoFilesFatal));
 }
 
 // Regression: a stored entry inside a solid archive must leave the dictionary alone, since the
@@ -336,8 +336,8 @@ TEST_F(Corpus, StoredEntryKeepsTheSolidDictionary) {
   add(parsed.Entries[1].Header);
   add(parsed.Entries[1].Packed);
   Write("s.rar", archive);
-  EXPECT_EQ(Run(dir.File("s.rar"), 'T'), 3);
-  EXPECT_EQ(job.ErrorCount, 0);
+  EXPECT_EQ(Run(Dir.File("s.rar"), 'T'), 3);
+  EXPECT_EQ(Job.ErrorCount, 0);
 }
 
 // Cuts and byte flips of real archives of each layout: every run must end (no hang, no
@@ -349,17 +349,17 @@ TEST_F(Corpus, DamagedCopiesEndCleanly) {
     const Bytes whole = ReadWholeFile(Rar(file));
     ASSERT_GT(whole.size(), 100u);
     Write("d.rar", whole);
-    const std::int32_t intact = Run(dir.File("d.rar"), 'T');
+    const std::int32_t intact = Run(Dir.File("d.rar"), 'T');
     ASSERT_GT(intact, 0);
     const std::size_t step = std::max<std::size_t>(1, whole.size() / 97);
     for (std::size_t at = 0; at < whole.size(); at += step) {
       SCOPED_TRACE(at);
       Write("d.rar", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(at)));
-      EXPECT_LE(Run(dir.File("d.rar"), 'T'), intact);
+      EXPECT_LE(Run(Dir.File("d.rar"), 'T'), intact);
       Bytes flipped = whole;
       flipped[at] ^= static_cast<std::uint8_t>(0x01 << (at % 8));
       Write("d.rar", flipped);
-      EXPECT_LE(Run(dir.File("d.rar"), 'T'), intact + 1);  // a flipped attribute may turn a file into a directory
+      EXPECT_LE(Run(Dir.File("d.rar"), 'T'), intact + 1);  // a flipped attribute may turn a file into a directory
     }
   }
 }

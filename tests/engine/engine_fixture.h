@@ -52,8 +52,8 @@ class FakeHost final : public Host {
 class EngineTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& name, const Bytes& bytes) {
-    reader.Reset();  // Windows keeps an open archive from being rewritten
-    const std::string path = dir.File(name);
+    Reader.Reset();  // Windows keeps an open archive from being rewritten
+    const std::string path = Dir.File(name);
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return path;
   }
@@ -62,21 +62,21 @@ class EngineTest : public ::testing::Test {
     for (std::size_t i = 0; i < volumes.size(); ++i) Write(VolumeFileName(stem, i), volumes[i]);
   }
   void SetArchiveName(const std::string& path) {
-    ASSERT_LT(path.size(), sizeof job.ArchiveName);
-    std::strcpy(job.ArchiveName, path.c_str());
+    ASSERT_LT(path.size(), sizeof Job.ArchiveName);
+    std::strcpy(Job.ArchiveName, path.c_str());
   }
   // Opens path in the reader up to its first block; true when it is an archive.
   bool Open(const std::string& path) {
     SetArchiveName(path);
     Clear();
-    return OpenArchive(reader, job, nullptr);
+    return OpenArchive(Reader, Job, nullptr);
   }
   // Names of the entries NextBlock returns from the current position (sub-blocks passed over).
   std::vector<std::string> WalkNames() {
     std::vector<std::string> names;
-    for (int guard = 0; guard < 10000 && NextBlock(reader, kFileHead, false) != 0; ++guard) {
-      names.emplace_back(reader.Archive.EntryName);
-      reader.Input.Seek(reader.Archive.NextBlockPos, kSeekStart);
+    for (int guard = 0; guard < 10000 && NextBlock(Reader, kFileHead, false) != 0; ++guard) {
+      names.emplace_back(Reader.Archive.EntryName);
+      Reader.Input.Seek(Reader.Archive.NextBlockPos, kSeekStart);
     }
     return names;
   }
@@ -85,23 +85,23 @@ class EngineTest : public ::testing::Test {
   std::int32_t Run(const std::string& path, char mode) {
     Clear();
     SetArchiveName(path);
-    job.Abort = kRunning;
-    job.CurrentVolume = 1;
-    job.Mode = mode;
-    if (mode == 'T') job.DestinationDir[0] = '\0';
-    return RunExtraction(reader, *unpack, job.ProgressWindow, job);
+    Job.Abort = kRunning;
+    Job.CurrentVolume = 1;
+    Job.Mode = mode;
+    if (mode == 'T') Job.DestinationDir[0] = '\0';
+    return RunExtraction(Reader, *Unpack, Job.ProgressWindow, Job);
   }
   void Clear() {
-    host.Statuses.clear();
-    host.Boxes.clear();
-    host.Progress.clear();
+    Host.Statuses.clear();
+    Host.Boxes.clear();
+    Host.Progress.clear();
   }
 
-  TempDir dir;
-  FakeHost host;
-  ArchiveReader reader{host};
-  ExtractionJob job;
-  std::unique_ptr<UnpackState> unpack = std::make_unique<UnpackState>();
+  TempDir Dir;
+  FakeHost Host;
+  ArchiveReader Reader{Host};
+  ExtractionJob Job;
+  std::unique_ptr<UnpackState> Unpack = std::make_unique<UnpackState>();
 };
 
 }  // namespace korvane::testing

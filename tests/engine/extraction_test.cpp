@@ -15,15 +15,15 @@ TEST(EntryDecision, EveryKindOfEntryInEachModeAndArchive) {
   using A = EntryAction;
   constexpr std::uint32_t kFile = 0x20, kDir = 0x10, kLabel = 0x08;
   const struct {
-    const char* what;
-    std::uint16_t flags;
-    std::uint8_t unpVer;
-    std::uint32_t attr;
-    bool nameUsable, solid;
-    char mode;
-    A action;
-    bool unknown, unusable;
-    int errors;
+    const char* What;
+    std::uint16_t Flags;
+    std::uint8_t UnpVer;
+    std::uint32_t Attr;
+    bool NameUsable, Solid;
+    char Mode;
+    A Action;
+    bool Unknown, Unusable;
+    int Errors;
   } cases[] = {
       {"file, install", 0, 20, kFile, true, false, 'X', A::kExtract, false, false, 0},
       {"file, test", 0, 13, kFile, true, false, 'T', A::kTest, false, false, 0},
@@ -48,17 +48,17 @@ TEST(EntryDecision, EveryKindOfEntryInEachModeAndArchive) {
       {"volume label, unknown version", 0, 10, kLabel, false, true, 'T', A::kPassOver, true, false, 1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.What);
     FileHeader h;
-    h.HeadFlags = c.flags;
-    h.UnpVer = c.unpVer;
-    h.FileAttr = c.attr;
-    const EntryDecision d = DecideEntry(h, c.nameUsable, c.mode, c.solid);
-    EXPECT_EQ(d.Action, c.action);
-    EXPECT_EQ(d.UnknownMethod, c.unknown);
-    EXPECT_EQ(d.UnusableName, c.unusable);
-    EXPECT_EQ(d.Errors, c.errors);
-    EXPECT_EQ(d.WithoutOutput, c.solid ? A::kDecodeForDictionary : A::kSkipFile);
+    h.HeadFlags = c.Flags;
+    h.UnpVer = c.UnpVer;
+    h.FileAttr = c.Attr;
+    const EntryDecision d = DecideEntry(h, c.NameUsable, c.Mode, c.Solid);
+    EXPECT_EQ(d.Action, c.Action);
+    EXPECT_EQ(d.UnknownMethod, c.Unknown);
+    EXPECT_EQ(d.UnusableName, c.Unusable);
+    EXPECT_EQ(d.Errors, c.Errors);
+    EXPECT_EQ(d.WithoutOutput, c.Solid ? A::kDecodeForDictionary : A::kSkipFile);
   }
 }
 
@@ -81,13 +81,13 @@ TEST(Sanitize, LeavesOnlyARelativePath) {
 class Extraction : public EngineTest {
  protected:
   void SetUp() override {
-    dest = dir.File("dest");
-    fs::create_directory(dest);
-    job.ProgressWindow = reinterpret_cast<void*>(0x99);
+    Dest = Dir.File("dest");
+    fs::create_directory(Dest);
+    Job.ProgressWindow = reinterpret_cast<void*>(0x99);
   }
   std::int32_t RunOn(const std::string& file, char mode) {
-    if (mode == 'X') std::snprintf(job.DestinationDir, sizeof job.DestinationDir, "%s\\", dest.c_str());
-    return Run(dir.File(file), mode);
+    if (mode == 'X') std::snprintf(Job.DestinationDir, sizeof Job.DestinationDir, "%s\\", Dest.c_str());
+    return Run(Dir.File(file), mode);
   }
   static Bytes Archive(const std::vector<EntrySpec>& entries, std::uint16_t mainFlags = 0) {
     ArchiveWriter w;
@@ -99,7 +99,7 @@ class Extraction : public EngineTest {
     Write("a.rar", Archive(entries));
     return RunOn("a.rar", mode);
   }
-  std::string Dest(const std::string& rel) const { return (fs::path(dest) / rel).string(); }
+  std::string InDest(const std::string& rel) const { return (fs::path(Dest) / rel).string(); }
   static std::vector<std::string> TreeOf(const std::string& root) {
     std::vector<std::string> out;
     for (const auto& item : fs::recursive_directory_iterator(root))
@@ -107,13 +107,13 @@ class Extraction : public EngineTest {
     std::sort(out.begin(), out.end());
     return out;
   }
-  static EntrySpec Dir(const std::string& name) {
+  static EntrySpec DirEntry(const std::string& name) {
     EntrySpec e = StoredEntry(name, {});
     e.Attr = 0x10;
     return e;
   }
 
-  std::string dest;
+  std::string Dest;
 };
 
 TEST_F(Extraction, NothingIsWrittenOutsideTheDestination) {
@@ -121,44 +121,44 @@ TEST_F(Extraction, NothingIsWrittenOutsideTheDestination) {
       StoredEntry("..\\..\\escape1.txt", BytesOf("1")), StoredEntry("../escape2.txt", BytesOf("2")),
       StoredEntry("\\abs.txt", BytesOf("3")),           StoredEntry("C:\\drive.txt", BytesOf("4")),
       StoredEntry("sub\\..\\..\\up.txt", BytesOf("5")), StoredEntry("..", BytesOf("6")),
-      StoredEntry(".\\", BytesOf("7")),                 Dir("..\\..\\outdir")};
+      StoredEntry(".\\", BytesOf("7")),                 DirEntry("..\\..\\outdir")};
   EXPECT_EQ(RunNew(entries, 'X'), 6);
-  EXPECT_EQ(job.ErrorCount, 2);  // the two names that are nothing once cleaned
-  EXPECT_EQ(TreeOf(dir.Path()),
+  EXPECT_EQ(Job.ErrorCount, 2);  // the two names that are nothing once cleaned
+  EXPECT_EQ(TreeOf(Dir.Path()),
             (std::vector<std::string>{"a.rar", "dest/", "dest/abs.txt", "dest/drive.txt", "dest/escape1.txt",
                                       "dest/escape2.txt", "dest/outdir/", "dest/sub/", "dest/sub/up.txt"}));
-  EXPECT_TRUE(host.Saw(status::kExtrTotalErr));
+  EXPECT_TRUE(Host.Saw(status::kExtrTotalErr));
 }
 
 TEST_F(Extraction, TestModeWritesNothingAsksNothingAndCountsDirectoriesToo) {
   Write("dest/exists.txt", BytesOf("old"));
-  Write("t.rar", Archive({Dir("d1"), StoredEntry("exists.txt", BytesOf("new")), StoredEntry("d1\\f.txt", BytesOf("f"))}));
-  const auto before = TreeOf(dir.Path());
+  Write("t.rar", Archive({DirEntry("d1"), StoredEntry("exists.txt", BytesOf("new")), StoredEntry("d1\\f.txt", BytesOf("f"))}));
+  const auto before = TreeOf(Dir.Path());
   EXPECT_EQ(RunOn("t.rar", 'T'), 3);
-  EXPECT_EQ(TreeOf(dir.Path()), before);
-  EXPECT_TRUE(host.Boxes.empty());
-  EXPECT_EQ(host.Count(status::kExtrTestDir), 1);
-  EXPECT_EQ(host.Count(status::kExtrTestFile), 2);
-  EXPECT_EQ(host.Count(status::kExtrOk), 2);
-  EXPECT_TRUE(host.Saw(status::kExtrAllOk));
-  EXPECT_STREQ(job.CurrentFile, "d1\\f.txt");  // no destination in a test run
-  EXPECT_EQ(job.ErrorCount, 0);
+  EXPECT_EQ(TreeOf(Dir.Path()), before);
+  EXPECT_TRUE(Host.Boxes.empty());
+  EXPECT_EQ(Host.Count(status::kExtrTestDir), 1);
+  EXPECT_EQ(Host.Count(status::kExtrTestFile), 2);
+  EXPECT_EQ(Host.Count(status::kExtrOk), 2);
+  EXPECT_TRUE(Host.Saw(status::kExtrAllOk));
+  EXPECT_STREQ(Job.CurrentFile, "d1\\f.txt");  // no destination in a test run
+  EXPECT_EQ(Job.ErrorCount, 0);
 }
 
 TEST_F(Extraction, InstallWritesContentDirectoriesAndTheReadOnlyAttribute) {
   EntrySpec ro = StoredEntry("dir\\ro.txt", BytesOf("read only"));
   ro.Attr = 0x21;
-  ASSERT_EQ(RunNew({ro, StoredEntry("plain.bin", BytesOf("plain")), Dir("a\\b"), Dir("c\\d\\e")}, 'X'), 4);
-  EXPECT_EQ(ReadWholeFile(Dest("dir/ro.txt")), BytesOf("read only"));
-  EXPECT_EQ(fs::status(Dest("dir/ro.txt")).permissions() & fs::perms::owner_write, fs::perms::none);
-  EXPECT_NE(fs::status(Dest("plain.bin")).permissions() & fs::perms::owner_write, fs::perms::none);
-  EXPECT_TRUE(fs::is_directory(Dest("a/b")));
-  EXPECT_TRUE(fs::is_directory(Dest("c/d/e")));
-  EXPECT_EQ(std::string(job.CurrentFile), std::string(job.DestinationDir) + "plain.bin");
-  EXPECT_FLOAT_EQ(job.FileProgress, 1.0f);
-  EXPECT_EQ(host.Count(status::kExtrFile), 2);
-  EXPECT_EQ(RunNew({Dir("a")}, 'X'), 1);  // an existing directory is kept silently
-  EXPECT_FALSE(host.Saw(status::kExtrErrMkDir));
+  ASSERT_EQ(RunNew({ro, StoredEntry("plain.bin", BytesOf("plain")), DirEntry("a\\b"), DirEntry("c\\d\\e")}, 'X'), 4);
+  EXPECT_EQ(ReadWholeFile(InDest("dir/ro.txt")), BytesOf("read only"));
+  EXPECT_EQ(fs::status(InDest("dir/ro.txt")).permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_NE(fs::status(InDest("plain.bin")).permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_TRUE(fs::is_directory(InDest("a/b")));
+  EXPECT_TRUE(fs::is_directory(InDest("c/d/e")));
+  EXPECT_EQ(std::string(Job.CurrentFile), std::string(Job.DestinationDir) + "plain.bin");
+  EXPECT_FLOAT_EQ(Job.FileProgress, 1.0f);
+  EXPECT_EQ(Host.Count(status::kExtrFile), 2);
+  EXPECT_EQ(RunNew({DirEntry("a")}, 'X'), 1);  // an existing directory is kept silently
+  EXPECT_FALSE(Host.Saw(status::kExtrErrMkDir));
 }
 
 // One archive or volume set per row: what a run returns, how many entries fail, what is left
@@ -172,12 +172,12 @@ TEST_F(Extraction, EntriesThatAreSkippedOrFail) {
   label.Attr = 0x08;
   const EntrySpec next = StoredEntry("next.txt", BytesOf("n"));
   const struct {
-    const char* what;
-    std::vector<Bytes> volumes;
-    const char* open;
-    std::int32_t result, errors;
-    std::vector<std::string> tree;
-    const char* status;
+    const char* What;
+    std::vector<Bytes> Volumes;
+    const char* Open;
+    std::int32_t Result, Errors;
+    std::vector<std::string> Tree;
+    const char* Status;
   } cases[] = {
       {"wrong checksum", {Archive({bad, next})}, "r.rar", 2, 1, {"next.txt"}, status::kExtrBadCRC},
       {"unknown version", {Archive({odd, next})}, "r.rar", 1, 1, {"next.txt"}, status::kExtrUnknMeth},
@@ -189,19 +189,19 @@ TEST_F(Extraction, EntriesThatAreSkippedOrFail) {
       {"next volume missing inside data", {StoredVolumeSet({{"split.txt", Bytes(1000, 3), {400}}})[0]}, "r.rar", 1,
        1, {}, status::kExtrTotalErr}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    reader.Reset();
-    for (const char* stale : {"r.rar", "r.r00"}) fs::remove(dir.File(stale));
-    fs::remove_all(dest);
-    fs::create_directory(dest);
-    WriteSet("r", c.volumes);
-    EXPECT_EQ(RunOn(c.open, 'X'), c.result);
-    EXPECT_EQ(job.ErrorCount, c.errors);
-    EXPECT_EQ(TreeOf(dest), c.tree);
-    EXPECT_TRUE(host.Saw(c.status));
+    SCOPED_TRACE(c.What);
+    Reader.Reset();
+    for (const char* stale : {"r.rar", "r.r00"}) fs::remove(Dir.File(stale));
+    fs::remove_all(Dest);
+    fs::create_directory(Dest);
+    WriteSet("r", c.Volumes);
+    EXPECT_EQ(RunOn(c.Open, 'X'), c.Result);
+    EXPECT_EQ(Job.ErrorCount, c.Errors);
+    EXPECT_EQ(TreeOf(Dest), c.Tree);
+    EXPECT_TRUE(Host.Saw(c.Status));
   }
-  EXPECT_EQ(host.CountBoxes("Cannot find:\n" + dir.File("r.r00")), 1);  // the last row
-  EXPECT_EQ(job.Abort.load(), kEngineGaveUp);
+  EXPECT_EQ(Host.CountBoxes("Cannot find:\n" + Dir.File("r.r00")), 1);  // the last row
+  EXPECT_EQ(Job.Abort.load(), kEngineGaveUp);
 }
 
 TEST_F(Extraction, OverwriteAnswersHoldForOneRun) {
@@ -209,48 +209,48 @@ TEST_F(Extraction, OverwriteAnswersHoldForOneRun) {
   Write("dest/b", BytesOf("old b"));
   const std::vector<EntrySpec> entries = {StoredEntry("a", BytesOf("new a")), StoredEntry("b", BytesOf("new b"))};
   // Cancel keeps the file and asks again for the next: nothing processed, but no failure either.
-  host.Answer = kIdCancel;
+  Host.Answer = kIdCancel;
   EXPECT_EQ(RunNew(entries, 'X'), 0);
-  EXPECT_EQ(job.ErrorCount, 0);
-  EXPECT_EQ(host.CountBoxes("Overwrite all files:"), 2);
-  EXPECT_EQ(host.Count(status::kFileExists), 2);
-  EXPECT_EQ(ReadWholeFile(Dest("a")), BytesOf("old a"));
-  EXPECT_TRUE(host.Saw(status::kExtrNoFiles));
+  EXPECT_EQ(Job.ErrorCount, 0);
+  EXPECT_EQ(Host.CountBoxes("Overwrite all files:"), 2);
+  EXPECT_EQ(Host.Count(status::kFileExists), 2);
+  EXPECT_EQ(ReadWholeFile(InDest("a")), BytesOf("old a"));
+  EXPECT_TRUE(Host.Saw(status::kExtrNoFiles));
   // OK replaces this and every later file without asking again.
-  host.Answer = kIdOk;
+  Host.Answer = kIdOk;
   EXPECT_EQ(RunNew(entries, 'X'), 2);
-  ASSERT_EQ(host.Boxes.size(), 1u);
-  EXPECT_EQ(host.Boxes[0].Title, "Zendril 97");
-  EXPECT_EQ(host.Boxes[0].Style, 0x11u);
-  EXPECT_EQ(host.Boxes[0].Owner, job.ProgressWindow);
-  EXPECT_EQ(ReadWholeFile(Dest("a")), BytesOf("new a"));
-  EXPECT_EQ(ReadWholeFile(Dest("b")), BytesOf("new b"));
-  host.Answer = kIdCancel;
+  ASSERT_EQ(Host.Boxes.size(), 1u);
+  EXPECT_EQ(Host.Boxes[0].Title, "Zendril 97");
+  EXPECT_EQ(Host.Boxes[0].Style, 0x11u);
+  EXPECT_EQ(Host.Boxes[0].Owner, Job.ProgressWindow);
+  EXPECT_EQ(ReadWholeFile(InDest("a")), BytesOf("new a"));
+  EXPECT_EQ(ReadWholeFile(InDest("b")), BytesOf("new b"));
+  Host.Answer = kIdCancel;
   EXPECT_EQ(RunNew(entries, 'X'), 0);  // the next run asks again
-  EXPECT_EQ(host.Boxes.size(), 2u);
+  EXPECT_EQ(Host.Boxes.size(), 2u);
 }
 
 TEST_F(Extraction, AbortInsideAnEntryDeletesItsPartialFile) {
-  host.OnProgress = [&] {
-    if (job.FileProgress > 0.0f) job.Abort = kUserAborted;
+  Host.OnProgress = [&] {
+    if (Job.FileProgress > 0.0f) Job.Abort = kUserAborted;
   };
   EXPECT_EQ(RunNew({StoredEntry("big.bin", Bytes(200000, 1)), StoredEntry("after", BytesOf("a"))}, 'X'), 1);
-  EXPECT_EQ(job.ErrorCount, 1);
-  EXPECT_TRUE(TreeOf(dest).empty());
+  EXPECT_EQ(Job.ErrorCount, 1);
+  EXPECT_TRUE(TreeOf(Dest).empty());
 }
 
 TEST_F(Extraction, MissingArchiveAndNonArchiveAreToldOnce) {
   EXPECT_EQ(RunOn("absent.rar", 'T'), 0);
-  ASSERT_EQ(host.Boxes.size(), 1u);
-  EXPECT_EQ(host.Boxes[0].Text, "Cannot find:\n" + dir.File("absent.rar"));
-  EXPECT_EQ(host.Boxes[0].Title, "Zendril 1997");
-  EXPECT_EQ(host.Boxes[0].Style, 16u);
-  EXPECT_EQ(host.Boxes[0].Owner, job.ProgressWindow);
+  ASSERT_EQ(Host.Boxes.size(), 1u);
+  EXPECT_EQ(Host.Boxes[0].Text, "Cannot find:\n" + Dir.File("absent.rar"));
+  EXPECT_EQ(Host.Boxes[0].Title, "Zendril 1997");
+  EXPECT_EQ(Host.Boxes[0].Style, 16u);
+  EXPECT_EQ(Host.Boxes[0].Owner, Job.ProgressWindow);
   Write("text.rar", BytesOf("just some words, no archive here"));
   EXPECT_EQ(RunOn("text.rar", 'T'), 0);
-  ASSERT_EQ(host.Boxes.size(), 1u);
-  EXPECT_EQ(host.Boxes[0].Text, "Not a valid Archive:\n" + dir.File("text.rar"));
-  EXPECT_EQ(host.Boxes[0].Title, "(none)");
+  ASSERT_EQ(Host.Boxes.size(), 1u);
+  EXPECT_EQ(Host.Boxes[0].Text, "Not a valid Archive:\n" + Dir.File("text.rar"));
+  EXPECT_EQ(Host.Boxes[0].Title, "(none)");
 }
 
 // An entry of unknown version is not decoded, so the walk itself moves on at the block
@@ -261,15 +261,15 @@ TEST_F(Extraction, MoveAtABlockBoundaryAfterASkippedPart) {
   volumes[0][7 + 13 + 24] = 29;  // UnpVer of the first part (the header CRC is then only reported)
   WriteSet("b", volumes);
   EXPECT_EQ(RunOn("b.rar", 'X'), 1);
-  EXPECT_EQ(TreeOf(dest), std::vector<std::string>{"after.txt"});
-  EXPECT_EQ(job.CurrentVolume, 2);
-  EXPECT_FALSE(host.Saw(status::kExtrPoints));
-  EXPECT_TRUE(host.Saw(status::kExtrVol));
-  reader.Reset();
-  fs::remove(dir.File("b.r00"));
+  EXPECT_EQ(TreeOf(Dest), std::vector<std::string>{"after.txt"});
+  EXPECT_EQ(Job.CurrentVolume, 2);
+  EXPECT_FALSE(Host.Saw(status::kExtrPoints));
+  EXPECT_TRUE(Host.Saw(status::kExtrVol));
+  Reader.Reset();
+  fs::remove(Dir.File("b.r00"));
   EXPECT_EQ(RunOn("b.rar", 'T'), 0);
-  EXPECT_EQ(host.CountBoxes("Cannot find:\n" + dir.File("b.r00")), 2);
-  EXPECT_EQ(job.Abort.load(), kEngineGaveUp);
+  EXPECT_EQ(Host.CountBoxes("Cannot find:\n" + Dir.File("b.r00")), 2);
+  EXPECT_EQ(Job.Abort.load(), kEngineGaveUp);
 }
 
 // Regression: x.exe itself starts with a continued entry and no x.rar exists, so searching
@@ -277,26 +277,26 @@ TEST_F(Extraction, MoveAtABlockBoundaryAfterASkippedPart) {
 TEST_F(Extraction, SelfExtractingVolumeThatIsNotTheFirstEndsTheSearch) {
   Write("x.exe", StoredVolumeSet({{"split.txt", Bytes(100, 3), {40}}}, 0x09)[1]);
   EXPECT_EQ(RunOn("x.exe", 'T'), 0);
-  EXPECT_TRUE(host.Saw(status::kMissingFirstVolume));
-  EXPECT_TRUE(host.Saw(status::kNoFilesFatal));
+  EXPECT_TRUE(Host.Saw(status::kMissingFirstVolume));
+  EXPECT_TRUE(Host.Saw(status::kNoFilesFatal));
 }
 
 #ifndef _WIN32
 TEST_F(Extraction, SymbolicLinkAtAnOutputPathIsReplacedNotWrittenThrough) {
   const std::string outside = Write("outside.txt", BytesOf("untouched"));
-  fs::create_symlink(outside, Dest("link.txt"));
+  fs::create_symlink(outside, InDest("link.txt"));
   EXPECT_EQ(RunNew({StoredEntry("link.txt", BytesOf("archive data"))}, 'X'), 1);
   EXPECT_EQ(ReadWholeFile(outside), BytesOf("untouched"));
-  EXPECT_FALSE(fs::is_symlink(Dest("link.txt")));
-  EXPECT_EQ(ReadWholeFile(Dest("link.txt")), BytesOf("archive data"));
+  EXPECT_FALSE(fs::is_symlink(InDest("link.txt")));
+  EXPECT_EQ(ReadWholeFile(InDest("link.txt")), BytesOf("archive data"));
   // A failed entry deletes the link it replaced, never the file the link pointed at.
-  fs::remove(Dest("link.txt"));
-  fs::create_symlink(outside, Dest("link.txt"));
+  fs::remove(InDest("link.txt"));
+  fs::create_symlink(outside, InDest("link.txt"));
   EntrySpec bad = StoredEntry("link.txt", BytesOf("archive data"));
   bad.FileCrc ^= 1;
   RunNew({bad}, 'X');
   EXPECT_EQ(ReadWholeFile(outside), BytesOf("untouched"));
-  EXPECT_FALSE(fs::exists(Dest("link.txt")));
+  EXPECT_FALSE(fs::exists(InDest("link.txt")));
 }
 #endif
 

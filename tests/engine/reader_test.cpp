@@ -13,9 +13,9 @@ namespace {
 
 TEST(VolumeNaming, NextName) {
   const struct {
-    const char* from;
-    const char* to;  // nullptr: no room, name unchanged
-    std::size_t capacity = 64;
+    const char* From;
+    const char* To;  // nullptr: no room, name unchanged
+    std::size_t Capacity = 64;
   } cases[] = {{"name.rar", "name.r00"},   {"NAME.RAR", "NAME.R00"},     {"setup.exe", "setup.r00"},
                {"SETUP.EXE", "SETUP.r00"}, {"data", "data.r00"},         {"name.", "name.r00"},
                {"name.r00", "name.r01"},   {"name.r09", "name.r10"},     {"name.r99", "name.s00"},
@@ -28,9 +28,9 @@ TEST(VolumeNaming, NextName) {
                {"abcdefg.rar", "abcdefg.r00", 16}};
   for (const auto& c : cases) {
     char name[64] = {};
-    std::strcpy(name, c.from);
-    EXPECT_EQ(AdvanceVolumeName(name, c.capacity), c.to != nullptr) << c.from;
-    EXPECT_STREQ(name, c.to != nullptr ? c.to : c.from);
+    std::strcpy(name, c.From);
+    EXPECT_EQ(AdvanceVolumeName(name, c.Capacity), c.To != nullptr) << c.From;
+    EXPECT_STREQ(name, c.To != nullptr ? c.To : c.From);
   }
 }
 
@@ -41,7 +41,7 @@ TEST(Percent, ScalesDownAboveTenThousandAndSurvivesSizesPast2GiB) {
   for (const auto& c : cases) EXPECT_EQ(PercentOf(c[0], c[1]), c[2]) << c[0] << " of " << c[1];
 }
 
-class Reader : public EngineTest {
+class ReaderTest : public EngineTest {
  protected:
   static Bytes Archive(const std::vector<EntrySpec>& entries, bool oldLayout = false, std::uint16_t flags = 0) {
     ArchiveWriter w(oldLayout);
@@ -52,15 +52,15 @@ class Reader : public EngineTest {
   // Writes and opens bytes; then NextBlock's result for the first entry.
   std::uint32_t OpenFirst(const Bytes& bytes) {
     if (!Open(Write("a.rar", bytes))) return 0;
-    return NextBlock(reader, kFileHead, true);
+    return NextBlock(Reader, kFileHead, true);
   }
-  void SkipData() { reader.Input.Seek(reader.Archive.NextBlockPos, kSeekStart); }
+  void SkipData() { Reader.Input.Seek(Reader.Archive.NextBlockPos, kSeekStart); }
 };
 
 // Behind a program, 131,056 bytes from offset 7 are searched and the main header's type byte,
 // 9 behind the signature, must be among them: the last start that counts is 131,053. An old
 // archive there also needs the program's RSFX mark.
-TEST_F(Reader, IdentifiesArchivesAloneOrBehindAProgram) {
+TEST_F(ReaderTest, IdentifiesArchivesAloneOrBehindAProgram) {
   const auto behind = [](std::size_t size, bool rsfx, Bytes archive) {
     Bytes b(size, 0x90);
     if (rsfx) std::memcpy(b.data() + 28, "RSFX", 4);
@@ -72,8 +72,8 @@ TEST_F(Reader, IdentifiesArchivesAloneOrBehindAProgram) {
   noType[9] = 0x74;
   const Bytes old = Archive({StoredEntry("HELLO.TXT", BytesOf("hi"), true)}, true);
   const struct {
-    Bytes bytes;
-    const char* name;  // nullptr: not an archive
+    Bytes Input;
+    const char* Name;  // nullptr: not an archive
   } cases[] = {{{}, nullptr},
                {{0x52, 0x61, 0x72, 0x21}, nullptr},
                {{0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00, 0x01, 0x02}, nullptr},  // main header cut short
@@ -87,69 +87,69 @@ TEST_F(Reader, IdentifiesArchivesAloneOrBehindAProgram) {
                {behind(6491, true, old), "HELLO.TXT"},
                {behind(6491, false, old), nullptr}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.bytes.size() << " bytes");
-    const bool found = Open(Write("sfx.exe", c.bytes));
-    ASSERT_EQ(found, c.name != nullptr);
+    SCOPED_TRACE(::testing::Message() << c.Input.size() << " bytes");
+    const bool found = Open(Write("sfx.exe", c.Input));
+    ASSERT_EQ(found, c.Name != nullptr);
     if (found) {
-      EXPECT_EQ(WalkNames(), std::vector<std::string>{c.name});
+      EXPECT_EQ(WalkNames(), std::vector<std::string>{c.Name});
     } else {
-      EXPECT_EQ(host.CountBoxes("Not a valid Archive:\n" + dir.File("sfx.exe")), 1);
-      EXPECT_FALSE(reader.Input.IsOpen());
+      EXPECT_EQ(Host.CountBoxes("Not a valid Archive:\n" + Dir.File("sfx.exe")), 1);
+      EXPECT_FALSE(Reader.Input.IsOpen());
     }
   }
 }
 
 // A header whose sizes do not move the walk forward must end it like the end of the file,
 // keeping the last good entry.
-TEST_F(Reader, DamagedChainEndsTheWalk) {
+TEST_F(ReaderTest, DamagedChainEndsTheWalk) {
   const struct {
-    const char* what;
-    int headSize;
-    std::int64_t packSize;
+    const char* What;
+    int HeadSize;
+    std::int64_t PackSize;
   } cases[] = {{"head size 0", 0, -1},
                {"head size 6", 6, -1},
                {"stands still", 38, 0x100000000LL - 38},  // 32 + 6 bytes of header: lands on itself
                {"wraps backwards", 38, 0xFFFFFFFFLL}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.What);
     EntrySpec broken = StoredEntry("broken", BytesOf("data"));
-    broken.HeadSize = c.headSize;
-    broken.PackSize = c.packSize;
+    broken.HeadSize = c.HeadSize;
+    broken.PackSize = c.PackSize;
     ASSERT_NE(OpenFirst(Archive({StoredEntry("good", BytesOf("g")), broken, StoredEntry("never", BytesOf("n"))})), 0u);
     SkipData();
-    EXPECT_EQ(NextBlock(reader, kFileHead, true), 0u);
-    EXPECT_EQ(reader.Archive.Block.HeadType, 0);
-    EXPECT_STREQ(reader.Archive.EntryName, "good");
-    EXPECT_EQ(reader.Archive.File.PackSize, 1u);
+    EXPECT_EQ(NextBlock(Reader, kFileHead, true), 0u);
+    EXPECT_EQ(Reader.Archive.Block.HeadType, 0);
+    EXPECT_STREQ(Reader.Archive.EntryName, "good");
+    EXPECT_EQ(Reader.Archive.File.PackSize, 1u);
   }
 }
 
-TEST_F(Reader, LongNamesAreCutAndAttributesFollowTheHostSystem) {
+TEST_F(ReaderTest, LongNamesAreCutAndAttributesFollowTheHostSystem) {
   ASSERT_EQ(OpenFirst(Archive({StoredEntry(std::string(300, 'n'), BytesOf("x")), StoredEntry("short", BytesOf("y"))})),
             32u + 259u);
-  EXPECT_EQ(std::string(reader.Archive.EntryName), std::string(259, 'n'));
+  EXPECT_EQ(std::string(Reader.Archive.EntryName), std::string(259, 'n'));
   SkipData();
   EXPECT_EQ(WalkNames(), std::vector<std::string>{"short"});
   const struct {
-    std::uint8_t hostOS;
-    std::uint16_t flags;
-    std::uint32_t attr, wantAttr;
-    std::uint8_t wantHost;
+    std::uint8_t HostOs;
+    std::uint16_t Flags;
+    std::uint32_t Attr, WantAttr;
+    std::uint8_t WantHost;
   } cases[] = {{0, 0x00E0, 0x21, 0x21, 0}, {3, 0x00C0, 0x41ED, 0x20, 3},  // only all three bits mean a directory
                {5, 0x00E0, 0x20, 0x10, 0}, {4, 0, 0x10, 0x20, 0}};         // unknown systems: Unix rules, host 0
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "host " << int{c.hostOS} << " attr " << c.attr);
+    SCOPED_TRACE(::testing::Message() << "host " << int{c.HostOs} << " attr " << c.Attr);
     EntrySpec e = StoredEntry("x", {});
-    e.HostOS = c.hostOS;
-    e.Flags = c.flags;
-    e.Attr = c.attr;
+    e.HostOS = c.HostOs;
+    e.Flags = c.Flags;
+    e.Attr = c.Attr;
     ASSERT_NE(OpenFirst(Archive({e})), 0u);
-    EXPECT_EQ(reader.Archive.File.FileAttr, c.wantAttr);
-    EXPECT_EQ(reader.Archive.File.HostOS, c.wantHost);
+    EXPECT_EQ(Reader.Archive.File.FileAttr, c.WantAttr);
+    EXPECT_EQ(Reader.Archive.File.HostOS, c.WantHost);
   }
 }
 
-TEST_F(Reader, CutArchivesEndAfterTheLastWholeEntryAndABrokenMainHeaderIsOnlyReported) {
+TEST_F(ReaderTest, CutArchivesEndAfterTheLastWholeEntryAndABrokenMainHeaderIsOnlyReported) {
   Bytes whole = Archive({StoredEntry("one", Bytes(50, 7))}), dataCut = whole, partialHeader = whole;
   dataCut.resize(dataCut.size() - 20);
   partialHeader.insert(partialHeader.end(), {0x00, 0x00, 0x74, 0x00, 0x80, 0x40, 0x00, 0x01});
@@ -159,36 +159,36 @@ TEST_F(Reader, CutArchivesEndAfterTheLastWholeEntryAndABrokenMainHeaderIsOnlyRep
     ASSERT_TRUE(Open(Write("t.rar", bytes)));
     EXPECT_EQ(WalkNames(), std::vector<std::string>{"one"});
     if (eof >= 0) {
-      EXPECT_EQ(host.Saw(status::kUnexpEOF), eof == 1);
+      EXPECT_EQ(Host.Saw(status::kUnexpEOF), eof == 1);
     }
   }
   ArchiveWriter broken;
   broken.Main(0x08, true).File(StoredEntry("one", BytesOf("1")));
   ASSERT_TRUE(Open(Write("m.rar", broken.Data())));
-  EXPECT_TRUE(host.Saw(status::kBrokArcHead));
-  EXPECT_TRUE(reader.Archive.SolidArchive);
+  EXPECT_TRUE(Host.Saw(status::kBrokArcHead));
+  EXPECT_TRUE(Reader.Archive.SolidArchive);
   EXPECT_EQ(WalkNames(), std::vector<std::string>{"one"});
 }
 
 // The old layout has no header CRC: implausible fields are what reject a header.
-TEST_F(Reader, OldHeaders) {
+TEST_F(ReaderTest, OldHeaders) {
   ArchiveWriter w(true);
   w.Main(0xC8).File(StoredEntry("DIR/OLD.TXT", BytesOf("abc"), true));
   ASSERT_EQ(OpenFirst(w.Data()), 21u + 11u);
-  EXPECT_EQ(reader.Archive.Format, ArchiveFormat::kOld);
-  EXPECT_EQ(reader.Archive.Main.HeadFlags, 0x08);  // the low six flag bits
-  EXPECT_TRUE(reader.Archive.SolidArchive);
-  EXPECT_STREQ(reader.Archive.EntryName, "DIR\\OLD.TXT");
-  EXPECT_EQ(reader.Archive.NextBlockPos, 7u + 21u + 11u + 3u);
+  EXPECT_EQ(Reader.Archive.Format, ArchiveFormat::kOld);
+  EXPECT_EQ(Reader.Archive.Main.HeadFlags, 0x08);  // the low six flag bits
+  EXPECT_TRUE(Reader.Archive.SolidArchive);
+  EXPECT_STREQ(Reader.Archive.EntryName, "DIR\\OLD.TXT");
+  EXPECT_EQ(Reader.Archive.NextBlockPos, 7u + 21u + 11u + 3u);
   const struct {
-    const char* what;
-    std::uint8_t method;
-    int nameSize;
-    std::uint8_t unpVer;
-    int headSize;
-    std::uint16_t flags;
-    std::int64_t packSize;
-    int wantVer;  // 0: rejected
+    const char* What;
+    std::uint8_t Method;
+    int NameSize;
+    std::uint8_t UnpVer;
+    int HeadSize;
+    std::uint16_t Flags;
+    std::int64_t PackSize;
+    int WantVer;  // 0: rejected
   } cases[] = {{"plain", 0, -1, 2, -1, 0, -1, 13},
                {"version 1", 0, -1, 1, -1, 0, -1, 10},
                {"method 7", 7, -1, 2, -1, 0, -1, 13},
@@ -202,61 +202,61 @@ TEST_F(Reader, OldHeaders) {
                {"larger head with flag 8", 0, -1, 2, 40, 8, -1, 13},
                {"packed size wraps onto itself", 0, -1, 2, -1, 0, 0x100000000LL - 7 - 29, 0}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.What);
     EntrySpec e = StoredEntry("NAME.TXT", BytesOf("x"), true);
-    e.Method = c.method;
-    e.NameSize = c.nameSize;
-    e.UnpVer = c.unpVer;
-    e.HeadSize = c.headSize;
-    e.Flags = c.flags;
-    e.PackSize = c.packSize;
+    e.Method = c.Method;
+    e.NameSize = c.NameSize;
+    e.UnpVer = c.UnpVer;
+    e.HeadSize = c.HeadSize;
+    e.Flags = c.Flags;
+    e.PackSize = c.PackSize;
     const bool accepted = OpenFirst(Archive({e}, true)) != 0;
-    EXPECT_EQ(accepted, c.wantVer != 0);
+    EXPECT_EQ(accepted, c.WantVer != 0);
     if (accepted) {
-      EXPECT_EQ(reader.Archive.File.UnpVer, c.wantVer);
+      EXPECT_EQ(Reader.Archive.File.UnpVer, c.WantVer);
     }
   }
 }
 
-class NextVolume : public Reader {
+class NextVolume : public ReaderTest {
  protected:
   void SetUp() override {
-    job.ProgressWindow = reinterpret_cast<void*>(0x1234);
-    volumes = StoredVolumeSet({{"split.txt", BytesOf("0123456789abcdefghij"), {7, 14}}});
-    ASSERT_EQ(volumes.size(), 3u);
+    Job.ProgressWindow = reinterpret_cast<void*>(0x1234);
+    Volumes = StoredVolumeSet({{"split.txt", BytesOf("0123456789abcdefghij"), {7, 14}}});
+    ASSERT_EQ(Volumes.size(), 3u);
   }
   // Writes the set (an empty volume is left out), opens it at the first part's data.
   void WriteAndOpen() {
-    for (std::size_t i = 0; i < volumes.size(); ++i)
-      if (!volumes[i].empty()) Write(VolumeFileName("set", i), volumes[i]);
-    ASSERT_TRUE(Open(dir.File("set.rar")));
-    ASSERT_EQ(NextEntry(reader, job), WalkStep::kEntry);
+    for (std::size_t i = 0; i < Volumes.size(); ++i)
+      if (!Volumes[i].empty()) Write(VolumeFileName("set", i), Volumes[i]);
+    ASSERT_TRUE(Open(Dir.File("set.rar")));
+    ASSERT_EQ(NextEntry(Reader, Job), WalkStep::kEntry);
   }
-  std::vector<Bytes> volumes;
+  std::vector<Bytes> Volumes;
 };
 
 // Inside an entry's data (a decoder's read): the status of the mode, the "..." status and a
 // repaint of the progress window; positioned at the continuing part's data.
 TEST_F(NextVolume, OpensTheContinuationAndPositionsAtItsData) {
   WriteAndOpen();
-  job.Mode = 'T';
-  ASSERT_TRUE(OpenNextVolume(reader, job, true));
-  EXPECT_EQ(std::string(job.ArchiveName), dir.File("set.r00"));
-  EXPECT_EQ(job.CurrentVolume, 2);
-  EXPECT_EQ(reader.PackedLeft, 7u);
-  EXPECT_TRUE(reader.EntryContinues);
+  Job.Mode = 'T';
+  ASSERT_TRUE(OpenNextVolume(Reader, Job, true));
+  EXPECT_EQ(std::string(Job.ArchiveName), Dir.File("set.r00"));
+  EXPECT_EQ(Job.CurrentVolume, 2);
+  EXPECT_EQ(Reader.PackedLeft, 7u);
+  EXPECT_TRUE(Reader.EntryContinues);
   Bytes data(7);
-  ASSERT_EQ(reader.Input.Read(data.data(), 7), 7u);
+  ASSERT_EQ(Reader.Input.Read(data.data(), 7), 7u);
   EXPECT_EQ(data, BytesOf("789abcd"));
-  EXPECT_TRUE(host.Saw(status::kTestVol));
-  EXPECT_TRUE(host.Saw(status::kExtrPoints));
-  EXPECT_EQ(host.Progress, std::vector<void*>{job.ProgressWindow});
-  EXPECT_TRUE(host.Boxes.empty());
+  EXPECT_TRUE(Host.Saw(status::kTestVol));
+  EXPECT_TRUE(Host.Saw(status::kExtrPoints));
+  EXPECT_EQ(Host.Progress, std::vector<void*>{Job.ProgressWindow});
+  EXPECT_TRUE(Host.Boxes.empty());
   // An abort before a move changes nothing.
-  job.Abort = kUserAborted;
-  EXPECT_FALSE(OpenNextVolume(reader, job, false));
-  EXPECT_EQ(std::string(job.ArchiveName), dir.File("set.r00"));
-  EXPECT_EQ(job.Abort.load(), kUserAborted);
+  Job.Abort = kUserAborted;
+  EXPECT_FALSE(OpenNextVolume(Reader, Job, false));
+  EXPECT_EQ(std::string(Job.ArchiveName), Dir.File("set.r00"));
+  EXPECT_EQ(Job.Abort.load(), kUserAborted);
 }
 
 TEST_F(NextVolume, MissingOrDamagedVolumeIsToldAndAborts) {
@@ -265,20 +265,20 @@ TEST_F(NextVolume, MissingOrDamagedVolumeIsToldAndAborts) {
                                                  {ArchiveWriter().Main(0x01).Data(), "This archive is corrupt:\n"}};
   for (const auto& [middle, message] : cases) {
     SCOPED_TRACE(message);
-    job.Abort = kRunning;
-    job.CurrentVolume = 1;
-    reader.Reset();
-    std::filesystem::remove(dir.File("set.r00"));
-    volumes[1] = middle;
+    Job.Abort = kRunning;
+    Job.CurrentVolume = 1;
+    Reader.Reset();
+    std::filesystem::remove(Dir.File("set.r00"));
+    Volumes[1] = middle;
     WriteAndOpen();
-    EXPECT_FALSE(OpenNextVolume(reader, job, false));
-    ASSERT_EQ(host.Boxes.size(), 1u);
-    EXPECT_EQ(host.Boxes[0].Text, message + dir.File("set.r00"));
-    EXPECT_EQ(host.Boxes[0].Title, "Zendril 1997");
-    EXPECT_EQ(host.Boxes[0].Style, 16u);
-    EXPECT_EQ(host.Boxes[0].Owner, job.ProgressWindow);
-    EXPECT_EQ(job.Abort.load(), kEngineGaveUp);
-    EXPECT_EQ(job.CurrentVolume, 1);
+    EXPECT_FALSE(OpenNextVolume(Reader, Job, false));
+    ASSERT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_EQ(Host.Boxes[0].Text, message + Dir.File("set.r00"));
+    EXPECT_EQ(Host.Boxes[0].Title, "Zendril 1997");
+    EXPECT_EQ(Host.Boxes[0].Style, 16u);
+    EXPECT_EQ(Host.Boxes[0].Owner, Job.ProgressWindow);
+    EXPECT_EQ(Job.Abort.load(), kEngineGaveUp);
+    EXPECT_EQ(Job.CurrentVolume, 1);
   }
 }
 
@@ -289,35 +289,35 @@ TEST_F(NextVolume, EntryOverThreeVolumesIsReadWithoutAGapOrAShortRead) {
   for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
   for (const std::uint32_t step : {1u, 13u, 700u, 4096u}) {
     SCOPED_TRACE(step);
-    job.CurrentVolume = 1;
-    volumes = StoredVolumeSet({{"big.bin", content, {1234, 3000}}});
+    Job.CurrentVolume = 1;
+    Volumes = StoredVolumeSet({{"big.bin", content, {1234, 3000}}});
     WriteAndOpen();
-    reader.PackedLeft = reader.Archive.File.PackSize;
+    Reader.PackedLeft = Reader.Archive.File.PackSize;
     Bytes out, buffer(step);
-    while (std::uint32_t n = ReadPackedData(reader, job, buffer.data(), step)) {
+    while (std::uint32_t n = ReadPackedData(Reader, Job, buffer.data(), step)) {
       ASSERT_EQ(n, std::min<std::size_t>(step, content.size() - out.size()));
       out.insert(out.end(), buffer.begin(), buffer.begin() + n);
     }
     EXPECT_EQ(out, content);
-    EXPECT_EQ(job.CurrentVolume, 3);
-    EXPECT_EQ(host.Count(status::kExtrPoints), 2);
-    EXPECT_FALSE(reader.EntryContinues);
+    EXPECT_EQ(Job.CurrentVolume, 3);
+    EXPECT_EQ(Host.Count(status::kExtrPoints), 2);
+    EXPECT_FALSE(Reader.EntryContinues);
   }
 }
 
-class Output : public Reader {
+class Output : public ReaderTest {
  protected:
   // Opens a single-entry archive at its data, with the session as the driver sets it up.
   void OpenEntry(const EntrySpec& e) {
     ASSERT_TRUE(Open(Write("v.rar", Archive({e}))));
-    ASSERT_EQ(NextEntry(reader, job), WalkStep::kEntry);
-    session = UnpackSession{};
-    reader.PackedLeft = reader.Archive.File.PackSize;
-    session.RemainingOutput = static_cast<std::int32_t>(reader.Archive.File.UnpSize);
-    session.Checksum = 0xFFFFFFFFu;
-    session.TestOnly = true;
+    ASSERT_EQ(NextEntry(Reader, Job), WalkStep::kEntry);
+    Session = UnpackSession{};
+    Reader.PackedLeft = Reader.Archive.File.PackSize;
+    Session.RemainingOutput = static_cast<std::int32_t>(Reader.Archive.File.UnpSize);
+    Session.Checksum = 0xFFFFFFFFu;
+    Session.TestOnly = true;
   }
-  UnpackSession session;
+  UnpackSession Session;
 };
 
 // One progress message per 32,512-byte block, no file in a test run, and a stored entry whose
@@ -329,39 +329,39 @@ TEST_F(Output, StoredCopyChecksumsCountsAndReportsProgress) {
   e.UnpSize = 68000;
   OpenEntry(e);
   std::vector<float> progress;
-  host.OnProgress = [&] { progress.push_back(job.FileProgress); };
-  CopyStoredData(reader, session, job);
-  EXPECT_EQ(~session.Checksum, Crc32Of(Bytes(content.begin(), content.begin() + 68000)));
-  EXPECT_EQ(session.BytesWritten, 68000u);
-  EXPECT_EQ(session.RemainingOutput, 0);
+  Host.OnProgress = [&] { progress.push_back(Job.FileProgress); };
+  CopyStoredData(Reader, Session, Job);
+  EXPECT_EQ(~Session.Checksum, Crc32Of(Bytes(content.begin(), content.begin() + 68000)));
+  EXPECT_EQ(Session.BytesWritten, 68000u);
+  EXPECT_EQ(Session.RemainingOutput, 0);
   EXPECT_EQ(progress, (std::vector<float>{0.47f, 0.95f, 1.0f}));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);  // only v.rar
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), 1);  // only v.rar
 
   OpenEntry(StoredEntry("f", BytesOf("0123456789")));
-  session.SkipChecksum = true;  // decoded only for the dictionary
-  CopyStoredData(reader, session, job);
-  EXPECT_EQ(session.Checksum, 0xFFFFFFFFu);
-  EXPECT_EQ(session.BytesWritten, 10u);
+  Session.SkipChecksum = true;  // decoded only for the dictionary
+  CopyStoredData(Reader, Session, Job);
+  EXPECT_EQ(Session.Checksum, 0xFFFFFFFFu);
+  EXPECT_EQ(Session.BytesWritten, 10u);
 }
 
 TEST_F(Output, AbortStopsInputAndOutputAndAFailedWriteShowsItsBoxEveryTime) {
   OpenEntry(StoredEntry("f", BytesOf("0123456789")));
   std::uint8_t buffer[10];
-  job.Abort = kUserAborted;
-  EXPECT_EQ(ReadPackedData(reader, job, buffer, 10), 0u);
-  EXPECT_EQ(WriteUnpackedData(reader, session, job, buffer, 10), 0u);
-  EXPECT_EQ(session.BytesWritten, 0u);
-  EXPECT_TRUE(host.Progress.empty());
-  job.Abort = kRunning;
-  session.TestOnly = false;
-  session.OutputFile = File::OpenForReading(Write("readonly-handle.bin", BytesOf("x")).c_str());  // writes fail
-  EXPECT_EQ(WriteUnpackedData(reader, session, job, buffer, 4), 0u);
-  EXPECT_EQ(WriteUnpackedData(reader, session, job, buffer, 4), 0u);
-  EXPECT_EQ(host.CountBoxes("EWRITE,WRITE_ERROR"), 2);
-  EXPECT_EQ(host.Boxes[0].Title, "FATAL");
-  EXPECT_EQ(host.Boxes[0].Owner, nullptr);
-  EXPECT_EQ(host.Boxes[0].Style, 0u);
-  EXPECT_EQ(session.Checksum, 0xFFFFFFFFu);
+  Job.Abort = kUserAborted;
+  EXPECT_EQ(ReadPackedData(Reader, Job, buffer, 10), 0u);
+  EXPECT_EQ(WriteUnpackedData(Reader, Session, Job, buffer, 10), 0u);
+  EXPECT_EQ(Session.BytesWritten, 0u);
+  EXPECT_TRUE(Host.Progress.empty());
+  Job.Abort = kRunning;
+  Session.TestOnly = false;
+  Session.OutputFile = File::OpenForReading(Write("readonly-handle.bin", BytesOf("x")).c_str());  // writes fail
+  EXPECT_EQ(WriteUnpackedData(Reader, Session, Job, buffer, 4), 0u);
+  EXPECT_EQ(WriteUnpackedData(Reader, Session, Job, buffer, 4), 0u);
+  EXPECT_EQ(Host.CountBoxes("EWRITE,WRITE_ERROR"), 2);
+  EXPECT_EQ(Host.Boxes[0].Title, "FATAL");
+  EXPECT_EQ(Host.Boxes[0].Owner, nullptr);
+  EXPECT_EQ(Host.Boxes[0].Style, 0u);
+  EXPECT_EQ(Session.Checksum, 0xFFFFFFFFu);
 }
 
 }  // namespace

@@ -16,8 +16,8 @@ namespace fs = std::filesystem;
 using korvane::testing::TempDir;
 
 struct ToolRun {
-  int status = -1;
-  std::string output;  // stdout and stderr together
+  int Status = -1;
+  std::string Output;  // stdout and stderr together
 };
 
 ToolRun RunTool(const std::string& args) {
@@ -26,9 +26,9 @@ ToolRun RunTool(const std::string& args) {
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return r;
   std::array<char, 4096> buffer{};
-  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) r.output += buffer.data();
+  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) r.Output += buffer.data();
   const int status = pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
 }
 
@@ -47,8 +47,8 @@ TEST(PackCommand, WritesTheRequestedNumberOfVolumes) {
   MakePayload(dir.File("payload"));
   const ToolRun r = RunTool("pack --volume-count 9 --host-os windows --time '1998-06-13 19:58:00' " +
                         Quote(dir.File("set.rar")) + " " + Quote(dir.File("payload")));
-  ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("9 volumes"), std::string::npos) << r.output;
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  EXPECT_NE(r.Output.find("9 volumes"), std::string::npos) << r.Output;
   EXPECT_TRUE(fs::exists(dir.File("set.r07")));
   EXPECT_FALSE(fs::exists(dir.File("set.r08")));
 }
@@ -57,9 +57,9 @@ TEST(PackCommand, BadArgumentsAreClearErrorsAndLeaveNoVolume) {
   TempDir dir;
   MakePayload(dir.File("payload"));
   const struct {
-    std::string args;
-    std::string message;
-    int status;
+    std::string Args;
+    std::string Message;
+    int Status;
   } cases[] = {
       {"pack " + Quote(dir.File("a.rar")) + " " + Quote(dir.File("nowhere")), "cannot find", 1},
       {"pack --volume-size 10 " + Quote(dir.File("a.rar")) + " " + Quote(dir.File("payload")), "too small", 1},
@@ -69,10 +69,10 @@ TEST(PackCommand, BadArgumentsAreClearErrorsAndLeaveNoVolume) {
       {"pack " + Quote(dir.File("a.rar")), "usage", 2},
   };
   for (const auto& c : cases) {
-    const ToolRun r = RunTool(c.args);
-    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
-    EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
-    EXPECT_FALSE(fs::exists(dir.File("a.rar"))) << c.args;
+    const ToolRun r = RunTool(c.Args);
+    EXPECT_EQ(r.Status, c.Status) << c.Args << "\n" << r.Output;
+    EXPECT_NE(r.Output.find(c.Message), std::string::npos) << c.Args << "\n" << r.Output;
+    EXPECT_FALSE(fs::exists(dir.File("a.rar"))) << c.Args;
   }
 }
 
@@ -84,16 +84,16 @@ TEST(PackCommand, ListTestAndExtractReadThePackedSet) {
                   fs::perms::others_write, fs::perm_options::remove);
   const ToolRun pack = RunTool("pack --host-os windows --volume-size 2000 " + Quote(dir.File("set.rar")) + " " +
                                Quote(dir.File("payload")));
-  ASSERT_EQ(pack.status, 0) << pack.output;
+  ASSERT_EQ(pack.Status, 0) << pack.Output;
   const ToolRun list = RunTool("list " + Quote(dir.File("set.rar")));
-  EXPECT_EQ(list.status, 0) << list.output;
+  EXPECT_EQ(list.Status, 0) << list.Output;
   for (const char* name : {"payload\\blob.bin", "read me.txt", "empty dir"})
-    EXPECT_NE(list.output.find(name), std::string::npos) << name << "\n" << list.output;
+    EXPECT_NE(list.Output.find(name), std::string::npos) << name << "\n" << list.Output;
   const ToolRun test = RunTool("test " + Quote(dir.File("set.rar")));
-  EXPECT_EQ(test.status, 0) << test.output;
+  EXPECT_EQ(test.Status, 0) << test.Output;
 
   const ToolRun extract = RunTool("extract -q -y " + Quote(dir.File("set.rar")) + " " + Quote(dir.File("out")));
-  ASSERT_EQ(extract.status, 0) << extract.output;
+  ASSERT_EQ(extract.Status, 0) << extract.Output;
   const fs::path in = dir.File("payload"), out = fs::path(dir.File("out")) / "payload";
   std::size_t compared = 0;
   for (const auto& item : fs::recursive_directory_iterator(in)) {
@@ -119,9 +119,9 @@ TEST(ReadingCommands, ExitCodesFollowTheOutcome) {
   std::ofstream(dir.File("garbage.rar")) << "this is not an archive at all";
   const std::string rar = korvane::testing::CorpusDir() + "/rar/";
   const struct {
-    std::string args;
-    int status;
-    const char* mentions;  // must appear in the output, or nullptr
+    std::string Args;
+    int Status;
+    const char* Mentions;  // must appear in the output, or nullptr
   } cases[] = {
       {"--help", 0, "commands:"},
       {"frobnicate", 2, "unknown command"},
@@ -135,22 +135,22 @@ TEST(ReadingCommands, ExitCodesFollowTheOutcome) {
       {"extract", 2, nullptr},
   };
   for (const auto& c : cases) {
-    const ToolRun run = RunTool(c.args);
-    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.output;
-    if (c.mentions != nullptr) {
-      EXPECT_NE(run.output.find(c.mentions), std::string::npos) << c.args << "\n" << run.output;
+    const ToolRun run = RunTool(c.Args);
+    EXPECT_EQ(run.Status, c.Status) << c.Args << "\n" << run.Output;
+    if (c.Mentions != nullptr) {
+      EXPECT_NE(run.Output.find(c.Mentions), std::string::npos) << c.Args << "\n" << run.Output;
     }
   }
 
   const ToolRun first = RunTool("extract -q -y " + Quote(rar + "dos250__SOLID.RAR") + " " + Quote(dir.File("out")));
-  ASSERT_EQ(first.status, 0) << first.output;
+  ASSERT_EQ(first.Status, 0) << first.Output;
   fs::path kept;
   for (const auto& item : fs::recursive_directory_iterator(dir.File("out")))
     if (item.is_regular_file()) kept = item.path();
   ASSERT_FALSE(kept.empty());
   std::ofstream(kept, std::ios::trunc) << "mine";
   const ToolRun again = RunTool("extract -q -n " + Quote(rar + "dos250__SOLID.RAR") + " " + Quote(dir.File("out")));
-  EXPECT_EQ(korvane::testing::ReadWholeFile(kept.string()), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'})) << again.output;
+  EXPECT_EQ(korvane::testing::ReadWholeFile(kept.string()), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'})) << again.Output;
 }
 
 }  // namespace

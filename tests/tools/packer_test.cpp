@@ -73,8 +73,8 @@ class TestRunHost final : public Host {
     return kIdOk;
   }
   void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
-  void ReportStatus(const char* id) override { ok += std::string(id) == status::kExtrOk; }
-  int ok = 0;
+  void ReportStatus(const char* id) override { Ok += std::string(id) == status::kExtrOk; }
+  int Ok = 0;
 };
 
 void WriteFile(const fs::path& p, std::size_t size, unsigned seed) {
@@ -88,8 +88,8 @@ void WriteFile(const fs::path& p, std::size_t size, unsigned seed) {
 std::size_t RoundTrip(const std::string& archive, const fs::path& root, std::uint64_t volumeSize,
                       std::uint8_t hostOs = kHostWindows) {
   PackOptions options;
-  options.volumeSize = volumeSize;
-  options.hostOs = hostOs;
+  options.VolumeSize = volumeSize;
+  options.HostOs = hostOs;
   std::vector<PackSource> sources;
   std::vector<VolumePlan> plan;
   std::vector<std::string> written;
@@ -135,7 +135,7 @@ std::size_t RoundTrip(const std::string& archive, const fs::path& root, std::uin
   EXPECT_TRUE(PrepareJob(job, 'T', archive, ""));
   EXPECT_EQ(RunExtraction(reader, *unpack, nullptr, job), static_cast<std::int32_t>(entries.size()));
   EXPECT_EQ(job.ErrorCount, 0);
-  EXPECT_EQ(host.ok, static_cast<int>(files));
+  EXPECT_EQ(host.Ok, static_cast<int>(files));
   EXPECT_EQ(job.CurrentVolume, static_cast<std::int32_t>(volumes));
   return volumes;
 }
@@ -226,19 +226,19 @@ TEST(Packer, WindowsAttributesTimesAndVolumeCounts) {
   fs::permissions(root / "ro.txt", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   PackOptions options;
-  options.hostOs = kHostWindows;
-  options.fixedDosTime = DosTime(1998, 6, 13, 19, 58, 42);
+  options.HostOs = kHostWindows;
+  options.FixedDosTime = DosTime(1998, 6, 13, 19, 58, 42);
   std::vector<PackSource> sources;
   std::string error;
   ASSERT_TRUE(CollectSources({root.string()}, options, sources, error)) << error;
   fs::permissions(root / "ro.txt", fs::perms::owner_write, fs::perm_options::add);
   ASSERT_EQ(sources.size(), 3u);
-  EXPECT_EQ(sources[0].attributes, 0x10u);
-  EXPECT_EQ(sources[1].name, "attrs\\ro.txt");
-  EXPECT_EQ(sources[1].attributes, 0x21u);
-  EXPECT_EQ(sources[2].attributes, 0x20u);
+  EXPECT_EQ(sources[0].Attributes, 0x10u);
+  EXPECT_EQ(sources[1].Name, "attrs\\ro.txt");
+  EXPECT_EQ(sources[1].Attributes, 0x21u);
+  EXPECT_EQ(sources[2].Attributes, 0x20u);
   // 1998-06-13 19:58:42 in MS-DOS form: year 18, month 6, day 13, 19:58, 21 two-second units.
-  EXPECT_EQ(sources[1].dosTime, (18u << 25) | (6u << 21) | (13u << 16) | (19u << 11) | (58u << 5) | 21u);
+  EXPECT_EQ(sources[1].DosTime, (18u << 25) | (6u << 21) | (13u << 16) | (19u << 11) | (58u << 5) | 21u);
   for (std::size_t want : {2u, 7u, 20u, 54u}) {
     const auto size = VolumeSizeForCount(sources, want);
     ASSERT_TRUE(size.has_value()) << want;
@@ -322,10 +322,10 @@ TEST(PlanVolumes, InvariantsHoldForRandomLayouts) {
     const int count = 1 + int(random() % 12);
     for (int i = 0; i < count; ++i) {
       PackSource s;
-      s.name = std::string(1 + random() % 60, 'n') + std::to_string(i);
-      s.directory = random() % 4 == 0;
+      s.Name = std::string(1 + random() % 60, 'n') + std::to_string(i);
+      s.Directory = random() % 4 == 0;
       const unsigned pick = random() % 5;
-      s.size = s.directory ? 0 : pick == 0 ? 0 : pick == 1 ? 1 + random() % 3 : random() % 6000;
+      s.Size = s.Directory ? 0 : pick == 0 ? 0 : pick == 1 ? 1 + random() % 3 : random() % 6000;
       sources.push_back(s);
     }
     const std::uint64_t volumeSize = random() % 3 == 0 ? 0 : MinimumVolumeSize(sources) + random() % 3000;
@@ -335,15 +335,15 @@ TEST(PlanVolumes, InvariantsHoldForRandomLayouts) {
     std::vector<std::vector<PartPlan>> byEntry(sources.size());
     for (std::size_t v = 0; v < plan.size(); ++v) {
       std::uint64_t bytes = 20;
-      ASSERT_FALSE(plan[v].parts.empty());
-      for (const PartPlan& p : plan[v].parts) {
-        bytes += 32 + sources[p.entry].name.size() + p.size;
-        byEntry[p.entry].push_back(p);
+      ASSERT_FALSE(plan[v].Parts.empty());
+      for (const PartPlan& p : plan[v].Parts) {
+        bytes += 32 + sources[p.Entry].Name.size() + p.Size;
+        byEntry[p.Entry].push_back(p);
       }
-      EXPECT_EQ(bytes, plan[v].bytes);
+      EXPECT_EQ(bytes, plan[v].Bytes);
       EXPECT_TRUE(volumeSize == 0 || bytes <= volumeSize) << bytes;
-      EXPECT_EQ(plan[v].parts.back().continuesInNext, v + 1 < plan.size());
-      EXPECT_TRUE(v == 0 || plan[v].parts.front().continuesFromPrevious) << v;
+      EXPECT_EQ(plan[v].Parts.back().ContinuesInNext, v + 1 < plan.size());
+      EXPECT_TRUE(v == 0 || plan[v].Parts.front().ContinuesFromPrevious) << v;
     }
     for (std::size_t e = 0; e < sources.size(); ++e) {
       const auto& parts = byEntry[e];
@@ -351,13 +351,13 @@ TEST(PlanVolumes, InvariantsHoldForRandomLayouts) {
       std::uint64_t offset = 0;
       std::size_t lastWithData = 0;
       for (std::size_t i = 0; i < parts.size(); ++i) {
-        EXPECT_EQ(parts[i].offset, offset);
-        EXPECT_EQ(parts[i].continuesFromPrevious, i > 0);
-        EXPECT_EQ(parts[i].continuesInNext, i + 1 < parts.size());
-        offset += parts[i].size;
-        if (parts[i].size) lastWithData = i;
+        EXPECT_EQ(parts[i].Offset, offset);
+        EXPECT_EQ(parts[i].ContinuesFromPrevious, i > 0);
+        EXPECT_EQ(parts[i].ContinuesInNext, i + 1 < parts.size());
+        offset += parts[i].Size;
+        if (parts[i].Size) lastWithData = i;
       }
-      EXPECT_EQ(offset, sources[e].size);
+      EXPECT_EQ(offset, sources[e].Size);
       EXPECT_TRUE(lastWithData == 0 || lastWithData + 1 == parts.size()) << "entry " << e;
     }
   }

@@ -7,16 +7,16 @@ namespace korvane::ui {
 namespace {
 
 struct LayoutCase {
-  int w, h, x, width, height;
-  std::array<int, 4> y;
+  int W, H, X, Width, Height;
+  std::array<int, 4> Y;
 };
 class Layout : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(Layout, ScalesTheBackgroundPlaces) {
   const auto c = GetParam();
-  const auto rects = LayoutButtons(c.w, c.h);
+  const auto rects = LayoutButtons(c.W, c.H);
   for (std::size_t i = 0; i < kButtonCount; ++i) {
-    EXPECT_EQ(rects[i], (ScreenRect{c.x, c.y[i], c.width, c.height})) << "button " << i;
+    EXPECT_EQ(rects[i], (ScreenRect{c.X, c.Y[i], c.Width, c.Height})) << "button " << i;
   }
 }
 
@@ -41,8 +41,8 @@ TEST(HitButton, EdgesOverlapAndScale) {
   EXPECT_FALSE(HitButton(small[kNfoButton], 200, 200));
   EXPECT_FALSE(HitButton(small[kExitButton], 200, 197));
   for (std::size_t i = 0; i < kButtonCount; ++i) {
-    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * small[i].x), std::uint16_t(2 * small[i].y)));
-    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * (small[i].x + small[i].width) - 1), std::uint16_t(2 * small[i].y + 1)));
+    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * small[i].X), std::uint16_t(2 * small[i].Y)));
+    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * (small[i].X + small[i].Width) - 1), std::uint16_t(2 * small[i].Y + 1)));
   }
 }
 
@@ -54,31 +54,31 @@ ImageButton Placed(ButtonState state) {
 }
 
 struct StepCase {
-  const char* name;
-  ButtonState from;
-  enum { Move, Down, Up } event;
-  std::uint32_t keys;
-  bool inside;
-  ButtonState to;
-  DrawRequest drawn;
-  bool click;
+  const char* Name;
+  ButtonState From;
+  enum { Move, Down, Up } Event;
+  std::uint32_t Keys;
+  bool Inside;
+  ButtonState To;
+  DrawRequest Drawn;
+  bool Click;
 };
 class ButtonStep : public ::testing::TestWithParam<StepCase> {};
 
 TEST_P(ButtonStep, FollowsTheTransitionTable) {
   const auto c = GetParam();
-  ImageButton b = Placed(c.from);
-  const std::uint16_t x = c.inside ? 120 : 90, y = 110;
+  ImageButton b = Placed(c.From);
+  const std::uint16_t x = c.Inside ? 120 : 90, y = 110;
   bool clicked = false;
   DrawRequest drawn = DrawRequest::None;
-  switch (c.event) {
-    case StepCase::Move: drawn = ButtonMouseMove(b, c.keys, x, y); break;
+  switch (c.Event) {
+    case StepCase::Move: drawn = ButtonMouseMove(b, c.Keys, x, y); break;
     case StepCase::Down: drawn = ButtonMouseDown(b, x, y); break;
     case StepCase::Up: drawn = ButtonMouseUp(b, x, y, clicked); break;
   }
-  EXPECT_EQ(b.State, c.to);
-  EXPECT_EQ(drawn, c.drawn);
-  EXPECT_EQ(clicked, c.click);
+  EXPECT_EQ(b.State, c.To);
+  EXPECT_EQ(drawn, c.Drawn);
+  EXPECT_EQ(clicked, c.Click);
 }
 
 using S = ButtonState;
@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"UpOnHoverClicks", S::Hover, StepCase::Up, 0, true, S::Normal, D::Normal, true},
         StepCase{"UpWhileNormalIgnored", S::Normal, StepCase::Up, 0, true, S::Normal, D::None, false},
         StepCase{"UpOutside", S::Pressed, StepCase::Up, 0, false, S::Pressed, D::None, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(ButtonStates, SecondReleaseWithoutMovingDoesNothing) {
   ImageButton b = Placed(S::Normal);
@@ -147,7 +147,7 @@ TEST(ButtonSources, BuiltImagesHaveTheRectangleSizes) {
     ImageButton b;
     for (int kind = 0; kind < 3; ++kind) {
       const auto& s = kButtonSources[id][std::size_t(kind)];
-      SetButtonSource(kind, b, s.x1, s.y1, s.x2, s.y2);
+      SetButtonSource(kind, b, s.X1, s.Y1, s.X2, s.Y2);
     }
     for (int kind = 0; kind < 3; ++kind)
       BuildButtonImage(kind, b, picture, palette, [](auto, auto, auto) { return std::uint16_t(0); });
@@ -155,8 +155,8 @@ TEST(ButtonSources, BuiltImagesHaveTheRectangleSizes) {
       const auto& s = kButtonSources[id][std::size_t(kind)];
       ASSERT_TRUE(b.Images[std::size_t(kind)].Valid());
       EXPECT_EQ(b.Images[std::size_t(kind)].Width(), 148);
-      EXPECT_EQ(b.Images[std::size_t(kind)].Height(), s.y2 - s.y1);
-      EXPECT_EQ(b.Images[std::size_t(kind)].Pixels()[0], picture[std::size_t(s.y1) * 300 + std::size_t(s.x1)]);
+      EXPECT_EQ(b.Images[std::size_t(kind)].Height(), s.Y2 - s.Y1);
+      EXPECT_EQ(b.Images[std::size_t(kind)].Pixels()[0], picture[std::size_t(s.Y1) * 300 + std::size_t(s.X1)]);
     }
   }
 }

@@ -80,7 +80,7 @@ TEST(CopyPictureRect, CopiesTheRectangleAndNothingElse) {
 }
 
 struct OutsideCase {
-  int x1, y1, x2, y2, row;
+  int X1, Y1, X2, Y2, Row;
 };
 class CopyOutside : public ::testing::TestWithParam<OutsideCase> {};
 
@@ -88,7 +88,7 @@ TEST_P(CopyOutside, CutsWithoutReadingOrWritingOutOfBounds) {
   const auto picture = Picture(40, 30);
   const auto c = GetParam();
   PaletteDib dib(24, 10);
-  EXPECT_FALSE(CopyPictureRect(dib, std::span(picture.data(), 40 * 30), c.x1, c.y1, c.x2, c.y2, c.row));
+  EXPECT_FALSE(CopyPictureRect(dib, std::span(picture.data(), 40 * 30), c.X1, c.Y1, c.X2, c.Y2, c.Row));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rects, CopyOutside,

@@ -54,7 +54,7 @@ std::vector<DecodedEntry> DecodeCorpusArchive(const std::string& path, bool foll
         r.Format = 15;
         UnpackFormat15(*state, io, window.data(), archive.Solid && entriesSinceOpen > 1);
       }
-      output = std::move(io.output);
+      output = std::move(io.Output);
     }
     r.OutputSize = output.size();
     r.Actual = EntryChecksum(archive, output);
@@ -157,8 +157,8 @@ TEST_P(CorpusMultimediaTest, DecodesThroughThePredictor) {
   std::uint32_t predicted = 0;
   for (const AudioChannelState& channel : state->AudioStates) predicted += channel.SampleCount;
   EXPECT_GT(predicted, 0u);
-  EXPECT_EQ(io.output.size(), entry->UnpSize);
-  EXPECT_EQ(EntryChecksum(archive, io.output), entry->FileCrc);
+  EXPECT_EQ(io.Output.size(), entry->UnpSize);
+  EXPECT_EQ(EntryChecksum(archive, io.Output), entry->FileCrc);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rar, CorpusMultimediaTest,
