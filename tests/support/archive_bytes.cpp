@@ -160,6 +160,7 @@ ArchiveWriter& ArchiveWriter::File(const EntrySpec& e) {
     Put32(Out, e.Time);
     Append(Out, {static_cast<std::uint8_t>(e.Attr), static_cast<std::uint8_t>(e.Flags), e.UnpVer,
                  static_cast<std::uint8_t>(Pick(e.NameSize, e.Name.size())), e.Method});
+    Append(Out, BytesOf(e.Name));
   } else {
     Bytes h{0, 0, 0x74};
     Put16(h, e.Flags | 0x8000u);
@@ -176,7 +177,6 @@ ArchiveWriter& ArchiveWriter::File(const EntrySpec& e) {
     Seal(h, 0);
     Append(Out, h);
   }
-  if (OldLayout) Append(Out, BytesOf(e.Name));
   Append(Out, e.Packed);
   return *this;
 }
