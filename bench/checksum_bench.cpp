@@ -67,8 +67,8 @@ class NullHost final : public korvane::Host {
  public:
   int ShowMessageBox(void*, const char*, const char*, std::uint32_t) override { return korvane::kIdOk; }
   void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
-  void ReportStatus(const char* id) override { ok += std::strcmp(id, "MExtrOk") == 0; }
-  int ok = 0;
+  void ReportStatus(const char* id) override { Ok += std::strcmp(id, "MExtrOk") == 0; }
+  int Ok = 0;
 };
 
 // Test runs over archives whose entries all use one format; output bytes per second.

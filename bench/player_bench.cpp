@@ -34,8 +34,8 @@ std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
 }
 
 struct Module {
-  std::string name;
-  std::vector<std::uint8_t> bytes;
+  std::string Name;
+  std::vector<std::uint8_t> Bytes;
 };
 
 // Every corpus module that both players accept (the traps and a few oddities drop out).
@@ -51,9 +51,9 @@ const std::vector<Module>& Modules() {
     for (const auto& path : paths) {
       Module m{path.filename().string(), ReadFile(path)};
       korvane::ModPlayer probe;
-      if (korvane::LoadModule(probe, m.bytes.data(), m.bytes.size()) == 0) continue;
+      if (korvane::LoadModule(probe, m.Bytes.data(), m.Bytes.size()) == 0) continue;
       xmp_context x = xmp_create_context();
-      const bool xmpLoads = xmp_load_module_from_memory(x, m.bytes.data(), static_cast<long>(m.bytes.size())) == 0;
+      const bool xmpLoads = xmp_load_module_from_memory(x, m.Bytes.data(), static_cast<long>(m.Bytes.size())) == 0;
       if (xmpLoads) xmp_release_module(x);
       xmp_free_context(x);
       if (xmpLoads) found.push_back(std::move(m));
@@ -67,7 +67,7 @@ void RenderKorvane(benchmark::State& state, const std::vector<const Module*>& mo
   std::vector<std::unique_ptr<korvane::ModPlayer>> players;
   for (const Module* m : modules) {
     players.push_back(std::make_unique<korvane::ModPlayer>());
-    korvane::LoadModule(*players.back(), m->bytes.data(), m->bytes.size());
+    korvane::LoadModule(*players.back(), m->Bytes.data(), m->Bytes.size());
   }
   std::vector<std::uint8_t> pcm(kBlockBytes);
   for (auto _ : state) {
@@ -86,7 +86,7 @@ void RenderXmp(benchmark::State& state, const std::vector<const Module*>& module
   std::vector<xmp_context> contexts;
   for (const Module* m : modules) {
     xmp_context x = xmp_create_context();
-    xmp_load_module_from_memory(x, m->bytes.data(), static_cast<long>(m->bytes.size()));
+    xmp_load_module_from_memory(x, m->Bytes.data(), static_cast<long>(m->Bytes.size()));
     contexts.push_back(x);
   }
   std::vector<std::uint8_t> pcm(kBlockBytes);
@@ -126,7 +126,7 @@ const int kRegistered = [] {
     auto pick = [name] {
       std::vector<const Module*> one;
       for (const Module& m : Modules())
-        if (m.name == name) one.push_back(&m);
+        if (m.Name == name) one.push_back(&m);
       return one;
     };
     benchmark::RegisterBenchmark((std::string("BM_PlayerSong_Korvane/") + name).c_str(),

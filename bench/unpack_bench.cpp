@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/unpack/memory_io.h"
-#include "tests/unpack/raw_entries.h"
+#include "tests/support/archive_bytes.h"
 #include "unpack/unpack.h"
 
 namespace {
@@ -22,32 +22,32 @@ using korvane::testing::RawArchive;
 using korvane::testing::RawEntry;
 
 struct IoCounters {
-  std::atomic<std::int32_t> abort{0};
-  std::int32_t remaining = 0;
+  std::atomic<std::int32_t> AbortWord{0};
+  std::int32_t Remaining = 0;
 };
 
 class CountingIo final : private IoCounters, public korvane::UnpackIo {
  public:
-  CountingIo(std::span<const std::uint8_t> packed, std::int32_t size) : UnpackIo(abort, remaining), packed_(packed) {
-    remaining = size;
+  CountingIo(std::span<const std::uint8_t> packed, std::int32_t size) : UnpackIo(AbortWord, Remaining), Packed(packed) {
+    Remaining = size;
   }
   std::uint32_t ReadPackedData(std::uint8_t* buffer, std::uint32_t count) override {
-    const std::size_t n = std::min<std::size_t>(count, packed_.size() - offset_);
-    std::memcpy(buffer, packed_.data() + offset_, n);
-    offset_ += n;
+    const std::size_t n = std::min<std::size_t>(count, Packed.size() - Offset);
+    std::memcpy(buffer, Packed.data() + Offset, n);
+    Offset += n;
     return static_cast<std::uint32_t>(n);
   }
   std::uint32_t WriteUnpackedData(const std::uint8_t* buffer, std::uint32_t count) override {
-    written += count;
-    if (count != 0) last = buffer[count - 1];  // keep the window's bytes observable
+    Written += count;
+    if (count != 0) Last = buffer[count - 1];  // keep the window's bytes observable
     return count;
   }
-  std::uint64_t written = 0;
-  std::uint8_t last = 0;
+  std::uint64_t Written = 0;
+  std::uint8_t Last = 0;
 
  private:
-  std::span<const std::uint8_t> packed_;
-  std::size_t offset_ = 0;
+  std::span<const std::uint8_t> Packed;
+  std::size_t Offset = 0;
 };
 
 struct Job {
@@ -101,7 +101,7 @@ const FormatSet& Entries(Kind kind) {
     std::sort(files.begin(), files.end());
     for (FormatSet& set : sets) set.Archives.reserve(files.size());
     for (const std::string& file : files) {
-      RawArchive archive = korvane::testing::ReadRawArchive(file, true);
+      RawArchive archive = korvane::testing::ReadArchiveSet(file, true);
       if (!archive.Valid) continue;
       for (int f = 0; f < 2; ++f) {
         std::vector<Job> jobs;
@@ -112,7 +112,7 @@ const FormatSet& Entries(Kind kind) {
         for (const RawEntry& e : kept.Entries) {
           if (e.Directory() || e.UnpVer < 13 || e.UnpVer > 20) continue;
           ++sinceOpen;
-          if (e.Stored() || e.Encrypted()) continue;
+          if (e.Method == 0x30 || e.Encrypted()) continue;
           const bool is20 = e.UnpVer > 15;
           if (is20 != (f == 1)) continue;
           jobs.push_back({&e, is20 ? e.SolidFlag() : (archive.Solid && sinceOpen > 1)});
@@ -145,8 +145,8 @@ void RunFormat(benchmark::State& state, Kind kind) {
         CountingIo io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
         if (format20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
         else korvane::UnpackFormat15(*unpackState, io, window.data(), job.Solid);
-        written += io.written;
-        benchmark::DoNotOptimize(io.last);
+        written += io.Written;
+        benchmark::DoNotOptimize(io.Last);
       }
     }
   }
@@ -173,12 +173,12 @@ void BM_ZlibInflateSameData(benchmark::State& state, Kind kind) {
         korvane::testing::MemoryUnpackIo io(job.Entry->Packed, static_cast<std::int32_t>(job.Entry->UnpSize));
         if (format20) korvane::UnpackFormat20(*unpackState, io, window.data(), job.Solid);
         else korvane::UnpackFormat15(*unpackState, io, window.data(), job.Solid);
-        uLongf length = compressBound(io.output.size());
+        uLongf length = compressBound(io.Output.size());
         std::vector<std::uint8_t> z(length);
-        compress2(z.data(), &length, io.output.data(), io.output.size(), 6);
+        compress2(z.data(), &length, io.Output.data(), io.Output.size(), 6);
         z.resize(length);
         compressed.push_back(std::move(z));
-        sizes.push_back(io.output.size());
+        sizes.push_back(io.Output.size());
       }
     }
   }

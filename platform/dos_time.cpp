@@ -11,10 +11,10 @@ DosDateTime SplitDosTime(std::uint32_t t) {
 
 bool IsValidDosDateTime(const DosDateTime& t) {
   static constexpr int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > kDays[t.month - 1]) return false;
-  const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-  if (t.month == 2 && t.day == 29 && !leap) return false;
-  return t.hour < 24 && t.minute < 60 && t.second < 60;
+  if (t.Month < 1 || t.Month > 12 || t.Day < 1 || t.Day > kDays[t.Month - 1]) return false;
+  const bool leap = (t.Year % 4 == 0 && t.Year % 100 != 0) || t.Year % 400 == 0;
+  if (t.Month == 2 && t.Day == 29 && !leap) return false;
+  return t.Hour < 24 && t.Minute < 60 && t.Second < 60;
 }
 
 }  // namespace korvane

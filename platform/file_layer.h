@@ -107,7 +107,7 @@ bool SetFileTimesFromDos(FileHandle file, std::uint32_t dosTime);
 
 // The fields of an MS-DOS date/time stamp, and whether they form a real date and time.
 struct DosDateTime {
-  int year, month, day, hour, minute, second;
+  int Year, Month, Day, Hour, Minute, Second;
 };
 DosDateTime SplitDosTime(std::uint32_t dosTime);
 bool IsValidDosDateTime(const DosDateTime& t);

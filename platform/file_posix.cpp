@@ -430,12 +430,12 @@ bool SetFileTimesFromDos(FileHandle file, std::uint32_t dosTime) {
   const DosDateTime t = SplitDosTime(dosTime);
   if (!IsOpenFile(file) || !IsValidDosDateTime(t)) return false;
   std::tm local{};
-  local.tm_year = t.year - 1900;
-  local.tm_mon = t.month - 1;
-  local.tm_mday = t.day;
-  local.tm_hour = t.hour;
-  local.tm_min = t.minute;
-  local.tm_sec = t.second;
+  local.tm_year = t.Year - 1900;
+  local.tm_mon = t.Month - 1;
+  local.tm_mday = t.Day;
+  local.tm_hour = t.Hour;
+  local.tm_min = t.Minute;
+  local.tm_sec = t.Second;
   local.tm_isdst = -1;  // let the time zone rules decide, as the Windows conversion does
   const std::time_t when = std::mktime(&local);
   if (when == static_cast<std::time_t>(-1)) return false;

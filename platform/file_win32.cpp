@@ -92,12 +92,12 @@ bool SetFileTimesFromDos(FileHandle file, std::uint32_t dosTime) {
   const DosDateTime t = SplitDosTime(dosTime);
   if (!IsOpenFile(file) || !IsValidDosDateTime(t)) return false;
   SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(t.year);
-  st.wMonth = static_cast<WORD>(t.month);
-  st.wDay = static_cast<WORD>(t.day);
-  st.wHour = static_cast<WORD>(t.hour);
-  st.wMinute = static_cast<WORD>(t.minute);
-  st.wSecond = static_cast<WORD>(t.second);
+  st.wYear = static_cast<WORD>(t.Year);
+  st.wMonth = static_cast<WORD>(t.Month);
+  st.wDay = static_cast<WORD>(t.Day);
+  st.wHour = static_cast<WORD>(t.Hour);
+  st.wMinute = static_cast<WORD>(t.Minute);
+  st.wSecond = static_cast<WORD>(t.Second);
   FILETIME local, utc;
   if (!SystemTimeToFileTime(&st, &local) || !LocalFileTimeToFileTime(&local, &utc)) return false;
   return SetFileTime(ToHandle(file), &utc, &utc, &utc) != 0;

@@ -1,4 +1,4 @@
-// Reads a Protracker module from a block of memory into ModPlayer: header, order table,
+// Reads a Protracker module from a block of memory into the player's song: header, order table,
 // patterns (periods turned into note indices once) and sample data. It never reads past
 // the block, whatever the header fields claim, and it never writes the block.
 #include <cmath>
@@ -68,30 +68,15 @@ std::int32_t NoteFromPeriod(std::int32_t period) {
       std::lround(8.0 + std::log(856.0 / period) / std::log(1.007246412224)));
 }
 
-ModPlayer::~ModPlayer() { FreeModule(*this); }
-
 void FreeModule(ModPlayer& player) {
-  // The output first: it may still have a render under way that reads everything below.
-  if (player.releaseOutput != nullptr) player.releaseOutput(player);
-  player.releaseOutput = nullptr;
-  player.output = nullptr;
-  player.waveOut = nullptr;
-  player.playing.store(0);
-  player.channels.reset();
-  player.samples.reset();
-  player.patterns.reset();
+  // Whatever plays the blocks (the wave output) has been stopped by its owner before this.
+  static_cast<ModSong&>(player) = ModSong{};
+  static_cast<PlayState&>(player) = PlayState{};
   player.delayLeft.reset();
   player.delayRight.reset();
   player.mixLeft.reset();
   player.mixRight.reset();
   player.mixOut.reset();
-  player.currentRow = nullptr;
-  player.patternCount = 0;
-  player.sampleSlots = 0;
-  player.channelCount = 0;
-  player.songLength = 0;
-  player.title[0] = '\0';
-  player.signature[0] = '\0';
 }
 
 int LoadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
@@ -203,7 +188,6 @@ int LoadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
   }
 
   BuildVolumeTable(64, player);
-  player.playing.store(0);
   return 1;
 }
 

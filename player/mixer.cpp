@@ -1,6 +1,8 @@
-// The mixer: interleaves the sequencer's ticks with runs of resampling, adds each channel
-// to its side through the volume table, crosses each side into the other 1002 frames
-// later and clips to 16 bits. Integer arithmetic throughout, except for the step.
+// The mixer: runs of resampling between the sequencer's ticks, each channel added to its side
+// through the volume table, each side crossed into the other 1002 frames later, clipped to 16
+// bits. Integer arithmetic throughout, except for the step.
+#include "player/mixer.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -129,20 +131,21 @@ void CrossFeedToPcm(std::uint8_t* pcm, const std::int32_t* accLeft, const std::i
 
 }  // namespace
 
-void BuildVolumeTable(std::int32_t step, ModPlayer& player) {
+void BuildVolumeTable(std::int32_t step, MixState& mixer) {
   if (step <= 0) step = 64;  // a scale without a step has no meaning; use the usual one
   for (int v = 0; v < kVolumeLevels; ++v)
     for (int b = 0; b < 256; ++b)
-      player.volumeTable[v][b] = static_cast<std::int8_t>(b) * (v * step) / step;
+      mixer.volumeTable[v][b] = static_cast<std::int8_t>(b) * (v * step) / step;
 }
 
-void MixChannels(std::int32_t* left, std::int32_t* right, int frames, ModPlayer& player) {
+void MixChannels(std::int32_t* left, std::int32_t* right, int frames, const ModSong& song, ModChannel* voices,
+                 const MixState& mixer) {
   std::memset(left, 0, sizeof(std::int32_t) * frames);
   std::memset(right, 0, sizeof(std::int32_t) * frames);
-  for (int c = 0; c < player.channelCount; ++c) {
-    ModChannel& ch = player.channels[c];
-    if (ch.sample <= 0 || ch.sample >= player.sampleSlots) continue;
-    const ModSample& s = player.samples[ch.sample];
+  for (int c = 0; c < song.channelCount; ++c) {
+    ModChannel& ch = voices[c];
+    if (ch.sample <= 0 || ch.sample >= song.sampleSlots) continue;
+    const ModSample& s = song.samples[ch.sample];
     if (!s.data) continue;
     const int side = c % 4;
     std::int32_t* out = (side == 0 || side == 3) ? left : right;
@@ -151,7 +154,7 @@ void MixChannels(std::int32_t* left, std::int32_t* right, int frames, ModPlayer&
     if (step <= 0) continue;
     std::int32_t volume = ch.mixVolume;
     volume = volume < 0 ? 0 : (volume > 64 ? 64 : volume);
-    const std::int32_t* row = player.volumeTable[volume];
+    const std::int32_t* row = mixer.volumeTable[volume];
     const bool silent = volume == 0;
     std::int32_t pos = ch.position;
 
@@ -192,18 +195,9 @@ int RenderBlock(ModPlayer& player, std::uint8_t* pcm) {
   }
   std::int32_t* accLeft = player.mixLeft.get();
   std::int32_t* accRight = player.mixRight.get();
-  // Taken once: a tempo command inside this block changes the tick length from the next.
-  const std::int32_t framesPerTick = SamplesPerTick(player.tempo);
-  int done = 0;
-  int left = kBlockFrames;
-  while (left > 0) {
-    if (player.samplesLeftInTick <= 0) BeginTick(player, framesPerTick);
-    const int n = player.samplesLeftInTick < left ? player.samplesLeftInTick : left;
-    player.samplesLeftInTick -= n;
-    MixChannels(accLeft + done, accRight + done, n, player);
-    done += n;
-    left -= n;
-  }
+  RunTickClock(player, player, kBlockFrames, [] { return true; }, [&](int offset, int frames) {
+    MixChannels(accLeft + offset, accRight + offset, frames, player, player.channels.get(), player);
+  });
 
   const std::int32_t* delayLeft = player.delayLeft.get();
   const std::int32_t* delayRight = player.delayRight.get();

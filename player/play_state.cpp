@@ -28,8 +28,7 @@ int ResetPlayState(ModPlayer& player) {
   player.rowPos = 0;
   player.tick = 0;
   player.currentOrder = 0;
-  player.currentRow = &player.patterns[static_cast<std::size_t>(player.orderTable[0]) * kRowsPerPattern *
-                                       player.channelCount];
+  player.currentRow = player.Row(0, 0);
   if (!EnsureZeroed(player.delayLeft, kDelayFrames) || !EnsureZeroed(player.delayRight, kDelayFrames) ||
       !EnsureZeroed(player.mixLeft, kBlockFrames) || !EnsureZeroed(player.mixRight, kBlockFrames))
     return 0;
@@ -46,25 +45,16 @@ std::int64_t MeasureSongFrames(ModPlayer& player, std::int64_t maxFrames) {
   std::int64_t result = 0;
   // Block by block, as RenderBlock runs the clock, so that tempo changes land on the same
   // frames; only the mixing is left out.
+  const auto firstFetch = [&] {
+    if (player.tick != 0) return true;
+    std::uint8_t& seen = fetched[static_cast<std::size_t>(player.orderPos) * kRowsPerPattern + player.rowPos];
+    if (seen) return false;
+    seen = 1;
+    return true;
+  };
   for (std::int64_t frames = 0; frames < maxFrames && result == 0; frames += kBlockFrames) {
-    const std::int32_t framesPerTick = SamplesPerTick(player.tempo);
-    int left = kBlockFrames;
-    while (left > 0) {
-      if (player.samplesLeftInTick <= 0) {
-        if (player.tick == 0) {
-          std::uint8_t& seen = fetched[static_cast<std::size_t>(player.orderPos) * kRowsPerPattern + player.rowPos];
-          if (seen) {
-            result = frames + (kBlockFrames - left);
-            break;
-          }
-          seen = 1;
-        }
-        BeginTick(player, framesPerTick);
-      }
-      const int n = player.samplesLeftInTick < left ? player.samplesLeftInTick : left;
-      player.samplesLeftInTick -= n;
-      left -= n;
-    }
+    const int walked = RunTickClock(player, player, kBlockFrames, firstFetch, [](int, int) {});
+    if (walked < kBlockFrames) result = frames + walked;
   }
   ResetPlayState(player);
   return result;

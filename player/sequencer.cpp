@@ -1,8 +1,8 @@
-// The sequencer: the tick clock, row fetching and every effect command, leaving in each
-// channel the frequency and mixVolume the mixer reads. It renders nothing itself.
-#include <cstdint>
+// The sequencer: row fetching and every effect command, leaving in each voice the frequency
+// and mixVolume the mixer reads.
+#include "player/sequencer.h"
 
-#include "player/mod_player.h"
+#include <cstdint>
 
 namespace korvane {
 namespace {
@@ -58,9 +58,7 @@ std::int32_t AddToPeriod(std::int32_t period, std::int32_t delta) {
   return static_cast<std::int32_t>(p);
 }
 
-std::int32_t FinetuneOf(const ModPlayer& player, std::int32_t slot) {
-  return player.samples[slot].finetune;
-}
+std::int32_t FinetuneOf(const ModSong& song, std::int32_t slot) { return song.samples[slot].finetune; }
 
 void AdvanceWave(ModChannel& ch, std::int32_t speed) {
   ch.wavePos += speed;
@@ -70,15 +68,14 @@ void AdvanceWave(ModChannel& ch, std::int32_t speed) {
   }
 }
 
-void StartRowCommand(ModPlayer& player, int c, const ModCell& cell) {
-  ModChannel& ch = player.channels[c];
+void StartRowCommand(PlayState& state, ModSong& song, ModChannel& ch, const ModCell& cell) {
   const std::int32_t x = cell.param >> 4;
   const std::int32_t y = cell.param & 0x0F;
   switch (cell.command) {
     case 0x3:
     case 0x5:
       // The cell's own slot, not the channel's: a porta without a sample number uses slot 0.
-      ch.portaTarget = PeriodAt(FinetuneOf(player, cell.sample) + ch.note);
+      ch.portaTarget = PeriodAt(FinetuneOf(song, cell.sample) + ch.note);
       if (cell.command == 0x3 && cell.param >= 1) ch.portaSpeed = cell.param;
       break;
     case 0x4:
@@ -93,8 +90,8 @@ void StartRowCommand(ModPlayer& player, int c, const ModCell& cell) {
       ch.position = cell.param << 18;  // param * 256 frames in 22.10
       break;
     case 0xB:
-      player.orderPos = cell.param < player.songLength ? cell.param : 0;
-      player.rowPos = 0;
+      state.orderPos = cell.param < song.songLength ? cell.param : 0;
+      state.rowPos = 0;
       break;
     case 0xC:
       ch.volume = cell.param > 64 ? 64 : cell.param;
@@ -102,9 +99,9 @@ void StartRowCommand(ModPlayer& player, int c, const ModCell& cell) {
       break;
     case 0xD: {
       const std::int32_t row = 10 * x + y;
-      player.rowPos = row > 63 ? 0 : row;
-      const std::int32_t next = player.currentOrder + 1;
-      player.orderPos = next >= player.songLength ? 0 : next;
+      state.rowPos = row > 63 ? 0 : row;
+      const std::int32_t next = state.currentOrder + 1;
+      state.orderPos = next >= song.songLength ? 0 : next;
       break;
     }
     case 0xE:
@@ -112,17 +109,17 @@ void StartRowCommand(ModPlayer& player, int c, const ModCell& cell) {
         case 0x1: ch.period = AddToPeriod(ch.period, -y); break;
         case 0x2: ch.period = AddToPeriod(ch.period, y); break;
         // Kept in the sample record for the rest of the run, as the module expects.
-        case 0x5: player.samples[cell.sample].finetune = y > 7 ? y - 16 : y; break;
-        case 0xA: SlideVolume(c, y, player); ch.mixVolume = ch.volume; break;
-        case 0xB: SlideVolume(c, -y, player); ch.mixVolume = ch.volume; break;
+        case 0x5: song.samples[cell.sample].finetune = y > 7 ? y - 16 : y; break;
+        case 0xA: SlideVolume(ch, y); ch.mixVolume = ch.volume; break;
+        case 0xB: SlideVolume(ch, -y); ch.mixVolume = ch.volume; break;
         default: break;
       }
       break;
     case 0xF:
       if (cell.param >= 32) {
-        player.tempo = cell.param;
+        state.tempo = cell.param;
       } else {
-        player.speed = cell.param;
+        state.speed = cell.param;
       }
       break;
     default:
@@ -144,14 +141,12 @@ std::int32_t SamplesPerTick(std::int32_t tempo) {
   return kOutputRate / ticksPerSecond;
 }
 
-void SlideVolume(int channel, std::int32_t delta, ModPlayer& player) {
-  ModChannel& ch = player.channels[channel];
+void SlideVolume(ModChannel& ch, std::int32_t delta) {
   std::int32_t v = ch.volume + delta;
   ch.volume = v < 0 ? 0 : (v > 64 ? 64 : v);
 }
 
-void TonePortamento(int channel, ModPlayer& player) {
-  ModChannel& ch = player.channels[channel];
+void TonePortamento(ModChannel& ch) {
   if (ch.period < ch.portaTarget) {
     ch.period = AddToPeriod(ch.period, ch.portaSpeed);
     if (ch.period > ch.portaTarget) ch.period = ch.portaTarget;
@@ -162,15 +157,13 @@ void TonePortamento(int channel, ModPlayer& player) {
   SetFrequency(ch, ch.period);
 }
 
-void Vibrato(int channel, ModPlayer& player) {
-  ModChannel& ch = player.channels[channel];
+void Vibrato(ModChannel& ch) {
   const std::int32_t d = (kVibratoSine[ch.wavePos] * ch.vibratoDepth) >> 7;
   SetFrequency(ch, ch.waveNegative ? ch.period - d : ch.period + d);
   AdvanceWave(ch, ch.vibratoSpeed);
 }
 
-void Tremolo(int channel, ModPlayer& player) {
-  ModChannel& ch = player.channels[channel];
+void Tremolo(ModChannel& ch) {
   const std::int32_t d = (kVibratoSine[ch.wavePos] * ch.tremoloDepth) >> 6;
   if (!ch.waveNegative) {
     ch.mixVolume = ch.volume + d > 64 ? 64 : ch.volume + d;
@@ -180,42 +173,42 @@ void Tremolo(int channel, ModPlayer& player) {
   AdvanceWave(ch, ch.tremoloSpeed);
 }
 
-void StartRow(ModPlayer& player) {
-  for (int c = 0; c < player.channelCount; ++c) {
-    const ModCell& cell = player.currentRow[c];
-    ModChannel& ch = player.channels[c];
+void StartRow(PlayState& state, ModSong& song) {
+  for (int c = 0; c < song.channelCount; ++c) {
+    const ModCell& cell = state.currentRow[c];
+    ModChannel& ch = state.channels[c];
     const bool porta = cell.command == 0x3 || cell.command == 0x5;
     if (cell.sample > 0) {
       ch.sample = cell.sample;
-      const std::int32_t volume = player.samples[cell.sample].volume;
+      const std::int32_t volume = song.samples[cell.sample].volume;
       ch.volume = volume > 64 ? 64 : volume;
       ch.mixVolume = ch.volume;
       if (!porta) ch.position = 0;
     }
     if (cell.note >= 0) {
       ch.note = cell.note;
-      if (!porta) ch.period = PeriodAt(FinetuneOf(player, ch.sample) + cell.note);
+      if (!porta) ch.period = PeriodAt(FinetuneOf(song, ch.sample) + cell.note);
       if (cell.sample == 0 && cell.command == 0) ch.position = 0;
       ch.vibratoSpeed = ch.vibratoDepth = 0;
       ch.tremoloSpeed = ch.tremoloDepth = 0;
       ch.wavePos = ch.waveNegative = 0;
     }
-    StartRowCommand(player, c, cell);
+    StartRowCommand(state, song, ch, cell);
     SetFrequency(ch, ch.period);
   }
 }
 
-void TickEffects(ModPlayer& player) {
-  for (int c = 0; c < player.channelCount; ++c) {
-    const ModCell& cell = player.currentRow[c];
-    ModChannel& ch = player.channels[c];
+void TickEffects(PlayState& state, const ModSong& song) {
+  for (int c = 0; c < song.channelCount; ++c) {
+    const ModCell& cell = state.currentRow[c];
+    ModChannel& ch = state.channels[c];
     const std::int32_t x = cell.param >> 4;
     const std::int32_t y = cell.param & 0x0F;
     switch (cell.command) {
       case 0x0:
         if (cell.param != 0) {
-          const std::int32_t base = FinetuneOf(player, ch.sample) + ch.note;
-          switch (player.tick % 3) {
+          const std::int32_t base = FinetuneOf(song, ch.sample) + ch.note;
+          switch (state.tick % 3) {
             case 0: SetFrequency(ch, ch.period); break;
             case 1: SetFrequency(ch, PeriodAt(base + 8 * x)); break;
             default: SetFrequency(ch, PeriodAt(base + 8 * y)); break;
@@ -231,25 +224,25 @@ void TickEffects(ModPlayer& player) {
         ch.period = AddToPeriod(ch.period, cell.param);
         SetFrequency(ch, ch.period);
         break;
-      case 0x3: TonePortamento(c, player); break;
-      case 0x4: Vibrato(c, player); break;
+      case 0x3: TonePortamento(ch); break;
+      case 0x4: Vibrato(ch); break;
       case 0x5:
-        TonePortamento(c, player);
-        SlideVolume(c, x - y, player);
+        TonePortamento(ch);
+        SlideVolume(ch, x - y);
         ch.mixVolume = ch.volume;
         break;
       case 0x6:
-        Vibrato(c, player);
-        SlideVolume(c, x - y, player);
+        Vibrato(ch);
+        SlideVolume(ch, x - y);
         ch.mixVolume = ch.volume;
         break;
-      case 0x7: Tremolo(c, player); break;
+      case 0x7: Tremolo(ch); break;
       case 0xA:
-        SlideVolume(c, x - y, player);
+        SlideVolume(ch, x - y);
         ch.mixVolume = ch.volume;
         break;
       case 0xE:
-        if (x == 0xC && y == player.tick) ch.volume = ch.mixVolume = 0;
+        if (x == 0xC && y == state.tick) ch.volume = ch.mixVolume = 0;
         break;
       default:
         break;
@@ -257,23 +250,20 @@ void TickEffects(ModPlayer& player) {
   }
 }
 
-void BeginTick(ModPlayer& player, std::int32_t framesPerTick) {
-  if (player.tick == 0) {
-    const std::int32_t pattern = player.orderTable[player.orderPos];
-    player.currentRow =
-        &player.patterns[(static_cast<std::size_t>(pattern) * kRowsPerPattern + player.rowPos) *
-                         player.channelCount];
-    player.currentOrder = player.orderPos;
-    if (++player.rowPos >= kRowsPerPattern) {
-      player.rowPos = 0;
-      if (++player.orderPos >= player.songLength) player.orderPos = 0;
+void BeginTick(PlayState& state, ModSong& song, std::int32_t framesPerTick) {
+  if (state.tick == 0) {
+    state.currentRow = song.Row(state.orderPos, state.rowPos);
+    state.currentOrder = state.orderPos;
+    if (++state.rowPos >= kRowsPerPattern) {
+      state.rowPos = 0;
+      if (++state.orderPos >= song.songLength) state.orderPos = 0;
     }
-    StartRow(player);
+    StartRow(state, song);
   } else {
-    TickEffects(player);
+    TickEffects(state, song);
   }
-  if (++player.tick >= player.speed) player.tick = 0;
-  player.samplesLeftInTick = framesPerTick;
+  if (++state.tick >= state.speed) state.tick = 0;
+  state.samplesLeftInTick = framesPerTick;
 }
 
 }  // namespace korvane

@@ -1,10 +1,11 @@
 // Windows wave output: StartMusic / StopMusic and the buffer chain. The device's completion
-// callback only marks the buffer and wakes the player's render thread; unpreparing, freeing,
+// callback only marks the buffer and wakes the output's render thread; unpreparing, freeing,
 // rendering and writing all happen on that thread, since waveOut calls made from inside the
-// callback can deadlock the audio system. StopMusic and FreeModule wait for the thread, so
-// the device is never reset or closed, nor the module freed, while a render is under way.
+// callback can deadlock the audio system. StopMusic waits for the thread, so the device is
+// never reset or closed while a render is under way.
 #include "player/wave_output.h"
 
+#include <windows.h>
 #include <mmsystem.h>
 
 #include <atomic>
@@ -35,11 +36,11 @@ constexpr DWORD kReturnTimeoutMs = 5000;
 // The destructor gives everything back; it runs only once the device has returned it.
 class WaveBuffer {
  public:
-  explicit WaveBuffer(HWAVEOUT device) : device_(device) {}
+  explicit WaveBuffer(HWAVEOUT device) : device(device) {}
   WaveBuffer(const WaveBuffer&) = delete;
   WaveBuffer& operator=(const WaveBuffer&) = delete;
   ~WaveBuffer() {
-    if (prepared_) waveOutUnprepareHeader(device_, tag.header, sizeof(WAVEHDR));
+    if (prepared) waveOutUnprepareHeader(device, tag.header, sizeof(WAVEHDR));
     if (tag.header != nullptr) GlobalUnlock(tag.memory);
     if (tag.memory != nullptr) GlobalFree(tag.memory);
   }
@@ -59,22 +60,23 @@ class WaveBuffer {
     h.lpData = reinterpret_cast<LPSTR>(Pcm());
     h.dwBufferLength = kBlockBytes;
     h.dwUser = reinterpret_cast<DWORD_PTR>(&tag);
-    waveOutPrepareHeader(device_, &h, sizeof(WAVEHDR));
-    prepared_ = true;
-    return waveOutWrite(device_, &h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+    waveOutPrepareHeader(device, &h, sizeof(WAVEHDR));
+    prepared = true;
+    return waveOutWrite(device, &h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
   }
   bool Returned() const { return tag.done.load(std::memory_order_acquire) != 0; }
 
   ModBufferTag tag{};
 
  private:
-  HWAVEOUT device_;
-  bool prepared_ = false;
+  HWAVEOUT device;
+  bool prepared = false;
 };
 
 }  // namespace
 
-struct ModOutput {
+struct WaveOutput::Device {
+  HWAVEOUT handle = nullptr;
   HANDLE wake = nullptr;
   HANDLE thread = nullptr;
   std::atomic<LONG> quit{0};
@@ -82,7 +84,7 @@ struct ModOutput {
   // exists, the render thread while it runs, StopMusic after it has ended.
   std::unique_ptr<WaveBuffer> queued[kQueueLimit + 1];
 
-  ~ModOutput() {
+  ~Device() {
     if (wake != nullptr) CloseHandle(wake);
   }
   bool Add(std::unique_ptr<WaveBuffer> buffer) {
@@ -112,96 +114,90 @@ void CALLBACK WaveOutDone(HWAVEOUT, UINT message, DWORD_PTR, DWORD_PTR param1, D
   tag->done.store(1, std::memory_order_release);
 }
 
-int RenderBuffer(ModPlayer& player) {
-  ModOutput* out = player.output;
-  if (out == nullptr || player.waveOut == nullptr) return 0;
-  std::unique_ptr<WaveBuffer> buffer(new (std::nothrow) WaveBuffer(static_cast<HWAVEOUT>(player.waveOut)));
-  if (!buffer || !buffer->Allocate(player, out->wake)) return 0;
-  RenderBlock(player, buffer->Pcm());
+int RenderBuffer(WaveOutput& output) {
+  WaveOutput::Device* device = output.waveOut.get();
+  if (device == nullptr || device->handle == nullptr) return 0;
+  std::unique_ptr<WaveBuffer> buffer(new (std::nothrow) WaveBuffer(device->handle));
+  if (!buffer || !buffer->Allocate(output.player, device->wake)) return 0;
+  RenderBlock(output.player, buffer->Pcm());
   if (!buffer->Queue()) return 0;  // released at once by the destructor
-  if (!out->Add(std::move(buffer))) return 0;  // cannot happen: one buffer per returned one
+  if (!device->Add(std::move(buffer))) return 0;  // cannot happen: one buffer per returned one
   return 1;
 }
 
 namespace {
 
-void ReleaseReturned(ModPlayer& player, ModOutput& out) {
-  for (auto& slot : out.queued) {
+void ReleaseReturned(WaveOutput& output, WaveOutput::Device& device) {
+  for (auto& slot : device.queued) {
     if (!slot || !slot->Returned()) continue;
     slot.reset();
     // Each finished buffer is replaced by exactly one; a failed render ends the chain.
     // StopMusic may clear playing meanwhile, and a success must not set it again.
-    if (player.playing.load() != 0 && RenderBuffer(player) == 0) player.playing.store(0);
+    if (output.playing.load() != 0 && RenderBuffer(output) == 0) output.playing.store(0);
   }
 }
 
 DWORD WINAPI RenderThread(LPVOID param) {
-  ModPlayer& player = *static_cast<ModPlayer*>(param);
-  ModOutput& out = *player.output;
-  while (out.quit.load() == 0) {
-    WaitForSingleObject(out.wake, kPollMs);
-    if (out.quit.load() != 0) break;
-    ReleaseReturned(player, out);
+  WaveOutput& output = *static_cast<WaveOutput*>(param);
+  WaveOutput::Device& device = *output.waveOut;
+  while (device.quit.load() == 0) {
+    WaitForSingleObject(device.wake, kPollMs);
+    if (device.quit.load() != 0) break;
+    ReleaseReturned(output, device);
   }
   return 0;
 }
 
-void ReleaseOutput(ModPlayer& player) { StopMusic(player); }
-
 }  // namespace
 
-int StopMusic(ModPlayer& player) {
-  player.playing.store(0);
-  ModOutput* out = player.output;
-  if (out == nullptr) return 1;
-  if (out->thread != nullptr) {
-    out->quit.store(1);
-    SetEvent(out->wake);
-    WaitForSingleObject(out->thread, INFINITE);
-    CloseHandle(out->thread);
-    out->thread = nullptr;
+WaveOutput::WaveOutput(ModPlayer& player) : player(player) {}
+WaveOutput::~WaveOutput() { StopMusic(*this); }
+
+int StopMusic(WaveOutput& output) {
+  output.playing.store(0);
+  WaveOutput::Device* device = output.waveOut.get();
+  if (device == nullptr) return 1;
+  if (device->thread != nullptr) {
+    device->quit.store(1);
+    SetEvent(device->wake);
+    WaitForSingleObject(device->thread, INFINITE);
+    CloseHandle(device->thread);
+    device->thread = nullptr;
   }
   bool allReturned = true;
-  if (player.waveOut != nullptr) {
-    HWAVEOUT device = static_cast<HWAVEOUT>(player.waveOut);
-    waveOutReset(device);
+  if (device->handle != nullptr) {
+    waveOutReset(device->handle);
     const DWORD start = GetTickCount();
-    while (out->AnyOutstanding() && GetTickCount() - start < kReturnTimeoutMs)
-      WaitForSingleObject(out->wake, kPollMs);
-    allReturned = !out->AnyOutstanding();
+    while (device->AnyOutstanding() && GetTickCount() - start < kReturnTimeoutMs)
+      WaitForSingleObject(device->wake, kPollMs);
+    allReturned = !device->AnyOutstanding();
     if (allReturned) {
-      for (auto& slot : out->queued) slot.reset();  // unprepared while the device is open
+      for (auto& slot : device->queued) slot.reset();  // unprepared while the device is open
     }
-    waveOutClose(device);
-    player.waveOut = nullptr;
+    waveOutClose(device->handle);
+    device->handle = nullptr;
   }
   if (!allReturned) {
     // The device kept buffers we cannot take back; leaving them (and the event they name)
     // allocated is better than freeing memory it may still write to.
-    for (auto& slot : out->queued) slot.release();
-    out->wake = nullptr;
+    for (auto& slot : device->queued) slot.release();
+    device->wake = nullptr;
   }
-  delete out;
-  player.output = nullptr;
-  player.releaseOutput = nullptr;
+  output.waveOut.reset();
   return 1;
 }
 
-int StartMusic(ModPlayer& player) {
-  if (player.playing.load() != 0) return 1;
+int StartMusic(WaveOutput& output) {
+  if (output.playing.load() != 0) return 1;
   // A device left open by a chain that ran down (or by an earlier start) goes first.
-  if (player.output != nullptr) StopMusic(player);
-  if (!ResetPlayState(player)) return 0;
+  if (output.waveOut) StopMusic(output);
+  if (!ResetPlayState(output.player)) return 0;
 
-  ModOutput* out = new (std::nothrow) ModOutput;
-  if (out == nullptr) return 0;
-  out->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (out->wake == nullptr) {
-    delete out;
-    return 0;
-  }
-  player.output = out;
-  player.releaseOutput = &ReleaseOutput;
+  std::unique_ptr<WaveOutput::Device> device(new (std::nothrow) WaveOutput::Device);
+  if (!device) return 0;
+  device->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (device->wake == nullptr) return 0;
+  output.waveOut = std::move(device);
 
   WAVEFORMATEX format{};
   format.wFormatTag = WAVE_FORMAT_PCM;
@@ -211,28 +207,29 @@ int StartMusic(ModPlayer& player) {
   format.nBlockAlign = 4;
   format.wBitsPerSample = 16;
   format.cbSize = 0;
-  HWAVEOUT device = nullptr;
-  if (waveOutOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&WaveOutDone),
+  HWAVEOUT handle = nullptr;
+  if (waveOutOpen(&handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&WaveOutDone),
                   reinterpret_cast<DWORD_PTR>(GetModuleHandleA(nullptr)), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
     MessageBeep(0xFFFFFFFF);
-    device = nullptr;
+    handle = nullptr;
   }
-  player.waveOut = device;
+  output.waveOut->handle = handle;
 
-  const bool started = RenderBuffer(player) == 1 && RenderBuffer(player) == 1;
-  if (started) player.playing.store(1);
-  if (device == nullptr) {
-    StopMusic(player);
+  const bool started = RenderBuffer(output) == 1 && RenderBuffer(output) == 1;
+  if (started) output.playing.store(1);
+  if (handle == nullptr) {
+    StopMusic(output);
     return 0;
   }
   // Started or not, the thread releases whatever was queued; without playing set it only
   // lets the chain run down.
-  out->thread = CreateThread(nullptr, 0, &RenderThread, &player, 0, nullptr);
-  if (out->thread == nullptr) {
-    StopMusic(player);
+  WaveOutput::Device& running = *output.waveOut;
+  running.thread = CreateThread(nullptr, 0, &RenderThread, &output, 0, nullptr);
+  if (running.thread == nullptr) {
+    StopMusic(output);
     return 0;
   }
-  SetThreadPriority(out->thread, THREAD_PRIORITY_HIGHEST);
+  SetThreadPriority(running.thread, THREAD_PRIORITY_HIGHEST);
   return started ? 1 : 0;
 }
 

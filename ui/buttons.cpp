@@ -27,18 +27,18 @@ std::array<ScreenRect, kButtonCount> LayoutButtons(std::int32_t clientWidth, std
   static constexpr std::array<int, kButtonCount> kTop = {50, 100, 150, 198};
   std::array<ScreenRect, kButtonCount> rects{};
   for (std::size_t i = 0; i < kButtonCount; ++i) {
-    rects[i].x = RoundHalfUp(135 * sx);
-    rects[i].width = RoundHalfUp(148 * sx);
-    rects[i].height = RoundHalfUp(50 * double(sy));
-    rects[i].y = RoundHalfUp(kTop[i] * double(sy));
+    rects[i].X = RoundHalfUp(135 * sx);
+    rects[i].Width = RoundHalfUp(148 * sx);
+    rects[i].Height = RoundHalfUp(50 * double(sy));
+    rects[i].Y = RoundHalfUp(kTop[i] * double(sy));
   }
   return rects;
 }
 
 bool HitButton(const ScreenRect& rect, std::uint16_t x, std::uint16_t y) {
   // 64-bit sums: a rectangle near the top of the coordinate range must not wrap.
-  return x >= rect.x && std::int64_t(x) < std::int64_t(rect.x) + rect.width && y >= rect.y &&
-         std::int64_t(y) < std::int64_t(rect.y) + rect.height;
+  return x >= rect.X && std::int64_t(x) < std::int64_t(rect.X) + rect.Width && y >= rect.Y &&
+         std::int64_t(y) < std::int64_t(rect.Y) + rect.Height;
 }
 
 DrawRequest ButtonMouseMove(ImageButton& button, std::uint32_t keyState, std::uint16_t x, std::uint16_t y) {

@@ -16,10 +16,10 @@ enum ButtonId : std::size_t { kTestButton = 0, kInstallButton = 1, kNfoButton = 
 inline constexpr std::size_t kButtonCount = 4;
 
 struct PictureRect {
-  std::int32_t x1, y1, x2, y2;  // x2 and y2 excluded
+  std::int32_t X1, Y1, X2, Y2;  // x2 and y2 excluded
 };
 struct ScreenRect {
-  std::int32_t x, y, width, height;
+  std::int32_t X, Y, Width, Height;
   bool operator==(const ScreenRect&) const = default;
 };
 
@@ -52,9 +52,9 @@ void BuildButtonImage(std::int32_t kind, ImageButton& button, std::span<const st
                       std::span<const std::uint8_t, 768> palette, Nearest nearest) {
   if (kind < 0 || kind > 2) return;
   const PictureRect& s = button.Sources[std::size_t(kind)];
-  PaletteDib image(s.x2 - s.x1, s.y2 - s.y1);
+  PaletteDib image(s.X2 - s.X1, s.Y2 - s.Y1);
   MapDibColors(image, palette, nearest);
-  CopyPictureRect(image, pixels, s.x1, s.y1, s.x2, s.y2, kMainPictureRow);
+  CopyPictureRect(image, pixels, s.X1, s.Y1, s.X2, s.Y2, kMainPictureRow);
   button.Images[std::size_t(kind)] = std::move(image);
 }
 

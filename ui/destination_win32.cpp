@@ -9,6 +9,7 @@
 #include "engine/file_ops.h"
 #include "ui/front_end_win32.h"
 #include "ui/resource.h"
+#include "ui/texts.h"
 
 namespace korvane::ui {
 namespace {
@@ -66,9 +67,8 @@ void Confirm(HWND dialog, DestinationHook& hook) {
   AppendBackslash(destination, kDestinationSize);
   if (GetFileAttributesA(destination) == INVALID_FILE_ATTRIBUTES) {
     char question[kDestinationSize + 80];
-    std::snprintf(question, sizeof question, "The directory:\n%s\ndoes not exist.\nDo you wish to create it?",
-                  destination);
-    if (MessageBoxA(dialog, question, "Select X-Tract Directory", MB_OKCANCEL) == IDCANCEL) return;
+    std::snprintf(question, sizeof question, texts::kCreateDirectory, destination);
+    if (MessageBoxA(dialog, question, texts::kCreateDirectoryTitle, MB_OKCANCEL) == IDCANCEL) return;
     // The engine's helper rewrites separators in place; it gets a copy.
     char path[kDestinationSize];
     std::memcpy(path, destination, kDestinationSize);
@@ -153,7 +153,7 @@ BOOL SelectDestination(FrontEnd& fe) {
   open.lpstrFileTitle = fileTitle;
   open.nMaxFileTitle = sizeof fileTitle;
   open.lpstrInitialDir = initialDirectory;
-  open.lpstrTitle = "Select X-Traction Destination:";
+  open.lpstrTitle = texts::kDestinationCaption;
   // Old form (no OFN_EXPLORER): the template keeps directory and drive lists, and IDABORT
   // posted by the hook ends the dialog with its second parameter as the result.
   open.Flags = OFN_FILEMUSTEXIST | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK | OFN_OVERWRITEPROMPT;

@@ -2,14 +2,13 @@
 // entry), the host the engine talks to, and the dialog procedures of the four windows.
 #pragma once
 #include <windows.h>
-// windows.h maps FreeModule to FreeLibrary; the player's operation of that name is meant.
-#undef FreeModule
 
 #include <array>
 
 #include "engine/host.h"
 #include "engine/job.h"
 #include "player/mod_player.h"
+#include "player/wave_output.h"
 #include "unpack/unpack_state.h"
 #include "ui/buttons.h"
 #include "ui/palette_dib.h"
@@ -42,6 +41,7 @@ struct FrontEnd {
   HWND MainWindow = nullptr;
   ExtractionJob& Job;
   ModPlayer& Player;
+  WaveOutput Music;  // plays Player while the main window is open
   // Decompression state; a solid archive's dictionary lives in it from entry to entry.
   UnpackState& Unpack;
   Win32Host Host;
@@ -55,7 +55,8 @@ struct FrontEnd {
   // The user closed the main window while a job's box was up; it closes when that is done.
   bool CloseRequested = false;
 
-  FrontEnd(ExtractionJob& job, ModPlayer& player, UnpackState& unpack) : Job(job), Player(player), Unpack(unpack) {}
+  FrontEnd(ExtractionJob& job, ModPlayer& player, UnpackState& unpack)
+      : Job(job), Player(player), Music(player), Unpack(unpack) {}
 };
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -21,14 +21,14 @@ GaugeGeometry Gauge(float share, std::int32_t base, std::int32_t fillX, std::int
   GaugeGeometry g{};
   // The fraction is dropped towards zero after the float product, as the gauge always did.
   const auto y = static_cast<std::int32_t>(static_cast<float>(base) - static_cast<float>(kGaugeRise) * f);
-  g.fillX = fillX;
-  g.fillY = y;
-  g.fillWidth = kFillWidth;
-  g.fillHeight = base - y;
-  g.marker = {{{markerTip, y}, {markerTip - 5, y - 6}, {markerTip - 5, y + 6}}};
-  g.textRight = textRight;
-  g.textTop = y - 6;
-  std::snprintf(g.text, sizeof g.text, "%.0f%%", static_cast<double>(f * 100.0f));
+  g.FillX = fillX;
+  g.FillY = y;
+  g.FillWidth = kFillWidth;
+  g.FillHeight = base - y;
+  g.Marker = {{{markerTip, y}, {markerTip - 5, y - 6}, {markerTip - 5, y + 6}}};
+  g.TextRight = textRight;
+  g.TextTop = y - 6;
+  std::snprintf(g.Text, sizeof g.Text, "%.0f%%", static_cast<double>(f * 100.0f));
   return g;
 }
 

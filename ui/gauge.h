@@ -7,19 +7,19 @@
 namespace korvane::ui {
 
 struct GaugePoint {
-  std::int32_t x, y;
+  std::int32_t X, Y;
 };
 
 struct GaugeGeometry {
-  std::int32_t fillX, fillY, fillWidth, fillHeight;  // the stretched fill image
-  std::array<GaugePoint, 3> marker;                  // filled triangle pointing at the level
-  std::int32_t textRight, textTop;                   // percentage, right-aligned
-  char text[16];                                     // "%.0f%%"
+  std::int32_t FillX, FillY, FillWidth, FillHeight;  // the stretched fill image
+  std::array<GaugePoint, 3> Marker;                  // filled triangle pointing at the level
+  std::int32_t TextRight, TextTop;                   // percentage, right-aligned
+  char Text[16];                                     // "%.0f%%"
 };
 
 struct ProgressGauges {
-  GaugeGeometry total;  // volumes passed
-  GaugeGeometry file;   // share of the current entry
+  GaugeGeometry Total;  // volumes passed
+  GaugeGeometry File;   // share of the current entry
 };
 
 // The total gauge stands on row 261 at x 328 and the file gauge on row 260 at x 197; both

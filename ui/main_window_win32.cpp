@@ -8,8 +8,8 @@
 #include <string>
 
 #include "engine/space_check.h"
-#include "player/wave_output.h"
 #include "ui/resource.h"
+#include "ui/texts.h"
 
 namespace korvane::ui {
 namespace {
@@ -82,7 +82,7 @@ void InitMainWindow(HWND window, FrontEnd& fe) {
     for (std::size_t id = 0; id < kButtonCount; ++id) {
       for (int kind = 0; kind < 3; ++kind) {
         const PictureRect& s = kButtonSources[id][std::size_t(kind)];
-        SetButtonSource(kind, fe.Buttons[id], s.x1, s.y1, s.x2, s.y2);
+        SetButtonSource(kind, fe.Buttons[id], s.X1, s.Y1, s.X2, s.Y2);
       }
     }
     const HPALETTE handle = fe.Palette.Get();
@@ -100,7 +100,7 @@ void InitMainWindow(HWND window, FrontEnd& fe) {
   // picture's pixels go with it here; the palette and the images stay.
 
   LoadModule(fe.Player, LoadRcData(fe.Instance, IDR_MODULE));
-  StartMusic(fe.Player);
+  StartMusic(fe.Music);
 }
 
 void OpenNfoViewer(FrontEnd& fe) {
@@ -166,11 +166,11 @@ void ShutDown(HWND window, FrontEnd& fe) {
   StopRunningJob(fe);
   fe.Palette.Reset();
   fe.Background = PaletteDib();
-  StopMusic(fe.Player);
+  StopMusic(fe.Music);
   KillTimer(window, TIMER_CAPTION);
   for (ImageButton& button : fe.Buttons)
     for (PaletteDib& image : button.Images) image = PaletteDib();
-  FreeModule(fe.Player);
+  (FreeModule)(fe.Player);
   DestroyWindow(window);
 }
 
@@ -245,7 +245,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_KORVANE));
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-    windowClass.lpszClassName = "KORVANE_98";
+    windowClass.lpszClassName = texts::kWindowClass;
     RegisterClassA(&windowClass);
   }
 

@@ -7,6 +7,7 @@
 
 #include "ui/front_end_win32.h"
 #include "ui/resource.h"
+#include "ui/texts.h"
 
 namespace korvane::ui {
 namespace {
@@ -74,7 +75,7 @@ INT_PTR CALLBACK NfoViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       description.lfWidth = 8;
       viewer->Font = FontHandle(CreateFontIndirectA(&description));
       SendDlgItemMessageA(window, IDC_NFO_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(viewer->Font.Get()), TRUE);
-      SetNfoText(window, text ? text->data() : "You are missing the KORVANE.NFO file!");
+      SetNfoText(window, text ? text->data() : texts::kNoNfo);
       ShowWindow(window, SW_SHOW);
       viewer->FirstPaint = true;
       return 1;

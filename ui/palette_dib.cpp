@@ -23,10 +23,10 @@ PaletteDib::PaletteDib(std::int32_t width, std::int32_t height) {
   if (width < 1 || height < 1 || width % 4 != 0) return;
   const std::int64_t pixels = std::int64_t(width) * height;
   if (pixels > kMaxDibPixels) return;
-  bytes_.assign(kDibPixelOffset + std::size_t(pixels), 0);
-  width_ = width;
-  height_ = height;
-  std::uint8_t* h = bytes_.data();
+  Bytes.assign(kDibPixelOffset + std::size_t(pixels), 0);
+  ImageWidth = width;
+  ImageHeight = height;
+  std::uint8_t* h = Bytes.data();
   Put32(h + 0, kDibHeaderSize);
   Put32(h + 4, std::uint32_t(width));
   Put32(h + 8, std::uint32_t(-height));  // negative height: rows stored top row first
@@ -38,22 +38,22 @@ PaletteDib::PaletteDib(std::int32_t width, std::int32_t height) {
 
 std::uint16_t PaletteDib::ColourIndex(std::size_t entry) const {
   if (!Valid() || entry >= 256) return 0;
-  const std::uint8_t* p = bytes_.data() + kDibHeaderSize + 2 * entry;
+  const std::uint8_t* p = Bytes.data() + kDibHeaderSize + 2 * entry;
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
 void PaletteDib::SetColourIndex(std::size_t entry, std::uint16_t index) {
   if (!Valid() || entry >= 256) return;
-  Put16(bytes_.data() + kDibHeaderSize + 2 * entry, index);
+  Put16(Bytes.data() + kDibHeaderSize + 2 * entry, index);
 }
 
 std::span<std::uint8_t> PaletteDib::Pixels() {
   if (!Valid()) return {};
-  return std::span<std::uint8_t>(bytes_).subspan(kDibPixelOffset);
+  return std::span<std::uint8_t>(Bytes).subspan(kDibPixelOffset);
 }
 std::span<const std::uint8_t> PaletteDib::Pixels() const {
   if (!Valid()) return {};
-  return std::span<const std::uint8_t>(bytes_).subspan(kDibPixelOffset);
+  return std::span<const std::uint8_t>(Bytes).subspan(kDibPixelOffset);
 }
 
 std::uint16_t NearestPaletteIndex(std::span<const std::uint8_t, 768> palette, std::uint8_t r, std::uint8_t g,

@@ -22,22 +22,22 @@ class PaletteDib {
   PaletteDib() = default;
   PaletteDib(std::int32_t width, std::int32_t height);
 
-  bool Valid() const { return !bytes_.empty(); }
-  std::int32_t Width() const { return width_; }
-  std::int32_t Height() const { return height_; }
+  bool Valid() const { return !Bytes.empty(); }
+  std::int32_t Width() const { return ImageWidth; }
+  std::int32_t Height() const { return ImageHeight; }
   // The whole block: a BITMAPINFOHEADER followed by the colour table, ready to hand to the
   // system as a BITMAPINFO; 8-byte aligned because it comes from the allocator.
-  const std::uint8_t* Info() const { return bytes_.data(); }
-  std::uint8_t* Info() { return bytes_.data(); }
+  const std::uint8_t* Info() const { return Bytes.data(); }
+  std::uint8_t* Info() { return Bytes.data(); }
   std::uint16_t ColourIndex(std::size_t entry) const;
   void SetColourIndex(std::size_t entry, std::uint16_t index);
   std::span<std::uint8_t> Pixels();
   std::span<const std::uint8_t> Pixels() const;
 
  private:
-  std::vector<std::uint8_t> bytes_;
-  std::int32_t width_ = 0;
-  std::int32_t height_ = 0;
+  std::vector<std::uint8_t> Bytes;
+  std::int32_t ImageWidth = 0;
+  std::int32_t ImageHeight = 0;
 };
 
 // Index of the palette entry nearest to (r, g, b) by squared distance, first one on ties;
@@ -61,7 +61,7 @@ bool CopyPictureRect(PaletteDib& dib, std::span<const std::uint8_t> pixels, std:
                      std::int32_t x2, std::int32_t y2, std::int32_t rowLength);
 
 struct SourceRect {
-  std::int32_t x, y, width, height;
+  std::int32_t X, Y, Width, Height;
 };
 // The part of a DIB that is stretched over a destination: from column 1 (column 0 of every
 // image is never shown) to the right edge. Taking width - 1 columns keeps the source inside

@@ -9,6 +9,7 @@
 #include "ui/front_end_win32.h"
 #include "ui/gauge.h"
 #include "ui/resource.h"
+#include "ui/texts.h"
 
 namespace korvane::ui {
 
@@ -19,7 +20,7 @@ constexpr std::int32_t kFillWidth = 24, kFillHeight = 194;
 
 class ProgressWindow {
  public:
-  ProgressWindow(FrontEnd& fe, HWND window) : fe_(fe), job_(fe.Job), window_(window) {}
+  ProgressWindow(FrontEnd& fe, HWND window) : Fe(fe), Job(fe.Job), Dialog(window) {}
   ProgressWindow(const ProgressWindow&) = delete;
   ProgressWindow& operator=(const ProgressWindow&) = delete;
   ~ProgressWindow() { CloseWorkerHandle(); }
@@ -32,32 +33,32 @@ class ProgressWindow {
   // Waits until the worker thread has ended, answering the messages it sends meanwhile
   // (repaint requests, its end message, what its message boxes send to their owner).
   void WaitForWorker();
-  HWND Window() const { return window_; }
-  FrontEnd& Front() const { return fe_; }
+  HWND Window() const { return Dialog; }
+  FrontEnd& Front() const { return Fe; }
   // True while one of the window's own boxes is up (outcome or abort): the window cannot be
   // destroyed under it, so a request to close the program waits until it is answered.
-  bool InsideBox() const { return aborting_ || ending_; }
+  bool InsideBox() const { return Aborting || Ending; }
 
  private:
   static DWORD WINAPI ExtractionThreadProc(void* parameter);
   void ReleaseImages();
   void CloseWorkerHandle() {
-    if (worker_) CloseHandle(worker_);
-    worker_ = nullptr;
+    if (Worker) CloseHandle(Worker);
+    Worker = nullptr;
   }
 
-  FrontEnd& fe_;
-  ExtractionJob& job_;
-  HWND window_;
-  FontHandle font_;
-  PaletteHandle palette_;
-  PaletteDib background_;
-  PaletteDib fill_;
-  ScreenRect backgroundRect_{};
-  HANDLE worker_ = nullptr;
-  bool closing_ = false;
-  bool aborting_ = false;
-  bool ending_ = false;
+  FrontEnd& Fe;
+  ExtractionJob& Job;
+  HWND Dialog;
+  FontHandle Font;
+  PaletteHandle Palette;
+  PaletteDib Background;
+  PaletteDib Fill;
+  ScreenRect BackgroundRect{};
+  HANDLE Worker = nullptr;
+  bool Closing = false;
+  bool Aborting = false;
+  bool Ending = false;
 };
 
 namespace {
@@ -78,12 +79,12 @@ void DrawProgress(HDC dc, const ExtractionJob& job, const PaletteDib& background
   DrawDib(dc, background, backgroundRect);
   // Both gauges are drawn over a fresh picture each time, so they can fall as well as rise.
   const ProgressGauges gauges = ComputeProgressGauges(job.CurrentVolume, job.VolumeCount, job.FileProgress);
-  for (const GaugeGeometry* g : {&gauges.total, &gauges.file}) {
-    DrawDib(dc, fill, ScreenRect{g->fillX, g->fillY, g->fillWidth, g->fillHeight});
+  for (const GaugeGeometry* g : {&gauges.Total, &gauges.File}) {
+    DrawDib(dc, fill, ScreenRect{g->FillX, g->FillY, g->FillWidth, g->FillHeight});
     POINT marker[3];
-    for (int i = 0; i < 3; ++i) marker[i] = {g->marker[std::size_t(i)].x, g->marker[std::size_t(i)].y};
+    for (int i = 0; i < 3; ++i) marker[i] = {g->Marker[std::size_t(i)].X, g->Marker[std::size_t(i)].Y};
     Polygon(dc, marker, 3);
-    TextOutA(dc, g->textRight, g->textTop, g->text, static_cast<int>(std::strlen(g->text)));
+    TextOutA(dc, g->TextRight, g->TextTop, g->Text, static_cast<int>(std::strlen(g->Text)));
   }
   SetBkMode(dc, previousMode);
   SelectObject(dc, previousFont);
@@ -93,88 +94,85 @@ void DrawProgress(HDC dc, const ExtractionJob& job, const PaletteDib& background
 
 DWORD WINAPI ProgressWindow::ExtractionThreadProc(void* parameter) {
   auto& self = *static_cast<ProgressWindow*>(parameter);
-  ExtractionJob& job = self.job_;
-  ArchiveReader reader(self.fe_.Host);
-  const std::int32_t result = RunExtraction(reader, self.fe_.Unpack, job.ProgressWindow, job);
-  SendMessageA(self.window_, MSG_JOB_PROGRESS, 1, static_cast<LPARAM>(result));
+  ExtractionJob& job = self.Job;
+  ArchiveReader reader(self.Fe.Host);
+  const std::int32_t result = RunExtraction(reader, self.Fe.Unpack, job.ProgressWindow, job);
+  SendMessageA(self.Dialog, MSG_JOB_PROGRESS, 1, static_cast<LPARAM>(result));
   return 0;
 }
 
 BOOL ProgressWindow::Init() {
-  font_ = FontHandle(CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_STROKE_PRECIS,
+  Font = FontHandle(CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_STROKE_PRECIS,
                                  CLIP_STROKE_PRECIS | CLIP_LH_ANGLES, DRAFT_QUALITY, 0, "Arial"));
-  job_.ProgressWindow = window_;
-  job_.CurrentVolume = 1;
-  job_.FileProgress = 0.0f;
+  Job.ProgressWindow = Dialog;
+  Job.CurrentVolume = 1;
+  Job.FileProgress = 0.0f;
   PcxPicture picture;
-  if (LoadPcxResource(fe_.Instance, IDR_PROGRESS_PICTURE, picture)) {
-    backgroundRect_ = {0, 0, kBackgroundPictureWidth, picture.Height()};
-    palette_ = CreatePcxPalette(picture.Palette);
-    background_ = PaletteDib(kBackgroundPictureWidth, picture.Height());
-    MapDibColors(background_, picture.Palette, palette_.Get());
-    CopyPictureRect(background_, picture.Pixels, 0, 0, kBackgroundPictureWidth, picture.Height(), picture.Width());
-    fill_ = PaletteDib(kFillWidth, kFillHeight);
-    MapDibColors(fill_, picture.Palette, palette_.Get());
-    CopyPictureRect(fill_, picture.Pixels, 400, 54, 424, 247, picture.Width());
+  if (LoadPcxResource(Fe.Instance, IDR_PROGRESS_PICTURE, picture)) {
+    BackgroundRect = {0, 0, kBackgroundPictureWidth, picture.Height()};
+    Palette = CreatePcxPalette(picture.Palette);
+    Background = PaletteDib(kBackgroundPictureWidth, picture.Height());
+    MapDibColors(Background, picture.Palette, Palette.Get());
+    CopyPictureRect(Background, picture.Pixels, 0, 0, kBackgroundPictureWidth, picture.Height(), picture.Width());
+    Fill = PaletteDib(kFillWidth, kFillHeight);
+    MapDibColors(Fill, picture.Palette, Palette.Get());
+    CopyPictureRect(Fill, picture.Pixels, 400, 54, 424, 247, picture.Width());
   }
-  ShowWindow(window_, SW_SHOW);
-  worker_ = CreateThread(nullptr, 0, ExtractionThreadProc, this, 0, nullptr);
-  if (worker_) return TRUE;
-  MessageBoxA(window_, "Yer machine is pretty cooked!\nCannot create x-traction thread.", "Korvane", 0x30);
+  ShowWindow(Dialog, SW_SHOW);
+  Worker = CreateThread(nullptr, 0, ExtractionThreadProc, this, 0, nullptr);
+  if (Worker) return TRUE;
+  MessageBoxA(Dialog, texts::kNoThread, texts::kNoThreadTitle, 0x30);
   BeginClose();
   return FALSE;
 }
 
 void ProgressWindow::Paint(HDC dc) {
-  if (closing_) return;
-  DrawProgress(dc, job_, background_, fill_, palette_.Get(), backgroundRect_, font_.Get());
-  SetDlgItemTextA(window_, IDC_ARCHIVE_NAME, job_.ArchiveName);
-  SetDlgItemTextA(window_, IDC_CURRENT_FILE, job_.CurrentFile);
+  if (Closing) return;
+  DrawProgress(dc, Job, Background, Fill, Palette.Get(), BackgroundRect, Font.Get());
+  SetDlgItemTextA(Dialog, IDC_ARCHIVE_NAME, Job.ArchiveName);
+  SetDlgItemTextA(Dialog, IDC_CURRENT_FILE, Job.CurrentFile);
 }
 
 void ProgressWindow::JobEnded(std::int32_t result) {
-  if (closing_) return;
-  const std::int32_t abort = job_.Abort.load();
+  if (Closing) return;
+  const std::int32_t abort = Job.Abort.load();
   // The user's abort box is up (or about to be): it closes the window itself.
   if (abort == kUserAborted) return;
-  ending_ = true;
-  const bool install = job_.Mode == 'X';
+  Ending = true;
+  const bool install = Job.Mode == 'X';
   // Entries that failed (bad checksum, file not created, ...) make a failed job even when
   // others were processed.
-  if (abort == kRunning && result >= 1 && job_.ErrorCount == 0) {
-    job_.FileProgress = 1.0f;
-    job_.CurrentVolume = job_.VolumeCount + 1;
+  if (abort == kRunning && result >= 1 && Job.ErrorCount == 0) {
+    Job.FileProgress = 1.0f;
+    Job.CurrentVolume = Job.VolumeCount + 1;
     {
-      WindowDc dc(window_);
+      WindowDc dc(Dialog);
       Paint(dc.Get());
     }
-    MessageBoxA(window_,
-                install ? "The X-Traction has been sucessfully completed!"
-                        : "The file TEST has been sucessfully completed!\nYou can sucessfully install this product!",
-                "Korvane 98", 0x30);
+    MessageBoxA(Dialog,
+                install ? texts::kInstallDone : texts::kTestDone, texts::kOutcomeTitle, 0x30);
   } else {
-    MessageBoxA(window_, install ? "The X-Traction has failed!" : "The file TEST has failed!", "Korvane 98", 0x30);
+    MessageBoxA(Dialog, install ? texts::kInstallFailed : texts::kTestFailed, texts::kOutcomeTitle, 0x30);
     // The engine may have given up on a volume after telling the user why.
-    job_.Abort.store(kRunning);
+    Job.Abort.store(kRunning);
   }
   BeginClose();
 }
 
 void ProgressWindow::UserAbort() {
-  if (aborting_ || closing_) return;
-  aborting_ = true;
+  if (Aborting || Closing) return;
+  Aborting = true;
   // Abort stays set until the worker has returned, so nothing is written once the box shows.
-  job_.Abort.store(kUserAborted);
+  Job.Abort.store(kUserAborted);
   WaitForWorker();
-  MessageBoxA(window_, job_.Mode == 'X' ? "Installation was aborted..." : "File TEST was aborted...",
-              "Korvane 1998", 0x10);
-  job_.Abort.store(kRunning);
+  MessageBoxA(Dialog, Job.Mode == 'X' ? texts::kInstallAborted : texts::kTestAborted, texts::kAbortTitle, 0x10);
+  Job.Abort.store(kRunning);
   BeginClose();
 }
 
 void ProgressWindow::WaitForWorker() {
-  while (worker_) {
-    const DWORD woke = MsgWaitForMultipleObjects(1, &worker_, FALSE, INFINITE, QS_SENDMESSAGE);
+  while (Worker) {
+    const DWORD woke = MsgWaitForMultipleObjects(1, &Worker, FALSE, INFINITE, QS_SENDMESSAGE);
     if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) {
       CloseWorkerHandle();
       break;
@@ -186,20 +184,20 @@ void ProgressWindow::WaitForWorker() {
 }
 
 void ProgressWindow::ReleaseImages() {
-  background_ = PaletteDib();
-  fill_ = PaletteDib();
-  palette_.Reset();
-  font_.Reset();
+  Background = PaletteDib();
+  Fill = PaletteDib();
+  Palette.Reset();
+  Font.Reset();
 }
 
 void ProgressWindow::BeginClose() {
-  if (closing_) return;
-  closing_ = true;
+  if (Closing) return;
+  Closing = true;
   ReleaseImages();
-  ShowWindow(window_, SW_HIDE);
+  ShowWindow(Dialog, SW_HIDE);
   // The worker may be inside its last send to this window; it is waited for (and the window
   // destroyed) once that send has been answered.
-  PostMessageA(window_, kMsgFinishClose, 0, 0);
+  PostMessageA(Dialog, kMsgFinishClose, 0, 0);
 }
 
 bool StartJob(FrontEnd& fe) {

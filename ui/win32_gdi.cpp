@@ -44,8 +44,8 @@ void MapDibColors(PaletteDib& dib, std::span<const std::uint8_t, 768> palette, H
 void DrawDib(HDC dc, const PaletteDib& dib, const ScreenRect& destination) {
   if (!dib.Valid()) return;
   const SourceRect source = DibSourceRect(dib);
-  StretchDIBits(dc, destination.x, destination.y, destination.width, destination.height, source.x, source.y,
-                source.width, source.height, dib.Pixels().data(), reinterpret_cast<const BITMAPINFO*>(dib.Info()),
+  StretchDIBits(dc, destination.X, destination.Y, destination.Width, destination.Height, source.X, source.Y,
+                source.Width, source.Height, dib.Pixels().data(), reinterpret_cast<const BITMAPINFO*>(dib.Info()),
                 DIB_PAL_COLORS, SRCCOPY);
 }
 

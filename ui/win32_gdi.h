@@ -17,27 +17,27 @@ template <typename Handle>
 class GdiObject {
  public:
   GdiObject() = default;
-  explicit GdiObject(Handle h) : handle_(h) {}
+  explicit GdiObject(Handle h) : Object(h) {}
   GdiObject(const GdiObject&) = delete;
   GdiObject& operator=(const GdiObject&) = delete;
-  GdiObject(GdiObject&& o) noexcept : handle_(o.handle_) { o.handle_ = nullptr; }
+  GdiObject(GdiObject&& o) noexcept : Object(o.Object) { o.Object = nullptr; }
   GdiObject& operator=(GdiObject&& o) noexcept {
     if (this != &o) {
       Reset();
-      handle_ = o.handle_;
-      o.handle_ = nullptr;
+      Object = o.Object;
+      o.Object = nullptr;
     }
     return *this;
   }
   ~GdiObject() { Reset(); }
   void Reset() {
-    if (handle_) DeleteObject(handle_);
-    handle_ = nullptr;
+    if (Object) DeleteObject(Object);
+    Object = nullptr;
   }
-  Handle Get() const { return handle_; }
+  Handle Get() const { return Object; }
 
  private:
-  Handle handle_ = nullptr;
+  Handle Object = nullptr;
 };
 using PaletteHandle = GdiObject<HPALETTE>;
 using FontHandle = GdiObject<HFONT>;
@@ -45,53 +45,53 @@ using FontHandle = GdiObject<HFONT>;
 // A window's device context from GetDC, released on scope exit.
 class WindowDc {
  public:
-  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+  explicit WindowDc(HWND window) : Window(window), Dc(GetDC(window)) {}
   WindowDc(const WindowDc&) = delete;
   WindowDc& operator=(const WindowDc&) = delete;
   ~WindowDc() {
-    if (dc_) ReleaseDC(window_, dc_);
+    if (Dc) ReleaseDC(Window, Dc);
   }
-  HDC Get() const { return dc_; }
+  HDC Get() const { return Dc; }
 
  private:
-  HWND window_;
-  HDC dc_;
+  HWND Window;
+  HDC Dc;
 };
 
 // BeginPaint / EndPaint.
 class PaintDc {
  public:
-  explicit PaintDc(HWND window) : window_(window) { dc_ = BeginPaint(window, &paint_); }
+  explicit PaintDc(HWND window) : Window(window) { Dc = BeginPaint(window, &Paint); }
   PaintDc(const PaintDc&) = delete;
   PaintDc& operator=(const PaintDc&) = delete;
-  ~PaintDc() { EndPaint(window_, &paint_); }
-  HDC Get() const { return dc_; }
+  ~PaintDc() { EndPaint(Window, &Paint); }
+  HDC Get() const { return Dc; }
 
  private:
-  HWND window_;
-  PAINTSTRUCT paint_{};
-  HDC dc_;
+  HWND Window;
+  PAINTSTRUCT Paint{};
+  HDC Dc;
 };
 
 // Selects a palette as foreground palette and realises it; the previous one comes back on
 // scope exit so no device context keeps a palette that is about to be deleted.
 class PaletteSelection {
  public:
-  PaletteSelection(HDC dc, HPALETTE palette) : dc_(dc) {
-    if (dc_ && palette) {
-      previous_ = SelectPalette(dc_, palette, FALSE);
-      RealizePalette(dc_);
+  PaletteSelection(HDC dc, HPALETTE palette) : Dc(dc) {
+    if (Dc && palette) {
+      Previous = SelectPalette(Dc, palette, FALSE);
+      RealizePalette(Dc);
     }
   }
   PaletteSelection(const PaletteSelection&) = delete;
   PaletteSelection& operator=(const PaletteSelection&) = delete;
   ~PaletteSelection() {
-    if (previous_) SelectPalette(dc_, previous_, FALSE);
+    if (Previous) SelectPalette(Dc, Previous, FALSE);
   }
 
  private:
-  HDC dc_;
-  HPALETTE previous_ = nullptr;
+  HDC Dc;
+  HPALETTE Previous = nullptr;
 };
 
 // The bytes of RCDATA resource `id` of the program, empty when it is missing. Resources

@@ -89,19 +89,19 @@ static_assert((7 + 10 + 16 + 12 + 7) / 8 < kPassBytes && (7 + 10 + 1 + 8 + 12 + 
 static_assert(kMainLoopRefillPos + kPassBytes + 3 < kPackedBufferSize + kPackedGuardBytes);
 
 struct PassCursor {
-  BitCursor in;
-  std::uint8_t* w;
-  std::uint32_t pos;
-  std::int32_t remaining;
+  BitCursor In;
+  std::uint8_t* W;
+  std::uint32_t Pos;
+  std::int32_t Remaining;
 
   void Put(std::uint8_t byte) {
-    w[pos++] = byte;
-    --remaining;
+    W[Pos++] = byte;
+    --Remaining;
   }
   // CopyFromWindow on the register copies.
   void Copy(std::uint32_t distance, std::uint32_t length) {
-    remaining = static_cast<std::int32_t>(static_cast<std::uint32_t>(remaining) - length);
-    pos = CopyWithinWindow(w, pos, distance, length);
+    Remaining = static_cast<std::int32_t>(static_cast<std::uint32_t>(Remaining) - length);
+    Pos = CopyWithinWindow(W, Pos, distance, length);
   }
 };
 
@@ -121,7 +121,7 @@ inline void ReadFlagByte(UnpackState& s, BitCursor& in) {
 
 inline bool TakeFlag(UnpackState& s, PassCursor& c) {
   if (--s.FlagBitsLeft < 0) {
-    ReadFlagByte(s, c.in);
+    ReadFlagByte(s, c.In);
     s.FlagBitsLeft = 7;
   }
   const bool flag = (s.FlagBits & 0x80) != 0;
@@ -132,30 +132,30 @@ inline bool TakeFlag(UnpackState& s, PassCursor& c) {
 // Literal mode's escape: a 1 bit leaves the mode; otherwise a short match of 3 or 4 bytes
 // that does not count as a match for the repeat and recent-distance codes.
 void DecodeLiteralModeEscape(UnpackState& s, PassCursor& c) {
-  const std::uint32_t bits = c.in.Peek();
-  c.in.Skip(1);
+  const std::uint32_t bits = c.In.Peek();
+  c.In.Skip(1);
   if (bits & 0x8000) {
     s.LiteralMode = false;
     s.LiteralRun = 0;
     return;
   }
   const std::uint32_t length = (bits & 0x4000) ? 4 : 3;
-  c.in.Skip(1);
-  const std::uint32_t high = DecodeThresholdCode(c.in, c.in.Peek(), kPlaceTableC);
-  const std::uint32_t distance = high * 32 + (c.in.Peek() >> 11);
-  c.in.Skip(5);
+  c.In.Skip(1);
+  const std::uint32_t high = DecodeThresholdCode(c.In, c.In.Peek(), kPlaceTableC);
+  const std::uint32_t distance = high * 32 + (c.In.Peek() >> 11);
+  c.In.Skip(5);
   c.Copy(distance, length);
 }
 
 void DecodeLiteral(UnpackState& s, PassCursor& c) {
-  const std::uint32_t bits = c.in.Peek();
+  const std::uint32_t bits = c.In.Peek();
   const std::uint32_t average = s.LiteralPlaceAverage;
   const ThresholdTable& code = average >= 0x7600   ? kPlaceTableE
                               : average >= 0x5E00 ? kPlaceTableD
                               : average >= 0x3600 ? kPlaceTableC
                               : average >= 0x0E00 ? kPlaceTableB
                                                   : kPlaceTableA;
-  std::uint32_t place = DecodeThresholdCode(c.in, bits, code);
+  std::uint32_t place = DecodeThresholdCode(c.In, bits, code);
   if (s.LiteralMode) {
     if (place == 0) {
       DecodeLiteralModeEscape(s, c);
@@ -187,33 +187,33 @@ void DecodeLongMatch(UnpackState& s, PassCursor& c) {
   }
 
   const std::uint32_t lengthAverage = s.LongLengthAverage;
-  std::uint32_t bits = c.in.Peek();
+  std::uint32_t bits = c.In.Peek();
   std::uint32_t lengthValue;
   if (lengthAverage >= 122) {
-    lengthValue = DecodeThresholdCode(c.in, bits, kLengthTableB);
+    lengthValue = DecodeThresholdCode(c.In, bits, kLengthTableB);
   } else if (lengthAverage >= 64) {
-    lengthValue = DecodeThresholdCode(c.in, bits, kLengthTableA);
+    lengthValue = DecodeThresholdCode(c.In, bits, kLengthTableA);
   } else if (bits < 0x100) {
     lengthValue = bits;
-    c.in.Skip(16);
+    c.In.Skip(16);
   } else {
     lengthValue = static_cast<std::uint32_t>(std::countl_zero(static_cast<std::uint16_t>(bits)));
-    c.in.Skip(lengthValue + 1);
+    c.In.Skip(lengthValue + 1);
   }
   s.LongLengthAverage += lengthValue;
   s.LongLengthAverage -= s.LongLengthAverage >> 5;
 
-  bits = c.in.Peek();
+  bits = c.In.Peek();
   const std::uint32_t placeAverage = s.DistancePlaceAverage;
   const ThresholdTable& code = placeAverage >= 0x2900 ? kPlaceTableC : placeAverage >= 0x700 ? kPlaceTableB : kPlaceTableA;
-  const std::uint32_t place = DecodeThresholdCode(c.in, bits, code) & kPlaceMask;
+  const std::uint32_t place = DecodeThresholdCode(c.In, bits, code) & kPlaceMask;
   s.DistancePlaceAverage += place;
   s.DistancePlaceAverage -= s.DistancePlaceAverage >> 8;
 
   const std::uint32_t entry = PromoteOrderEntry(s.LongDistanceOrder, s.LongDistanceNextSlot, place, CounterLimit::Wrap);
-  bits = c.in.Peek();
+  bits = c.In.Peek();
   const std::uint32_t distance = ((entry & 0xFF00) | (bits >> 8)) >> 1;  // high part * 128 + 7 bits
-  c.in.Skip(7);
+  c.In.Skip(7);
 
   const std::uint32_t score = s.NearMatchScore;
   const std::uint32_t threshold = s.FarDistanceThreshold;
@@ -235,10 +235,10 @@ void DecodeLongMatch(UnpackState& s, PassCursor& c) {
 
 void DecodeShortMatch(UnpackState& s, PassCursor& c) {
   s.LiteralRun = 0;
-  std::uint32_t bits = c.in.Peek();
+  std::uint32_t bits = c.In.Peek();
   if (s.RepeatCount == 2) {
     // After two repeats in a row one bit says whether a third follows.
-    c.in.Skip(1);
+    c.In.Skip(1);
     if (bits & 0x8000) {
       c.Copy(s.LastMatchDistance, s.LastMatchLength);
       return;
@@ -250,13 +250,13 @@ void DecodeShortMatch(UnpackState& s, PassCursor& c) {
   const std::uint32_t set = s.ShortLengthAverage < 37 ? 0 : 1;
   const std::uint32_t entry = kShortCodes.Entry[set][s.ShortCodeToggle & 1][(bits >> 8) & 0xFF];
   const std::uint32_t k = entry & 15;
-  c.in.Skip(entry >> 4);
+  c.In.Skip(entry >> 4);
 
   if (k <= 8) {
     s.ShortLengthAverage += k;
     s.ShortLengthAverage -= s.ShortLengthAverage >> 4;
     s.RepeatCount = 0;
-    const std::uint32_t place = DecodeThresholdCode(c.in, c.in.Peek(), kPlaceTableC) & kPlaceMask;
+    const std::uint32_t place = DecodeThresholdCode(c.In, c.In.Peek(), kPlaceTableC) & kPlaceMask;
     const std::uint32_t distance = s.ShortDistanceOrder[place];
     if (place > 0) {
       s.ShortDistanceOrder[place] = s.ShortDistanceOrder[place - 1];
@@ -272,16 +272,16 @@ void DecodeShortMatch(UnpackState& s, PassCursor& c) {
   }
   s.RepeatCount = 0;
   if (k == 14) {
-    const std::uint32_t length = DecodeThresholdCode(c.in, c.in.Peek(), kLengthTableB) + 5;
-    const std::uint32_t distance = (c.in.Peek() >> 1) | 0x8000;
-    c.in.Skip(15);
+    const std::uint32_t length = DecodeThresholdCode(c.In, c.In.Peek(), kLengthTableB) + 5;
+    const std::uint32_t distance = (c.In.Peek() >> 1) | 0x8000;
+    c.In.Skip(15);
     s.LastMatchLength = length;
     s.LastMatchDistance = distance;
     c.Copy(distance, length);
     return;
   }
   const std::uint32_t distance = s.RecentDistances[(s.RecentDistanceIndex - (k - 9)) & 3];
-  std::uint32_t length = DecodeThresholdCode(c.in, c.in.Peek(), kLengthTableA) + 2;
+  std::uint32_t length = DecodeThresholdCode(c.In, c.In.Peek(), kLengthTableA) + 2;
   if (length == 257 && k == 10) {
     s.ShortCodeToggle ^= 1;
     return;
@@ -325,7 +325,7 @@ void UnpackFormat15(UnpackState& s, UnpackIo& io, std::uint8_t* window, bool sol
     std::uint32_t passes = UncheckedPasses(s, kPassBytes, kLongestMatch);
     PassCursor c{BitCursor::Load(s), s.Window, s.WindowPos, io.RemainingOutput};
     do {
-      c.pos &= WindowMask;
+      c.Pos &= WindowMask;
       // One call site per step, so that each is inlined and the cursor stays in registers.
       enum class Step { Literal, LongMatch, ShortMatch } step = Step::Literal;
       if (!s.LiteralMode) {
@@ -345,10 +345,10 @@ void UnpackFormat15(UnpackState& s, UnpackIo& io, std::uint8_t* window, bool sol
       } else {
         DecodeShortMatch(s, c);
       }
-    } while (--passes != 0 && c.remaining >= 0);
-    c.in.Store(s);
-    s.WindowPos = c.pos;
-    io.RemainingOutput = c.remaining;
+    } while (--passes != 0 && c.Remaining >= 0);
+    c.In.Store(s);
+    s.WindowPos = c.Pos;
+    io.RemainingOutput = c.Remaining;
   }
   FlushWindow(s, io);
 }

@@ -23,21 +23,21 @@ std::string Asset(const char* name) {
 }
 
 struct PictureCase {
-  const char* file;
-  int width, height;
+  const char* File;
+  int Width, Height;
 };
 
 class Pictures : public ::testing::TestWithParam<PictureCase> {};
 
 TEST_P(Pictures, DecodeToTheirSizeUsingExactlyThePackedData) {
   const auto& c = GetParam();
-  const std::vector<std::uint8_t> bytes = ReadWholeFile(Asset(c.file));
+  const std::vector<std::uint8_t> bytes = ReadWholeFile(Asset(c.File));
   ASSERT_GT(bytes.size(), 128u + 769u);
   korvane::ui::PcxPicture picture;
   std::size_t used = 0;
   ASSERT_TRUE(korvane::ui::DecodePcx(bytes, picture, &used));
-  EXPECT_EQ(picture.Width(), c.width);
-  EXPECT_EQ(picture.Height(), c.height);
+  EXPECT_EQ(picture.Width(), c.Width);
+  EXPECT_EQ(picture.Height(), c.Height);
   EXPECT_EQ(used, bytes.size() - 128 - 769) << "packed data must end right at the palette marker";
 }
 
@@ -52,11 +52,11 @@ TEST(MainPicture, ButtonImagesOfTheFrontEndsTableDifferByState) {
     const auto& normal = korvane::ui::kButtonSources[b][0];
     for (int kind = 1; kind <= 2; ++kind) {
       const auto& r = korvane::ui::kButtonSources[b][std::size_t(kind)];
-      ASSERT_TRUE(r.x1 >= 0 && r.x2 <= 300 && r.y1 >= 0 && r.y2 <= 503) << b;
+      ASSERT_TRUE(r.X1 >= 0 && r.X2 <= 300 && r.Y1 >= 0 && r.Y2 <= 503) << b;
       int differing = 0;
-      for (int y = 0; y < std::min(r.y2 - r.y1, normal.y2 - normal.y1); ++y)
-        for (int x = 1; x < r.x2 - r.x1; ++x)  // column 0 is never shown
-          differing += pixelAt(r.x1 + x, r.y1 + y) != pixelAt(normal.x1 + x, normal.y1 + y);
+      for (int y = 0; y < std::min(r.Y2 - r.Y1, normal.Y2 - normal.Y1); ++y)
+        for (int x = 1; x < r.X2 - r.X1; ++x)  // column 0 is never shown
+          differing += pixelAt(r.X1 + x, r.Y1 + y) != pixelAt(normal.X1 + x, normal.Y1 + y);
       EXPECT_GT(differing, 1500) << "button " << b << " kind " << kind;
     }
   }

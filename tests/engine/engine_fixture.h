@@ -1,70 +1,107 @@
-// A fresh engine with a scripted host and a job, over archives written into a temp folder.
+// A scripted host and a fresh reader, job and decompression state, over archives written into
+// a temp folder.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/archive_format.h"
-#include "engine/archive_reader.h"
 #include "engine/extraction.h"
-#include "engine/job.h"
 #include "engine/volumes.h"
-#include "tests/engine/archive_writer.h"
-#include "tests/engine/fake_host.h"
+#include "tests/support/archive_bytes.h"
 #include "tests/support/corpus.h"
-#include "unpack/unpack_state.h"
 
 namespace korvane::testing {
+
+// Records boxes, progress messages and statuses, and answers every box with Answer.
+class FakeHost final : public Host {
+ public:
+  struct Box {
+    void* Owner;
+    std::string Text, Title;  // Title "(none)": the system's default title
+    std::uint32_t Style;
+  };
+  int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) override {
+    Boxes.push_back(Box{owner, text, title != nullptr ? title : "(none)", style});
+    return Answer;
+  }
+  void SendProgressMessage(void* window, std::uintptr_t, std::intptr_t) override {
+    Progress.push_back(window);
+    if (OnProgress) OnProgress();
+  }
+  void ReportStatus(const char* identifier) override { Statuses.emplace_back(identifier); }
+
+  int Count(const std::string& id) const { return static_cast<int>(std::count(Statuses.begin(), Statuses.end(), id)); }
+  bool Saw(const std::string& id) const { return Count(id) > 0; }
+  int CountBoxes(const std::string& text) const {
+    return static_cast<int>(std::count_if(Boxes.begin(), Boxes.end(), [&](const Box& b) { return b.Text == text; }));
+  }
+
+  std::vector<Box> Boxes;
+  std::vector<std::string> Statuses;
+  std::vector<void*> Progress;
+  int Answer = kIdOk;
+  std::function<void()> OnProgress;
+};
 
 class EngineTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& name, const Bytes& bytes) {
-    reader.Reset();  // Windows keeps an open archive from being rewritten
-    const std::string path = dir.File(name);
+    Reader.Reset();  // Windows keeps an open archive from being rewritten
+    const std::string path = Dir.File(name);
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return path;
   }
-  // Opens path in the reader and reads its main header; true when it is an archive.
-  bool OpenArchive(const std::string& path) {
-    reader.Reset();
-    reader.Input = File::OpenForReading(path.c_str());
-    if (!reader.Input.IsOpen() || !IdentifyArchive(reader)) return false;
-    SkipRestOfMainHeader(reader);
-    return true;
+  // Writes volumes as stem.rar, stem.r00, ...
+  void WriteSet(const std::string& stem, const std::vector<Bytes>& volumes) {
+    for (std::size_t i = 0; i < volumes.size(); ++i) Write(VolumeFileName(stem, i), volumes[i]);
   }
   void SetArchiveName(const std::string& path) {
-    ASSERT_LT(path.size(), sizeof job.ArchiveName);
-    std::strcpy(job.ArchiveName, path.c_str());
+    ASSERT_LT(path.size(), sizeof Job.ArchiveName);
+    std::strcpy(Job.ArchiveName, path.c_str());
+  }
+  // Opens path in the reader up to its first block; true when it is an archive.
+  bool Open(const std::string& path) {
+    SetArchiveName(path);
+    Clear();
+    return OpenArchive(Reader, Job, nullptr);
   }
   // Names of the entries NextBlock returns from the current position (sub-blocks passed over).
   std::vector<std::string> WalkNames() {
     std::vector<std::string> names;
-    for (int guard = 0; guard < 10000 && NextBlock(reader, kFileHead, false) != 0; ++guard) {
-      names.emplace_back(reader.Archive.EntryName);
-      reader.Input.Seek(reader.Archive.NextBlockPos, kSeekStart);
+    for (int guard = 0; guard < 10000 && NextBlock(Reader, kFileHead, false) != 0; ++guard) {
+      names.emplace_back(Reader.Archive.EntryName);
+      Reader.Input.Seek(Reader.Archive.NextBlockPos, kSeekStart);
     }
     return names;
   }
-  // A whole driver run on path, with fresh statuses and boxes; a test run has no destination.
+  // A whole driver run in mode on path, with fresh statuses and boxes; a test run has no
+  // destination.
   std::int32_t Run(const std::string& path, char mode) {
-    host.statuses.clear();
-    host.boxes.clear();
+    Clear();
     SetArchiveName(path);
-    job.Abort = 0;
-    job.CurrentVolume = 1;
-    job.Mode = mode;
-    if (mode == 'T') job.DestinationDir[0] = '\0';
-    return RunExtraction(reader, *unpack, job.ProgressWindow, job);
+    Job.Abort = kRunning;
+    Job.CurrentVolume = 1;
+    Job.Mode = mode;
+    if (mode == 'T') Job.DestinationDir[0] = '\0';
+    return RunExtraction(Reader, *Unpack, Job.ProgressWindow, Job);
+  }
+  void Clear() {
+    Host.Statuses.clear();
+    Host.Boxes.clear();
+    Host.Progress.clear();
   }
 
-  TempDir dir;
-  FakeHost host;
-  ArchiveReader reader{host};
-  ExtractionJob job;
-  std::unique_ptr<UnpackState> unpack = std::make_unique<UnpackState>();
+  TempDir Dir;
+  FakeHost Host;
+  ArchiveReader Reader{Host};
+  ExtractionJob Job;
+  std::unique_ptr<UnpackState> Unpack = std::make_unique<UnpackState>();
 };
 
 }  // namespace korvane::testing

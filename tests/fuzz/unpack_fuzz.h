@@ -29,7 +29,7 @@ inline int RunUnpackerFuzzInput(Unpacker unpack, const std::uint8_t* data, std::
 
   auto state = std::make_unique<UnpackState>();
   testing::MemoryUnpackIo io(packed, unpacked);
-  if (flags & 8) io.abortAfterWrites = 3;
+  if (flags & 8) io.AbortAfterWrites = 3;
   // A solid first entry uses the window as found: clear it so every run starts alike.
   if (flags & 4) std::fill(window.begin(), window.end(), std::uint8_t{0});
   unpack(*state, io, window.data(), (flags & 4) != 0);

@@ -109,7 +109,7 @@ TEST(Mixer, LoopWrapKeepsTheOvershoot) {
   Play(p, 1, 1, 1024, 255 << 18);
   Play(p, 2, 2, 1024, 255 << 18);
   std::vector<std::int32_t> l(3), r(3);
-  MixChannels(l.data(), r.data(), 3, p);
+  MixChannels(l.data(), r.data(), 3, p, p.channels.get(), p);
   EXPECT_EQ(l[0], (64 * 80 * 512 + 64 * 21 * 512) >> 10);
   const std::int32_t i = wrapped >> 10, f = wrapped & 1023;
   EXPECT_EQ(l[1], (64 * (i + 1) * (1024 - f) + 64 * (i + 2) * f) >> 10);
@@ -143,11 +143,11 @@ TEST(Mixer, LoopsThatCannotWrapPlayOnce) {
     for (int i = 0; i <= 20; ++i) ASSERT_EQ(s.data[i], c.loops && i == c.loopEnd ? c.start + 1 : i < 20 ? i + 1 : 0) << i;
     Play(p, 0, slot, 1024, 0);
     std::vector<std::int32_t> l(40), r(40);
-    MixChannels(l.data(), r.data(), 40, p);  // the sanitizer build watches the loops' reads
+    MixChannels(l.data(), r.data(), 40, p, p.channels.get(), p);  // the sanitizer build watches the loops' reads
     if (c.loops) continue;
     for (int i = 0; i < 40; ++i) ASSERT_EQ(l[i], i < 20 ? 64 * (i + 1) : 0) << i;
     EXPECT_EQ(p.channels[0].position, 20 * 1024);
-    MixChannels(l.data(), r.data(), 40, p);
+    MixChannels(l.data(), r.data(), 40, p, p.channels.get(), p);
     EXPECT_EQ(p.channels[0].position, 20 * 1024);
   }
 }

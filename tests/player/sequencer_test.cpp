@@ -13,7 +13,7 @@ using namespace testing;
 constexpr float kClock = 3579545.25f;
 
 void Ticks(ModPlayer& p, int n) {
-  for (int i = 0; i < n; ++i) BeginTick(p, SamplesPerTick(p.tempo));
+  for (int i = 0; i < n; ++i) BeginTick(p, p, SamplesPerTick(p.tempo));
 }
 
 ModuleWriter WithSamples() {

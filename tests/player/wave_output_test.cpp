@@ -3,10 +3,12 @@
 #include "player/wave_output.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,39 +34,37 @@ TEST(WaveOutput, PlaysUntilStoppedRestartsAtTheBeginningAndFreesWhilePlaying) {
   ModPlayer p;
   const std::vector<std::uint8_t> bytes = Song();
   ASSERT_EQ(LoadModule(p, bytes), 1);
-  EXPECT_EQ(StopMusic(p), 1);  // before a start: nothing to stop, the module stays
+  auto out = std::make_unique<WaveOutput>(p);
+  EXPECT_EQ(StopMusic(*out), 1);  // before a start: nothing to stop, the module stays
   EXPECT_NE(p.patterns, nullptr);
-  if (StartMusic(p) == 0) {
-    EXPECT_EQ(p.playing.load(), 0);
-    EXPECT_EQ(p.waveOut, nullptr);
-    EXPECT_EQ(StopMusic(p), 1);
+  if (StartMusic(*out) == 0) {
+    EXPECT_EQ(out->playing.load(), 0);
+    EXPECT_EQ(out->waveOut, nullptr);
+    EXPECT_EQ(StopMusic(*out), 1);
     GTEST_SKIP() << "no usable wave output device";
   }
-  void* device = p.waveOut;
+  const WaveOutput::Device* device = out->waveOut.get();
   EXPECT_NE(device, nullptr);
-  EXPECT_EQ(StartMusic(p), 1);  // already playing: nothing changes
-  EXPECT_EQ(p.waveOut, device);
+  EXPECT_EQ(StartMusic(*out), 1);  // already playing: nothing changes
+  EXPECT_EQ(out->waveOut.get(), device);
   Sleep(2500);
-  EXPECT_EQ(p.playing.load(), 1);
-  EXPECT_EQ(StopMusic(p), 1);
-  EXPECT_EQ(p.playing.load(), 0);
-  EXPECT_EQ(p.waveOut, nullptr);
-  EXPECT_EQ(p.output, nullptr);
+  EXPECT_EQ(out->playing.load(), 1);
+  EXPECT_EQ(StopMusic(*out), 1);
+  EXPECT_EQ(out->playing.load(), 0);
+  EXPECT_EQ(out->waveOut, nullptr);
   EXPECT_GE(p.orderPos * 64 + p.rowPos, kRowsAfterStart + 12);  // at least three more blocks
 
-  ASSERT_EQ(StartMusic(p), 1);
-  EXPECT_EQ(StopMusic(p), 1);
+  ASSERT_EQ(StartMusic(*out), 1);
+  EXPECT_EQ(StopMusic(*out), 1);
   EXPECT_EQ(p.orderPos, 0);
   EXPECT_GE(p.rowPos, kRowsAfterStart);
   EXPECT_LT(p.rowPos, kRowsAfterStart + 5);
   EXPECT_EQ(p.speed, 6);
 
-  ASSERT_EQ(StartMusic(p), 1);
+  ASSERT_EQ(StartMusic(*out), 1);
   Sleep(700);
-  FreeModule(p);  // stops first
-  EXPECT_EQ(p.playing.load(), 0);
-  EXPECT_EQ(p.waveOut, nullptr);
-  EXPECT_EQ(p.output, nullptr);
+  out.reset();  // stops, waiting for a render under way, before the module can go
+  (FreeModule)(p);
   EXPECT_EQ(p.patterns, nullptr);
 }
 
@@ -79,9 +79,10 @@ TEST(WaveOutput, DeviceReceivesTheRenderedBlocks) {
   ModPlayer p;
   const std::vector<std::uint8_t> bytes = Song();
   ASSERT_EQ(LoadModule(p, bytes), 1);
-  if (StartMusic(p) == 0) GTEST_SKIP() << "no usable wave output device";
+  WaveOutput out(p);
+  if (StartMusic(out) == 0) GTEST_SKIP() << "no usable wave output device";
   Sleep(1500);
-  StopMusic(p);
+  StopMusic(out);
 
   std::vector<std::uint8_t> heard;
   if (std::FILE* f = std::fopen(path.c_str(), "rb")) {

@@ -68,7 +68,7 @@ TempDir::TempDir() {
     fs::path candidate = fs::temp_directory_path() / ("korvane-test-" + std::to_string(rd()));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
-      path_ = candidate.string();
+      Root = candidate.string();
       return;
     }
   }
@@ -78,11 +78,11 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   // Read-only files would stop remove_all on Windows; give write permission back first.
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+  for (auto it = fs::recursive_directory_iterator(Root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
     fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
-  fs::remove_all(path_, ec);
+  fs::remove_all(Root, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return (fs::path(path_) / name).string(); }
+std::string TempDir::File(const std::string& name) const { return (fs::path(Root) / name).string(); }
 
 }  // namespace korvane::testing

@@ -26,11 +26,11 @@ class TempDir {
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return Root; }
   std::string File(const std::string& name) const;  // Path() + separator + name
 
  private:
-  std::string path_;
+  std::string Root;
 };
 
 }  // namespace korvane::testing

@@ -7,16 +7,16 @@ namespace korvane::ui {
 namespace {
 
 struct LayoutCase {
-  int w, h, x, width, height;
-  std::array<int, 4> y;
+  int W, H, X, Width, Height;
+  std::array<int, 4> Y;
 };
 class Layout : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(Layout, ScalesTheBackgroundPlaces) {
   const auto c = GetParam();
-  const auto rects = LayoutButtons(c.w, c.h);
+  const auto rects = LayoutButtons(c.W, c.H);
   for (std::size_t i = 0; i < kButtonCount; ++i) {
-    EXPECT_EQ(rects[i], (ScreenRect{c.x, c.y[i], c.width, c.height})) << "button " << i;
+    EXPECT_EQ(rects[i], (ScreenRect{c.X, c.Y[i], c.Width, c.Height})) << "button " << i;
   }
 }
 
@@ -30,34 +30,19 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{444, 450, 203, 222, 75, {75, 150, 225, 297}},
                       LayoutCase{0, 0, 0, 0, 0, {0, 0, 0, 0}}));
 
-TEST(HitButton, EdgesAreHalfOpen) {
+// Edges are half open; NFO and Exit share two rows; a doubled window doubles the hit areas.
+TEST(HitButton, EdgesOverlapAndScale) {
   const ScreenRect r{135, 50, 148, 50};
-  EXPECT_TRUE(HitButton(r, 135, 50));
-  EXPECT_TRUE(HitButton(r, 282, 99));
-  EXPECT_FALSE(HitButton(r, 134, 50));
-  EXPECT_FALSE(HitButton(r, 283, 60));
-  EXPECT_FALSE(HitButton(r, 200, 100));
-  EXPECT_FALSE(HitButton(r, 200, 49));
-}
-
-TEST(HitButton, NfoAndExitShareTwoRows) {
-  const auto rects = LayoutButtons(296, 300);
-  for (std::uint16_t y : {198, 199}) {
-    EXPECT_TRUE(HitButton(rects[kNfoButton], 200, y)) << y;
-    EXPECT_TRUE(HitButton(rects[kExitButton], 200, y)) << y;
-  }
-  EXPECT_FALSE(HitButton(rects[kNfoButton], 200, 200));
-  EXPECT_FALSE(HitButton(rects[kExitButton], 200, 197));
-}
-
-TEST(HitButton, DoubledWindowDoublesTheHitArea) {
-  const auto small = LayoutButtons(296, 300);
-  const auto big = LayoutButtons(592, 600);
+  for (const auto& [x, y, hit] : {std::tuple{135, 50, true}, {282, 99, true}, {134, 50, false}, {283, 60, false},
+                                  {200, 100, false}, {200, 49, false}})
+    EXPECT_EQ(HitButton(r, std::uint16_t(x), std::uint16_t(y)), hit) << x << "," << y;
+  const auto small = LayoutButtons(296, 300), big = LayoutButtons(592, 600);
+  for (std::uint16_t y : {198, 199}) EXPECT_TRUE(HitButton(small[kNfoButton], 200, y) && HitButton(small[kExitButton], 200, y));
+  EXPECT_FALSE(HitButton(small[kNfoButton], 200, 200));
+  EXPECT_FALSE(HitButton(small[kExitButton], 200, 197));
   for (std::size_t i = 0; i < kButtonCount; ++i) {
-    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * small[i].x), std::uint16_t(2 * small[i].y)));
-    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * (small[i].x + small[i].width) - 1),
-                          std::uint16_t(2 * small[i].y + 1)));
-    EXPECT_FALSE(HitButton(small[i], std::uint16_t(2 * small[i].x + 200), std::uint16_t(small[i].y)));
+    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * small[i].X), std::uint16_t(2 * small[i].Y)));
+    EXPECT_TRUE(HitButton(big[i], std::uint16_t(2 * (small[i].X + small[i].Width) - 1), std::uint16_t(2 * small[i].Y + 1)));
   }
 }
 
@@ -69,31 +54,31 @@ ImageButton Placed(ButtonState state) {
 }
 
 struct StepCase {
-  const char* name;
-  ButtonState from;
-  enum { Move, Down, Up } event;
-  std::uint32_t keys;
-  bool inside;
-  ButtonState to;
-  DrawRequest drawn;
-  bool click;
+  const char* Name;
+  ButtonState From;
+  enum { Move, Down, Up } Event;
+  std::uint32_t Keys;
+  bool Inside;
+  ButtonState To;
+  DrawRequest Drawn;
+  bool Click;
 };
 class ButtonStep : public ::testing::TestWithParam<StepCase> {};
 
 TEST_P(ButtonStep, FollowsTheTransitionTable) {
   const auto c = GetParam();
-  ImageButton b = Placed(c.from);
-  const std::uint16_t x = c.inside ? 120 : 90, y = 110;
+  ImageButton b = Placed(c.From);
+  const std::uint16_t x = c.Inside ? 120 : 90, y = 110;
   bool clicked = false;
   DrawRequest drawn = DrawRequest::None;
-  switch (c.event) {
-    case StepCase::Move: drawn = ButtonMouseMove(b, c.keys, x, y); break;
+  switch (c.Event) {
+    case StepCase::Move: drawn = ButtonMouseMove(b, c.Keys, x, y); break;
     case StepCase::Down: drawn = ButtonMouseDown(b, x, y); break;
     case StepCase::Up: drawn = ButtonMouseUp(b, x, y, clicked); break;
   }
-  EXPECT_EQ(b.State, c.to);
-  EXPECT_EQ(drawn, c.drawn);
-  EXPECT_EQ(clicked, c.click);
+  EXPECT_EQ(b.State, c.To);
+  EXPECT_EQ(drawn, c.Drawn);
+  EXPECT_EQ(clicked, c.Click);
 }
 
 using S = ButtonState;
@@ -116,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"UpOnHoverClicks", S::Hover, StepCase::Up, 0, true, S::Normal, D::Normal, true},
         StepCase{"UpWhileNormalIgnored", S::Normal, StepCase::Up, 0, true, S::Normal, D::None, false},
         StepCase{"UpOutside", S::Pressed, StepCase::Up, 0, false, S::Pressed, D::None, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(ButtonStates, SecondReleaseWithoutMovingDoesNothing) {
   ImageButton b = Placed(S::Normal);
@@ -154,17 +139,6 @@ TEST(ButtonStates, DragFromOneButtonToAnotherClicksTheSecond) {
   EXPECT_EQ(which, kInstallButton);
 }
 
-TEST(ButtonSources, SettingASourceDropsTheImages) {
-  ImageButton b;
-  b.Images[0] = PaletteDib(148, 50);
-  b.Images[2] = PaletteDib(148, 50);
-  SetButtonSource(kHoverImage, b, 0, 302, 148, 352);
-  for (const auto& image : b.Images) EXPECT_FALSE(image.Valid());
-  EXPECT_EQ(b.Sources[kHoverImage].y1, 302);
-  SetButtonSource(7, b, 1, 2, 3, 4);
-  for (const auto& s : b.Sources) EXPECT_NE(s.x1, 1);
-}
-
 TEST(ButtonSources, BuiltImagesHaveTheRectangleSizes) {
   std::vector<std::uint8_t> picture(300 * 503 + 10, 0);
   for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = std::uint8_t(i % 251);
@@ -173,7 +147,7 @@ TEST(ButtonSources, BuiltImagesHaveTheRectangleSizes) {
     ImageButton b;
     for (int kind = 0; kind < 3; ++kind) {
       const auto& s = kButtonSources[id][std::size_t(kind)];
-      SetButtonSource(kind, b, s.x1, s.y1, s.x2, s.y2);
+      SetButtonSource(kind, b, s.X1, s.Y1, s.X2, s.Y2);
     }
     for (int kind = 0; kind < 3; ++kind)
       BuildButtonImage(kind, b, picture, palette, [](auto, auto, auto) { return std::uint16_t(0); });
@@ -181,8 +155,8 @@ TEST(ButtonSources, BuiltImagesHaveTheRectangleSizes) {
       const auto& s = kButtonSources[id][std::size_t(kind)];
       ASSERT_TRUE(b.Images[std::size_t(kind)].Valid());
       EXPECT_EQ(b.Images[std::size_t(kind)].Width(), 148);
-      EXPECT_EQ(b.Images[std::size_t(kind)].Height(), s.y2 - s.y1);
-      EXPECT_EQ(b.Images[std::size_t(kind)].Pixels()[0], picture[std::size_t(s.y1) * 300 + std::size_t(s.x1)]);
+      EXPECT_EQ(b.Images[std::size_t(kind)].Height(), s.Y2 - s.Y1);
+      EXPECT_EQ(b.Images[std::size_t(kind)].Pixels()[0], picture[std::size_t(s.Y1) * 300 + std::size_t(s.X1)]);
     }
   }
 }

@@ -13,117 +13,71 @@ namespace korvane::ui {
 namespace {
 
 struct PcxFile {
-  std::uint8_t version = 5, encoding = 1, bits = 8, planes = 1;
-  std::uint16_t xmax = 0, ymax = 0, bytesPerLine = 0;
-  std::vector<std::uint8_t> packed;
-  bool marker = true;
+  std::uint8_t Version = 5, Encoding = 1, Bits = 8, Planes = 1;
+  std::uint16_t Xmax = 0, Ymax = 0, BytesPerLine = 0;
+  std::vector<std::uint8_t> Packed;
+  bool Marker = true;
 
   std::vector<std::uint8_t> Bytes() const {
     std::vector<std::uint8_t> f(128, 0);
     f[0] = 10;
-    f[1] = version;
-    f[2] = encoding;
-    f[3] = bits;
-    f[8] = std::uint8_t(xmax);
-    f[9] = std::uint8_t(xmax >> 8);
-    f[10] = std::uint8_t(ymax);
-    f[11] = std::uint8_t(ymax >> 8);
-    f[65] = planes;
-    f[66] = std::uint8_t(bytesPerLine);
-    f[67] = std::uint8_t(bytesPerLine >> 8);
-    for (std::uint8_t b : packed) f.push_back(b);
-    f.push_back(marker ? 12 : 0);
+    f[1] = Version;
+    f[2] = Encoding;
+    f[3] = Bits;
+    f[8] = std::uint8_t(Xmax);
+    f[9] = std::uint8_t(Xmax >> 8);
+    f[10] = std::uint8_t(Ymax);
+    f[11] = std::uint8_t(Ymax >> 8);
+    f[65] = Planes;
+    f[66] = std::uint8_t(BytesPerLine);
+    f[67] = std::uint8_t(BytesPerLine >> 8);
+    for (std::uint8_t b : Packed) f.push_back(b);
+    f.push_back(Marker ? 12 : 0);
     for (int i = 0; i < 768; ++i) f.push_back(std::uint8_t(i * 7 + 3));
     return f;
   }
 };
 
-// Packs rows of stored length `stride` the way paint programs do: runs within a row only.
-std::vector<std::uint8_t> PackRows(const std::vector<std::vector<std::uint8_t>>& rows) {
-  std::vector<std::uint8_t> out;
-  for (const auto& row : rows) {
-    for (std::size_t i = 0; i < row.size();) {
-      std::size_t run = 1;
-      while (i + run < row.size() && row[i + run] == row[i] && run < 63) ++run;
-      if (run > 1 || (row[i] & 0xC0) == 0xC0) {
-        out.push_back(std::uint8_t(0xC0 | run));
-      }
-      out.push_back(row[i]);
-      i += run;
-    }
+// Every branch of the run-length stream on small pictures: run bytes, literals, a zero-length
+// run that still eats its value byte, an escaped literal (a run of 1), runs that cross rows,
+// a run cut at the picture's end (decoding stops there), padding bytes beyond the width that
+// never show, and data that ends early leaving the rest zero.
+TEST(PcxDecode, RunsLiteralsPaddingAndShortData) {
+  const struct {
+    std::uint16_t Xmax, Ymax, BytesPerLine;
+    std::vector<std::uint8_t> Packed, Pixels;
+    std::size_t Used;
+  } cases[] = {
+      {7, 0, 8, {0xC3, 0x11, 0x22, 0xC0, 0x99, 0xC1, 0xC5, 0xC3, 0x33}, {0x11, 0x11, 0x11, 0x22, 0xC5, 0x33, 0x33, 0x33}, 9},
+      {3, 1, 4, {0x01, 0xC5, 0x07, 0xC9, 0x08, 0x55}, {1, 7, 7, 7, 7, 7, 8, 8}, 5},
+      {2, 2, 4, {1, 2, 3, 0xC1, 0xEE, 0xC3, 4, 0xC1, 0xEE, 5, 0xC2, 6, 0xC1, 0xEE}, {1, 2, 3, 4, 4, 4, 5, 6, 6}, 14},
+      {3, 1, 4, {0xC3, 0x09, 0xC4}, {9, 9, 9, 0, 0, 0, 0, 0}, 3}};
+  for (const auto& c : cases) {
+    PcxFile f;
+    f.Xmax = c.Xmax;
+    f.Ymax = c.Ymax;
+    f.BytesPerLine = c.BytesPerLine;
+    f.Packed = c.Packed;
+    PcxPicture p;
+    std::size_t used = 0;
+    ASSERT_TRUE(DecodePcx(f.Bytes(), p, &used));
+    EXPECT_EQ(p.Width() * p.Height(), static_cast<int>(c.Pixels.size()));
+    ASSERT_EQ(p.Pixels.size(), c.Pixels.size() + kPcxSpareBytes);
+    EXPECT_TRUE(std::equal(c.Pixels.begin(), c.Pixels.end(), p.Pixels.begin()));
+    EXPECT_TRUE(std::all_of(p.Pixels.begin() + static_cast<std::ptrdiff_t>(c.Pixels.size()), p.Pixels.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+    EXPECT_EQ(used, c.Used);
   }
-  return out;
-}
-
-TEST(PcxDecode, RunBytesLiteralsAndZeroRuns) {
-  PcxFile f;
-  f.xmax = 7;  // 8 x 1
-  f.bytesPerLine = 8;
-  // run of 3 x 0x11, literal 0x22, a zero-length run that still eats its value byte,
-  // an escaped literal 0xC5 (run of 1), then a run of 3 x 0x33.
-  f.packed = {0xC3, 0x11, 0x22, 0xC0, 0x99, 0xC1, 0xC5, 0xC3, 0x33};
-  PcxPicture p;
-  std::size_t used = 0;
-  ASSERT_TRUE(DecodePcx(f.Bytes(), p, &used));
-  EXPECT_EQ(p.Width(), 8);
-  EXPECT_EQ(p.Height(), 1);
-  const std::vector<std::uint8_t> expect = {0x11, 0x11, 0x11, 0x22, 0xC5, 0x33, 0x33, 0x33};
-  ASSERT_EQ(p.Pixels.size(), 8u + kPcxSpareBytes);
-  EXPECT_TRUE(std::equal(expect.begin(), expect.end(), p.Pixels.begin()));
-  EXPECT_EQ(used, f.packed.size());
-  for (std::size_t i = 8; i < p.Pixels.size(); ++i) EXPECT_EQ(p.Pixels[i], 0) << i;
-}
-
-TEST(PcxDecode, RunPastTheEndIsCutAndRunsCrossRows) {
-  PcxFile f;
-  f.xmax = 3;  // 4 x 2
-  f.ymax = 1;
-  f.bytesPerLine = 4;
-  f.packed = {0x01, 0xC5, 0x07, 0xC9, 0x08, 0x55};  // 1 + 5 crossing the row + 9 cut at 8
-  PcxPicture p;
-  std::size_t used = 0;
-  ASSERT_TRUE(DecodePcx(f.Bytes(), p, &used));
-  const std::vector<std::uint8_t> expect = {1, 7, 7, 7, 7, 7, 8, 8};
-  EXPECT_TRUE(std::equal(expect.begin(), expect.end(), p.Pixels.begin()));
-  EXPECT_EQ(used, 5u) << "decoding stops once the picture is full";
-  EXPECT_EQ(p.Pixels[8], 0) << "spare bytes stay 0";
-}
-
-TEST(PcxDecode, PaddedRowsAreCutToTheWidth) {
-  // 3 wide, stored 4 per line with a padding byte 0xEE that must never show.
-  std::vector<std::vector<std::uint8_t>> rows = {{1, 2, 3, 0xEE}, {4, 4, 4, 0xEE}, {5, 6, 6, 0xEE}};
-  PcxFile f;
-  f.xmax = 2;
-  f.ymax = 2;
-  f.bytesPerLine = 4;
-  f.packed = PackRows(rows);
-  PcxPicture p;
-  ASSERT_TRUE(DecodePcx(f.Bytes(), p));
-  const std::vector<std::uint8_t> expect = {1, 2, 3, 4, 4, 4, 5, 6, 6};
-  ASSERT_EQ(p.Pixels.size(), 9u + kPcxSpareBytes);
-  EXPECT_TRUE(std::equal(expect.begin(), expect.end(), p.Pixels.begin()));
-}
-
-TEST(PcxDecode, TruncatedDataLeavesTheRestZero) {
-  PcxFile f;
-  f.xmax = 3;
-  f.ymax = 1;
-  f.bytesPerLine = 4;
-  f.packed = {0xC3, 0x09, 0xC4};  // a run byte with its value missing at the end
-  PcxPicture p;
-  ASSERT_TRUE(DecodePcx(f.Bytes(), p));
-  const std::vector<std::uint8_t> expect = {9, 9, 9, 0, 0, 0, 0, 0};
-  EXPECT_TRUE(std::equal(expect.begin(), expect.end(), p.Pixels.begin()));
 }
 
 TEST(PcxDecode, HeaderAndPaletteKeptWithSizesInXmaxYmax) {
   PcxFile f;
-  f.xmax = 299;
-  f.ymax = 502;
-  f.bytesPerLine = 300;
+  f.Xmax = 299;
+  f.Ymax = 502;
+  f.BytesPerLine = 300;
   for (int i = 0; i < 300 * 503 / 60; ++i) {
-    f.packed.push_back(0xFC);
-    f.packed.push_back(std::uint8_t(i));
+    f.Packed.push_back(0xFC);
+    f.Packed.push_back(std::uint8_t(i));
   }
   const auto bytes = f.Bytes();
   PcxPicture p;
@@ -137,18 +91,18 @@ TEST(PcxDecode, HeaderAndPaletteKeptWithSizesInXmaxYmax) {
 }
 
 struct RefusedCase {
-  const char* name;
-  void (*change)(PcxFile&);
+  const char* Name;
+  void (*Change)(PcxFile&);
 };
 class PcxRefused : public ::testing::TestWithParam<RefusedCase> {};
 
 TEST_P(PcxRefused, IsNotAPicture) {
   PcxFile f;
-  f.xmax = 3;
-  f.ymax = 3;
-  f.bytesPerLine = 4;
-  f.packed = {0xD0, 0x01};
-  GetParam().change(f);
+  f.Xmax = 3;
+  f.Ymax = 3;
+  f.BytesPerLine = 4;
+  f.Packed = {0xD0, 0x01};
+  GetParam().Change(f);
   PcxPicture p;
   EXPECT_FALSE(DecodePcx(f.Bytes(), p));
   EXPECT_TRUE(p.Pixels.empty());
@@ -156,27 +110,27 @@ TEST_P(PcxRefused, IsNotAPicture) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pcx, PcxRefused,
-    ::testing::Values(RefusedCase{"Version3", [](PcxFile& f) { f.version = 3; }},
-                      RefusedCase{"Unencoded", [](PcxFile& f) { f.encoding = 0; }},
-                      RefusedCase{"FourBits", [](PcxFile& f) { f.bits = 4; }},
-                      RefusedCase{"ThreePlanes", [](PcxFile& f) { f.planes = 3; }},
-                      RefusedCase{"NoPaletteMarker", [](PcxFile& f) { f.marker = false; }},
-                      RefusedCase{"WidthWrapsToZero", [](PcxFile& f) { f.xmax = 0xFFFF; }},
-                      RefusedCase{"NegativeHeight", [](PcxFile& f) { f.ymax = 0x7FFF; }},
+    ::testing::Values(RefusedCase{"Version3", [](PcxFile& f) { f.Version = 3; }},
+                      RefusedCase{"Unencoded", [](PcxFile& f) { f.Encoding = 0; }},
+                      RefusedCase{"FourBits", [](PcxFile& f) { f.Bits = 4; }},
+                      RefusedCase{"ThreePlanes", [](PcxFile& f) { f.Planes = 3; }},
+                      RefusedCase{"NoPaletteMarker", [](PcxFile& f) { f.Marker = false; }},
+                      RefusedCase{"WidthWrapsToZero", [](PcxFile& f) { f.Xmax = 0xFFFF; }},
+                      RefusedCase{"NegativeHeight", [](PcxFile& f) { f.Ymax = 0x7FFF; }},
                       RefusedCase{"FarMoreThanTheDataCanHold",
                                   [](PcxFile& f) {
-                                    f.xmax = 0x7FFE;
-                                    f.ymax = 0x7FFE;
-                                    f.bytesPerLine = 0x7FFF;
+                                    f.Xmax = 0x7FFE;
+                                    f.Ymax = 0x7FFE;
+                                    f.BytesPerLine = 0x7FFF;
                                   }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(PcxDecode, EveryShortFileIsRefused) {
   PcxFile f;
-  f.xmax = 3;
-  f.ymax = 3;
-  f.bytesPerLine = 4;
-  f.packed = {0xD0, 0x01};
+  f.Xmax = 3;
+  f.Ymax = 3;
+  f.BytesPerLine = 4;
+  f.Packed = {0xD0, 0x01};
   const auto bytes = f.Bytes();
   for (std::size_t n = 0; n < 128 + 769; ++n) {
     PcxPicture p;

@@ -16,51 +16,32 @@ std::vector<std::uint8_t> Resource(const std::string& text, std::size_t size = 5
   return r;
 }
 
-TEST(CaptionTickerFill, StopsAtTheDoubleTilde) {
-  CaptionTicker t;
-  FillCaptionTicker(t, Resource("   Korvane ~ crew~~after the marker"));
-  EXPECT_STREQ(t.Text, "   Korvane ~ crew");
+TEST(CaptionTicker, TextEndsAtTheMarkerOr500CharactersOrTheResource) {
+  std::vector<std::uint8_t> tildeLast = Resource("", 528, 'a');
+  tildeLast[499] = tildeLast[500] = '~';  // a "~" at the last position counts as text
+  const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
+      {Resource("   Korvane ~ crew~~after the marker"), "   Korvane ~ crew"},
+      {Resource("", 528, 'a'), std::string(500, 'a')},
+      {tildeLast, std::string(499, 'a') + "~"},
+      {Resource("abc~", 4), "abc~"}};  // not read past its end
+  for (const auto& [resource, text] : cases) {
+    CaptionTicker t;
+    std::memset(t.Text, 'x', sizeof t.Text - 1);
+    FillCaptionTicker(t, resource);
+    EXPECT_EQ(t.Text, text);
+  }
 }
 
-TEST(CaptionTickerFill, WithoutMarkerTakesFiveHundredBytes) {
-  CaptionTicker t;
-  FillCaptionTicker(t, Resource("", 528, 'a'));
-  EXPECT_EQ(std::strlen(t.Text), 500u);
-}
-
-TEST(CaptionTickerFill, TildeAtTheLastPositionIsText) {
-  CaptionTicker t;
-  auto r = Resource("", 528, 'a');
-  r[499] = '~';
-  r[500] = '~';
-  FillCaptionTicker(t, r);
-  EXPECT_EQ(std::strlen(t.Text), 500u);
-  EXPECT_EQ(t.Text[499], '~');
-}
-
-TEST(CaptionTickerFill, ShortResourceIsNotReadPastItsEnd) {
-  CaptionTicker t;
-  std::memset(t.Text, 'x', sizeof t.Text - 1);
-  FillCaptionTicker(t, Resource("abc~", 4));
-  EXPECT_STREQ(t.Text, "abc~");
-}
-
-TEST(CaptionTickerStep, CyclesThroughLengthPlusOneCaptions) {
+TEST(CaptionTicker, CyclesThroughLengthPlusOneCaptionsAndStartsOverOutOfRange) {
   CaptionTicker t;
   FillCaptionTicker(t, Resource("ABCD~~"));
   std::vector<std::string> seen;
   for (int i = 0; i < 10; ++i) seen.emplace_back(StepCaptionTicker(t));
-  const std::vector<std::string> expect = {"ABCD", "BCD", "CD", "D", "", "ABCD", "BCD", "CD", "D", ""};
-  EXPECT_EQ(seen, expect);
-}
-
-TEST(CaptionTickerStep, OutOfRangeStartIndexStartsOver) {
-  CaptionTicker t;
-  FillCaptionTicker(t, Resource("AB~~"));
-  t.StartIndex = 40;
-  EXPECT_STREQ(StepCaptionTicker(t), "AB");
-  t.StartIndex = -3;
-  EXPECT_STREQ(StepCaptionTicker(t), "AB");
+  EXPECT_EQ(seen, (std::vector<std::string>{"ABCD", "BCD", "CD", "D", "", "ABCD", "BCD", "CD", "D", ""}));
+  for (const int start : {40, -3}) {
+    t.StartIndex = start;
+    EXPECT_STREQ(StepCaptionTicker(t), "ABCD");
+  }
 }
 
 }  // namespace

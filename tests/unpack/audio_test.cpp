@@ -2,7 +2,7 @@
 // The rest of the predictor is proven by the multimedia corpus entries.
 #include <gtest/gtest.h>
 
-#include "tests/unpack/unpack_fixture.h"
+#include "tests/unpack/memory_io.h"
 #include "unpack/audio.h"
 
 namespace korvane::testing {

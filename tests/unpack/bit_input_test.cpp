@@ -5,7 +5,6 @@
 #include <random>
 
 #include "tests/unpack/memory_io.h"
-#include "tests/unpack/unpack_fixture.h"
 #include "unpack/bit_input.h"
 
 namespace korvane::testing {
@@ -33,25 +32,25 @@ TEST(BitInput, EmptyRefillKeepsOnlyTheValidKeptBytesAndCountsAsExhaustedTheSecon
 
 TEST(BitInput, AbortStopsRefillAndFlush) {
   UnpackFixture f;
-  f.s().Window = f.window.data();
+  f.s().Window = f.Window.data();
   MemoryUnpackIo io(std::vector<std::uint8_t>(100, 1));
   io.SetAbort(2);
   RefillPackedBuffer(f.s(), io, true);
-  EXPECT_EQ(io.reads, 0u);
+  EXPECT_EQ(io.Reads, 0u);
   f.s().WindowPos = 10;
   FlushWindow(f.s(), io);
-  EXPECT_TRUE(io.writeSizes.empty());
+  EXPECT_TRUE(io.WriteSizes.empty());
   EXPECT_EQ(f.s().FlushedPos, 0u);
 }
 
 TEST(Window, DistanceOneRepeatsTheLastByte) {
   UnpackFixture f;
-  f.s().Window = f.window.data();
-  f.window[0] = 0x61;
+  f.s().Window = f.Window.data();
+  f.Window[0] = 0x61;
   f.s().WindowPos = 1;
   MemoryUnpackIo io({}, 100);
   CopyFromWindow(f.s(), io, 1, 5);
-  EXPECT_EQ(std::vector<std::uint8_t>(f.window.begin(), f.window.begin() + 7),
+  EXPECT_EQ(std::vector<std::uint8_t>(f.Window.begin(), f.Window.begin() + 7),
             (std::vector<std::uint8_t>{0x61, 0x61, 0x61, 0x61, 0x61, 0x61, 0}));
   EXPECT_EQ(f.s().WindowPos, 6u);
   EXPECT_EQ(io.RemainingOutput, 95);
@@ -73,52 +72,52 @@ TEST(Window, CopyMatchesTheByteWiseForwardCopy) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.Dst << " " << c.Distance << " " << c.Length);
     UnpackFixture f;
-    f.s().Window = f.window.data();
+    f.s().Window = f.Window.data();
     std::mt19937 rng(11);
-    for (std::uint8_t& b : f.window) b = static_cast<std::uint8_t>(rng());
-    std::vector<std::uint8_t> expected = f.window;
+    for (std::uint8_t& b : f.Window) b = static_cast<std::uint8_t>(rng());
+    std::vector<std::uint8_t> expected = f.Window;
     for (std::uint32_t i = 0, pos = c.Dst; i < c.Length; ++i, pos = (pos + 1) & WindowMask)
       expected[pos] = expected[(pos - c.Distance) & WindowMask];
     f.s().WindowPos = c.Dst;
     MemoryUnpackIo io({}, 1000);
     CopyFromWindow(f.s(), io, c.Distance, c.Length);
     EXPECT_EQ(f.s().WindowPos, (c.Dst + c.Length) & WindowMask);
-    EXPECT_TRUE(f.window == expected);
+    EXPECT_TRUE(f.Window == expected);
   }
 }
 
 TEST(Window, FlushAfterWrapIsTwoWritesAndAnAbortBetweenThemKeepsFlushedPos) {
   for (std::size_t abortAfter : {0u, 1u}) {
     UnpackFixture f;
-    f.s().Window = f.window.data();
-    for (std::uint32_t i = 0; i < kWindowSize; ++i) f.window[i] = static_cast<std::uint8_t>(i * 7);
+    f.s().Window = f.Window.data();
+    for (std::uint32_t i = 0; i < kWindowSize; ++i) f.Window[i] = static_cast<std::uint8_t>(i * 7);
     f.s().FlushedPos = kWindowSize - 10;
     f.s().WindowPos = 5;
     MemoryUnpackIo io({});
-    io.abortAfterWrites = abortAfter;
+    io.AbortAfterWrites = abortAfter;
     FlushWindow(f.s(), io);
-    std::vector<std::uint8_t> expected(f.window.end() - 10, f.window.end());
+    std::vector<std::uint8_t> expected(f.Window.end() - 10, f.Window.end());
     if (abortAfter == 1) {
-      EXPECT_EQ(io.writeSizes, (std::vector<std::uint32_t>{10}));
+      EXPECT_EQ(io.WriteSizes, (std::vector<std::uint32_t>{10}));
       EXPECT_EQ(f.s().FlushedPos, kWindowSize - 10);
     } else {
-      expected.insert(expected.end(), f.window.begin(), f.window.begin() + 5);
-      EXPECT_EQ(io.writeSizes, (std::vector<std::uint32_t>{10, 5}));
+      expected.insert(expected.end(), f.Window.begin(), f.Window.begin() + 5);
+      EXPECT_EQ(io.WriteSizes, (std::vector<std::uint32_t>{10, 5}));
       EXPECT_EQ(f.s().FlushedPos, 5u);
     }
-    EXPECT_EQ(io.output, expected);
+    EXPECT_EQ(io.Output, expected);
   }
 }
 
 TEST(Window, EntryEndingAtTheWindowEndLeavesTwoEmptyWritesForTheNext) {
   UnpackFixture f;
-  f.s().Window = f.window.data();
+  f.s().Window = f.Window.data();
   f.s().FlushedPos = kWindowSize;
   f.s().WindowPos = kWindowSize & WindowMask;
   EXPECT_TRUE(WindowNearlyFull(f.s()));
   MemoryUnpackIo io({});
   FlushWindow(f.s(), io);
-  EXPECT_EQ(io.writeSizes, (std::vector<std::uint32_t>{0, 0}));
+  EXPECT_EQ(io.WriteSizes, (std::vector<std::uint32_t>{0, 0}));
   EXPECT_EQ(f.s().FlushedPos, 0u);
 }
 

@@ -11,22 +11,22 @@ class BitWriter {
  public:
   void Put(std::uint32_t value, int bits) {
     for (int i = bits - 1; i >= 0; --i) {
-      if (bitCount_ % 8 == 0) bytes_.push_back(0);
-      if ((value >> i) & 1) bytes_.back() |= static_cast<std::uint8_t>(0x80 >> (bitCount_ % 8));
-      ++bitCount_;
+      if (Count % 8 == 0) Data.push_back(0);
+      if ((value >> i) & 1) Data.back() |= static_cast<std::uint8_t>(0x80 >> (Count % 8));
+      ++Count;
     }
   }
-  std::size_t BitCount() const { return bitCount_; }
+  std::size_t BitCount() const { return Count; }
   // The stream so far, its last byte padded with zero bits, plus padding zero bytes.
   std::vector<std::uint8_t> Bytes(std::size_t padding = 0) const {
-    std::vector<std::uint8_t> out = bytes_;
+    std::vector<std::uint8_t> out = Data;
     out.resize(out.size() + padding, 0);
     return out;
   }
 
  private:
-  std::vector<std::uint8_t> bytes_;
-  std::size_t bitCount_ = 0;
+  std::vector<std::uint8_t> Data;
+  std::size_t Count = 0;
 };
 
 struct PrefixCode {

@@ -6,8 +6,8 @@
 #include <map>
 #include <memory>
 
+#include "tests/support/archive_bytes.h"
 #include "tests/support/corpus.h"
-#include "tests/unpack/raw_entries.h"
 #include "tests/unpack/memory_io.h"
 #include "unpack/unpack.h"
 
@@ -27,7 +27,7 @@ struct DecodedEntry {
 // followVolumes joins name.r00, name.r01, ... as one set.
 std::vector<DecodedEntry> DecodeCorpusArchive(const std::string& path, bool followVolumes) {
   std::vector<DecodedEntry> results;
-  const RawArchive archive = ReadRawArchive(path, followVolumes);
+  const RawArchive archive = ReadArchiveSet(path, followVolumes);
   if (!archive.Valid) return results;
   auto state = std::make_unique<UnpackState>();
   std::vector<std::uint8_t> window(kWindowSize);
@@ -43,7 +43,7 @@ std::vector<DecodedEntry> DecodeCorpusArchive(const std::string& path, bool foll
     }
     ++entriesSinceOpen;
     std::vector<std::uint8_t> output;
-    if (e.Stored()) {
+    if (e.Method == 0x30) {
       output.assign(e.Packed.begin(), e.Packed.begin() + std::min<std::size_t>(e.Packed.size(), e.UnpSize));
     } else {
       MemoryUnpackIo io(e.Packed, static_cast<std::int32_t>(e.UnpSize));
@@ -54,7 +54,7 @@ std::vector<DecodedEntry> DecodeCorpusArchive(const std::string& path, bool foll
         r.Format = 15;
         UnpackFormat15(*state, io, window.data(), archive.Solid && entriesSinceOpen > 1);
       }
-      output = std::move(io.output);
+      output = std::move(io.Output);
     }
     r.OutputSize = output.size();
     r.Actual = EntryChecksum(archive, output);
@@ -144,7 +144,7 @@ class CorpusMultimediaTest : public ::testing::TestWithParam<MultimediaCase> {};
 
 TEST_P(CorpusMultimediaTest, DecodesThroughThePredictor) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus absent";
-  const RawArchive archive = ReadRawArchive(CorpusDir() + "/rar/" + GetParam().File);
+  const RawArchive archive = ReadArchiveSet(CorpusDir() + "/rar/" + GetParam().File, false);
   ASSERT_TRUE(archive.Valid);
   const RawEntry* entry = nullptr;
   for (const RawEntry& e : archive.Entries)
@@ -157,8 +157,8 @@ TEST_P(CorpusMultimediaTest, DecodesThroughThePredictor) {
   std::uint32_t predicted = 0;
   for (const AudioChannelState& channel : state->AudioStates) predicted += channel.SampleCount;
   EXPECT_GT(predicted, 0u);
-  EXPECT_EQ(io.output.size(), entry->UnpSize);
-  EXPECT_EQ(EntryChecksum(archive, io.output), entry->FileCrc);
+  EXPECT_EQ(io.Output.size(), entry->UnpSize);
+  EXPECT_EQ(EntryChecksum(archive, io.Output), entry->FileCrc);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rar, CorpusMultimediaTest,

@@ -15,15 +15,15 @@ class Format20Writer {
  public:
   static constexpr int kDistanceBits = 6, kRepeatBits = 5;
 
-  BitWriter bits;
-  int mainBits = 9;  // length of every main-table code in the uniform block
-  std::array<std::uint8_t, 1028> previous{};  // what the decoder's PreviousLengths will hold
+  BitWriter Bits;
+  int MainBits = 9;  // length of every main-table code in the uniform block
+  std::array<std::uint8_t, 1028> Previous{};  // what the decoder's PreviousLengths will hold
 
   // A normal block with the uniform LZ tables.
   void UniformTableBlock(bool keep = false, int mainCodeBits = 9) {
-    mainBits = mainCodeBits;
+    MainBits = mainCodeBits;
     std::vector<std::uint8_t> lengths(374);
-    for (int i = 0; i < 298; ++i) lengths[i] = static_cast<std::uint8_t>(mainBits);
+    for (int i = 0; i < 298; ++i) lengths[i] = static_cast<std::uint8_t>(MainBits);
     for (int i = 298; i < 346; ++i) lengths[i] = kDistanceBits;
     for (int i = 346; i < 374; ++i) lengths[i] = kRepeatBits;
     TableBlock(false, 1, lengths, keep);
@@ -37,19 +37,19 @@ class Format20Writer {
   }
 
   void TableBlock(bool audio, int channels, const std::vector<std::uint8_t>& lengths, bool keep) {
-    bits.Put(audio ? 1 : 0, 1);
-    bits.Put(keep ? 1 : 0, 1);
-    if (audio) bits.Put(channels - 1, 2);
-    for (int s = 0; s < 19; ++s) bits.Put(s < 16 ? 4 : 0, 4);
-    if (!keep) previous.fill(0);
+    Bits.Put(audio ? 1 : 0, 1);
+    Bits.Put(keep ? 1 : 0, 1);
+    if (audio) Bits.Put(channels - 1, 2);
+    for (int s = 0; s < 19; ++s) Bits.Put(s < 16 ? 4 : 0, 4);
+    if (!keep) Previous.fill(0);
     for (std::size_t i = 0; i < lengths.size(); ++i) {
-      bits.Put((lengths[i] - previous[i]) & 15, 4);
-      previous[i] = lengths[i];
+      Bits.Put((lengths[i] - Previous[i]) & 15, 4);
+      Previous[i] = lengths[i];
     }
   }
 
-  void Main(std::uint32_t symbol) { bits.Put(symbol, mainBits); }
-  void Audio(std::uint32_t symbol) { bits.Put(symbol, 9); }
+  void Main(std::uint32_t symbol) { Bits.Put(symbol, MainBits); }
+  void Audio(std::uint32_t symbol) { Bits.Put(symbol, 9); }
   void Literal(std::uint8_t byte) { Main(byte); }
 
   // A long match (symbols 270-297) of the given length and distance, with the length
@@ -60,10 +60,10 @@ class Format20Writer {
     if (distance >= 0x40000) coded -= 1;
     const int k = Code(kLengthBase, 28, coded);
     Main(270 + k);
-    bits.Put(coded - kLengthBase[k], kLengthExtra[k]);
+    Bits.Put(coded - kLengthBase[k], kLengthExtra[k]);
     const int d = Code(kDistanceBase, 48, distance - 1);
-    bits.Put(d, kDistanceBits);
-    bits.Put(distance - 1 - kDistanceBase[d], kDistanceExtra[d]);
+    Bits.Put(d, kDistanceBits);
+    Bits.Put(distance - 1 - kDistanceBase[d], kDistanceExtra[d]);
   }
 
   // A match at recent distance slot 1-4 (symbols 257-260).
@@ -74,11 +74,11 @@ class Format20Writer {
     if (distance >= 257) coded -= 1;
     const int k = Code(kLengthBase, 28, coded);
     Main(256 + slot);
-    bits.Put(k, kRepeatBits);
-    bits.Put(coded - kLengthBase[k], kLengthExtra[k]);
+    Bits.Put(k, kRepeatBits);
+    Bits.Put(coded - kLengthBase[k], kLengthExtra[k]);
   }
 
-  std::vector<std::uint8_t> Bytes() const { return bits.Bytes(8); }
+  std::vector<std::uint8_t> Bytes() const { return Bits.Bytes(8); }
 
  private:
   static int Code(const std::uint32_t* base, int count, std::uint32_t value) {

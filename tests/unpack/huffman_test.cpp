@@ -7,7 +7,6 @@
 
 #include "tests/unpack/bit_writer.h"
 #include "tests/unpack/memory_io.h"
-#include "tests/unpack/unpack_fixture.h"
 #include "unpack/huffman.h"
 
 namespace korvane::testing {

@@ -6,7 +6,6 @@
 
 #include "tests/unpack/bit_writer.h"
 #include "tests/unpack/memory_io.h"
-#include "tests/unpack/unpack_fixture.h"
 #include "unpack/format15_codes.h"
 
 namespace korvane::testing {
@@ -83,15 +82,6 @@ INSTANTIATE_TEST_SUITE_P(Codes, ThresholdCodeTest,
                                            CodeCase{"PlaceCodeE", &kPlaceCodeE, &kPlaceTableE, 256}),
                          [](const ::testing::TestParamInfo<CodeCase>& info) { return info.param.Name; });
 
-TEST(OrderList, RescaleGradesCountersByPlaceAndSetsTheSlots) {
-  std::uint32_t list[256], slots[256];
-  for (std::uint32_t i = 0; i < 256; ++i) list[i] = ((255 - i) << 8) | 0x55;
-  std::fill(std::begin(slots), std::end(slots), 99u);
-  RescaleOrderList(list, slots);
-  for (std::uint32_t i = 0; i < 256; ++i) ASSERT_EQ(list[i], ((255 - i) << 8) | (7 - i / 32)) << i;
-  for (std::uint32_t t = 0; t < 256; ++t) ASSERT_EQ(slots[t], t < 7 ? (7 - t) * 32 : 0u) << t;
-}
-
 TEST(OrderList, PromotionMovesTheEntryToTheFrontOfItsCounterGroup) {
   std::uint32_t list[256], slots[256] = {};
   for (std::uint32_t i = 0; i < 256; ++i) list[i] = i << 8;
@@ -137,28 +127,28 @@ TEST(OrderList, OverflowingCounterRescalesBeforeTheMove) {
 // place 256 - F (and 0 at place 0).
 class Stream15 {
  public:
-  BitWriter bits;
+  BitWriter Bits;
   void Code(const ThresholdCode& code, std::uint32_t value) {
     const PrefixCode word = EncodeThreshold(code, value);
-    bits.Put(word.Code, word.Length);
+    Bits.Put(word.Code, word.Length);
   }
   void FlagPlace(std::uint32_t place) { Code(kPlaceCodeC, place); }
-  void Put(std::uint32_t value, int count) { bits.Put(value, count); }
-  std::vector<std::uint8_t> Bytes() const { return bits.Bytes(8); }
+  void Put(std::uint32_t value, int count) { Bits.Put(value, count); }
+  std::vector<std::uint8_t> Bytes() const { return Bits.Bytes(8); }
 };
 
 std::vector<std::uint8_t> Decode15(UnpackFixture& f, const std::vector<std::uint8_t>& packed, std::int32_t size,
                                    bool solid = false) {
   MemoryUnpackIo io(packed, size);
-  UnpackFormat15(f.s(), io, f.window.data(), solid);
-  return io.output;
+  UnpackFormat15(f.s(), io, f.Window.data(), solid);
+  return io.Output;
 }
 
 TEST(Format15, EmptyEntryReadsNoFlagByte) {
   UnpackFixture f;
   MemoryUnpackIo io(std::vector<std::uint8_t>(16, 0xFF), 0);
-  UnpackFormat15(f.s(), io, f.window.data(), false);
-  EXPECT_EQ(io.writeSizes, std::vector<std::uint32_t>{0});
+  UnpackFormat15(f.s(), io, f.Window.data(), false);
+  EXPECT_EQ(io.WriteSizes, std::vector<std::uint32_t>{0});
   EXPECT_EQ(f.s().FlagOrder[1], 255u << 8);  // not promoted
   EXPECT_EQ(f.s().FlagNextSlot[0], 0u);
 }

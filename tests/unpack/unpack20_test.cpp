@@ -7,7 +7,6 @@
 
 #include "tests/unpack/format20_writer.h"
 #include "tests/unpack/memory_io.h"
-#include "tests/unpack/unpack_fixture.h"
 
 namespace korvane::testing {
 namespace {
@@ -16,8 +15,8 @@ std::vector<std::uint8_t> Text(const std::string& s) { return std::vector<std::u
 
 std::vector<std::uint8_t> Decode(UnpackFixture& f, const std::vector<std::uint8_t>& packed, std::int32_t size, bool solid = false) {
   MemoryUnpackIo io(packed, size);
-  UnpackFormat20(f.s(), io, f.window.data(), solid);
-  return io.output;
+  UnpackFormat20(f.s(), io, f.Window.data(), solid);
+  return io.Output;
 }
 
 TEST(Format20, RepeatBeforeAnyMatchCopiesNothingAndPushesDistanceZero) {
@@ -88,7 +87,7 @@ TEST(Format20, NewAudioBlockResetsAChannelBeyondItsCount) {
     ASSERT_EQ(f.s().AudioChannel, 3);
 
     Format20Writer next;
-    next.previous = w.previous;
+    next.Previous = w.Previous;
     next.Audio(256);
     next.UniformAudioBlock(channels, true);
     next.Audio(1);
@@ -103,7 +102,7 @@ TEST(Format20, TrailingSymbolNeedsFiveValidBytes) {
     Format20Writer w;
     w.UniformTableBlock();
     w.Literal('a');
-    const std::size_t consumed = (w.bits.BitCount() + 7) / 8;  // the read position after 'a'
+    const std::size_t consumed = (w.Bits.BitCount() + 7) / 8;  // the read position after 'a'
     w.Main(269);
     w.UniformTableBlock(false, 11);
     std::vector<std::uint8_t> packed = w.Bytes();
@@ -121,8 +120,8 @@ TEST(Format20, EmptyEntryStillReadsItsTableBlockAndFlushesNothing) {
   w.UniformTableBlock(false, 8);
   UnpackFixture f;
   MemoryUnpackIo io(w.Bytes(), 0);
-  UnpackFormat20(f.s(), io, f.window.data(), false);
-  EXPECT_EQ(io.writeSizes, std::vector<std::uint32_t>{0});
+  UnpackFormat20(f.s(), io, f.Window.data(), false);
+  EXPECT_EQ(io.WriteSizes, std::vector<std::uint32_t>{0});
   EXPECT_EQ(io.RemainingOutput, -1);
   EXPECT_EQ(f.s().PreviousLengths[0], 8);
 }
@@ -137,18 +136,18 @@ TEST(Format20, SolidEntriesAcrossTheWindowEnd) {
   Format20Writer second;
   for (char c : std::string("xyz")) second.Literal(static_cast<std::uint8_t>(c));
   MemoryUnpackIo io(second.Bytes(), 3);
-  UnpackFormat20(f.s(), io, f.window.data(), true);
-  EXPECT_EQ(io.output, Text("xyz"));
+  UnpackFormat20(f.s(), io, f.Window.data(), true);
+  EXPECT_EQ(io.Output, Text("xyz"));
   EXPECT_EQ(f.s().FlushedPos, kWindowSize);  // the last literal left the position unmasked
 
   Format20Writer third;
   third.Literal('u');
   third.LongMatch(4, 4);
-  io.writeSizes.clear();
+  io.WriteSizes.clear();
   io.NextEntry(third.Bytes(), 5);
-  UnpackFormat20(f.s(), io, f.window.data(), true);
-  EXPECT_EQ(io.output, Text("xyzuxyzu"));
-  EXPECT_EQ(io.writeSizes, (std::vector<std::uint32_t>{0, 0, 5}));
+  UnpackFormat20(f.s(), io, f.Window.data(), true);
+  EXPECT_EQ(io.Output, Text("xyzuxyzu"));
+  EXPECT_EQ(io.WriteSizes, (std::vector<std::uint32_t>{0, 0, 5}));
 }
 
 // A non-solid entry reads zeros wherever it reaches back past its start, whatever the entry
@@ -190,16 +189,16 @@ TEST(Format20, AbortStopsWithoutTheFinalFlush) {
   for (int i = 0; i < 20000; ++i) w.Main(256);
   UnpackFixture f;
   MemoryUnpackIo io(w.Bytes(), 4000000);
-  io.abortAfterWrites = 2;
-  UnpackFormat20(f.s(), io, f.window.data(), false);
-  EXPECT_EQ(io.writeSizes.size(), 2u);
+  io.AbortAfterWrites = 2;
+  UnpackFormat20(f.s(), io, f.Window.data(), false);
+  EXPECT_EQ(io.WriteSizes.size(), 2u);
   EXPECT_GT(io.RemainingOutput, 0);
 
   MemoryUnpackIo before(w.Bytes(), 10);
   before.SetAbort(2);
-  UnpackFormat20(f.s(), before, f.window.data(), false);
-  EXPECT_EQ(before.reads, 0u);
-  EXPECT_TRUE(before.writeSizes.empty());
+  UnpackFormat20(f.s(), before, f.Window.data(), false);
+  EXPECT_EQ(before.Reads, 0u);
+  EXPECT_TRUE(before.WriteSizes.empty());
 }
 
 // A code in which every input means "repeat the last match", before any match: nothing is
@@ -212,12 +211,12 @@ TEST(Format20, StreamThatProducesNothingEndsWhenItsInputIsUsedUp) {
   w.TableBlock(false, 1, lengths, false);
   UnpackFixture f;
   MemoryUnpackIo io(w.Bytes(), 1000);
-  UnpackFormat20(f.s(), io, f.window.data(), false);
+  UnpackFormat20(f.s(), io, f.Window.data(), false);
   // Stale buffer bytes read after the end may decode to a few stray bytes; what matters is
   // that the call returns long before the declared size is reached.
-  EXPECT_LT(io.output.size(), 100u);
+  EXPECT_LT(io.Output.size(), 100u);
   EXPECT_GT(io.RemainingOutput, 900);
-  EXPECT_LE(io.reads, 3u);
+  EXPECT_LE(io.Reads, 3u);
 }
 
 }  // namespace

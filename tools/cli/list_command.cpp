@@ -27,10 +27,10 @@ constexpr char kListUsage[] =
     "             2 the file cannot be opened or is not an archive.\n";
 
 struct Row {
-  FileHeader header;
-  std::string name;
-  std::uint64_t packed = 0;
-  bool oldLayout = false;
+  FileHeader Header;
+  std::string Name;
+  std::uint64_t Packed = 0;
+  bool OldLayout = false;
 };
 
 std::string Attributes(std::uint32_t a) {
@@ -42,19 +42,19 @@ std::string Attributes(std::uint32_t a) {
 }
 
 void PrintRow(const Row& r) {
-  const FileHeader& h = r.header;
+  const FileHeader& h = r.Header;
   const std::uint32_t t = h.FileTime;
-  const unsigned ratio = h.UnpSize == 0 ? 0 : static_cast<unsigned>(r.packed * 100 / h.UnpSize);
+  const unsigned ratio = h.UnpSize == 0 ? 0 : static_cast<unsigned>(r.Packed * 100 / h.UnpSize);
   char crc[16];
-  if (r.oldLayout)
+  if (r.OldLayout)
     std::snprintf(crc, sizeof crc, "    %04" PRIx32, h.FileCRC & 0xFFFF);
   else
     std::snprintf(crc, sizeof crc, "%08" PRIx32, h.FileCRC);
   std::printf("%s %10" PRIu32 " %10" PRIu64 " %4u%% %04u-%02u-%02u %02u:%02u:%02u %s %u.%u m%c%s %s\n",
-              Attributes(h.FileAttr).c_str(), h.UnpSize, r.packed, ratio, (t >> 25) + 1980, (t >> 21) & 15,
+              Attributes(h.FileAttr).c_str(), h.UnpSize, r.Packed, ratio, (t >> 25) + 1980, (t >> 21) & 15,
               (t >> 16) & 31, (t >> 11) & 31, (t >> 5) & 63, (t & 31) * 2, crc, h.UnpVer / 10u, h.UnpVer % 10u,
               h.Method >= 0x30 && h.Method <= 0x39 ? h.Method : '?', (h.HeadFlags & kEncrypted) ? "*" : " ",
-              DisplayName(r.name.c_str()).c_str());
+              DisplayName(r.Name.c_str()).c_str());
 }
 
 }  // namespace
@@ -109,17 +109,17 @@ int RunListCommand(int argc, char** argv) {
     if (!pending) return;
     PrintRow(*pending);
     ++files;
-    totalUnpacked += pending->header.UnpSize;
-    totalPacked += pending->packed;
+    totalUnpacked += pending->Header.UnpSize;
+    totalPacked += pending->Packed;
     pending.reset();
   };
   const WalkEnd end = ForEachEntry(reader, job, [&](WalkStep step) {
     const FileHeader& h = a.File;
     if (step == WalkStep::kContinuation && pending) {
       // The continuing part: its packed bytes add up, its CRC is the one of the whole entry.
-      pending->packed += h.PackSize;
-      pending->header.FileCRC = h.FileCRC;
-      pending->header.HeadFlags = h.HeadFlags;
+      pending->Packed += h.PackSize;
+      pending->Header.FileCRC = h.FileCRC;
+      pending->Header.HeadFlags = h.HeadFlags;
     } else {
       flush();
       pending = Row{h, a.EntryName, h.PackSize, oldLayout};

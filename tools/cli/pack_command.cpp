@@ -66,20 +66,20 @@ int RunPackCommand(int argc, char** argv) {
       PrintUsage(kPackUsage);
       return 0;
     } else if (arg == "--volume-size" && hasValue) {
-      if (!ParseSize(argv[++i], options.volumeSize)) return Fail(std::string("bad volume size '") + argv[i] + "'");
+      if (!ParseSize(argv[++i], options.VolumeSize)) return Fail(std::string("bad volume size '") + argv[i] + "'");
     } else if (arg == "--volume-count" && hasValue) {
       std::uint64_t n = 0;
       if (!ParseSize(argv[++i], n) || n > 100000) return Fail(std::string("bad volume count '") + argv[i] + "'");
       volumeCount = static_cast<std::size_t>(n);
     } else if (arg == "--host-os" && hasValue) {
       const std::string v = argv[++i];
-      if (v == "windows") options.hostOs = packer::kHostWindows;
-      else if (v == "unix") options.hostOs = packer::kHostUnix;
+      if (v == "windows") options.HostOs = packer::kHostWindows;
+      else if (v == "unix") options.HostOs = packer::kHostUnix;
       else return Fail("host system must be windows or unix, not '" + v + "'");
     } else if (arg == "--time" && hasValue) {
       std::uint32_t t = 0;
       if (!ParseTime(argv[++i], t)) return Fail(std::string("bad time '") + argv[i] + "' (want YYYY-MM-DD HH:MM:SS)");
-      options.fixedDosTime = t;
+      options.FixedDosTime = t;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
       return Fail("unknown or incomplete option '" + arg + "' (see korvane pack --help)");
     } else {
@@ -90,7 +90,7 @@ int RunPackCommand(int argc, char** argv) {
     PrintUsage(kPackUsage);
     return 2;
   }
-  if (volumeCount != 0 && options.volumeSize != 0) return Fail("give --volume-size or --volume-count, not both");
+  if (volumeCount != 0 && options.VolumeSize != 0) return Fail("give --volume-size or --volume-count, not both");
 
   const std::string archive = positional.front();
   const std::vector<std::string> paths(positional.begin() + 1, positional.end());
@@ -100,18 +100,18 @@ int RunPackCommand(int argc, char** argv) {
   if (volumeCount > 1) {
     const auto size = packer::VolumeSizeForCount(sources, volumeCount);
     if (!size) return Fail("no volume size gives exactly " + std::to_string(volumeCount) + " volumes for this data");
-    options.volumeSize = *size;
+    options.VolumeSize = *size;
   }
   std::vector<packer::VolumePlan> plan;
-  if (!packer::PlanVolumes(sources, options.volumeSize, plan, error)) return Fail(error);
+  if (!packer::PlanVolumes(sources, options.VolumeSize, plan, error)) return Fail(error);
   std::vector<std::string> written;
   if (!packer::WriteVolumes(archive, sources, plan, options, written, error)) return Fail(error);
 
   std::uint64_t stored = 0;
-  for (const packer::PackSource& s : sources) stored += s.size;
+  for (const packer::PackSource& s : sources) stored += s.Size;
   std::printf("%s: %zu entries, %llu bytes stored, %zu volume%s", archive.c_str(), sources.size(),
               static_cast<unsigned long long>(stored), written.size(), written.size() == 1 ? "" : "s");
-  if (written.size() > 1) std::printf(" of at most %llu bytes", static_cast<unsigned long long>(options.volumeSize));
+  if (written.size() > 1) std::printf(" of at most %llu bytes", static_cast<unsigned long long>(options.VolumeSize));
   std::printf("\n");
   return 0;
 }

@@ -9,16 +9,17 @@
 #include <cstring>
 #include <vector>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-
-#include "player/wave_output.h"
-#endif
-
 #include "player/mod_player.h"
 #include "player/module_check.h"
 #include "tools/cli/commands.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "player/wave_output.h"
+#endif
 
 namespace korvane::cli {
 namespace {
@@ -49,11 +50,11 @@ constexpr std::int64_t kFallbackFrames = 60LL * kOutputRate;
 static_assert(kMaxSeconds * kOutputRate * 4 + 36 < 4294967295.0);
 
 struct Options {
-  const char* module = nullptr;
-  const char* wav = nullptr;
-  bool raw = false;
-  bool info = false;
-  double seconds = -1;
+  const char* Module = nullptr;
+  const char* Wav = nullptr;
+  bool Raw = false;
+  bool Info = false;
+  double Seconds = -1;
 };
 
 int Usage(const char* message) {
@@ -153,63 +154,63 @@ int RunPlayCommand(int argc, char** argv) {
       return 0;
     } else if (std::strcmp(a, "--wav") == 0) {
       if (++i >= argc) return Usage("--wav needs a file name");
-      o.wav = argv[i];
+      o.Wav = argv[i];
     } else if (std::strcmp(a, "--raw") == 0) {
-      o.raw = true;
+      o.Raw = true;
     } else if (std::strcmp(a, "--info") == 0) {
-      o.info = true;
+      o.Info = true;
     } else if (std::strcmp(a, "--seconds") == 0) {
       if (++i >= argc) return Usage("--seconds needs a number");
       char* end = nullptr;
       errno = 0;
-      o.seconds = std::strtod(argv[i], &end);
-      if (end == argv[i] || *end != '\0' || errno != 0 || !(o.seconds > 0) || o.seconds > kMaxSeconds)
+      o.Seconds = std::strtod(argv[i], &end);
+      if (end == argv[i] || *end != '\0' || errno != 0 || !(o.Seconds > 0) || o.Seconds > kMaxSeconds)
         return Usage("--seconds takes a number of seconds above 0 and at most 21600");
     } else if (a[0] == '-' && a[1] != '\0') {
       std::fprintf(stderr, "korvane play: unknown option '%s'\n", a);
       return 2;
-    } else if (o.module == nullptr) {
-      o.module = a;
+    } else if (o.Module == nullptr) {
+      o.Module = a;
     } else {
       return Usage("only one module at a time");
     }
   }
-  if (o.module == nullptr) return Usage("no module given");
-  if (o.raw && o.info) return Usage("--raw writes PCM to standard output; it cannot be combined with --info");
+  if (o.Module == nullptr) return Usage("no module given");
+  if (o.Raw && o.Info) return Usage("--raw writes PCM to standard output; it cannot be combined with --info");
 #ifndef _WIN32
-  if (!o.raw && !o.info && o.wav == nullptr) return Usage("nothing to do: give --wav FILE, --raw or --info");
+  if (!o.Raw && !o.Info && o.Wav == nullptr) return Usage("nothing to do: give --wav FILE, --raw or --info");
 #endif
 
   std::vector<std::uint8_t> bytes;
-  if (!ReadFile(o.module, bytes)) {
-    std::fprintf(stderr, "korvane: cannot open module: %s: %s\n", o.module, std::strerror(errno));
+  if (!ReadFile(o.Module, bytes)) {
+    std::fprintf(stderr, "korvane: cannot open module: %s: %s\n", o.Module, std::strerror(errno));
     return 2;
   }
   ModPlayer player;
   if (!LooksLikeModule(bytes.data(), bytes.size()) || LoadModule(player, bytes.data(), bytes.size()) == 0) {
-    std::fprintf(stderr, "korvane: not a module: %s\n", o.module);
+    std::fprintf(stderr, "korvane: not a module: %s\n", o.Module);
     return 2;
   }
-  const std::int64_t passFrames = (o.info || o.seconds <= 0) ? MeasurePass(bytes) : 0;
+  const std::int64_t passFrames = (o.Info || o.Seconds <= 0) ? MeasurePass(bytes) : 0;
   std::int64_t frames = passFrames > 0 ? passFrames : kFallbackFrames;
-  if (o.seconds > 0) frames = std::llround(o.seconds * kOutputRate);
+  if (o.Seconds > 0) frames = std::llround(o.Seconds * kOutputRate);
 
-  if (o.info) PrintInfo(player, passFrames);
-  if (o.wav != nullptr) {
-    std::FILE* out = std::fopen(o.wav, "wb");
+  if (o.Info) PrintInfo(player, passFrames);
+  if (o.Wav != nullptr) {
+    std::FILE* out = std::fopen(o.Wav, "wb");
     if (out == nullptr) {
-      std::fprintf(stderr, "korvane play: cannot create '%s': %s\n", o.wav, std::strerror(errno));
+      std::fprintf(stderr, "korvane play: cannot create '%s': %s\n", o.Wav, std::strerror(errno));
       return 1;
     }
     const std::vector<std::uint8_t> header = WavHeader(frames);
     bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size() && Render(player, frames, out);
     ok = std::fclose(out) == 0 && ok;
     if (!ok) {
-      std::fprintf(stderr, "korvane play: writing '%s' failed\n", o.wav);
+      std::fprintf(stderr, "korvane play: writing '%s' failed\n", o.Wav);
       return 1;
     }
   }
-  if (o.raw) {
+  if (o.Raw) {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
@@ -219,14 +220,14 @@ int RunPlayCommand(int argc, char** argv) {
     }
   }
 #ifdef _WIN32
-  if (!o.raw && !o.info && o.wav == nullptr) {
-    if (StartMusic(player) == 0) {
+  if (!o.Raw && !o.Info && o.Wav == nullptr) {
+    WaveOutput output(player);
+    if (StartMusic(output) == 0) {
       std::fprintf(stderr, "korvane play: the wave output device could not be opened\n");
-      StopMusic(player);
       return 1;
     }
     Sleep(static_cast<DWORD>(frames * 1000 / kOutputRate));
-    StopMusic(player);
+    StopMusic(output);
   }
 #endif
   return 0;

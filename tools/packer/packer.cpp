@@ -40,7 +40,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-std::uint64_t HeaderBytes(const PackSource& s) { return kNewFileHeaderSize + s.name.size(); }
+std::uint64_t HeaderBytes(const PackSource& s) { return kNewFileHeaderSize + s.Name.size(); }
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -71,24 +71,24 @@ std::vector<std::uint8_t> MainHeader(bool volumes) {
 std::vector<std::uint8_t> FileHeader(const PackSource& s, const PartPlan& part, std::uint8_t hostOs,
                                      std::uint32_t fileCrc) {
   std::uint16_t flags = kLongBlock;
-  if (part.continuesFromPrevious) flags |= kSplitBefore;
-  if (part.continuesInNext) flags |= kSplitAfter;
+  if (part.ContinuesFromPrevious) flags |= kSplitBefore;
+  if (part.ContinuesInNext) flags |= kSplitAfter;
   // Readers of Unix-made archives know a directory only by these three bits; they are what
   // the format's own archivers write for directories from every host, so set them always.
-  if (s.directory) flags |= kDirectoryBits;
+  if (s.Directory) flags |= kDirectoryBits;
   std::vector<std::uint8_t> h = {0, 0, kFileHead};
   Put16(h, flags);
   Put16(h, static_cast<std::uint32_t>(HeaderBytes(s)));
-  Put32(h, static_cast<std::uint32_t>(part.size));
-  Put32(h, static_cast<std::uint32_t>(s.size));
+  Put32(h, static_cast<std::uint32_t>(part.Size));
+  Put32(h, static_cast<std::uint32_t>(s.Size));
   h.push_back(hostOs);
   Put32(h, fileCrc);
-  Put32(h, s.dosTime);
+  Put32(h, s.DosTime);
   h.push_back(kUnpackVersion);
   h.push_back(kMethodStored);
-  Put16(h, static_cast<std::uint32_t>(s.name.size()));
-  Put32(h, s.attributes);
-  h.insert(h.end(), s.name.begin(), s.name.end());
+  Put16(h, static_cast<std::uint32_t>(s.Name.size()));
+  Put32(h, s.Attributes);
+  h.insert(h.end(), s.Name.begin(), s.Name.end());
   SealHeader(h);
   return h;
 }
@@ -128,39 +128,39 @@ bool AddSource(const fs::path& path, const std::string& name, const PackOptions&
     return false;
   }
   PackSource s;
-  s.name = name;
-  s.path = path.string();
-  s.directory = fs::is_directory(st);
-  if (!s.directory && !fs::is_regular_file(st)) {
+  s.Name = name;
+  s.Path = path.string();
+  s.Directory = fs::is_directory(st);
+  if (!s.Directory && !fs::is_regular_file(st)) {
     error = "'" + path.string() + "' is neither a file nor a directory";
     return false;
   }
-  s.attributes = AttributesOf(st, s.directory, options.hostOs);
-  if (options.fixedDosTime) {
-    s.dosTime = *options.fixedDosTime;
+  s.Attributes = AttributesOf(st, s.Directory, options.HostOs);
+  if (options.FixedDosTime) {
+    s.DosTime = *options.FixedDosTime;
   } else {
     const auto t = fs::last_write_time(path, ec);
-    s.dosTime = ec ? DosTime(1980, 1, 1, 0, 0, 0) : DosTimeOf(t);
+    s.DosTime = ec ? DosTime(1980, 1, 1, 0, 0, 0) : DosTimeOf(t);
   }
-  if (!s.directory) {
-    s.size = fs::file_size(path, ec);
+  if (!s.Directory) {
+    s.Size = fs::file_size(path, ec);
     if (ec) {
       error = "cannot read '" + path.string() + "': " + ec.message();
       return false;
     }
     // Both size fields of a file header are 32 bits wide.
-    if (s.size > 0xFFFFFFFFull) {
+    if (s.Size > 0xFFFFFFFFull) {
       error = "'" + path.string() + "' is 4 GiB or larger, which the archive layout cannot store";
       return false;
     }
-    File f(std::fopen(s.path.c_str(), "rb"));
+    File f(std::fopen(s.Path.c_str(), "rb"));
     if (!f) {
       error = "cannot read '" + path.string() + "'";
       return false;
     }
   }
   sources.push_back(s);
-  if (!s.directory) return true;
+  if (!s.Directory) return true;
 
   std::vector<fs::path> children;
   for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
@@ -229,36 +229,36 @@ bool PlanVolumes(const std::vector<PackSource>& sources, std::uint64_t volumeSiz
     bool first = true;
     for (;;) {
       VolumePlan* v = &volumes.back();
-      const std::uint64_t remaining = s.size - offset;
+      const std::uint64_t remaining = s.Size - offset;
       const std::uint64_t header = HeaderBytes(s);
-      if (volumeSize != 0 && volumeSize - v->bytes < header + (remaining > 0 ? 1 : 0)) {
+      if (volumeSize != 0 && volumeSize - v->Bytes < header + (remaining > 0 ? 1 : 0)) {
         // This entry cannot start here. The reader only opens the next volume after a part
         // flagged as continuing, so the volume must end inside the entry before it: hand its
         // last byte to the next volume, or, when it has no byte to spare, give it an empty
         // continuation there. The minimum volume size guarantees a previous part exists and
         // that a continuation with data is never followed by an empty one.
-        PartPlan& last = v->parts.back();
-        const PackSource& prev = sources[last.entry];
-        PartPlan tail{last.entry, last.offset + last.size, 0, true, false};
-        last.continuesInNext = true;
-        if (last.size >= 2) {
-          --last.size;
-          --v->bytes;
-          --tail.offset;
-          tail.size = 1;
-        } else if (last.continuesFromPrevious && last.size != 0) {
+        PartPlan& last = v->Parts.back();
+        const PackSource& prev = sources[last.Entry];
+        PartPlan tail{last.Entry, last.Offset + last.Size, 0, true, false};
+        last.ContinuesInNext = true;
+        if (last.Size >= 2) {
+          --last.Size;
+          --v->Bytes;
+          --tail.Offset;
+          tail.Size = 1;
+        } else if (last.ContinuesFromPrevious && last.Size != 0) {
           error = "internal error: volume layout left an empty final part behind data";
           return false;
         }
-        volumes.push_back(VolumePlan{{tail}, kVolumeLead + HeaderBytes(prev) + tail.size});
+        volumes.push_back(VolumePlan{{tail}, kVolumeLead + HeaderBytes(prev) + tail.Size});
         continue;
       }
-      const std::uint64_t take = volumeSize == 0 ? remaining : std::min(remaining, volumeSize - v->bytes - header);
-      v->parts.push_back(PartPlan{e, offset, take, !first, take < remaining});
-      v->bytes += header + take;
+      const std::uint64_t take = volumeSize == 0 ? remaining : std::min(remaining, volumeSize - v->Bytes - header);
+      v->Parts.push_back(PartPlan{e, offset, take, !first, take < remaining});
+      v->Bytes += header + take;
       offset += take;
       first = false;
-      if (offset == s.size) break;
+      if (offset == s.Size) break;
       volumes.push_back(VolumePlan{{}, kVolumeLead});
     }
   }
@@ -274,7 +274,7 @@ std::optional<std::uint64_t> VolumeSizeForCount(const std::vector<PackSource>& s
   };
   std::uint64_t lo = MinimumVolumeSize(sources);
   if (!PlanVolumes(sources, 0, plan, error)) return std::nullopt;
-  std::uint64_t hi = std::max(lo, plan.front().bytes);
+  std::uint64_t hi = std::max(lo, plan.front().Bytes);
   if (volumesAt(lo) < count) return std::nullopt;
   // The count falls as the size grows (not strictly, but nearly so): find the smallest size
   // that needs no more than `count` volumes, then confirm it needs exactly that many.
@@ -355,37 +355,37 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
     if (!out) return fail("cannot create '" + temps[v] + "'");
     bool ok = std::fwrite(kNewSignature, 1, sizeof kNewSignature, out.get()) == sizeof kNewSignature &&
               std::fwrite(mainHeader.data(), 1, mainHeader.size(), out.get()) == mainHeader.size();
-    for (const PartPlan& part : volumes[v].parts) {
+    for (const PartPlan& part : volumes[v].Parts) {
       if (!ok) break;
-      const PackSource& s = sources[part.entry];
-      if (part.entry != openEntry) {
-        openEntry = part.entry;
+      const PackSource& s = sources[part.Entry];
+      if (part.Entry != openEntry) {
+        openEntry = part.Entry;
         entryCrc = 0xFFFFFFFFu;
         ahead.reset();
         copier.reset();
-        if (!s.directory) {
-          ahead.reset(std::fopen(s.path.c_str(), "rb"));
-          copier.reset(std::fopen(s.path.c_str(), "rb"));
-          if (!ahead || !copier) return fail("cannot read '" + s.path + "'");
+        if (!s.Directory) {
+          ahead.reset(std::fopen(s.Path.c_str(), "rb"));
+          copier.reset(std::fopen(s.Path.c_str(), "rb"));
+          if (!ahead || !copier) return fail("cannot read '" + s.Path + "'");
         }
       }
       std::uint32_t partCrc = 0xFFFFFFFFu;
-      for (std::uint64_t left = part.size; left > 0;) {
+      for (std::uint64_t left = part.Size; left > 0;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
         if (std::fread(buffer.data(), 1, n, ahead.get()) != n)
-          return fail("cannot read '" + s.path + "' (it changed or shrank while packing)");
+          return fail("cannot read '" + s.Path + "' (it changed or shrank while packing)");
         partCrc = UpdateCrc32(partCrc, buffer.data(), n);
         entryCrc = UpdateCrc32(entryCrc, buffer.data(), n);
         left -= n;
       }
       // Earlier parts carry the checksum of their own bytes, the last part that of the whole entry.
-      const std::uint32_t crc = part.continuesInNext ? ~partCrc : ~entryCrc;
-      const std::vector<std::uint8_t> header = FileHeader(s, part, options.hostOs, crc);
+      const std::uint32_t crc = part.ContinuesInNext ? ~partCrc : ~entryCrc;
+      const std::vector<std::uint8_t> header = FileHeader(s, part, options.HostOs, crc);
       ok = std::fwrite(header.data(), 1, header.size(), out.get()) == header.size();
-      for (std::uint64_t left = part.size; ok && left > 0;) {
+      for (std::uint64_t left = part.Size; ok && left > 0;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
         if (std::fread(buffer.data(), 1, n, copier.get()) != n)
-          return fail("cannot read '" + s.path + "' (it changed while packing)");
+          return fail("cannot read '" + s.Path + "' (it changed while packing)");
         ok = std::fwrite(buffer.data(), 1, n, out.get()) == n;
         left -= n;
       }

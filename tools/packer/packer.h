@@ -19,33 +19,33 @@ inline constexpr std::uint8_t kNativeHost = kHostUnix;
 
 
 struct PackOptions {
-  std::uint64_t volumeSize = 0;                // 0: one file, no volumes
-  std::uint8_t hostOs = kNativeHost;           // kHostWindows or kHostUnix
-  std::optional<std::uint32_t> fixedDosTime;   // every entry gets this time when set
+  std::uint64_t VolumeSize = 0;                // 0: one file, no volumes
+  std::uint8_t HostOs = kNativeHost;           // kHostWindows or kHostUnix
+  std::optional<std::uint32_t> FixedDosTime;   // every entry gets this time when set
 };
 
 // One file or directory to be stored, as found on disk.
 struct PackSource {
-  std::string name;       // archive name, parts separated by '\'
-  std::string path;       // where it is read from
-  bool directory = false;
-  std::uint64_t size = 0;
-  std::uint32_t dosTime = 0;
-  std::uint32_t attributes = 0;  // DOS attribute bits for host 2, the st_mode bits for host 3
+  std::string Name;       // archive name, parts separated by '\'
+  std::string Path;       // where it is read from
+  bool Directory = false;
+  std::uint64_t Size = 0;
+  std::uint32_t DosTime = 0;
+  std::uint32_t Attributes = 0;  // DOS attribute bits for host 2, the st_mode bits for host 3
 };
 
 // One stretch of an entry's data inside one volume.
 struct PartPlan {
-  std::size_t entry = 0;     // index into the sources
-  std::uint64_t offset = 0;  // first data byte of the entry in this part
-  std::uint64_t size = 0;    // packed (= stored) bytes in this part
-  bool continuesFromPrevious = false;  // flag 0x01
-  bool continuesInNext = false;        // flag 0x02
+  std::size_t Entry = 0;     // index into the sources
+  std::uint64_t Offset = 0;  // first data byte of the entry in this part
+  std::uint64_t Size = 0;    // packed (= stored) bytes in this part
+  bool ContinuesFromPrevious = false;  // flag 0x01
+  bool ContinuesInNext = false;        // flag 0x02
 };
 
 struct VolumePlan {
-  std::vector<PartPlan> parts;
-  std::uint64_t bytes = 0;  // length of the volume file
+  std::vector<PartPlan> Parts;
+  std::uint64_t Bytes = 0;  // length of the volume file
 };
 
 // Walks the given paths (a directory is stored with everything below it, named from its

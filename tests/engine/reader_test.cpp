@@ -1,0 +1,374 @@
+// The archive reader on hand-built archives, for what the corpus does not hold: identification
+// behind a program, damaged chains and implausible headers, volume naming and moves, and the
+// packed input and unpacked output of an entry.
+#include <filesystem>
+
+#include "engine/checksum.h"
+#include "engine/data_io.h"
+#include "engine/entry_walk.h"
+#include "engine/status.h"
+#include "tests/engine/engine_fixture.h"
+
+namespace korvane::testing {
+namespace {
+
+TEST(VolumeNaming, NextName) {
+  const struct {
+    const char* From;
+    const char* To;  // nullptr: no room, name unchanged
+    std::size_t Capacity = 64;
+  } cases[] = {{"name.rar", "name.r00"},   {"NAME.RAR", "NAME.R00"},     {"setup.exe", "setup.r00"},
+               {"SETUP.EXE", "SETUP.r00"}, {"data", "data.r00"},         {"name.", "name.r00"},
+               {"name.r00", "name.r01"},   {"name.r09", "name.r10"},     {"name.r99", "name.s00"},
+               {"name.R99", "name.S00"},   {"name.998", "name.999"},     {"name.999", "name.A00"},
+               {"a.b.exe", "a.b.r00"},     {"x.r", "x.r00"},             {"x.r5", "x.r00"},
+               {"x.rar5", "x.r00"},        {"x.r0012", "x.r0112"},
+               // A dot in a directory name is not the extension.
+               {"disk.1\\data", "disk.1\\data.r00"}, {"disk.1/set.r41", "disk.1/set.r42"},
+               {"abcdefg.rar", nullptr, 12},  // needs 4 more than the 11 characters and the zero
+               {"abcdefg.rar", "abcdefg.r00", 16}};
+  for (const auto& c : cases) {
+    char name[64] = {};
+    std::strcpy(name, c.From);
+    EXPECT_EQ(AdvanceVolumeName(name, c.Capacity), c.To != nullptr) << c.From;
+    EXPECT_STREQ(name, c.To != nullptr ? c.To : c.From);
+  }
+}
+
+TEST(Percent, ScalesDownAboveTenThousandAndSurvivesSizesPast2GiB) {
+  const std::int32_t cases[][3] = {{0, 0, 0},       {5000, 20000, 25},   {15000, 20000, 75}, {300, 200, 100},
+                                   {10000, 10001, 99}, {10050, 99, 0},  // total scaled down to 0
+                                   {-2000000000, -1000000000, 200}, {2147483647, 2147483647, 100}};
+  for (const auto& c : cases) EXPECT_EQ(PercentOf(c[0], c[1]), c[2]) << c[0] << " of " << c[1];
+}
+
+class ReaderTest : public EngineTest {
+ protected:
+  static Bytes Archive(const std::vector<EntrySpec>& entries, bool oldLayout = false, std::uint16_t flags = 0) {
+    ArchiveWriter w(oldLayout);
+    w.Main(flags);
+    for (const EntrySpec& e : entries) w.File(e);
+    return w.Data();
+  }
+  // Writes and opens bytes; then NextBlock's result for the first entry.
+  std::uint32_t OpenFirst(const Bytes& bytes) {
+    if (!Open(Write("a.rar", bytes))) return 0;
+    return NextBlock(Reader, kFileHead, true);
+  }
+  void SkipData() { Reader.Input.Seek(Reader.Archive.NextBlockPos, kSeekStart); }
+};
+
+// Behind a program, 131,056 bytes from offset 7 are searched and the main header's type byte,
+// 9 behind the signature, must be among them: the last start that counts is 131,053. An old
+// archive there also needs the program's RSFX mark.
+TEST_F(ReaderTest, IdentifiesArchivesAloneOrBehindAProgram) {
+  const auto behind = [](std::size_t size, bool rsfx, Bytes archive) {
+    Bytes b(size, 0x90);
+    if (rsfx) std::memcpy(b.data() + 28, "RSFX", 4);
+    b.insert(b.end(), archive.begin(), archive.end());
+    return b;
+  };
+  const Bytes plain = Archive({StoredEntry("inside.txt", BytesOf("x"))});
+  Bytes noType = plain;
+  noType[9] = 0x74;
+  const Bytes old = Archive({StoredEntry("HELLO.TXT", BytesOf("hi"), true)}, true);
+  const struct {
+    Bytes Input;
+    const char* Name;  // nullptr: not an archive
+  } cases[] = {{{}, nullptr},
+               {{0x52, 0x61, 0x72, 0x21}, nullptr},
+               {{0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00, 0x01, 0x02}, nullptr},  // main header cut short
+               {Bytes(5000, 0x52), nullptr},
+               {behind(7, false, plain), "inside.txt"},
+               {behind(6000, false, plain), "inside.txt"},
+               {behind(6000, false, noType), nullptr},
+               {behind(131053, false, plain), "inside.txt"},
+               {behind(131054, false, plain), nullptr},
+               {behind(200000, false, plain), nullptr},
+               {behind(6491, true, old), "HELLO.TXT"},
+               {behind(6491, false, old), nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.Input.size() << " bytes");
+    const bool found = Open(Write("sfx.exe", c.Input));
+    ASSERT_EQ(found, c.Name != nullptr);
+    if (found) {
+      EXPECT_EQ(WalkNames(), std::vector<std::string>{c.Name});
+    } else {
+      EXPECT_EQ(Host.CountBoxes("Not a valid Archive:\n" + Dir.File("sfx.exe")), 1);
+      EXPECT_FALSE(Reader.Input.IsOpen());
+    }
+  }
+}
+
+// A header whose sizes do not move the walk forward must end it like the end of the file,
+// keeping the last good entry.
+TEST_F(ReaderTest, DamagedChainEndsTheWalk) {
+  const struct {
+    const char* What;
+    int HeadSize;
+    std::int64_t PackSize;
+  } cases[] = {{"head size 0", 0, -1},
+               {"head size 6", 6, -1},
+               {"stands still", 38, 0x100000000LL - 38},  // 32 + 6 bytes of header: lands on itself
+               {"wraps backwards", 38, 0xFFFFFFFFLL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    EntrySpec broken = StoredEntry("broken", BytesOf("data"));
+    broken.HeadSize = c.HeadSize;
+    broken.PackSize = c.PackSize;
+    ASSERT_NE(OpenFirst(Archive({StoredEntry("good", BytesOf("g")), broken, StoredEntry("never", BytesOf("n"))})), 0u);
+    SkipData();
+    EXPECT_EQ(NextBlock(Reader, kFileHead, true), 0u);
+    EXPECT_EQ(Reader.Archive.Block.HeadType, 0);
+    EXPECT_STREQ(Reader.Archive.EntryName, "good");
+    EXPECT_EQ(Reader.Archive.File.PackSize, 1u);
+  }
+}
+
+TEST_F(ReaderTest, LongNamesAreCutAndAttributesFollowTheHostSystem) {
+  ASSERT_EQ(OpenFirst(Archive({StoredEntry(std::string(300, 'n'), BytesOf("x")), StoredEntry("short", BytesOf("y"))})),
+            32u + 259u);
+  EXPECT_EQ(std::string(Reader.Archive.EntryName), std::string(259, 'n'));
+  SkipData();
+  EXPECT_EQ(WalkNames(), std::vector<std::string>{"short"});
+  const struct {
+    std::uint8_t HostOs;
+    std::uint16_t Flags;
+    std::uint32_t Attr, WantAttr;
+    std::uint8_t WantHost;
+  } cases[] = {{0, 0x00E0, 0x21, 0x21, 0}, {3, 0x00C0, 0x41ED, 0x20, 3},  // only all three bits mean a directory
+               {5, 0x00E0, 0x20, 0x10, 0}, {4, 0, 0x10, 0x20, 0}};         // unknown systems: Unix rules, host 0
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "host " << int{c.HostOs} << " attr " << c.Attr);
+    EntrySpec e = StoredEntry("x", {});
+    e.HostOS = c.HostOs;
+    e.Flags = c.Flags;
+    e.Attr = c.Attr;
+    ASSERT_NE(OpenFirst(Archive({e})), 0u);
+    EXPECT_EQ(Reader.Archive.File.FileAttr, c.WantAttr);
+    EXPECT_EQ(Reader.Archive.File.HostOS, c.WantHost);
+  }
+}
+
+TEST_F(ReaderTest, CutArchivesEndAfterTheLastWholeEntryAndABrokenMainHeaderIsOnlyReported) {
+  Bytes whole = Archive({StoredEntry("one", Bytes(50, 7))}), dataCut = whole, partialHeader = whole;
+  dataCut.resize(dataCut.size() - 20);
+  partialHeader.insert(partialHeader.end(), {0x00, 0x00, 0x74, 0x00, 0x80, 0x40, 0x00, 0x01});
+  const std::pair<Bytes, int> cases[] = {{whole, 0}, {dataCut, 1}, {partialHeader, -1}};  // -1: either
+  for (const auto& [bytes, eof] : cases) {
+    SCOPED_TRACE(bytes.size());
+    ASSERT_TRUE(Open(Write("t.rar", bytes)));
+    EXPECT_EQ(WalkNames(), std::vector<std::string>{"one"});
+    if (eof >= 0) {
+      EXPECT_EQ(Host.Saw(status::kUnexpEOF), eof == 1);
+    }
+  }
+  ArchiveWriter broken;
+  broken.Main(0x08, true).File(StoredEntry("one", BytesOf("1")));
+  ASSERT_TRUE(Open(Write("m.rar", broken.Data())));
+  EXPECT_TRUE(Host.Saw(status::kBrokArcHead));
+  EXPECT_TRUE(Reader.Archive.SolidArchive);
+  EXPECT_EQ(WalkNames(), std::vector<std::string>{"one"});
+}
+
+// The old layout has no header CRC: implausible fields are what reject a header.
+TEST_F(ReaderTest, OldHeaders) {
+  ArchiveWriter w(true);
+  w.Main(0xC8).File(StoredEntry("DIR/OLD.TXT", BytesOf("abc"), true));
+  ASSERT_EQ(OpenFirst(w.Data()), 21u + 11u);
+  EXPECT_EQ(Reader.Archive.Format, ArchiveFormat::kOld);
+  EXPECT_EQ(Reader.Archive.Main.HeadFlags, 0x08);  // the low six flag bits
+  EXPECT_TRUE(Reader.Archive.SolidArchive);
+  EXPECT_STREQ(Reader.Archive.EntryName, "DIR\\OLD.TXT");
+  EXPECT_EQ(Reader.Archive.NextBlockPos, 7u + 21u + 11u + 3u);
+  const struct {
+    const char* What;
+    std::uint8_t Method;
+    int NameSize;
+    std::uint8_t UnpVer;
+    int HeadSize;
+    std::uint16_t Flags;
+    std::int64_t PackSize;
+    int WantVer;  // 0: rejected
+  } cases[] = {{"plain", 0, -1, 2, -1, 0, -1, 13},
+               {"version 1", 0, -1, 1, -1, 0, -1, 10},
+               {"method 7", 7, -1, 2, -1, 0, -1, 13},
+               {"method 8", 8, -1, 2, -1, 0, -1, 0},
+               {"name 0", 0, 0, 2, 21, 0, -1, 0},
+               {"name 81", 0, 81, 2, 102, 0, -1, 0},
+               {"version 0", 0, -1, 0, -1, 0, -1, 0},
+               {"version 21", 0, -1, 21, -1, 0, -1, 0},
+               {"head 21 with flag 8", 0, -1, 2, 21, 8, -1, 0},
+               {"larger head, low flags", 0, -1, 2, 40, 0, -1, 0},
+               {"larger head with flag 8", 0, -1, 2, 40, 8, -1, 13},
+               {"packed size wraps onto itself", 0, -1, 2, -1, 0, 0x100000000LL - 7 - 29, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    EntrySpec e = StoredEntry("NAME.TXT", BytesOf("x"), true);
+    e.Method = c.Method;
+    e.NameSize = c.NameSize;
+    e.UnpVer = c.UnpVer;
+    e.HeadSize = c.HeadSize;
+    e.Flags = c.Flags;
+    e.PackSize = c.PackSize;
+    const bool accepted = OpenFirst(Archive({e}, true)) != 0;
+    EXPECT_EQ(accepted, c.WantVer != 0);
+    if (accepted) {
+      EXPECT_EQ(Reader.Archive.File.UnpVer, c.WantVer);
+    }
+  }
+}
+
+class NextVolume : public ReaderTest {
+ protected:
+  void SetUp() override {
+    Job.ProgressWindow = reinterpret_cast<void*>(0x1234);
+    Volumes = StoredVolumeSet({{"split.txt", BytesOf("0123456789abcdefghij"), {7, 14}}});
+    ASSERT_EQ(Volumes.size(), 3u);
+  }
+  // Writes the set (an empty volume is left out), opens it at the first part's data.
+  void WriteAndOpen() {
+    for (std::size_t i = 0; i < Volumes.size(); ++i)
+      if (!Volumes[i].empty()) Write(VolumeFileName("set", i), Volumes[i]);
+    ASSERT_TRUE(Open(Dir.File("set.rar")));
+    ASSERT_EQ(NextEntry(Reader, Job), WalkStep::kEntry);
+  }
+  std::vector<Bytes> Volumes;
+};
+
+// Inside an entry's data (a decoder's read): the status of the mode, the "..." status and a
+// repaint of the progress window; positioned at the continuing part's data.
+TEST_F(NextVolume, OpensTheContinuationAndPositionsAtItsData) {
+  WriteAndOpen();
+  Job.Mode = 'T';
+  ASSERT_TRUE(OpenNextVolume(Reader, Job, true));
+  EXPECT_EQ(std::string(Job.ArchiveName), Dir.File("set.r00"));
+  EXPECT_EQ(Job.CurrentVolume, 2);
+  EXPECT_EQ(Reader.PackedLeft, 7u);
+  EXPECT_TRUE(Reader.EntryContinues);
+  Bytes data(7);
+  ASSERT_EQ(Reader.Input.Read(data.data(), 7), 7u);
+  EXPECT_EQ(data, BytesOf("789abcd"));
+  EXPECT_TRUE(Host.Saw(status::kTestVol));
+  EXPECT_TRUE(Host.Saw(status::kExtrPoints));
+  EXPECT_EQ(Host.Progress, std::vector<void*>{Job.ProgressWindow});
+  EXPECT_TRUE(Host.Boxes.empty());
+  // An abort before a move changes nothing.
+  Job.Abort = kUserAborted;
+  EXPECT_FALSE(OpenNextVolume(Reader, Job, false));
+  EXPECT_EQ(std::string(Job.ArchiveName), Dir.File("set.r00"));
+  EXPECT_EQ(Job.Abort.load(), kUserAborted);
+}
+
+TEST_F(NextVolume, MissingOrDamagedVolumeIsToldAndAborts) {
+  const std::pair<Bytes, const char*> cases[] = {{{}, "Cannot find:\n"},
+                                                 {BytesOf("no archive, just text"), "This archive is corrupt:\n"},
+                                                 {ArchiveWriter().Main(0x01).Data(), "This archive is corrupt:\n"}};
+  for (const auto& [middle, message] : cases) {
+    SCOPED_TRACE(message);
+    Job.Abort = kRunning;
+    Job.CurrentVolume = 1;
+    Reader.Reset();
+    std::filesystem::remove(Dir.File("set.r00"));
+    Volumes[1] = middle;
+    WriteAndOpen();
+    EXPECT_FALSE(OpenNextVolume(Reader, Job, false));
+    ASSERT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_EQ(Host.Boxes[0].Text, message + Dir.File("set.r00"));
+    EXPECT_EQ(Host.Boxes[0].Title, "Zendril 1997");
+    EXPECT_EQ(Host.Boxes[0].Style, 16u);
+    EXPECT_EQ(Host.Boxes[0].Owner, Job.ProgressWindow);
+    EXPECT_EQ(Job.Abort.load(), kEngineGaveUp);
+    EXPECT_EQ(Job.CurrentVolume, 1);
+  }
+}
+
+// Every read is served in full across volume moves (one read may span several), so the
+// decoders never see a gap or a short read in the middle of an entry.
+TEST_F(NextVolume, EntryOverThreeVolumesIsReadWithoutAGapOrAShortRead) {
+  Bytes content(5000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  for (const std::uint32_t step : {1u, 13u, 700u, 4096u}) {
+    SCOPED_TRACE(step);
+    Job.CurrentVolume = 1;
+    Volumes = StoredVolumeSet({{"big.bin", content, {1234, 3000}}});
+    WriteAndOpen();
+    Reader.PackedLeft = Reader.Archive.File.PackSize;
+    Bytes out, buffer(step);
+    while (std::uint32_t n = ReadPackedData(Reader, Job, buffer.data(), step)) {
+      ASSERT_EQ(n, std::min<std::size_t>(step, content.size() - out.size()));
+      out.insert(out.end(), buffer.begin(), buffer.begin() + n);
+    }
+    EXPECT_EQ(out, content);
+    EXPECT_EQ(Job.CurrentVolume, 3);
+    EXPECT_EQ(Host.Count(status::kExtrPoints), 2);
+    EXPECT_FALSE(Reader.EntryContinues);
+  }
+}
+
+class Output : public ReaderTest {
+ protected:
+  // Opens a single-entry archive at its data, with the session as the driver sets it up.
+  void OpenEntry(const EntrySpec& e) {
+    ASSERT_TRUE(Open(Write("v.rar", Archive({e}))));
+    ASSERT_EQ(NextEntry(Reader, Job), WalkStep::kEntry);
+    Session = UnpackSession{};
+    Reader.PackedLeft = Reader.Archive.File.PackSize;
+    Session.RemainingOutput = static_cast<std::int32_t>(Reader.Archive.File.UnpSize);
+    Session.Checksum = 0xFFFFFFFFu;
+    Session.TestOnly = true;
+  }
+  UnpackSession Session;
+};
+
+// One progress message per 32,512-byte block, no file in a test run, and a stored entry whose
+// packed size exceeds its unpacked size writes only the unpacked size.
+TEST_F(Output, StoredCopyChecksumsCountsAndReportsProgress) {
+  Bytes content(70000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  EntrySpec e = StoredEntry("f", content);
+  e.UnpSize = 68000;
+  OpenEntry(e);
+  std::vector<float> progress;
+  Host.OnProgress = [&] { progress.push_back(Job.FileProgress); };
+  CopyStoredData(Reader, Session, Job);
+  EXPECT_EQ(~Session.Checksum, Crc32Of(Bytes(content.begin(), content.begin() + 68000)));
+  EXPECT_EQ(Session.BytesWritten, 68000u);
+  EXPECT_EQ(Session.RemainingOutput, 0);
+  EXPECT_EQ(progress, (std::vector<float>{0.47f, 0.95f, 1.0f}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), 1);  // only v.rar
+
+  OpenEntry(StoredEntry("f", BytesOf("0123456789")));
+  Session.SkipChecksum = true;  // decoded only for the dictionary
+  CopyStoredData(Reader, Session, Job);
+  EXPECT_EQ(Session.Checksum, 0xFFFFFFFFu);
+  EXPECT_EQ(Session.BytesWritten, 10u);
+}
+
+// A failed write is told once per entry and marks it; decoding goes on (a solid archive's later
+// entries need the data), the checksum over what was decoded.
+TEST_F(Output, AbortStopsInputAndOutputAndAFailedWriteShowsItsBoxOnce) {
+  OpenEntry(StoredEntry("f", BytesOf("0123456789")));
+  std::uint8_t buffer[10] = {1, 2, 3, 4};
+  Job.Abort = kUserAborted;
+  EXPECT_EQ(ReadPackedData(Reader, Job, buffer, 10), 0u);
+  EXPECT_EQ(WriteUnpackedData(Reader, Session, Job, buffer, 10), 0u);
+  EXPECT_EQ(Session.BytesWritten, 0u);
+  EXPECT_TRUE(Host.Progress.empty());
+  Job.Abort = kRunning;
+  Session.TestOnly = false;
+  Session.OutputFile = File::OpenForReading(Write("readonly-handle.bin", BytesOf("x")).c_str());  // writes fail
+  EXPECT_EQ(WriteUnpackedData(Reader, Session, Job, buffer, 4), 4u);
+  EXPECT_EQ(WriteUnpackedData(Reader, Session, Job, buffer, 4), 4u);
+  EXPECT_EQ(Host.CountBoxes("EWRITE,WRITE_ERROR"), 1);
+  EXPECT_EQ(Host.Boxes[0].Title, "FATAL");
+  EXPECT_EQ(Host.Boxes[0].Owner, nullptr);
+  EXPECT_EQ(Host.Boxes[0].Style, 0u);
+  EXPECT_TRUE(Session.WriteFailed);
+  EXPECT_FALSE(Session.DiskFull);
+  EXPECT_EQ(Job.Abort.load(), kRunning);
+  EXPECT_EQ(Session.Checksum, UpdateCrc32(UpdateCrc32(0xFFFFFFFFu, buffer, 4), buffer, 4));
+}
+
+}  // namespace
+}  // namespace korvane::testing
