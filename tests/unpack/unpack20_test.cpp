@@ -174,7 +174,7 @@ TEST(Format20, NonSolidEntrySeesAClearedWindow) {
     }
     EXPECT_EQ(Decode(f, first.Bytes(), size).size(), static_cast<std::size_t>(size));
     if (kind == "unflushed") {  // as an abort between the writes and the flush leaves it
-      f.window[8] = 'q';
+      f.Window[8] = 'q';
       f.s().WindowPos = 9;
     }
     EXPECT_EQ(Decode(f, second.Bytes(), 17), Text("k" + std::string(16, '\0')));

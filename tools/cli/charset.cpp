@@ -16,22 +16,22 @@ void* const kNoConverter = reinterpret_cast<void*>(-1);
 }  // namespace
 
 #ifdef _WIN32
-NameCharset::NameCharset(const char*) : converter_(kNoConverter) {}
+NameCharset::NameCharset(const char*) : Converter(kNoConverter) {}
 NameCharset::~NameCharset() = default;
 bool NameCharset::Valid() const { return true; }
 bool NameCharset::Convert(std::uint8_t, char*, std::size_t) const { return true; }
 #else
-NameCharset::NameCharset(const char* charset) : converter_(reinterpret_cast<void*>(iconv_open("UTF-8", charset))) {}
+NameCharset::NameCharset(const char* charset) : Converter(reinterpret_cast<void*>(iconv_open("UTF-8", charset))) {}
 
 NameCharset::~NameCharset() {
-  if (converter_ != kNoConverter) iconv_close(reinterpret_cast<iconv_t>(converter_));
+  if (Converter != kNoConverter) iconv_close(reinterpret_cast<iconv_t>(Converter));
 }
 
-bool NameCharset::Valid() const { return converter_ != kNoConverter; }
+bool NameCharset::Valid() const { return Converter != kNoConverter; }
 
 bool NameCharset::Convert(std::uint8_t hostOs, char* name, std::size_t capacity) const {
   if (!Valid() || hostOs >= kHostUnix) return true;
-  const auto cd = reinterpret_cast<iconv_t>(converter_);
+  const auto cd = reinterpret_cast<iconv_t>(Converter);
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   // Every byte of a single-byte code page becomes at most three in UTF-8 (the BMP).
   std::string out(std::strlen(name) * 4 + 1, '\0');

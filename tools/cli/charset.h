@@ -25,7 +25,7 @@ class NameCharset {
   bool Convert(std::uint8_t hostOs, char* name, std::size_t capacity) const;
 
  private:
-  void* converter_;  // iconv_t, or (void*)-1 when there is none
+  void* Converter;  // iconv_t, or (void*)-1 when there is none
 };
 
 }  // namespace korvane::cli

@@ -14,11 +14,11 @@ namespace {
 // The engine's boxes in the tool's words. The box texts are the installer's own; the tool
 // recognises them by their fixed part (everything before the volume name) and keeps the name.
 struct Wording {
-  const char* box;
-  const char* line;
-  const char* after;    // what follows the name
-  bool refusesArchive;  // the archive named in the box was never opened as one
-  bool diskFull;
+  const char* Box;
+  const char* Line;
+  const char* After;    // what follows the name
+  bool RefusesArchive;  // the archive named in the box was never opened as one
+  bool DiskFull;
 };
 constexpr Wording kWordings[] = {
     {messages::kCannotFind, "cannot open volume: ", "", false, false},
@@ -88,7 +88,7 @@ bool TakeCharsetOption(int argc, char** argv, int& i, std::string& charset, bool
 }
 
 bool ConsoleHost::AdaptEntryName(std::uint8_t hostOs, char* name, std::size_t capacity) {
-  return charset == nullptr || charset->Convert(hostOs, name, capacity);
+  return Charset == nullptr || Charset->Convert(hostOs, name, capacity);
 }
 
 bool CheckArchiveReadable(const char* path) {
@@ -105,15 +105,15 @@ bool CheckArchiveReadable(const char* path) {
 }
 
 int ConsoleHost::ShowMessageBox(void*, const char* text, const char*, std::uint32_t style) {
-  ++messages;
+  ++Messages;
   // A question already answered by a flag is not shown.
   const bool question = (style & kMbButtonMask) == kMbOkCancel;
-  if (question && overwrite == Overwrite::kAll) return kIdOk;
-  if (question && overwrite == Overwrite::kNever) return kIdCancel;
-  if (beforeMessage) beforeMessage();
+  if (question && OverwriteAnswer == Overwrite::kAll) return kIdOk;
+  if (question && OverwriteAnswer == Overwrite::kNever) return kIdCancel;
+  if (BeforeMessage) BeforeMessage();
   if (question) {
     // The installer's only question: replace an existing file, and all later ones.
-    const std::string name = currentEntry ? currentEntry() : std::string();
+    const std::string name = CurrentEntry ? CurrentEntry() : std::string();
     std::fprintf(stderr, "korvane: %s exists; [o]verwrite it and all later files, or [s]kip it? ",
                  name.empty() ? "a file" : name.c_str());
     std::fflush(stderr);
@@ -123,12 +123,12 @@ int ConsoleHost::ShowMessageBox(void*, const char* text, const char*, std::uint3
   }
   std::string said;
   for (const Wording& w : kWordings) {
-    const char* name = std::strstr(w.box, "%s");
-    const std::size_t n = name != nullptr ? static_cast<std::size_t>(name - w.box) : std::strlen(w.box);
-    if (std::strncmp(text, w.box, n) != 0 || (name == nullptr && text[n] != '\0')) continue;
-    said = w.line + DisplayName(text + n) + w.after;
-    archiveRefused = archiveRefused || w.refusesArchive;
-    diskFull = diskFull || w.diskFull;
+    const char* name = std::strstr(w.Box, "%s");
+    const std::size_t n = name != nullptr ? static_cast<std::size_t>(name - w.Box) : std::strlen(w.Box);
+    if (std::strncmp(text, w.Box, n) != 0 || (name == nullptr && text[n] != '\0')) continue;
+    said = w.Line + DisplayName(text + n) + w.After;
+    ArchiveRefused = ArchiveRefused || w.RefusesArchive;
+    DiskFull = DiskFull || w.DiskFull;
     break;
   }
   if (said.empty()) {
@@ -140,17 +140,17 @@ int ConsoleHost::ShowMessageBox(void*, const char* text, const char*, std::uint3
 }
 
 void ConsoleHost::SendProgressMessage(void*, std::uintptr_t, std::intptr_t) {
-  if (onProgress) onProgress();
+  if (OnProgress) OnProgress();
 }
 
 void ConsoleHost::ReportStatus(const char* identifier) {
-  lastStatus = identifier;
-  if (std::strcmp(identifier, status::kUnexpEOF) == 0) sawUnexpectedEnd = true;
-  if (verbose) {
-    if (beforeMessage) beforeMessage();
+  LastStatus = identifier;
+  if (std::strcmp(identifier, status::kUnexpEOF) == 0) SawUnexpectedEnd = true;
+  if (Verbose) {
+    if (BeforeMessage) BeforeMessage();
     std::fprintf(stderr, "[%s]\n", identifier);
   }
-  if (onStatus) onStatus(identifier);
+  if (OnStatus) OnStatus(identifier);
 }
 
 }  // namespace korvane::cli

@@ -21,18 +21,18 @@ class ConsoleHost final : public Host {
   void ReportStatus(const char* identifier) override;
   bool AdaptEntryName(std::uint8_t hostOs, char* name, std::size_t capacity) override;
 
-  Overwrite overwrite = Overwrite::kAsk;
-  const NameCharset* charset = nullptr;  // converts names of DOS and Windows archives, if set
-  bool verbose = false;                 // print status identifiers
-  std::function<void()> onProgress;     // called for each progress message
-  std::function<void()> beforeMessage;  // lets a progress bar clear its line first
-  std::function<void(const char*)> onStatus;  // every status identifier, verbose or not
-  std::function<std::string()> currentEntry;  // names the entry an overwrite question is about
-  std::string lastStatus;
-  int messages = 0;                     // boxes shown
-  bool archiveRefused = false;          // the archive could not be opened or is not one
-  bool diskFull = false;                // a write found the disk full, which ended the job
-  bool sawUnexpectedEnd = false;
+  Overwrite OverwriteAnswer = Overwrite::kAsk;
+  const NameCharset* Charset = nullptr;  // converts names of DOS and Windows archives, if set
+  bool Verbose = false;                 // print status identifiers
+  std::function<void()> OnProgress;     // called for each progress message
+  std::function<void()> BeforeMessage;  // lets a progress bar clear its line first
+  std::function<void(const char*)> OnStatus;  // every status identifier, verbose or not
+  std::function<std::string()> CurrentEntry;  // names the entry an overwrite question is about
+  std::string LastStatus;
+  int Messages = 0;                     // boxes shown
+  bool ArchiveRefused = false;          // the archive could not be opened or is not one
+  bool DiskFull = false;                // a write found the disk full, which ended the job
+  bool SawUnexpectedEnd = false;
 };
 
 // Text with control and non-ASCII bytes shown as \xNN, so names from an archive cannot drive

@@ -102,61 +102,61 @@ class Progress {
   using Clock = std::chrono::steady_clock;
 
   Progress(const ExtractionJob& job, bool show, std::vector<std::uint64_t> volumeSizes)
-      : job_(job), show_(show), sizes_(std::move(volumeSizes)), start_(Clock::now()) {
-    for (std::uint64_t size : sizes_) total_ += size;
+      : Job(job), Show(show), Sizes(std::move(volumeSizes)), Start(Clock::now()) {
+    for (std::uint64_t size : Sizes) Total += size;
   }
 
   // position: how far the engine has read in the current volume.
   void Update(std::int64_t position) {
-    if (!show_) return;
-    const int volume = job_.CurrentVolume;
+    if (!Show) return;
+    const int volume = Job.CurrentVolume;
     std::uint64_t done = position > 0 ? static_cast<std::uint64_t>(position) : 0;
-    for (int v = 1; v < volume && v <= static_cast<int>(sizes_.size()); ++v) done += sizes_[v - 1];
-    const int percent = total_ == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / total_, 100));
+    for (int v = 1; v < volume && v <= static_cast<int>(Sizes.size()); ++v) done += Sizes[v - 1];
+    const int percent = Total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / Total, 100));
     const Clock::time_point now = Clock::now();
-    const auto sinceShown = now - shownAt_;
+    const auto sinceShown = now - ShownAt;
     // A new percentage or volume is always drawn; a new name or rate at most ten times a second.
-    const bool due = percent != lastPercent_ || volume != lastVolume_ ||
-                     (sinceShown > std::chrono::milliseconds(100) && lastFile_ != job_.CurrentFile);
+    const bool due = percent != LastPercent || volume != LastVolume ||
+                     (sinceShown > std::chrono::milliseconds(100) && LastFile != Job.CurrentFile);
     if (!due && sinceShown < std::chrono::milliseconds(500)) return;
-    lastPercent_ = percent;
-    lastVolume_ = volume;
-    lastFile_ = job_.CurrentFile;
-    shownAt_ = now;
+    LastPercent = percent;
+    LastVolume = volume;
+    LastFile = Job.CurrentFile;
+    ShownAt = now;
 
     char bar[21];
     for (int i = 0; i < 20; ++i) bar[i] = i < percent / 5 ? '#' : '.';
     bar[20] = '\0';
     char rate[64] = "";
-    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double seconds = std::chrono::duration<double>(now - Start).count();
     if (seconds >= 1.5 && done > 0) {
       const double perSecond = static_cast<double>(done) / seconds;
-      const long left = std::lround(static_cast<double>(total_ - std::min(done, total_)) / perSecond);
+      const long left = std::lround(static_cast<double>(Total - std::min(done, Total)) / perSecond);
       std::snprintf(rate, sizeof rate, "  %.1f MB/s  %ld:%02ld left", perSecond / 1e6, left / 60, left % 60);
     }
-    std::string name = DisplayName(job_.CurrentFile);
+    std::string name = DisplayName(Job.CurrentFile);
     if (name.size() > 32) name = "..." + name.substr(name.size() - 29);
     char volumeText[48] = "";
-    if (sizes_.size() > 1) std::snprintf(volumeText, sizeof volumeText, "  vol %d/%zu", volume, sizes_.size());
+    if (Sizes.size() > 1) std::snprintf(volumeText, sizeof volumeText, "  vol %d/%zu", volume, Sizes.size());
     std::fprintf(stderr, "\r[%s] %3d%%%s  %-32s%s\x1b[K", bar, percent, rate, name.c_str(), volumeText);
     std::fflush(stderr);
-    drawn_ = true;
+    Drawn = true;
   }
   void Clear() {
-    if (!drawn_) return;
+    if (!Drawn) return;
     std::fputs("\r\x1b[K", stderr);
-    drawn_ = false;
+    Drawn = false;
   }
 
  private:
-  const ExtractionJob& job_;
-  bool show_;
-  std::vector<std::uint64_t> sizes_;
-  std::uint64_t total_ = 0;
-  Clock::time_point start_, shownAt_;
-  int lastPercent_ = -1, lastVolume_ = -1;
-  std::string lastFile_;
-  bool drawn_ = false;
+  const ExtractionJob& Job;
+  bool Show;
+  std::vector<std::uint64_t> Sizes;
+  std::uint64_t Total = 0;
+  Clock::time_point Start, ShownAt;
+  int LastPercent = -1, LastVolume = -1;
+  std::string LastFile;
+  bool Drawn = false;
 };
 
 int Run(int argc, char** argv, char mode) {
@@ -238,18 +238,18 @@ int Run(int argc, char** argv, char mode) {
   }
   const NameCharset charset(charsetName.c_str());
   ConsoleHost host;
-  host.charset = &charset;
-  host.overwrite = overwrite;
-  host.verbose = verbose;
+  host.Charset = &charset;
+  host.OverwriteAnswer = overwrite;
+  host.Verbose = verbose;
   ArchiveReader reader(host);
   auto unpack = std::make_unique<UnpackState>();
   const bool showProgress = !quiet && (forceProgress || KORVANE_ISATTY(KORVANE_FILENO(stderr)) != 0);
   Progress progress(*job, showProgress, VolumeSizes(job->ArchiveName));
-  host.onProgress = [&] { progress.Update(reader.Input.Position()); };
-  host.currentEntry = [&] { return DisplayName(reader.Archive.EntryName); };
-  host.beforeMessage = [&] { progress.Clear(); };
+  host.OnProgress = [&] { progress.Update(reader.Input.Position()); };
+  host.CurrentEntry = [&] { return DisplayName(reader.Archive.EntryName); };
+  host.BeforeMessage = [&] { progress.Clear(); };
   int failures = 0;
-  host.onStatus = [&](const char* id) {
+  host.OnStatus = [&](const char* id) {
     const std::string s = id;
     const char* reason = nullptr;
     if (s == status::kExtrBadCRC) reason = "checksum error";
@@ -297,13 +297,13 @@ int Run(int argc, char** argv, char mode) {
     return 130;
   }
   // A run that never opened an archive has nothing to sum up.
-  if (host.archiveRefused) return 2;
+  if (host.ArchiveRefused) return 2;
   if (!quiet) {
     std::printf("%d entr%s processed, %d failed\n", result, result == 1 ? "y" : "ies", job->ErrorCount);
   }
   if (result == 0) return 2;
   if (job->ErrorCount != 0 || job->Abort.load() != kRunning) {
-    if (failures == 0 && !host.diskFull) std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
+    if (failures == 0 && !host.DiskFull) std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
     return 1;
   }
   return 0;

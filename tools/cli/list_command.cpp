@@ -125,7 +125,7 @@ int RunListCommand(int argc, char** argv) {
       pending = Row{h, a.EntryName, h.PackSize, oldLayout};
       char name[sizeof a.EntryName];
       std::memcpy(name, a.EntryName, sizeof name);
-      if (charset.Convert(h.HostOS, name, sizeof name)) pending->name = name;
+      if (charset.Convert(h.HostOS, name, sizeof name)) pending->Name = name;
     }
     return true;
   });
@@ -140,7 +140,7 @@ int RunListCommand(int argc, char** argv) {
     result = 1;
   }
   flush();
-  if (host.sawUnexpectedEnd) {
+  if (host.SawUnexpectedEnd) {
     std::fflush(stdout);
     std::fprintf(stderr, "korvane: %s: the archive ends before its last block\n", Printable(job.ArchiveName).c_str());
     result = 1;
