@@ -1,0 +1,65 @@
+#include "pack/block_split.h"
+
+#include <cmath>
+
+namespace korvane::pack {
+namespace {
+
+// A table block as the splitter guesses its cost: flags and pre-code, then a few bits for
+// every coded symbol.
+constexpr double kTableBaseBits = 80;
+constexpr double kTableBitsPerSymbol = 4;
+
+}  // namespace
+
+BlockSplitter::BlockSplitter(std::vector<std::uint32_t> tableEnds)
+    : tableEnds_(std::move(tableEnds)), positions_(tableEnds_.back()), prefix_(positions_, 0) {}
+
+void BlockSplitter::AddPiece(const std::uint32_t* counts) {
+  const std::size_t last = prefix_.size() - positions_;
+  prefix_.resize(prefix_.size() + positions_);
+  for (std::uint32_t i = 0; i < positions_; ++i) prefix_[last + positions_ + i] = prefix_[last + i] + counts[i];
+  ++pieces_;
+}
+
+double BlockSplitter::Cost(std::size_t a, std::size_t b) const {
+  const std::uint32_t* from = &prefix_[a * positions_];
+  const std::uint32_t* to = &prefix_[b * positions_];
+  double bits = kTableBaseBits;
+  std::uint32_t start = 0;
+  for (const std::uint32_t end : tableEnds_) {
+    double total = 0, sum = 0;
+    for (std::uint32_t i = start; i < end; ++i) {
+      const std::uint32_t c = to[i] - from[i];
+      if (c == 0) continue;
+      total += c;
+      sum += c * std::log2(static_cast<double>(c));
+      bits += kTableBitsPerSymbol;
+    }
+    if (total > 0) bits += total * std::log2(total) - sum;
+    start = end;
+  }
+  return bits;
+}
+
+void BlockSplitter::SplitRange(std::size_t a, std::size_t b, std::vector<std::size_t>& starts) const {
+  if (b - a < 2) return;
+  double best = Cost(a, b);
+  std::size_t at = 0;
+  for (std::size_t k = a + 1; k < b; ++k) {
+    const double cost = Cost(a, k) + Cost(k, b);
+    if (cost < best) best = cost, at = k;
+  }
+  if (at == 0) return;
+  SplitRange(a, at, starts);
+  starts.push_back(at);
+  SplitRange(at, b, starts);
+}
+
+std::vector<std::size_t> BlockSplitter::Split() const {
+  std::vector<std::size_t> starts{0};
+  SplitRange(0, pieces_, starts);
+  return starts;
+}
+
+}  // namespace korvane::pack

@@ -1,0 +1,187 @@
+// Entries are packed in chunks of up to 256 KiB: each chunk is entered into the history,
+// parsed and cut into blocks; where the bytes look like PCM (or always with the multimedia
+// option) the chunk is also coded in multimedia blocks, and the smaller of the two is kept.
+// The stream state of the decoder is tracked throughout and copied per candidate.
+#include "pack/encoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "pack/audio_encoder.h"
+#include "pack/bit_output.h"
+#include "pack/block_coder.h"
+#include "pack/lz_parser.h"
+#include "pack/match_finder.h"
+#include "pack/stream_state.h"
+
+namespace korvane::pack {
+namespace {
+
+constexpr std::size_t kChunk = 256 * 1024;
+static_assert(kChunk <= MatchFinder::kMaxAppend);
+// Multimedia blocks are tried when the residuals look at least this much cheaper per byte.
+constexpr double kAudioHint = 0.25;
+
+struct Level {
+  ParserSettings parser;
+  MatchFinderSettings finder;
+  int splitEffort;
+  bool tryAudio;
+  bool pricedPass;  // parse once more, priced with the code lengths the first parse gives
+};
+
+constexpr Level kLevels[] = {
+    {},  // level 0 stores; the packer never asks for it
+    {{ParseKind::kGreedy, 32, false}, {4, 15, 4, 32, false}, 0, false, false},
+    {{ParseKind::kLazy, 64, false}, {4, 16, 8, 64, false}, 0, false, false},
+    {{ParseKind::kLazy, 128, true}, {3, 16, 24, 128, true}, 1, false, false},
+    {{ParseKind::kLazy2, 192, true}, {3, 17, 96, 192, true}, 1, true, false},
+    {{ParseKind::kOptimal, 192, true}, {3, 17, 256, 192, true}, 2, true, true},
+};
+
+const Level& LevelOf(int level) { return kLevels[std::clamp(level, 1, 5)]; }
+
+}  // namespace
+
+class Format20Encoder::Impl {
+ public:
+  explicit Impl(const EncoderSettings& settings)
+      : settings_(settings), level_(LevelOf(settings.level)), finder_(level_.finder) {}
+
+  bool StreamStarted() const { return streamStarted_; }
+
+  void StartEntry(bool solid) {
+    if (!solid || !streamStarted_) {
+      state_ = StreamState{};
+      finder_.StartStream();
+      streamStarted_ = false;
+    }
+    entryState_ = state_;
+    entryCosts_ = costs_;
+    entryStarted_ = streamStarted_;
+    finder_.Mark();
+    out_ = BitOutput();
+    pending_.clear();
+  }
+
+  void Write(const std::uint8_t* data, std::size_t count) {
+    while (count > 0) {
+      if (pending_.empty() && count >= kChunk) {
+        EncodeChunk(data, kChunk);
+        data += kChunk;
+        count -= kChunk;
+        continue;
+      }
+      const std::size_t take = std::min(count, kChunk - pending_.size());
+      pending_.insert(pending_.end(), data, data + take);
+      data += take;
+      count -= take;
+      if (pending_.size() == kChunk) {
+        EncodeChunk(pending_.data(), kChunk);
+        pending_.clear();
+      }
+    }
+  }
+
+  void FinishEntry() {
+    if (!pending_.empty()) EncodeChunk(pending_.data(), pending_.size());
+    pending_.clear();
+    if (!state_.tablesSent) {
+      // An empty entry that starts a stream: the unpacker still reads its table block.
+      std::uint8_t lengths[kNormalBlockPositions] = {};
+      lengths[format20::kTableBlockSymbol] = 1;
+      state_.WriteTables(out_, false, 1, lengths);
+    }
+    out_.FlushToByte();
+    streamStarted_ = true;
+  }
+
+  std::vector<std::uint8_t>& Output() { return out_.Bytes(); }
+
+  bool DiscardEntry() {
+    if (!finder_.Rewind()) return false;
+    state_ = entryState_;
+    costs_ = entryCosts_;
+    streamStarted_ = entryStarted_;
+    out_ = BitOutput();
+    pending_.clear();
+    return true;
+  }
+
+ private:
+  void EncodeChunk(const std::uint8_t* data, std::size_t count) {
+    finder_.Append(data, static_cast<std::uint32_t>(count));
+    const std::uint32_t end = finder_.End();
+    const std::uint32_t begin = end - static_cast<std::uint32_t>(count);
+
+    BitOutput lz = out_.Fork();
+    StreamState lzState = state_;
+    EncodeLz(lz, lzState, begin, end);
+
+    if (settings_.multimedia || level_.tryAudio) {
+      const ChannelChoice choice = ChooseAudioChannels(state_, data, count);
+      if (settings_.multimedia || choice.residualBits + kAudioHint < choice.plainBits) {
+        BitOutput audio = out_.Fork();
+        StreamState audioState = state_;
+        WriteAudioStretch(audio, audioState, data, count, choice.channels, level_.splitEffort);
+        if (audio.BitCount() < lz.BitCount()) {
+          out_.Join(std::move(audio));
+          state_ = audioState;
+          return;
+        }
+      }
+    }
+    out_.Join(std::move(lz));
+    state_ = lzState;
+  }
+
+  void EncodeLz(BitOutput& out, StreamState& state, std::uint32_t begin, std::uint32_t end) {
+    tokens_.clear();
+    if (level_.pricedPass) {
+      // A first, lazy parse gives the code lengths this stretch is likely to get; the real
+      // parse is priced with them.
+      MatchHistory trial = state.matches;
+      ParserSettings lazy = level_.parser;
+      lazy.kind = ParseKind::kLazy2;
+      ParseStretch(finder_, lazy, costs_, begin, end, trial, tokens_);
+      LzCounts counts;
+      for (const Token& t : tokens_) counts.Add(t);
+      std::uint8_t lengths[kNormalBlockPositions];
+      BuildLzLengths(counts, lengths);
+      costs_.SetFromLengths(lengths);
+      tokens_.clear();
+    }
+    ParseStretch(finder_, level_.parser, costs_, begin, end, state.matches, tokens_);
+    std::vector<std::size_t> starts = SplitLzBlocks(tokens_, level_.splitEffort);
+    starts.push_back(tokens_.size());
+    const std::uint8_t* lengths = nullptr;
+    for (std::size_t b = 0; b + 1 < starts.size(); ++b)
+      lengths = WriteLzBlock(out, state, tokens_.data() + starts[b], starts[b + 1] - starts[b]);
+    if (lengths != nullptr) costs_.SetFromLengths(lengths);
+  }
+
+  EncoderSettings settings_;
+  const Level& level_;
+  MatchFinder finder_;
+  CostModel costs_;
+  StreamState state_;
+  BitOutput out_;
+  std::vector<std::uint8_t> pending_;
+  std::vector<Token> tokens_;
+  bool streamStarted_ = false;
+  // Where the current entry started, for DiscardEntry.
+  StreamState entryState_;
+  CostModel entryCosts_;
+  bool entryStarted_ = false;
+};
+
+Format20Encoder::Format20Encoder(const EncoderSettings& settings) : impl_(std::make_unique<Impl>(settings)) {}
+Format20Encoder::~Format20Encoder() = default;
+bool Format20Encoder::StreamStarted() const { return impl_->StreamStarted(); }
+void Format20Encoder::StartEntry(bool solid) { impl_->StartEntry(solid); }
+void Format20Encoder::Write(const std::uint8_t* data, std::size_t count) { impl_->Write(data, count); }
+void Format20Encoder::FinishEntry() { impl_->FinishEntry(); }
+std::vector<std::uint8_t>& Format20Encoder::Output() { return impl_->Output(); }
+bool Format20Encoder::DiscardEntry() { return impl_->DiscardEntry(); }
+
+}  // namespace korvane::pack

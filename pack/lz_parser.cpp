@@ -1,0 +1,243 @@
+// Choices are weighed in bits: a match against the literals it replaces, priced by the cost
+// model (1/16 bit units where averages enter). The optimal parse is a shortest path over the
+// positions of a stretch, each node carrying the match history of its best path, cut wherever
+// no choice reaches across, or where a match of the nice length starts.
+#include "pack/lz_parser.h"
+
+#include <algorithm>
+
+namespace korvane::pack {
+namespace {
+
+using format20::kLongMatchSymbol;
+using format20::kRecentDistanceSymbol;
+using format20::kShortMatchSymbol;
+
+constexpr std::uint32_t kFraction = 16;  // cost units per bit in averages
+// Bits a symbol that had no code in the last tables is guessed to cost in new ones.
+constexpr std::uint32_t kUncodedMain = 12;
+constexpr std::uint32_t kUncodedDistance = 8;
+constexpr std::uint32_t kUncodedLength = 7;
+// The optimal parse's stretch between forced cuts.
+constexpr std::uint32_t kOptimalSpan = 4096;
+
+struct Choice {
+  Token token = {};
+  std::int32_t gain = 0;  // 1/16 bits saved against literals
+};
+
+class ChoiceFinder {
+ public:
+  ChoiceFinder(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs)
+      : finder_(finder), settings_(settings), costs_(costs), matches_(finder.Settings().maxChain + 1) {}
+
+  // The best single token at pos: the match that saves most, or the literal.
+  Choice BestAt(std::uint32_t pos, std::uint32_t end, const MatchHistory& h) {
+    Choice best;
+    best.token = LiteralToken(*finder_.At(pos));
+    const std::uint32_t avail = end - pos;
+    if (avail < 2) return best;
+    const auto consider = [&](const Token& t, std::uint32_t bits) {
+      const std::int32_t gain = static_cast<std::int32_t>(t.length * costs_.AverageLiteral()) -
+                                static_cast<std::int32_t>(bits * kFraction);
+      if (gain > best.gain || (gain == best.gain && t.length > best.token.length)) best = Choice{t, gain};
+    };
+    if (h.lastLength >= 2 && h.lastLength <= avail &&
+        finder_.MatchLength(pos, h.lastDistance, h.lastLength) == h.lastLength)
+      consider(RepeatLastToken(h.lastDistance, h.lastLength), costs_.RepeatLast());
+    for (std::uint32_t slot = 0; slot < 4; ++slot) {
+      const std::uint32_t d = h.recent[slot];
+      if (d == 0 || (slot > 0 && std::find(h.recent, h.recent + slot, d) != h.recent + slot)) continue;
+      const std::uint32_t length = finder_.MatchLength(pos, d, std::min(avail, LongestRecentMatch(d)));
+      if (length >= ShortestRecentMatch(d)) consider(RecentMatchToken(slot, d, length), costs_.RecentMatch(slot, length, d));
+    }
+    const std::uint32_t found = finder_.Find(pos, std::min(avail, kMaxMatch), matches_.data());
+    for (std::uint32_t i = 0; i < found; ++i) {
+      const std::uint32_t d = matches_[i].distance;
+      const std::uint32_t length = std::min(matches_[i].length, LongestLongMatch(d));
+      if (length >= ShortestLongMatch(d)) consider(LongMatchToken(d, length), costs_.LongMatch(length, d));
+    }
+    if (settings_.shortMatches) {
+      const std::uint32_t d = finder_.PairDistance(pos);
+      if (d != 0) consider(ShortMatchToken(d), costs_.ShortMatch(d));
+    }
+    return best;
+  }
+
+ private:
+  const MatchFinder& finder_;
+  const ParserSettings& settings_;
+  const CostModel& costs_;
+  std::vector<Match> matches_;
+};
+
+void ParseLazy(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
+               std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
+  ChoiceFinder choices(finder, settings, costs);
+  const std::uint32_t lookAhead = settings.kind == ParseKind::kGreedy ? 0 : settings.kind == ParseKind::kLazy ? 1 : 2;
+  std::uint32_t pos = begin;
+  Choice cur = pos < end ? choices.BestAt(pos, end, history) : Choice{};
+  while (pos < end) {
+    if (cur.token.symbol >= 256 && cur.token.length < settings.niceLength) {
+      // A literal here and a better match one or two bytes on?
+      std::uint32_t step = 0;
+      Choice later;
+      for (std::uint32_t k = 1; k <= lookAhead && pos + k < end; ++k) {
+        const Choice next = choices.BestAt(pos + k, end, history);
+        if (next.gain > cur.gain && (step == 0 || next.gain > later.gain)) {
+          step = k;
+          later = next;
+          break;
+        }
+      }
+      if (step != 0) {
+        for (std::uint32_t k = 0; k < step; ++k) out.push_back(LiteralToken(*finder.At(pos + k)));
+        pos += step;
+        cur = later;
+        continue;
+      }
+    }
+    out.push_back(cur.token);
+    history.Apply(cur.token);
+    pos += cur.token.length;
+    if (pos < end) cur = choices.BestAt(pos, end, history);
+  }
+}
+
+struct Node {
+  std::uint32_t cost;
+  std::uint32_t from;
+  Token token;
+  MatchHistory history;
+};
+
+void ParseOptimal(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
+                  std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
+  std::vector<Node> nodes(kOptimalSpan + kMaxMatch + 1);
+  std::vector<Match> matches(finder.Settings().maxChain + 1);
+  std::vector<Token> path;
+  std::uint32_t pos = begin;
+  while (pos < end) {
+    const std::uint32_t limit = std::min(end - pos, kOptimalSpan);
+    nodes[0].cost = 0;
+    nodes[0].history = history;
+    for (std::uint32_t j = 1; j <= limit; ++j) nodes[j].cost = UINT32_MAX;
+    std::uint32_t reach = 0;  // farthest node any choice so far lands on
+    std::uint32_t stop = 0;
+    Token jump{};  // a match of the nice length taken after the cut
+    for (std::uint32_t i = 0;; ++i) {
+      if ((i > 0 && i >= reach) || i == limit) {
+        stop = i;
+        break;
+      }
+      const Node& node = nodes[i];
+      const MatchHistory& h = node.history;
+      const std::uint32_t p = pos + i;
+      const std::uint32_t avail = std::min(end - p, limit - i + kMaxMatch);
+      const auto relax = [&](const Token& t, std::uint32_t bits) {
+        const std::uint32_t j = i + t.length;
+        const std::uint32_t cost = node.cost + bits;
+        if (j > limit) return;  // beyond the stretch: the cut takes the path to limit
+        if (cost < nodes[j].cost) {
+          nodes[j].cost = cost;
+          nodes[j].from = i;
+          nodes[j].token = t;
+          nodes[j].history = h;
+          nodes[j].history.Apply(t);
+          if (j > reach) reach = j;
+        }
+      };
+      relax(LiteralToken(*finder.At(p)), costs.Literal(*finder.At(p)));
+      if (avail < 2) continue;
+
+      if (h.lastLength >= 2 && h.lastLength <= avail &&
+          finder.MatchLength(p, h.lastDistance, h.lastLength) == h.lastLength)
+        relax(RepeatLastToken(h.lastDistance, h.lastLength), costs.RepeatLast());
+      std::uint32_t longestRecent = 0, longestSlot = 0;
+      for (std::uint32_t slot = 0; slot < 4; ++slot) {
+        const std::uint32_t d = h.recent[slot];
+        if (d == 0 || (slot > 0 && std::find(h.recent, h.recent + slot, d) != h.recent + slot)) continue;
+        const std::uint32_t length = finder.MatchLength(p, d, std::min(avail, LongestRecentMatch(d)));
+        for (std::uint32_t l = ShortestRecentMatch(d); l <= length; ++l)
+          relax(RecentMatchToken(slot, d, l), costs.RecentMatch(slot, l, d));
+        if (length > longestRecent) longestRecent = length, longestSlot = slot;
+      }
+      const std::uint32_t found = finder.Find(p, std::min(avail, kMaxMatch), matches.data());
+      const std::uint32_t longest = found ? matches[found - 1].length : 0;
+      if (std::max(longest, longestRecent) >= settings.niceLength) {
+        stop = i;
+        if (longestRecent + 1 >= longest) {
+          jump = RecentMatchToken(longestSlot, h.recent[longestSlot], longestRecent);
+        } else {
+          const std::uint32_t d = matches[found - 1].distance;
+          jump = LongMatchToken(d, std::min(longest, LongestLongMatch(d)));
+        }
+        break;
+      }
+      std::uint32_t shorter = 2;
+      for (std::uint32_t m = 0; m < found; ++m) {
+        const std::uint32_t d = matches[m].distance;
+        const std::uint32_t top = std::min(matches[m].length, LongestLongMatch(d));
+        const std::uint32_t distanceBits = costs.Distance(d);
+        for (std::uint32_t l = std::max(shorter + 1, ShortestLongMatch(d)); l <= top; ++l)
+          relax(LongMatchToken(d, l), costs.LongLength(l, d) + distanceBits);
+        shorter = matches[m].length;
+      }
+      if (settings.shortMatches) {
+        const std::uint32_t d = finder.PairDistance(p);
+        if (d != 0) relax(ShortMatchToken(d), costs.ShortMatch(d));
+      }
+    }
+    path.clear();
+    for (std::uint32_t j = stop; j > 0; j = nodes[j].from) path.push_back(nodes[j].token);
+    out.insert(out.end(), path.rbegin(), path.rend());
+    history = nodes[stop].history;
+    pos += stop;
+    if (jump.length != 0) {
+      out.push_back(jump);
+      history.Apply(jump);
+      pos += jump.length;
+    }
+  }
+}
+
+}  // namespace
+
+void CostModel::SetDefaults() {
+  for (std::uint32_t s = 0; s < kMainAlphabet; ++s) main_[s] = 8;
+  main_[format20::kRepeatLastSymbol] = 9;
+  for (std::uint32_t k = 0; k < 4; ++k) main_[kRecentDistanceSymbol + k] = 6 + k;
+  for (std::uint32_t k = 0; k < 8; ++k) main_[kShortMatchSymbol + k] = 9;
+  for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) main_[kLongMatchSymbol + k] = 7 + k / 4;
+  for (std::uint32_t& d : distance_) d = 6;
+  for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) repeatLength_[k] = 3 + k / 4;
+  averageLiteral_ = 8 * kFraction;
+}
+
+void CostModel::SetFromLengths(const std::uint8_t* lengths) {
+  std::uint32_t literalSum = 0, literalCount = 0;
+  for (std::uint32_t s = 0; s < kMainAlphabet; ++s) {
+    main_[s] = lengths[s] != 0 ? lengths[s] : kUncodedMain;
+    if (s < 256 && lengths[s] != 0) literalSum += lengths[s], ++literalCount;
+  }
+  for (std::uint32_t k = 0; k < kDistanceAlphabet; ++k) {
+    const std::uint8_t l = lengths[kMainAlphabet + k];
+    distance_[k] = l != 0 ? l : kUncodedDistance;
+  }
+  for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) {
+    const std::uint8_t l = lengths[kMainAlphabet + kDistanceAlphabet + k];
+    repeatLength_[k] = l != 0 ? l : kUncodedLength;
+  }
+  averageLiteral_ = literalCount != 0 ? literalSum * kFraction / literalCount : 8 * kFraction;
+}
+
+void ParseStretch(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
+                  std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
+  if (settings.kind == ParseKind::kOptimal) {
+    ParseOptimal(finder, settings, costs, begin, end, history, out);
+  } else {
+    ParseLazy(finder, settings, costs, begin, end, history, out);
+  }
+}
+
+}  // namespace korvane::pack
