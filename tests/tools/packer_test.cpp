@@ -455,54 +455,5 @@ TEST(PlanVolumes, InvariantsHoldForRandomLayouts) {
   }
 }
 
-#ifdef KORVANE_RELEASE_DIR
-// The release this build made: exactly the counted volumes, every entry of the payload with
-// its read-only bit and its empty folders, and the count resource matching the volumes.
-TEST(Release, VolumesHoldThePayload) {
-  const std::string dir = KORVANE_RELEASE_DIR;
-  const std::string first = dir + "/" + KORVANE_RELEASE_ARCHIVE;
-  ASSERT_TRUE(fs::exists(first)) << "build the korvane_release target first";
-  std::size_t volumes = 0;
-  const std::vector<ReadEntry> entries = ReadSet(first, 0, &volumes);
-  const std::vector<std::uint8_t> count = ReadWholeFile(KORVANE_RES_VOLUME_COUNT);
-  ASSERT_EQ(count.size(), 2u);
-  EXPECT_EQ(std::size_t((count[0] - '0') * 10 + (count[1] - '0')), volumes);
-  EXPECT_EQ(volumes, std::size_t(KORVANE_RELEASE_VOLUMES));
-  EXPECT_EQ(ReadWholeFile(dir + "/korvane.nfo"), ReadWholeFile(std::string(KORVANE_RELEASE_SOURCE) + "/korvane.nfo"));
-
-  std::map<std::string, std::string> attributes;  // name -> "readonly" or "emptydir"
-  std::ifstream list(std::string(KORVANE_RELEASE_SOURCE) + "/payload-attributes.txt");
-  for (std::string line; std::getline(list, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    const std::size_t space = line.find(' ');
-    std::string name = line.substr(space + 1);
-    std::replace(name.begin(), name.end(), '/', '\\');
-    attributes[name] = line.substr(0, space);
-  }
-  const fs::path payload = fs::path(KORVANE_RELEASE_SOURCE) / "payload";
-  std::size_t files = 0;
-  for (const ReadEntry& e : entries) {
-    std::string rel = e.name;
-    std::replace(rel.begin(), rel.end(), '\\', '/');
-    const fs::path p = payload / rel;
-    EXPECT_EQ(e.hostOs, kHostWindows);
-    if (e.attributes & 0x10) {
-      EXPECT_TRUE(fs::is_directory(p) || attributes[e.name] == "emptydir") << e.name;
-      continue;
-    }
-    ++files;
-    EXPECT_EQ(e.data, ReadWholeFile(p.string())) << e.name;
-    EXPECT_EQ(e.attributes, attributes[e.name] == "readonly" ? 0x21u : 0x20u) << e.name;
-  }
-  std::size_t payloadFiles = 0;
-  for (const auto& item : fs::recursive_directory_iterator(payload)) payloadFiles += item.is_regular_file();
-  EXPECT_EQ(files, payloadFiles);
-  for (const auto& [name, kind] : attributes) {
-    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const ReadEntry& e) { return e.name == name; }))
-        << kind << " " << name << " is not in the release";
-  }
-}
-#endif
-
 }  // namespace
 }  // namespace korvane::packer
