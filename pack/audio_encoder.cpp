@@ -69,6 +69,40 @@ ChannelChoice ChooseAudioChannels(const StreamState& state, const std::uint8_t* 
   return choice;
 }
 
+AudioEstimate EstimateAudio(const StreamState& state, const std::uint8_t* data, std::size_t count,
+                            std::uint32_t channels, std::size_t piece) {
+  AudioEstimate estimate;
+  StreamState trial = state;
+  const std::uint32_t first = FirstChannel(trial, channels);
+  std::vector<std::uint8_t> symbols(count);
+  Residuals(trial, first, channels, data, count, symbols.data());
+  const std::uint32_t positions = static_cast<std::uint32_t>(kAudioAlphabet) * channels;
+  std::vector<std::uint32_t> counts(positions, 0);
+  std::vector<std::uint32_t> totals(channels, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint32_t channel = static_cast<std::uint32_t>((first + i) % channels);
+    ++counts[kAudioAlphabet * channel + symbols[i]];
+    ++totals[channel];
+  }
+  std::vector<double> price(positions, 0);
+  for (std::uint32_t at = 0; at < positions; ++at)
+    if (counts[at] != 0) price[at] = std::log2(static_cast<double>(totals[at / kAudioAlphabet]) / counts[at]);
+  for (std::size_t begin = 0; begin < count; begin += piece) {
+    double bits = 0;
+    for (std::size_t i = begin; i < std::min(count, begin + piece); ++i)
+      bits += price[kAudioAlphabet * ((first + i) % channels) + symbols[i]];
+    estimate.pieceBits.push_back(bits);
+  }
+  std::vector<std::uint8_t> lengths(positions);
+  for (std::uint32_t j = 0; j < channels; ++j) {
+    counts[kAudioAlphabet * j + kAudioTableBlockSymbol] = 1;
+    BuildCodeLengths(&counts[kAudioAlphabet * j], static_cast<std::uint32_t>(kAudioAlphabet), kMaxCodeLength,
+                     &lengths[kAudioAlphabet * j]);
+  }
+  estimate.tableBits = TableBlockBits(TableHistory{}, true, channels, lengths.data());
+  return estimate;
+}
+
 void WriteAudioStretch(BitOutput& out, StreamState& state, const std::uint8_t* data, std::size_t count,
                        std::uint32_t channels, int effort) {
   if (count == 0) return;

@@ -5,6 +5,7 @@
 #include "pack/encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "pack/audio_encoder.h"
@@ -19,8 +20,8 @@ namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
 static_assert(kChunk <= MatchFinder::kMaxAppend);
-// Multimedia blocks are tried when the residuals look at least this much cheaper per byte.
-constexpr double kAudioHint = 0.25;
+// Pieces of a chunk between which the coding may change from LZ to multimedia and back.
+constexpr std::size_t kModePiece = 4096;
 
 struct Level {
   ParserSettings parser;
@@ -40,6 +41,55 @@ constexpr Level kLevels[] = {
 };
 
 const Level& LevelOf(int level) { return kLevels[std::clamp(level, 1, 5)]; }
+
+struct Run {
+  std::size_t begin, end;  // byte offsets in the chunk
+  bool audio;
+};
+
+// Where a chunk is best coded in LZ and where in multimedia blocks: for every piece the two
+// estimates, and a table block's cost for every change (a shortest path over two states).
+std::vector<Run> PlanModes(const std::vector<Token>& tokens, const AudioEstimate& audio, std::size_t count) {
+  LzCounts counts;
+  for (const Token& t : tokens) counts.Add(t);
+  std::uint8_t lengths[kNormalBlockPositions];
+  BuildLzLengths(counts, lengths);
+  CostModel costs;
+  costs.SetFromLengths(lengths);
+  const std::size_t pieces = audio.pieceBits.size();
+  std::vector<double> lzBits(pieces, 0);
+  std::size_t pos = 0;
+  for (const Token& t : tokens) {
+    lzBits[pos / kModePiece] += costs.Bits(t);
+    pos += t.length;
+  }
+  const double table[2] = {static_cast<double>(TableBlockBits(TableHistory{}, false, 1, lengths)), audio.tableBits};
+  std::vector<std::array<bool, 2>> fromOther(pieces);  // the best way into (piece, mode) changed mode
+  double cost[2] = {table[0], table[1]};
+  for (std::size_t k = 0; k < pieces; ++k) {
+    const double bits[2] = {lzBits[k], audio.pieceBits[k]};
+    double next[2];
+    for (int m = 0; m < 2; ++m) {
+      fromOther[k][m] = k > 0 && cost[1 - m] + table[m] < cost[m];
+      next[m] = (fromOther[k][m] ? cost[1 - m] + table[m] : cost[m]) + bits[m];
+    }
+    cost[0] = next[0];
+    cost[1] = next[1];
+  }
+  std::vector<Run> runs;
+  bool mode = cost[1] < cost[0];
+  std::size_t end = count;
+  for (std::size_t k = pieces; k-- > 0;) {
+    const bool changed = fromOther[k][mode];
+    if (changed || k == 0) {
+      runs.push_back(Run{k * kModePiece, end, mode});
+      end = k * kModePiece;
+      mode = !mode;
+    }
+  }
+  std::reverse(runs.begin(), runs.end());
+  return runs;
+}
 
 }  // namespace
 
@@ -119,14 +169,23 @@ class Format20Encoder::Impl {
     EncodeLz(lz, lzState, begin, end);
 
     if (settings_.multimedia || level_.tryAudio) {
-      const ChannelChoice choice = ChooseAudioChannels(state_, data, count);
-      if (settings_.multimedia || choice.residualBits + kAudioHint < choice.plainBits) {
-        BitOutput audio = out_.Fork();
-        StreamState audioState = state_;
-        WriteAudioStretch(audio, audioState, data, count, choice.channels, level_.splitEffort);
-        if (audio.BitCount() < lz.BitCount()) {
-          out_.Join(std::move(audio));
-          state_ = audioState;
+      // Multimedia blocks where the estimates say they pay, LZ elsewhere; kept if smaller.
+      const std::uint32_t channels = ChooseAudioChannels(state_, data, count).channels;
+      const std::vector<Run> runs = PlanModes(tokens_, EstimateAudio(state_, data, count, channels, kModePiece), count);
+      if (runs.size() > 1 || runs[0].audio) {
+        BitOutput mixed = out_.Fork();
+        StreamState mixedState = state_;
+        for (const Run& run : runs) {
+          if (run.audio) {
+            WriteAudioStretch(mixed, mixedState, data + run.begin, run.end - run.begin, channels, level_.splitEffort);
+          } else {
+            EncodeLz(mixed, mixedState, begin + static_cast<std::uint32_t>(run.begin),
+                     begin + static_cast<std::uint32_t>(run.end));
+          }
+        }
+        if (mixed.BitCount() < lz.BitCount()) {
+          out_.Join(std::move(mixed));
+          state_ = mixedState;
           return;
         }
       }

@@ -113,7 +113,8 @@ struct Node {
 
 void ParseOptimal(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
                   std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
-  std::vector<Node> nodes(kOptimalSpan + kMaxMatch + 1);
+  std::vector<Node> nodes(kOptimalSpan + 1);
+  ChoiceFinder choices(finder, settings, costs);
   std::vector<Match> matches(finder.Settings().maxChain + 1);
   std::vector<Token> path;
   std::uint32_t pos = begin;
@@ -124,7 +125,7 @@ void ParseOptimal(const MatchFinder& finder, const ParserSettings& settings, con
     for (std::uint32_t j = 1; j <= limit; ++j) nodes[j].cost = UINT32_MAX;
     std::uint32_t reach = 0;  // farthest node any choice so far lands on
     std::uint32_t stop = 0;
-    Token jump{};  // a match of the nice length taken after the cut
+    Token jump{};  // a token of the nice length taken after the cut
     for (std::uint32_t i = 0;; ++i) {
       if ((i > 0 && i >= reach) || i == limit) {
         stop = i;
@@ -153,25 +154,22 @@ void ParseOptimal(const MatchFinder& finder, const ParserSettings& settings, con
       if (h.lastLength >= 2 && h.lastLength <= avail &&
           finder.MatchLength(p, h.lastDistance, h.lastLength) == h.lastLength)
         relax(RepeatLastToken(h.lastDistance, h.lastLength), costs.RepeatLast());
-      std::uint32_t longestRecent = 0, longestSlot = 0;
+      std::uint32_t longestRecent = 0;
       for (std::uint32_t slot = 0; slot < 4; ++slot) {
         const std::uint32_t d = h.recent[slot];
         if (d == 0 || (slot > 0 && std::find(h.recent, h.recent + slot, d) != h.recent + slot)) continue;
         const std::uint32_t length = finder.MatchLength(p, d, std::min(avail, LongestRecentMatch(d)));
         for (std::uint32_t l = ShortestRecentMatch(d); l <= length; ++l)
           relax(RecentMatchToken(slot, d, l), costs.RecentMatch(slot, l, d));
-        if (length > longestRecent) longestRecent = length, longestSlot = slot;
+        longestRecent = std::max(longestRecent, length);
       }
       const std::uint32_t found = finder.Find(p, std::min(avail, kMaxMatch), matches.data());
       const std::uint32_t longest = found ? matches[found - 1].length : 0;
       if (std::max(longest, longestRecent) >= settings.niceLength) {
+        // Cut here and take the token that saves most at this point (repeating the last
+        // match, when it fits, is the cheapest way through long runs).
         stop = i;
-        if (longestRecent + 1 >= longest) {
-          jump = RecentMatchToken(longestSlot, h.recent[longestSlot], longestRecent);
-        } else {
-          const std::uint32_t d = matches[found - 1].distance;
-          jump = LongMatchToken(d, std::min(longest, LongestLongMatch(d)));
-        }
+        jump = choices.BestAt(p, end, h).token;
         break;
       }
       std::uint32_t shorter = 2;
@@ -229,6 +227,14 @@ void CostModel::SetFromLengths(const std::uint8_t* lengths) {
     repeatLength_[k] = l != 0 ? l : kUncodedLength;
   }
   averageLiteral_ = literalCount != 0 ? literalSum * kFraction / literalCount : 8 * kFraction;
+}
+
+std::uint32_t CostModel::Bits(const Token& t) const {
+  if (t.symbol < 256) return Literal(static_cast<std::uint8_t>(t.symbol));
+  if (t.symbol == format20::kRepeatLastSymbol) return RepeatLast();
+  if (t.symbol < kShortMatchSymbol) return RecentMatch(t.symbol - kRecentDistanceSymbol, t.length, t.value);
+  if (t.symbol < kLongMatchSymbol) return ShortMatch(t.value);
+  return LongMatch(t.length, t.value);
 }
 
 void ParseStretch(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,

@@ -46,6 +46,7 @@ class CostModel {
     const std::uint32_t code = ShortDistanceCode(distance - 1);
     return main_[format20::kShortMatchSymbol + code] + format20::kShortDistanceExtraBits[code];
   }
+  std::uint32_t Bits(const Token& t) const;
 
  private:
   std::uint32_t main_[kMainAlphabet];
