@@ -140,15 +140,16 @@ void WriteAudioStretch(BitOutput& out, StreamState& state, const std::uint8_t* d
       BuildCodeLengths(c, static_cast<std::uint32_t>(kAudioAlphabet), kMaxCodeLength, &lengths[kAudioAlphabet * j]);
       c[kAudioTableBlockSymbol] -= 1;
     }
+    const TableBlockPlan plan = PlanTableBlock(state.tables, true, channels, lengths.data());
     bool reuse = state.tablesSent && state.AudioMode() && state.Channels() == channels;
     for (std::uint32_t i = 0; i < positions && reuse; ++i) reuse = counts[i] == 0 || state.Lengths()[i] != 0;
     if (reuse) {
       const std::uint64_t withCurrent = CodedBits(counts.data(), state.Lengths(), positions);
-      const std::uint64_t withNew = CodedBits(counts.data(), lengths.data(), positions) + state.SwitchBits() +
-                                    TableBlockBits(state.tables, true, channels, lengths.data());
+      const std::uint64_t withNew =
+          CodedBits(counts.data(), lengths.data(), positions) + state.SwitchBits() + plan.bits;
       reuse = withCurrent <= withNew;
     }
-    if (!reuse) state.WriteTables(out, true, channels, lengths.data());
+    if (!reuse) state.WriteTables(out, plan, lengths.data());
     const std::uint8_t* l = state.Lengths();
     for (std::size_t i = begin; i < end; ++i) {
       const std::uint32_t at = positionOf(i);

@@ -8,19 +8,12 @@ namespace korvane::pack {
 
 class BitOutput {
  public:
-  // count 0..32; value below 2^count.
+  // count 0..32; value below 2^count. Small enough to inline everywhere; the byte output
+  // happens once per 32 bits.
   void Put(std::uint32_t value, std::uint32_t count) {
     pending_ = (pending_ << count) | value;
     pendingBits_ += count;
-    if (pendingBits_ >= 32) {
-      pendingBits_ -= 32;
-      const auto group = static_cast<std::uint32_t>(pending_ >> pendingBits_);
-      bytes_.push_back(static_cast<std::uint8_t>(group >> 24));
-      bytes_.push_back(static_cast<std::uint8_t>(group >> 16));
-      bytes_.push_back(static_cast<std::uint8_t>(group >> 8));
-      bytes_.push_back(static_cast<std::uint8_t>(group));
-      pending_ &= (std::uint64_t{1} << pendingBits_) - 1;
-    }
+    if (pendingBits_ >= 32) PutGroup();
   }
 
   std::uint64_t BitCount() const { return bytes_.size() * 8 + pendingBits_; }
@@ -54,6 +47,15 @@ class BitOutput {
   std::vector<std::uint8_t>& Bytes() { return bytes_; }
 
  private:
+  void PutGroup() {
+    pendingBits_ -= 32;
+    const auto group = static_cast<std::uint32_t>(pending_ >> pendingBits_);
+    const std::uint8_t out[4] = {static_cast<std::uint8_t>(group >> 24), static_cast<std::uint8_t>(group >> 16),
+                                 static_cast<std::uint8_t>(group >> 8), static_cast<std::uint8_t>(group)};
+    bytes_.insert(bytes_.end(), out, out + 4);
+    pending_ &= (std::uint64_t{1} << pendingBits_) - 1;
+  }
+
   std::vector<std::uint8_t> bytes_;
   std::uint64_t pending_ = 0;
   std::uint32_t pendingBits_ = 0;

@@ -83,6 +83,7 @@ const std::uint8_t* WriteLzBlock(BitOutput& out, StreamState& state, const Token
   std::uint8_t lengths[kNormalBlockPositions];
   BuildLzLengths(counts, lengths);
 
+  const TableBlockPlan plan = PlanTableBlock(state.tables, false, 1, lengths);
   bool reuse = false;
   if (state.tablesSent && !state.AudioMode()) {
     const std::uint8_t* current = state.Lengths();
@@ -90,12 +91,12 @@ const std::uint8_t* WriteLzBlock(BitOutput& out, StreamState& state, const Token
     for (std::size_t i = 0; i < kNormalBlockPositions && reuse; ++i) reuse = counts.counts[i] == 0 || current[i] != 0;
     if (reuse) {
       const std::uint64_t withCurrent = CodedBits(counts.counts, current, kNormalBlockPositions);
-      const std::uint64_t withNew = CodedBits(counts.counts, lengths, kNormalBlockPositions) + state.SwitchBits() +
-                                    TableBlockBits(state.tables, false, 1, lengths);
+      const std::uint64_t withNew =
+          CodedBits(counts.counts, lengths, kNormalBlockPositions) + state.SwitchBits() + plan.bits;
       reuse = withCurrent <= withNew;
     }
   }
-  if (!reuse) state.WriteTables(out, false, 1, lengths);
+  if (!reuse) state.WriteTables(out, plan, lengths);
   WriteTokens(out, state, tokens, count);
   return state.Lengths();
 }

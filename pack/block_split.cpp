@@ -1,6 +1,7 @@
 #include "pack/block_split.h"
 
 #include <cmath>
+#include <vector>
 
 namespace korvane::pack {
 namespace {
@@ -9,6 +10,17 @@ namespace {
 // every coded symbol.
 constexpr double kTableBaseBits = 80;
 constexpr double kTableBitsPerSymbol = 4;
+
+// c * log2(c), from a table for the small counts that most symbols have.
+double CountBits(std::uint32_t c) {
+  static constexpr std::uint32_t kTabled = 4096;
+  static const std::vector<float> table = [] {
+    std::vector<float> t(kTabled);
+    for (std::uint32_t i = 1; i < kTabled; ++i) t[i] = static_cast<float>(i * std::log2(static_cast<double>(i)));
+    return t;
+  }();
+  return c < kTabled ? table[c] : c * std::log2(static_cast<double>(c));
+}
 
 }  // namespace
 
@@ -33,10 +45,10 @@ double BlockSplitter::Cost(std::size_t a, std::size_t b) const {
       const std::uint32_t c = to[i] - from[i];
       if (c == 0) continue;
       total += c;
-      sum += c * std::log2(static_cast<double>(c));
+      sum += CountBits(c);
       bits += kTableBitsPerSymbol;
     }
-    if (total > 0) bits += total * std::log2(total) - sum;
+    if (total > 0) bits += CountBits(static_cast<std::uint32_t>(total)) - sum;
     start = end;
   }
   return bits;

@@ -29,15 +29,21 @@ struct Level {
   int splitEffort;
   bool tryAudio;
   bool pricedPass;  // parse once more, priced with the code lengths the first parse gives
+  // The start of every entry that the parse searches in full, however few matches it finds.
+  std::uint32_t thoroughBytes;
 };
 
+// Parser: kind, nice length, length-2 matches, recent distances tried, positions entered
+// inside a match up to, lazy below, literal-run skipping. Finder: hash bits, buckets,
+// candidates, nice and good lengths, near matches. Then block-splitting effort, multimedia
+// trials, a second, priced parse, and the bytes of each entry searched in full.
 constexpr Level kLevels[] = {
     {},  // level 0 stores; the packer never asks for it
-    {{ParseKind::kGreedy, 32, false}, {4, 15, 4, 32, false}, 0, false, false},
-    {{ParseKind::kLazy, 64, false}, {4, 16, 8, 64, false}, 0, false, false},
-    {{ParseKind::kLazy, 128, true}, {3, 16, 24, 128, true}, 1, false, false},
-    {{ParseKind::kLazy2, 192, true}, {3, 17, 96, 192, true}, 1, true, false},
-    {{ParseKind::kOptimal, 192, true}, {3, 17, 256, 192, true}, 2, true, true},
+    {{ParseKind::kGreedy, 64, false, 2, 6, 32, 3}, {12, true, 3, 64, 32, false}, 0, false, false, 0},
+    {{ParseKind::kGreedy, 64, false, 2, 16, 32, 4}, {13, true, 8, 64, 32, false}, 1, false, false, 0},
+    {{ParseKind::kLazy, 64, false, 2, 16, 16, 4}, {13, true, 8, 64, 32, false}, 2, false, false, 32768},
+    {{ParseKind::kLazy2, 192, true}, {17, false, 48, 192, 64, true}, 2, true, false, 0},
+    {{ParseKind::kOptimal, 192, true}, {17, false, 96, 192, 128, true}, 2, true, true, 0},
 };
 
 const Level& LevelOf(int level) { return kLevels[std::clamp(level, 1, 5)]; }
@@ -108,6 +114,7 @@ class Format20Encoder::Impl {
     }
     entryState_ = state_;
     entryCosts_ = costs_;
+    entryStart_ = finder_.End();
     entryStarted_ = streamStarted_;
     finder_.Mark();
     out_ = BitOutput();
@@ -210,7 +217,9 @@ class Format20Encoder::Impl {
       costs_.SetFromLengths(lengths);
       tokens_.clear();
     }
-    ParseStretch(finder_, level_.parser, costs_, begin, end, state.matches, tokens_);
+    ParserSettings parser = level_.parser;
+    parser.thoroughUntil = entryStart_ + level_.thoroughBytes;
+    ParseStretch(finder_, parser, costs_, begin, end, state.matches, tokens_);
     std::vector<std::size_t> starts = SplitLzBlocks(tokens_, level_.splitEffort);
     starts.push_back(tokens_.size());
     const std::uint8_t* lengths = nullptr;
@@ -232,6 +241,7 @@ class Format20Encoder::Impl {
   StreamState entryState_;
   CostModel entryCosts_;
   bool entryStarted_ = false;
+  std::uint32_t entryStart_ = 0;  // stream position of the entry's first byte
 };
 
 Format20Encoder::Format20Encoder(const EncoderSettings& settings) : impl_(std::make_unique<Impl>(settings)) {}

@@ -28,65 +28,115 @@ struct Choice {
 
 class ChoiceFinder {
  public:
-  ChoiceFinder(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs)
-      : finder_(finder), settings_(settings), costs_(costs), matches_(finder.Settings().maxChain + 1) {}
+  ChoiceFinder(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs)
+      : finder_(finder), settings_(settings), costs_(costs), matches_(finder.MaxMatches()) {}
 
-  // The best single token at pos: the match that saves most, or the literal.
+  // The literal bits of every byte of the stretch, summed from its start: a match is weighed
+  // against the literals it really replaces, not an average.
+  void PriceLiterals(std::uint32_t begin, std::uint32_t end) {
+    begin_ = begin;
+    literalBits_.resize(end - begin + 1);
+    literalBits_[0] = 0;
+    const std::uint8_t* p = finder_.At(begin);
+    for (std::uint32_t i = 0; i < end - begin; ++i) literalBits_[i + 1] = literalBits_[i] + costs_.Literal(p[i]);
+  }
+
+  // The best single token at pos: the match that saves most, or the literal. The best so far
+  // is kept in plain values and made a token once, at the end.
   Choice BestAt(std::uint32_t pos, std::uint32_t end, const MatchHistory& h) {
-    Choice best;
-    best.token = LiteralToken(*finder_.At(pos));
+    Choice c;
+    BestAt(pos, end, h, c);
+    return c;
+  }
+  // The same into a caller's record: a token returned in a register is put together in memory
+  // from parts and read back whole, which stalls on every call.
+  void BestAt(std::uint32_t pos, std::uint32_t end, const MatchHistory& h, Choice& out) {
     const std::uint32_t avail = end - pos;
-    if (avail < 2) return best;
-    const auto consider = [&](const Token& t, std::uint32_t bits) {
-      const std::int32_t gain = static_cast<std::int32_t>(t.length * costs_.AverageLiteral()) -
+    const std::uint8_t literal = *finder_.At(pos);
+    out.gain = 0;
+    if (avail < 2) {
+      out.token = LiteralToken(literal);
+      return;
+    }
+    const std::uint32_t* literals = literalBits_.data() + (pos - begin_);
+    std::int32_t bestGain = 0;
+    std::uint32_t bestLength = 1, bestDistance = 0, bestKind = 0, bestSlot = 0;
+    enum : std::uint32_t { kLiteral, kRepeatLast, kRecent, kLong, kShort };
+    const auto consider = [&](std::uint32_t kind, std::uint32_t length, std::uint32_t distance, std::uint32_t slot,
+                              std::uint32_t bits) {
+      const std::int32_t gain = static_cast<std::int32_t>((literals[length] - literals[0]) * kFraction) -
                                 static_cast<std::int32_t>(bits * kFraction);
-      if (gain > best.gain || (gain == best.gain && t.length > best.token.length)) best = Choice{t, gain};
+      if (gain > bestGain || (gain == bestGain && length > bestLength)) {
+        bestGain = gain;
+        bestLength = length;
+        bestDistance = distance;
+        bestKind = kind;
+        bestSlot = slot;
+      }
     };
     if (h.lastLength >= 2 && h.lastLength <= avail &&
         finder_.MatchLength(pos, h.lastDistance, h.lastLength) == h.lastLength)
-      consider(RepeatLastToken(h.lastDistance, h.lastLength), costs_.RepeatLast());
-    for (std::uint32_t slot = 0; slot < 4; ++slot) {
+      consider(kRepeatLast, h.lastLength, h.lastDistance, 0, costs_.RepeatLast());
+    for (std::uint32_t slot = 0; slot < settings_.recentSlots; ++slot) {
       const std::uint32_t d = h.recent[slot];
       if (d == 0 || (slot > 0 && std::find(h.recent, h.recent + slot, d) != h.recent + slot)) continue;
       const std::uint32_t length = finder_.MatchLength(pos, d, std::min(avail, LongestRecentMatch(d)));
-      if (length >= ShortestRecentMatch(d)) consider(RecentMatchToken(slot, d, length), costs_.RecentMatch(slot, length, d));
+      if (length >= ShortestRecentMatch(d)) consider(kRecent, length, d, slot, costs_.RecentMatch(slot, length, d));
     }
     const std::uint32_t found = finder_.Find(pos, std::min(avail, kMaxMatch), matches_.data());
     for (std::uint32_t i = 0; i < found; ++i) {
       const std::uint32_t d = matches_[i].distance;
       const std::uint32_t length = std::min(matches_[i].length, LongestLongMatch(d));
-      if (length >= ShortestLongMatch(d)) consider(LongMatchToken(d, length), costs_.LongMatch(length, d));
+      if (length >= ShortestLongMatch(d)) consider(kLong, length, d, 0, costs_.LongMatch(length, d));
     }
     if (settings_.shortMatches) {
       const std::uint32_t d = finder_.PairDistance(pos);
-      if (d != 0) consider(ShortMatchToken(d), costs_.ShortMatch(d));
+      if (d != 0) consider(kShort, kShortMatchLength, d, 0, costs_.ShortMatch(d));
     }
-    return best;
+    out.gain = bestGain;
+    switch (bestKind) {
+      case kRepeatLast: out.token = RepeatLastToken(bestDistance, bestLength); break;
+      case kRecent: out.token = RecentMatchToken(bestSlot, bestDistance, bestLength); break;
+      case kLong: out.token = LongMatchToken(bestDistance, bestLength); break;
+      case kShort: out.token = ShortMatchToken(bestDistance); break;
+      default: out.token = LiteralToken(literal); break;
+    }
   }
 
  private:
-  const MatchFinder& finder_;
+  MatchFinder& finder_;
   const ParserSettings& settings_;
   const CostModel& costs_;
   std::vector<Match> matches_;
+  std::uint32_t begin_ = 0;
+  std::vector<std::uint32_t> literalBits_;
 };
 
-void ParseLazy(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
+void ParseLazy(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
                std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
   ChoiceFinder choices(finder, settings, costs);
+  choices.PriceLiterals(begin, end);
   const std::uint32_t lookAhead = settings.kind == ParseKind::kGreedy ? 0 : settings.kind == ParseKind::kLazy ? 1 : 2;
   std::uint32_t pos = begin;
-  Choice cur = pos < end ? choices.BestAt(pos, end, history) : Choice{};
+  std::uint32_t misses = 0;  // literals in a row
+  Choice cur, later;
+  if (pos < end) choices.BestAt(pos, end, history, cur);
   while (pos < end) {
-    if (cur.token.symbol >= 256 && cur.token.length < settings.niceLength) {
+    if (cur.token.symbol < 256 && settings.skipShift != 0 && pos >= settings.thoroughUntil) {
+      const std::uint32_t step = std::min(1 + (++misses >> settings.skipShift), end - pos);
+      for (std::uint32_t k = 0; k < step; ++k) out.push_back(LiteralToken(*finder.At(pos + k)));
+      pos += step;
+      if (pos < end) choices.BestAt(pos, end, history, cur);
+      continue;
+    }
+    misses = 0;
+    if (cur.token.symbol >= 256 && cur.token.length < settings.lazyBelow) {
       // A literal here and a better match one or two bytes on?
       std::uint32_t step = 0;
-      Choice later;
       for (std::uint32_t k = 1; k <= lookAhead && pos + k < end; ++k) {
-        const Choice next = choices.BestAt(pos + k, end, history);
-        if (next.gain > cur.gain && (step == 0 || next.gain > later.gain)) {
+        choices.BestAt(pos + k, end, history, later);
+        if (later.gain > cur.gain) {
           step = k;
-          later = next;
           break;
         }
       }
@@ -100,7 +150,8 @@ void ParseLazy(const MatchFinder& finder, const ParserSettings& settings, const 
     out.push_back(cur.token);
     history.Apply(cur.token);
     pos += cur.token.length;
-    if (pos < end) cur = choices.BestAt(pos, end, history);
+    if (settings.enterInsideUpTo != 0 && cur.token.length > settings.enterInsideUpTo) finder.PassOver(pos);
+    if (pos < end) choices.BestAt(pos, end, history, cur);
   }
 }
 
@@ -111,19 +162,21 @@ struct Node {
   MatchHistory history;
 };
 
-void ParseOptimal(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
+void ParseOptimal(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
                   std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
   std::vector<Node> nodes(kOptimalSpan + 1);
   ChoiceFinder choices(finder, settings, costs);
-  std::vector<Match> matches(finder.Settings().maxChain + 1);
+  choices.PriceLiterals(begin, end);
+  std::vector<Match> matches(finder.MaxMatches());
   std::vector<Token> path;
   std::uint32_t pos = begin;
   while (pos < end) {
     const std::uint32_t limit = std::min(end - pos, kOptimalSpan);
     nodes[0].cost = 0;
     nodes[0].history = history;
-    for (std::uint32_t j = 1; j <= limit; ++j) nodes[j].cost = UINT32_MAX;
-    std::uint32_t reach = 0;  // farthest node any choice so far lands on
+    // Nodes are made unreached only as choices first land beyond the ones already made so;
+    // most stretches end long before the span.
+    std::uint32_t reach = 0;  // farthest node any choice so far lands on, the last one made
     std::uint32_t stop = 0;
     Token jump{};  // a token of the nice length taken after the cut
     for (std::uint32_t i = 0;; ++i) {
@@ -139,13 +192,13 @@ void ParseOptimal(const MatchFinder& finder, const ParserSettings& settings, con
         const std::uint32_t j = i + t.length;
         const std::uint32_t cost = node.cost + bits;
         if (j > limit) return;  // beyond the stretch: the cut takes the path to limit
+        for (; reach < j; ++reach) nodes[reach + 1].cost = UINT32_MAX;
         if (cost < nodes[j].cost) {
           nodes[j].cost = cost;
           nodes[j].from = i;
           nodes[j].token = t;
           nodes[j].history = h;
           nodes[j].history.Apply(t);
-          if (j > reach) reach = j;
         }
       };
       relax(LiteralToken(*finder.At(p)), costs.Literal(*finder.At(p)));
@@ -237,7 +290,7 @@ std::uint32_t CostModel::Bits(const Token& t) const {
   return LongMatch(t.length, t.value);
 }
 
-void ParseStretch(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
+void ParseStretch(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
                   std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
   if (settings.kind == ParseKind::kOptimal) {
     ParseOptimal(finder, settings, costs, begin, end, history, out);

@@ -61,11 +61,22 @@ struct ParserSettings {
   ParseKind kind = ParseKind::kLazy;
   std::uint32_t niceLength = 128;  // a match this long is taken without looking further
   bool shortMatches = false;       // consider length-2 matches at short distances
+  std::uint32_t recentSlots = 4;   // recent distances tried at every position
+  // Positions inside a longer match are left out of the finder's keys (0: none are).
+  std::uint32_t enterInsideUpTo = 0;
+  // Lazy parses look ahead only from matches shorter than this.
+  std::uint32_t lazyBelow = 258;
+  // In a run of literals, search only every (1 + run / 2^skipShift)-th position (0: always
+  // search): data without matches goes by faster, at little cost where matches are rare.
+  // Never before the stream position thoroughUntil (small entries are searched in full;
+  // their time hardly counts, their size does).
+  std::uint32_t skipShift = 0;
+  std::uint32_t thoroughUntil = 0;
 };
 
 // Parses the stream positions [begin, end), which the finder holds, into tokens appended to
 // out; history is what the decoder remembers before and is left as it remembers after.
-void ParseStretch(const MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
+void ParseStretch(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
                   std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out);
 
 }  // namespace korvane::pack

@@ -1,21 +1,29 @@
-// The stream's history and the search for earlier occurrences of the bytes ahead: hash chains
-// over the last 1 MiB, plus a table of the latest position of every byte pair for matches of
-// length 2. Positions count bytes of the stream; every position is entered into the chains
-// before it is searched, so a search may look at any position of the current chunk in any
-// order (the parser's passes and lazy look-ahead rely on that).
+// The stream's history and the search for earlier occurrences of the bytes ahead over the last
+// 1 MiB, by 4-byte keys, and for every position the nearest earlier occurrence of its first
+// three bytes (matches of length 3, which only pay when near) and of its first two (length-2
+// matches at the short distance codes). Positions count bytes of the stream.
+//
+// Two ways to keep the keys: hash chains, into which every position is entered as it arrives,
+// so that a search may look at any position of the current chunk in any order (the priced
+// parse's passes rely on that); or buckets of the latest 12 positions per key, one cache line
+// each, filled up to each search as it comes (fast, and exact for searches in order).
 #pragma once
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 namespace korvane::pack {
 
 struct MatchFinderSettings {
-  std::uint32_t hashBytes = 3;     // 3 or 4: bytes a chain key covers (the shortest chain match)
-  std::uint32_t hashBits = 16;
-  std::uint32_t maxChain = 32;     // candidates looked at per search
+  std::uint32_t hashBits = 16;     // chain heads or buckets
+  bool buckets = false;            // buckets instead of chains
+  std::uint32_t maxChain = 32;     // candidates looked at per search (with buckets: whose tags match)
   std::uint32_t niceLength = 128;  // a match this long ends the search
-  bool shortMatches = false;       // keep the nearest earlier occurrence of every byte pair
+  std::uint32_t goodLength = 32;   // after a match this long, only a quarter of the rest is seen
+  bool nearMatches = false;        // keep the nearest occurrences of 3-byte keys and byte pairs
+  std::uint32_t maxDistance = 0x100000;  // the farthest match a search looks for
 };
 
 struct Match {
@@ -48,13 +56,20 @@ class MatchFinder {
   }
 
   // Matches at pos of increasing length (each longer than the one before), at most maxLength
-  // bytes and at least 3; returns how many were written to out (room for maxChain entries).
-  // The latest ones come first, so each is the nearest of its length.
-  std::uint32_t Find(std::uint32_t pos, std::uint32_t maxLength, Match* out) const;
+  // bytes and at least 3; returns how many were written to out (room for MaxMatches()).
+  // Nearer ones come first, so each is the nearest of its length that was seen.
+  std::uint32_t Find(std::uint32_t pos, std::uint32_t maxLength, Match* out);
+  std::uint32_t MaxMatches() const { return settings_.maxChain + 1; }
   // Distance to the nearest earlier occurrence of the byte pair at pos, if it is at most 256
-  // (the reach of the short match codes); 0 otherwise or without shortMatches.
+  // (the reach of the short match codes); 0 otherwise or without nearMatches. Known once pos
+  // was searched (or, with chains, once it arrived).
   std::uint32_t PairDistance(std::uint32_t pos) const {
-    return pairDistance_ ? pairDistance_[pos - base_] : 0;
+    return pairDistance_ && pos < entered_ ? pairDistance_[pos - base_] : 0;
+  }
+  // With buckets: the positions not yet entered before pos are left out of the keys (the
+  // fastest levels pass over the inside of long matches).
+  void PassOver(std::uint32_t pos) {
+    if (settings_.buckets && entered_ < pos) entered_ = pos;
   }
   // Length of the match at pos with this distance, at most maxLength (0 when out of reach).
   std::uint32_t MatchLength(std::uint32_t pos, std::uint32_t distance, std::uint32_t maxLength) const {
@@ -62,7 +77,21 @@ class MatchFinder {
     return CommonLength(At(pos), At(pos - distance), maxLength);
   }
 
-  static std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t maxLength);
+  static std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t maxLength) {
+    std::uint32_t n = 0;
+    while (n + 8 <= maxLength) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a + n, 8);
+      std::memcpy(&y, b + n, 8);
+      if (x != y) {
+        const int bits = std::endian::native == std::endian::little ? std::countr_zero(x ^ y) : std::countl_zero(x ^ y);
+        return n + static_cast<std::uint32_t>(bits) / 8;
+      }
+      n += 8;
+    }
+    while (n < maxLength && a[n] == b[n]) ++n;
+    return n;
+  }
 
   // Marks the current end; Rewind() later returns the stream to it, as if nothing had been
   // appended since (an entry that is stored after all leaves no trace in the history).
@@ -73,20 +102,38 @@ class MatchFinder {
   const MatchFinderSettings& Settings() const { return settings_; }
 
  private:
-  std::uint32_t Key(const std::uint8_t* p) const;
   void Insert(std::uint32_t pos);
-  void EnterPositions();
+  // Enters the positions before limit that can be keyed.
+  void EnterPositions(std::uint32_t limit);
   void MakeRoom(std::uint32_t count);
   void Renumber();
   void RebuildHeads();
+  void ClearBuckets();
 
   MatchFinderSettings settings_;
   std::uint32_t capacity_;
   std::unique_ptr<std::uint8_t[]> buffer_;   // capacity_ bytes + comparison slack
-  std::unique_ptr<std::uint32_t[]> prev_;    // by buffer index: the previous position of its key
-  std::unique_ptr<std::uint16_t[]> pairDistance_;  // by buffer index, see PairDistance
-  std::vector<std::uint32_t> head_;          // by key: the latest position
-  std::vector<std::uint32_t> pairHead_;      // by byte pair: the latest position
+  // By buffer index: the previous position of its key, and (with nearMatches) the distances
+  // to the nearest earlier occurrences of its 3-byte key (0: none within 64 KiB) and of its
+  // byte pair (0: none within 256).
+  std::unique_ptr<std::uint32_t[]> prev_;
+  std::unique_ptr<std::uint16_t[]> tripleDistance_;
+  std::unique_ptr<std::uint16_t[]> pairDistance_;
+  std::vector<std::uint32_t> head_;        // by 4-byte key: the latest position (chains)
+  // By 4-byte key, one cache line: the latest positions in a ring, beside each a tag of 8 more
+  // bits of its bytes' hash (most positions in a bucket only share the key's bits; the tag
+  // turns nearly all of them away without reading their bytes), and the slot written next.
+  static constexpr std::uint32_t kWays = 12;
+  struct alignas(64) Bucket {
+    std::uint32_t positions[kWays];
+    std::uint8_t tags[kWays];
+    std::uint8_t next;
+    std::uint8_t unused[3];
+  };
+  static_assert(sizeof(Bucket) == 64);
+  std::unique_ptr<Bucket[]> buckets_;
+  std::vector<std::uint32_t> tripleHead_;  // by 3-byte key
+  std::vector<std::uint32_t> pairHead_;    // by byte pair
   // Stream positions start at 1, so that 0 in a chain or head never names a real position.
   std::uint32_t base_ = 1;        // stream position of buffer index 0
   std::uint32_t end_ = 1;         // stream position after the last byte

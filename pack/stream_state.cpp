@@ -4,13 +4,15 @@
 
 namespace korvane::pack {
 
-void StreamState::WriteTables(BitOutput& out, bool audio, std::uint32_t channels, const std::uint8_t* lengths) {
+void StreamState::WriteTables(BitOutput& out, const TableBlockPlan& plan, const std::uint8_t* lengths) {
+  const bool audio = plan.audio;
+  const std::uint32_t channels = plan.channels;
   if (tablesSent) {
     // Every table we build codes this symbol, so the current ones have it.
     const std::uint32_t at = SwitchPosition();
     out.Put(codes[at], tables.previous[at]);
   }
-  WriteTableBlock(out, tables, audio, channels, lengths);
+  WriteTableBlock(out, tables, plan, lengths);
   tablesSent = true;
   if (audio) {
     for (std::uint32_t j = 0; j < channels; ++j)

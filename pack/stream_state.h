@@ -33,8 +33,11 @@ struct StreamState {
   std::uint32_t SwitchBits() const { return tables.previous[SwitchPosition()]; }
 
   // Starts a table block: the announcing symbol unless this is the stream's first block
-  // (which the decoder reads without one), then the block itself.
-  void WriteTables(BitOutput& out, bool audio, std::uint32_t channels, const std::uint8_t* lengths);
+  // (which the decoder reads without one), then the block itself, as planned for lengths.
+  void WriteTables(BitOutput& out, const TableBlockPlan& plan, const std::uint8_t* lengths);
+  void WriteTables(BitOutput& out, bool audio, std::uint32_t channels, const std::uint8_t* lengths) {
+    WriteTables(out, PlanTableBlock(tables, audio, channels, lengths), lengths);
+  }
 };
 
 }  // namespace korvane::pack

@@ -18,10 +18,7 @@ using format20::kLongZeroRun;
 using format20::kRepeatPreviousLength;
 using format20::kShortZeroRun;
 
-struct PreItem {
-  std::uint8_t symbol;
-  std::uint8_t extra;
-};
+using PreItem = TableBlockPlan::Item;
 
 constexpr std::uint32_t kPreExtraBits[kPreCodeAlphabet] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                                             0, 0, 0, 0, 0, 0, 2, 3, 7};
@@ -31,16 +28,13 @@ constexpr std::uint32_t kRunMax[3] = {6, 10, 138};
 constexpr std::uint32_t kHeaderBits = 2;  // audio and keep flags
 constexpr std::uint32_t kChannelBits = 2;
 constexpr std::uint32_t kPreLengthBits = 4;
+// Searches for the items: the first priced with a guess, the next with the pre-code of the
+// items before. A block is a few hundred bits, so one more round is rarely worth its time.
+constexpr int kRounds = 1;
 
-struct Plan {
-  std::vector<PreItem> items;
-  std::uint8_t preLengths[kPreCodeAlphabet] = {};
-  std::uint32_t bits = 0;
-};
-
-// previous: null for a block without the keep flag.
-Plan PlanLengths(const std::uint8_t* lengths, std::uint32_t n, const std::uint8_t* previous) {
-  Plan plan;
+// previous: null for a block without the keep flag. plan.bits counts the pre-code and items.
+TableBlockPlan PlanLengths(const std::uint8_t* lengths, std::uint32_t n, const std::uint8_t* previous) {
+  TableBlockPlan plan;
   std::uint32_t price[kPreCodeAlphabet];
   std::fill(std::begin(price), std::end(price), 4);
   std::vector<std::uint32_t> best(n + 1);
@@ -52,7 +46,7 @@ Plan PlanLengths(const std::uint8_t* lengths, std::uint32_t n, const std::uint8_
     sameRun[i] = 1 + (i + 1 < n && lengths[i + 1] == lengths[i] ? sameRun[i + 1] : 0);
     zeroRun[i] = lengths[i] == 0 ? 1 + zeroRun[i + 1] : 0;
   }
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < kRounds; ++round) {
     std::fill(best.begin(), best.end(), UINT32_MAX);
     best[0] = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -75,9 +69,13 @@ Plan PlanLengths(const std::uint8_t* lengths, std::uint32_t n, const std::uint8_
       for (std::uint32_t kind = 1; kind < 3; ++kind) {
         const std::uint32_t symbol = kRepeatPreviousLength + kind;
         const std::uint32_t most = std::min(zeroRun[i], kRunMax[kind]);
-        for (std::uint32_t r = kRunMin[kind]; r <= most; ++r)
+        // A long run costs the same whatever its length: besides the longest, only the few
+        // just short of it (to leave room for a cheaper ending) and the shortest matter.
+        for (std::uint32_t r = kRunMin[kind]; r <= most; ++r) {
+          if (kind == 2 && r > kRunMin[kind] + 2 && r + 8 < most) r = most - 8;
           relax(i + r, price[symbol] + kPreExtraBits[symbol],
                 PreItem{static_cast<std::uint8_t>(symbol), static_cast<std::uint8_t>(r - kRunMin[kind])});
+        }
       }
     }
     plan.items.clear();
@@ -93,39 +91,31 @@ Plan PlanLengths(const std::uint8_t* lengths, std::uint32_t n, const std::uint8_
   return plan;
 }
 
-// The cheaper of the plain and the keep-flag coding; keep is used only after a block of the
-// same kind and size, so that positions a block does not define never matter.
-Plan ChoosePlan(const TableHistory& history, bool audio, std::uint32_t positions, const std::uint8_t* lengths,
-                bool& keep) {
-  Plan plain = PlanLengths(lengths, positions, nullptr);
-  keep = false;
-  if (history.positions == positions && history.audio == audio) {
-    Plan delta = PlanLengths(lengths, positions, history.previous);
-    if (delta.bits < plain.bits) {
-      keep = true;
-      return delta;
-    }
-  }
-  return plain;
-}
-
 }  // namespace
 
-std::uint32_t TableBlockBits(const TableHistory& history, bool audio, std::uint32_t channels,
-                             const std::uint8_t* lengths) {
-  bool keep;
-  const Plan plan = ChoosePlan(history, audio, TablePositions(audio, channels), lengths, keep);
-  return kHeaderBits + (audio ? kChannelBits : 0) + plan.bits;
+// The cheaper of the plain and the keep-flag coding; keep is used only after a block of the
+// same kind and size, so that positions a block does not define never matter.
+TableBlockPlan PlanTableBlock(const TableHistory& history, bool audio, std::uint32_t channels,
+                              const std::uint8_t* lengths) {
+  const std::uint32_t positions = TablePositions(audio, channels);
+  TableBlockPlan plan = PlanLengths(lengths, positions, nullptr);
+  if (history.positions == positions && history.audio == audio) {
+    TableBlockPlan delta = PlanLengths(lengths, positions, history.previous);
+    if (delta.bits < plan.bits) {
+      plan = std::move(delta);
+      plan.keep = true;
+    }
+  }
+  plan.audio = audio;
+  plan.channels = channels;
+  plan.bits += kHeaderBits + (audio ? kChannelBits : 0);
+  return plan;
 }
 
-void WriteTableBlock(BitOutput& out, TableHistory& history, bool audio, std::uint32_t channels,
-                     const std::uint8_t* lengths) {
-  const std::uint32_t positions = TablePositions(audio, channels);
-  bool keep;
-  const Plan plan = ChoosePlan(history, audio, positions, lengths, keep);
-  out.Put(audio ? 1 : 0, 1);
-  out.Put(keep ? 1 : 0, 1);
-  if (audio) out.Put(channels - 1, kChannelBits);
+void WriteTableBlock(BitOutput& out, TableHistory& history, const TableBlockPlan& plan, const std::uint8_t* lengths) {
+  out.Put(plan.audio ? 1 : 0, 1);
+  out.Put(plan.keep ? 1 : 0, 1);
+  if (plan.audio) out.Put(plan.channels - 1, kChannelBits);
   for (std::uint8_t length : plan.preLengths) out.Put(length, kPreLengthBits);
   std::uint16_t codes[kPreCodeAlphabet];
   AssignCanonicalCodes(plan.preLengths, kPreCodeAlphabet, codes);
@@ -133,9 +123,10 @@ void WriteTableBlock(BitOutput& out, TableHistory& history, bool audio, std::uin
     out.Put(codes[item.symbol], plan.preLengths[item.symbol]);
     if (kPreExtraBits[item.symbol] != 0) out.Put(item.extra, kPreExtraBits[item.symbol]);
   }
-  if (!keep) std::memset(history.previous, 0, sizeof history.previous);
+  const std::uint32_t positions = TablePositions(plan.audio, plan.channels);
+  if (!plan.keep) std::memset(history.previous, 0, sizeof history.previous);
   std::memcpy(history.previous, lengths, positions);
-  history.audio = audio;
+  history.audio = plan.audio;
   history.positions = positions;
 }
 

@@ -3,6 +3,7 @@
 // smaller.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "pack/bit_output.h"
 #include "unpack/unpack_state.h"
@@ -22,12 +23,30 @@ inline std::uint32_t TablePositions(bool audio, std::uint32_t channels) {
   return audio ? static_cast<std::uint32_t>(kAudioAlphabet) * channels : static_cast<std::uint32_t>(kNormalBlockPositions);
 }
 
-// Bits that WriteTableBlock would write for these lengths now.
-std::uint32_t TableBlockBits(const TableHistory& history, bool audio, std::uint32_t channels,
-                             const std::uint8_t* lengths);
+// A table block worked out against the history as it stands: how its lengths are coded
+// (pre-code items, each a symbol and its extra bits) and its size in bits.
+struct TableBlockPlan {
+  struct Item {
+    std::uint8_t symbol;
+    std::uint8_t extra;
+  };
+  bool audio = false;
+  std::uint32_t channels = 1;
+  bool keep = false;
+  std::vector<Item> items;
+  std::uint8_t preLengths[kPreCodeAlphabet] = {};
+  std::uint32_t bits = 0;
+};
 
-// Writes the block (flags, channel count, pre-code, coded lengths) and records it in history.
-void WriteTableBlock(BitOutput& out, TableHistory& history, bool audio, std::uint32_t channels,
-                     const std::uint8_t* lengths);
+TableBlockPlan PlanTableBlock(const TableHistory& history, bool audio, std::uint32_t channels,
+                              const std::uint8_t* lengths);
+inline std::uint32_t TableBlockBits(const TableHistory& history, bool audio, std::uint32_t channels,
+                                    const std::uint8_t* lengths) {
+  return PlanTableBlock(history, audio, channels, lengths).bits;
+}
+
+// Writes the planned block (flags, channel count, pre-code, coded lengths) for the same
+// lengths and history it was planned with, and records it in history.
+void WriteTableBlock(BitOutput& out, TableHistory& history, const TableBlockPlan& plan, const std::uint8_t* lengths);
 
 }  // namespace korvane::pack
