@@ -82,7 +82,7 @@ const DataSet& Files() {
     DataSet s;
     std::vector<std::string> paths;
     for (const std::string& root : {std::string(KORVANE_CORPUS) + "/mod", std::string(KORVANE_CORPUS) + "/pcx",
-                                   std::string(KORVANE_CORPUS) + "/rar", std::string(KORVANE_PAYLOAD)}) {
+                                    std::string(KORVANE_CORPUS) + "/rar", std::string(KORVANE_PAYLOAD)}) {
       std::error_code ec;
       for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
            it.increment(ec))

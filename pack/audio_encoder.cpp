@@ -1,3 +1,5 @@
+// The predictor's residuals, their estimated and their real coding in blocks of per-channel
+// tables, ended where the splitter finds new tables pay.
 #include "pack/audio_encoder.h"
 
 #include <algorithm>
@@ -149,6 +151,9 @@ void WriteAudioStretch(BitOutput& out, StreamState& state, const std::uint8_t* d
           CodedBits(counts.data(), lengths.data(), positions) + state.SwitchBits() + plan.bits;
       reuse = withCurrent <= withNew;
     }
+    // The symbol announcing a later block is read from the table of the channel whose byte is
+    // next (the first block's from the channel the stream is at, which the block then resets).
+    if (b > 0) state.audioChannel = static_cast<std::uint32_t>((first + begin) % channels);
     if (!reuse) state.WriteTables(out, plan, lengths.data());
     const std::uint8_t* l = state.Lengths();
     for (std::size_t i = begin; i < end; ++i) {

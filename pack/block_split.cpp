@@ -1,3 +1,5 @@
+// Running counts after every piece make any stretch's counts one subtraction; the halving
+// tries every piece boundary of a stretch.
 #include "pack/block_split.h"
 
 #include <cmath>

@@ -1,7 +1,7 @@
 // Choices are weighed in bits: a match against the literals it replaces, priced by the cost
-// model (1/16 bit units where averages enter). The optimal parse is a shortest path over the
-// positions of a stretch, each node carrying the match history of its best path, cut wherever
-// no choice reaches across, or where a match of the nice length starts.
+// model. The optimal parse is a shortest path over the positions of a stretch, each node
+// carrying the match history of its best path, cut wherever no choice reaches across, or
+// where a match of the nice length starts.
 #include "pack/lz_parser.h"
 
 #include <algorithm>
@@ -13,7 +13,6 @@ using format20::kLongMatchSymbol;
 using format20::kRecentDistanceSymbol;
 using format20::kShortMatchSymbol;
 
-constexpr std::uint32_t kFraction = 16;  // cost units per bit in averages
 // Bits a symbol that had no code in the last tables is guessed to cost in new ones.
 constexpr std::uint32_t kUncodedMain = 12;
 constexpr std::uint32_t kUncodedDistance = 8;
@@ -23,7 +22,7 @@ constexpr std::uint32_t kOptimalSpan = 4096;
 
 struct Choice {
   Token token = {};
-  std::int32_t gain = 0;  // 1/16 bits saved against literals
+  std::int32_t gain = 0;  // bits saved against literals
 };
 
 class ChoiceFinder {
@@ -64,8 +63,8 @@ class ChoiceFinder {
     enum : std::uint32_t { kLiteral, kRepeatLast, kRecent, kLong, kShort };
     const auto consider = [&](std::uint32_t kind, std::uint32_t length, std::uint32_t distance, std::uint32_t slot,
                               std::uint32_t bits) {
-      const std::int32_t gain = static_cast<std::int32_t>((literals[length] - literals[0]) * kFraction) -
-                                static_cast<std::int32_t>(bits * kFraction);
+      const std::int32_t gain =
+          static_cast<std::int32_t>(literals[length] - literals[0]) - static_cast<std::int32_t>(bits);
       if (gain > bestGain || (gain == bestGain && length > bestLength)) {
         bestGain = gain;
         bestLength = length;
@@ -95,11 +94,21 @@ class ChoiceFinder {
     }
     out.gain = bestGain;
     switch (bestKind) {
-      case kRepeatLast: out.token = RepeatLastToken(bestDistance, bestLength); break;
-      case kRecent: out.token = RecentMatchToken(bestSlot, bestDistance, bestLength); break;
-      case kLong: out.token = LongMatchToken(bestDistance, bestLength); break;
-      case kShort: out.token = ShortMatchToken(bestDistance); break;
-      default: out.token = LiteralToken(literal); break;
+      case kRepeatLast:
+        out.token = RepeatLastToken(bestDistance, bestLength);
+        break;
+      case kRecent:
+        out.token = RecentMatchToken(bestSlot, bestDistance, bestLength);
+        break;
+      case kLong:
+        out.token = LongMatchToken(bestDistance, bestLength);
+        break;
+      case kShort:
+        out.token = ShortMatchToken(bestDistance);
+        break;
+      default:
+        out.token = LiteralToken(literal);
+        break;
     }
   }
 
@@ -112,8 +121,8 @@ class ChoiceFinder {
   std::vector<std::uint32_t> literalBits_;
 };
 
-void ParseLazy(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
-               std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
+void ParseLazy(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs, std::uint32_t begin,
+               std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
   ChoiceFinder choices(finder, settings, costs);
   choices.PriceLiterals(begin, end);
   const std::uint32_t lookAhead = settings.kind == ParseKind::kGreedy ? 0 : settings.kind == ParseKind::kLazy ? 1 : 2;
@@ -162,8 +171,8 @@ struct Node {
   MatchHistory history;
 };
 
-void ParseOptimal(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
-                  std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
+void ParseOptimal(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs, std::uint32_t begin,
+                  std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
   std::vector<Node> nodes(kOptimalSpan + 1);
   ChoiceFinder choices(finder, settings, costs);
   choices.PriceLiterals(begin, end);
@@ -262,15 +271,10 @@ void CostModel::SetDefaults() {
   for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) main_[kLongMatchSymbol + k] = 7 + k / 4;
   for (std::uint32_t& d : distance_) d = 6;
   for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) repeatLength_[k] = 3 + k / 4;
-  averageLiteral_ = 8 * kFraction;
 }
 
 void CostModel::SetFromLengths(const std::uint8_t* lengths) {
-  std::uint32_t literalSum = 0, literalCount = 0;
-  for (std::uint32_t s = 0; s < kMainAlphabet; ++s) {
-    main_[s] = lengths[s] != 0 ? lengths[s] : kUncodedMain;
-    if (s < 256 && lengths[s] != 0) literalSum += lengths[s], ++literalCount;
-  }
+  for (std::uint32_t s = 0; s < kMainAlphabet; ++s) main_[s] = lengths[s] != 0 ? lengths[s] : kUncodedMain;
   for (std::uint32_t k = 0; k < kDistanceAlphabet; ++k) {
     const std::uint8_t l = lengths[kMainAlphabet + k];
     distance_[k] = l != 0 ? l : kUncodedDistance;
@@ -279,7 +283,6 @@ void CostModel::SetFromLengths(const std::uint8_t* lengths) {
     const std::uint8_t l = lengths[kMainAlphabet + kDistanceAlphabet + k];
     repeatLength_[k] = l != 0 ? l : kUncodedLength;
   }
-  averageLiteral_ = literalCount != 0 ? literalSum * kFraction / literalCount : 8 * kFraction;
 }
 
 std::uint32_t CostModel::Bits(const Token& t) const {
@@ -290,8 +293,8 @@ std::uint32_t CostModel::Bits(const Token& t) const {
   return LongMatch(t.length, t.value);
 }
 
-void ParseStretch(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
-                  std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
+void ParseStretch(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs, std::uint32_t begin,
+                  std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
   if (settings.kind == ParseKind::kOptimal) {
     ParseOptimal(finder, settings, costs, begin, end, history, out);
   } else {

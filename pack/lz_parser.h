@@ -17,15 +17,13 @@ class CostModel {
   CostModel() { SetDefaults(); }
   void SetDefaults();
   // lengths: a normal table block's 374 lengths; symbols without a code get a guess of what a
-  // new table would give them. literalShare: literal bytes per coded byte in that stretch.
+  // new table would give them.
   void SetFromLengths(const std::uint8_t* lengths);
 
   std::uint32_t Literal(std::uint8_t byte) const { return main_[byte]; }
-  std::uint32_t AverageLiteral() const { return averageLiteral_; }
   std::uint32_t LongMatch(std::uint32_t length, std::uint32_t distance) const {
     const std::uint32_t lengthCode = LengthCode(length - ShortestLongMatch(distance));
-    return main_[format20::kLongMatchSymbol + lengthCode] + format20::kLengthExtraBits[lengthCode] +
-           Distance(distance);
+    return main_[format20::kLongMatchSymbol + lengthCode] + format20::kLengthExtraBits[lengthCode] + Distance(distance);
   }
   // The distance part of a long match, which the lengths at one distance share.
   std::uint32_t Distance(std::uint32_t distance) const {
@@ -52,7 +50,6 @@ class CostModel {
   std::uint32_t main_[kMainAlphabet];
   std::uint32_t distance_[kDistanceAlphabet];
   std::uint32_t repeatLength_[kRepeatLengthAlphabet];
-  std::uint32_t averageLiteral_;
 };
 
 enum class ParseKind { kGreedy, kLazy, kLazy2, kOptimal };
@@ -76,7 +73,7 @@ struct ParserSettings {
 
 // Parses the stream positions [begin, end), which the finder holds, into tokens appended to
 // out; history is what the decoder remembers before and is left as it remembers after.
-void ParseStretch(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs,
-                  std::uint32_t begin, std::uint32_t end, MatchHistory& history, std::vector<Token>& out);
+void ParseStretch(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs, std::uint32_t begin,
+                  std::uint32_t end, MatchHistory& history, std::vector<Token>& out);
 
 }  // namespace korvane::pack

@@ -1,6 +1,6 @@
 // The history lives in one buffer of 1 MiB of window plus room for two appends; when an
-// append does not fit, the last 1 MiB moves to the front. Chains hold stream positions, so a
-// move only shifts the chain array with the bytes; the values stay.
+// append does not fit, the last 1 MiB moves to the front. Chains and buckets hold stream
+// positions, so a move only shifts the per-position arrays with the bytes; the values stay.
 #include "pack/match_finder.h"
 
 #include <algorithm>
@@ -51,9 +51,7 @@ constexpr std::uint32_t kPrefetchAhead = 8;
 }  // namespace
 
 MatchFinder::MatchFinder(const MatchFinderSettings& settings)
-    : settings_(settings),
-      capacity_(kWindow + 2 * kMaxAppend),
-      buffer_(new std::uint8_t[capacity_ + kSlack]()) {
+    : settings_(settings), capacity_(kWindow + 2 * kMaxAppend), buffer_(new std::uint8_t[capacity_ + kSlack]()) {
   if (settings_.buckets) {
     settings_.maxChain = std::min(settings_.maxChain, kWays);
     buckets_.reset(new Bucket[std::size_t{1} << settings.hashBits]());
@@ -69,15 +67,19 @@ MatchFinder::MatchFinder(const MatchFinderSettings& settings)
   }
 }
 
+void MatchFinder::PutInBucket(std::uint32_t key, std::uint32_t pos) {
+  Bucket& b = buckets_[key];
+  b.positions[b.next] = pos;
+  b.tags[b.next] = Tag4(At(pos));
+  b.next = static_cast<std::uint8_t>(b.next + 1u == kWays ? 0u : b.next + 1u);
+}
+
 void MatchFinder::Insert(std::uint32_t pos) {
   const std::uint8_t* p = At(pos);
   const std::uint32_t index = pos - base_;
   const std::uint32_t key = Key4(p, settings_.hashBits);
   if (buckets_) {
-    Bucket& b = buckets_[key];
-    b.positions[b.next] = pos;
-    b.tags[b.next] = Tag4(p);
-    b.next = static_cast<std::uint8_t>(b.next + 1u == kWays ? 0u : b.next + 1u);
+    PutInBucket(key, pos);
   } else {
     prev_[index] = head_[key];
     head_[key] = pos;
@@ -85,10 +87,12 @@ void MatchFinder::Insert(std::uint32_t pos) {
   if (tripleDistance_) {
     // Heads from before the stream's start are older than anything a match may reach.
     std::uint32_t& triple = tripleHead_[Key3(p)];
-    tripleDistance_[index] = static_cast<std::uint16_t>(triple >= streamStart_ && pos - triple <= kTripleReach ? pos - triple : 0);
+    tripleDistance_[index] =
+        static_cast<std::uint16_t>(triple >= streamStart_ && pos - triple <= kTripleReach ? pos - triple : 0);
     triple = pos;
     std::uint32_t& pair = pairHead_[Pair(p)];
-    pairDistance_[index] = static_cast<std::uint16_t>(pair >= streamStart_ && pos - pair <= kShortReach ? pos - pair : 0);
+    pairDistance_[index] =
+        static_cast<std::uint16_t>(pair >= streamStart_ && pos - pair <= kShortReach ? pos - pair : 0);
     pair = pos;
   }
 }
@@ -191,10 +195,7 @@ void MatchFinder::RebuildHeads() {
     const std::uint8_t* p = At(pos);
     const std::uint32_t key = Key4(p, settings_.hashBits);
     if (buckets_) {
-      Bucket& b = buckets_[key];
-      b.positions[b.next] = pos;
-      b.tags[b.next] = Tag4(p);
-      b.next = static_cast<std::uint8_t>(b.next + 1u == kWays ? 0u : b.next + 1u);
+      PutInBucket(key, pos);
     } else {
       head_[key] = pos;
     }
@@ -234,7 +235,7 @@ bool MatchFinder::Rewind() {
 std::uint32_t MatchFinder::Find(std::uint32_t pos, std::uint32_t maxLength, Match* out) {
   if (buckets_ && entered_ <= pos) EnterPositions(pos + 1);
   if (maxLength < 3 || pos >= entered_) return 0;
-  const std::uint32_t low = std::max(pos - std::min(Reach(pos), settings_.maxDistance), base_);
+  const std::uint32_t low = std::max(pos - Reach(pos), base_);
   const std::uint8_t* cur = At(pos);
   const std::uint32_t index = pos - base_;
   std::uint32_t found = 0;

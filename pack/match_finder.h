@@ -21,9 +21,8 @@ struct MatchFinderSettings {
   bool buckets = false;            // buckets instead of chains
   std::uint32_t maxChain = 32;     // candidates looked at per search (with buckets: whose tags match)
   std::uint32_t niceLength = 128;  // a match this long ends the search
-  std::uint32_t goodLength = 32;   // after a match this long, only a quarter of the rest is seen
+  std::uint32_t goodLength = 32;   // chains: after a match this long, only a quarter of the rest is seen
   bool nearMatches = false;        // keep the nearest occurrences of 3-byte keys and byte pairs
-  std::uint32_t maxDistance = 0x100000;  // the farthest match a search looks for
 };
 
 struct Match {
@@ -46,7 +45,6 @@ class MatchFinder {
   void Append(const std::uint8_t* data, std::uint32_t count);
 
   std::uint32_t End() const { return end_; }
-  std::uint32_t StreamStart() const { return streamStart_; }
   // The byte at a position of the last kWindow bytes before End() or after.
   const std::uint8_t* At(std::uint32_t pos) const { return buffer_.get() + (pos - base_); }
   // Bytes of history before pos that a match may reach.
@@ -64,7 +62,11 @@ class MatchFinder {
   // (the reach of the short match codes); 0 otherwise or without nearMatches. Known once pos
   // was searched (or, with chains, once it arrived).
   std::uint32_t PairDistance(std::uint32_t pos) const {
-    return pairDistance_ && pos < entered_ ? pairDistance_[pos - base_] : 0;
+    if (!pairDistance_ || pos >= entered_) return 0;
+    // A position passed over keeps what its slot held before; only a checked pair counts.
+    const std::uint32_t d = pairDistance_[pos - base_];
+    if (d == 0 || d > Reach(pos) || end_ - pos < 2) return 0;
+    return At(pos)[0] == At(pos - d)[0] && At(pos)[1] == At(pos - d)[1] ? d : 0;
   }
   // With buckets: the positions not yet entered before pos are left out of the keys (the
   // fastest levels pass over the inside of long matches).
@@ -99,10 +101,9 @@ class MatchFinder {
   // False when the mark is gone (a stream of more than 1 GiB since it): nothing changes then.
   bool Rewind();
 
-  const MatchFinderSettings& Settings() const { return settings_; }
-
  private:
   void Insert(std::uint32_t pos);
+  void PutInBucket(std::uint32_t key, std::uint32_t pos);
   // Enters the positions before limit that can be keyed.
   void EnterPositions(std::uint32_t limit);
   void MakeRoom(std::uint32_t count);
@@ -112,14 +113,14 @@ class MatchFinder {
 
   MatchFinderSettings settings_;
   std::uint32_t capacity_;
-  std::unique_ptr<std::uint8_t[]> buffer_;   // capacity_ bytes + comparison slack
+  std::unique_ptr<std::uint8_t[]> buffer_;  // capacity_ bytes + comparison slack
   // By buffer index: the previous position of its key, and (with nearMatches) the distances
   // to the nearest earlier occurrences of its 3-byte key (0: none within 64 KiB) and of its
   // byte pair (0: none within 256).
   std::unique_ptr<std::uint32_t[]> prev_;
   std::unique_ptr<std::uint16_t[]> tripleDistance_;
   std::unique_ptr<std::uint16_t[]> pairDistance_;
-  std::vector<std::uint32_t> head_;        // by 4-byte key: the latest position (chains)
+  std::vector<std::uint32_t> head_;  // by 4-byte key: the latest position (chains)
   // By 4-byte key, one cache line: the latest positions in a ring, beside each a tag of 8 more
   // bits of its bytes' hash (most positions in a bucket only share the key's bits; the tag
   // turns nearly all of them away without reading their bytes), and the slot written next.
@@ -135,10 +136,10 @@ class MatchFinder {
   std::vector<std::uint32_t> tripleHead_;  // by 3-byte key
   std::vector<std::uint32_t> pairHead_;    // by byte pair
   // Stream positions start at 1, so that 0 in a chain or head never names a real position.
-  std::uint32_t base_ = 1;        // stream position of buffer index 0
-  std::uint32_t end_ = 1;         // stream position after the last byte
+  std::uint32_t base_ = 1;  // stream position of buffer index 0
+  std::uint32_t end_ = 1;   // stream position after the last byte
   std::uint32_t streamStart_ = 1;
-  std::uint32_t entered_ = 1;     // positions before this are in the chains
+  std::uint32_t entered_ = 1;  // positions before this are in the chains
 
   // Rewind state: the mark and, when a move of the buffer dropped bytes the marked history
   // still needs, a copy of them.

@@ -9,8 +9,7 @@ inline constexpr std::uint32_t kMaxCodeLength = 15;
 
 // lengths[s] for the counts[s] of count symbols, none longer than maxLength: a Huffman code,
 // shortened where it is too deep. Symbols with count 0 get length 0; a lone symbol gets 1.
-void BuildCodeLengths(const std::uint32_t* counts, std::uint32_t count, std::uint32_t maxLength,
-                      std::uint8_t* lengths);
+void BuildCodeLengths(const std::uint32_t* counts, std::uint32_t count, std::uint32_t maxLength, std::uint8_t* lengths);
 
 // The canonical codes of BuildHuffmanTable: by length, then by symbol value, each code the
 // next value of its length. codes[s] is meaningful where lengths[s] is not 0.

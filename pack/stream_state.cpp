@@ -1,3 +1,5 @@
+// Starting a table block from the decoder's point of view: the symbol that announces it in
+// the current tables, the block, and the codes the decoder then builds.
 #include "pack/stream_state.h"
 
 #include "pack/prefix_code.h"

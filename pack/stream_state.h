@@ -13,16 +13,18 @@
 namespace korvane::pack {
 
 struct StreamState {
-  TableHistory tables;                  // its previous[] are the current code lengths
+  TableHistory tables;  // its previous[] are the current code lengths
   std::uint16_t codes[kTableLengthCount] = {};
-  bool tablesSent = false;              // the decoder has read a table block in this stream
+  bool tablesSent = false;  // the decoder has read a table block in this stream
   MatchHistory matches;
   AudioChannelState audio[kMaxAudioChannels] = {};
   std::int32_t crossDelta = 0;
-  std::uint32_t audioChannel = 0;       // channel of the next multimedia byte
+  std::uint32_t audioChannel = 0;  // channel of the next multimedia byte
 
   bool AudioMode() const { return tables.audio; }
-  std::uint32_t Channels() const { return tables.audio ? tables.positions / static_cast<std::uint32_t>(kAudioAlphabet) : 0; }
+  std::uint32_t Channels() const {
+    return tables.audio ? tables.positions / static_cast<std::uint32_t>(kAudioAlphabet) : 0;
+  }
   const std::uint8_t* Lengths() const { return tables.previous; }
 
   // The symbol that announces a table block, in the table the decoder reads next.

@@ -1,7 +1,7 @@
 // The lengths of a block are cut into pre-code items by a shortest-path search over the
-// positions, priced with a pre-code that the previous round's items would get; two rounds
-// settle it. Runs of 16 repeat the previous new length, 17 and 18 write zeros outright (also
-// under the keep flag), and 0..15 a value or, under the keep flag, a difference modulo 16.
+// positions, and the pre-code is built for the items found. Runs of 16 repeat the previous
+// new length, 17 and 18 write zeros outright (also under the keep flag), and 0..15 a value
+// or, under the keep flag, a difference modulo 16.
 #include "pack/table_block.h"
 
 #include <algorithm>
@@ -20,8 +20,7 @@ using format20::kShortZeroRun;
 
 using PreItem = TableBlockPlan::Item;
 
-constexpr std::uint32_t kPreExtraBits[kPreCodeAlphabet] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                            0, 0, 0, 0, 0, 0, 2, 3, 7};
+constexpr std::uint32_t kPreExtraBits[kPreCodeAlphabet] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 // Runs each symbol can write: 16 repeats 3..6 times, 17 writes 3..10 zeros, 18 11..138.
 constexpr std::uint32_t kRunMin[3] = {3, 3, 11};
 constexpr std::uint32_t kRunMax[3] = {6, 10, 138};

@@ -20,7 +20,8 @@ struct TableHistory {
 
 // A block's positions: 374 for a normal block, 257 per channel for a multimedia one.
 inline std::uint32_t TablePositions(bool audio, std::uint32_t channels) {
-  return audio ? static_cast<std::uint32_t>(kAudioAlphabet) * channels : static_cast<std::uint32_t>(kNormalBlockPositions);
+  return audio ? static_cast<std::uint32_t>(kAudioAlphabet) * channels
+               : static_cast<std::uint32_t>(kNormalBlockPositions);
 }
 
 // A table block worked out against the history as it stands: how its lengths are coded

@@ -83,7 +83,8 @@ static_assert(kMaxMatch == 260);
 
 inline Token LongMatchToken(std::uint32_t distance, std::uint32_t length) {
   const std::uint32_t code = LengthCode(length - ShortestLongMatch(distance));
-  return Token{distance, static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(format20::kLongMatchSymbol + code)};
+  return Token{distance, static_cast<std::uint16_t>(length),
+               static_cast<std::uint16_t>(format20::kLongMatchSymbol + code)};
 }
 // slot 0..3: the most recent distance first.
 inline Token RecentMatchToken(std::uint32_t slot, std::uint32_t distance, std::uint32_t length) {

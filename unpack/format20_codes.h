@@ -19,10 +19,9 @@ inline constexpr std::uint32_t kDistanceBase[48] = {
     64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
     4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
     262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-inline constexpr std::uint8_t kDistanceExtraBits[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,
-                                                        5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-                                                        11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16,
-                                                        16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
+inline constexpr std::uint8_t kDistanceExtraBits[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                                        7,  7,  8,  8,  9,  9,  10, 10, 11, 11, 12, 12, 13, 13, 14, 14,
+                                                        15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
 inline constexpr std::uint8_t kShortDistanceBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 inline constexpr std::uint8_t kShortDistanceExtraBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
@@ -38,11 +37,11 @@ static_assert(Contiguous(kShortDistanceBase, kShortDistanceExtraBits));
 static_assert(std::size(kLengthBase) == kRepeatLengthAlphabet && std::size(kDistanceBase) == kDistanceAlphabet);
 
 // Symbols of the main table.
-inline constexpr std::uint32_t kRepeatLastSymbol = 256;     // the last match again
+inline constexpr std::uint32_t kRepeatLastSymbol = 256;      // the last match again
 inline constexpr std::uint32_t kRecentDistanceSymbol = 257;  // 257..260: recent distances 1..4
 inline constexpr std::uint32_t kShortMatchSymbol = 261;      // 261..268: length 2, short distance code
 inline constexpr std::uint32_t kTableBlockSymbol = 269;
-inline constexpr std::uint32_t kLongMatchSymbol = 270;       // 270..297: long match, length code
+inline constexpr std::uint32_t kLongMatchSymbol = 270;  // 270..297: long match, length code
 // A multimedia table's symbol that announces the next table block.
 inline constexpr std::uint32_t kAudioTableBlockSymbol = 256;
 static_assert(kLongMatchSymbol + std::size(kLengthBase) == kMainAlphabet);
@@ -63,7 +62,7 @@ inline constexpr std::uint32_t LongMatchBonus(std::uint32_t distance) {
 inline constexpr std::uint32_t RecentMatchBonus(std::uint32_t distance) {
   return LongMatchBonus(distance) + (distance >= 257 ? 1u : 0u);
 }
-inline constexpr std::uint32_t kLongMatchMinimum = 3;    // length code 0 with no bonus
+inline constexpr std::uint32_t kLongMatchMinimum = 3;  // length code 0 with no bonus
 inline constexpr std::uint32_t kRecentMatchMinimum = 2;
 
 // The longest matches: length code 27 with all extra bits, plus the bonuses.

@@ -58,18 +58,18 @@ void ReadTableBlock(UnpackState& s, UnpackIo& io) {
     if (AbortRequested(io)) return;
     if (s.PackedPos > kTableSymbolRefillPos) RefillPackedBuffer(s, io, false);
     const std::uint32_t symbol = DecodeHuffmanSymbol(s, s.PreCodeTable);
-    if (symbol < kRepeatPreviousLength) {
+    if (symbol < 16) {
       lengths[i] = static_cast<std::uint8_t>((symbol + s.PreviousLengths[i]) & 15);
       ++i;
       continue;
     }
     std::uint32_t run;
     std::uint8_t value = 0;
-    if (symbol == kRepeatPreviousLength) {
+    if (symbol == 16) {
       run = ReadBits(s, 2) + 3;
       // At the first position there is no earlier length of this block; we repeat 0.
       value = i > 0 ? lengths[i - 1] : 0;
-    } else if (symbol == kShortZeroRun) {
+    } else if (symbol == 17) {
       run = ReadBits(s, 3) + 3;
     } else {
       run = ReadBits(s, 7) + 11;

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   settings.multimedia = (flags & 8) != 0;
   testing::Bytes all;
   const std::size_t repeat = std::size_t{1} << (4 * (flags >> 6));
-  for (std::size_t r = 0; r < repeat && all.size() + (size - 2) <= 0x180000; ++r) all.insert(all.end(), data + 2, data + size);
+  for (std::size_t r = 0; r < repeat && all.size() + (size - 2) <= 0x180000; ++r)
+    all.insert(all.end(), data + 2, data + size);
 
   std::vector<testing::Bytes> entries;
   if (flags & 16) {

@@ -4,13 +4,12 @@
 // that tell the driver how to decode.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "tests/engine/engine_fixture.h"
 #include "tests/engine/resplit.h"
+#include "tests/pack/round_trip.h"
 #include "tests/unpack/raw_entries.h"
 #include "tools/packer/packer.h"
 
@@ -18,41 +17,6 @@ namespace korvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-Bytes Random(std::size_t n, std::uint32_t seed) {
-  std::mt19937 r(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<std::uint8_t>(r() >> 24);
-  return b;
-}
-
-// Text over a small vocabulary, different for every seed.
-Bytes Text(std::size_t n, std::uint32_t seed) {
-  static const char* kWords[] = {"volume", "entry", "window", "table", "match", "solid", "header", "block",
-                                 "packed", "stream", "the", "of", "a", "with", "from", "in"};
-  std::mt19937 r(seed);
-  Bytes b;
-  while (b.size() < n) {
-    const std::string w = kWords[r() % 16];
-    b.insert(b.end(), w.begin(), w.end());
-    b.push_back(r() % 9 == 0 ? '\n' : ' ');
-  }
-  b.resize(n);
-  return b;
-}
-
-// Little-endian samples of a few sines, channels interleaved.
-Bytes Pcm(std::size_t frames, int channels, int bytesPerSample) {
-  Bytes b;
-  for (std::size_t i = 0; i < frames; ++i)
-    for (int c = 0; c < channels; ++c) {
-      const double v = std::sin(static_cast<double>(i) * (0.011 + 0.006 * c)) * 0.7 + std::sin(i * 0.0017) * 0.2;
-      const int s = static_cast<int>(v * (bytesPerSample == 1 ? 120 : 30000));
-      if (bytesPerSample == 1) b.push_back(static_cast<std::uint8_t>(128 + s));
-      else b.insert(b.end(), {static_cast<std::uint8_t>(s & 0xFF), static_cast<std::uint8_t>((s >> 8) & 0xFF)});
-    }
-  return b;
-}
 
 class PackedArchive : public EngineTest {
  protected:
@@ -150,10 +114,10 @@ TEST_F(PackedArchive, CorpusContentsComeBackAtEveryLevel) {
 // A solid stream of text, PCM and noise, its volumes cut at every byte of the packed data in
 // turn: inside table blocks, matches, multimedia blocks and stored entries alike.
 TEST_F(PackedArchive, VolumesMayBeCutAnywhere) {
-  const fs::path root = Tree("cuts", {{"a.txt", Text(3000, 1)},
-                                      {"b.pcm", Pcm(700, 2, 2)},
-                                      {"c.bin", Random(300, 2)},
-                                      {"d.txt", Text(2000, 3)}});
+  const fs::path root = Tree("cuts", {{"a.txt", WordText(3000, 1)},
+                                      {"b.pcm", PcmSines(700, 2, 2)},
+                                      {"c.bin", RandomBytes(300, 2)},
+                                      {"d.txt", WordText(2000, 3)}});
   packer::PackOptions options = Level(5, true);
   options.multimedia = true;
   const auto single = Pack(root, "whole", options);
@@ -167,16 +131,17 @@ TEST_F(PackedArchive, VolumesMayBeCutAnywhere) {
     for (std::uint64_t at = phase; at < parsed->PackedTotal(); at += kStep) cuts.push_back(at);
     const auto volumes = Resplit(*parsed, cuts);
     const std::string stem = dir.File("cut" + std::to_string(phase));
-    for (std::size_t i = 0; i < volumes.size(); ++i) Write(fs::path(VolumeFileName(stem, i)).filename().string(), volumes[i]);
+    for (std::size_t i = 0; i < volumes.size(); ++i)
+      Write(fs::path(VolumeFileName(stem, i)).filename().string(), volumes[i]);
     ExpectInstallsAs(VolumeFileName(stem, 0), root);
   }
 }
 
 // The packer's own volumes, small and many, at every level.
 TEST_F(PackedArchive, PackedDataSpansVolumes) {
-  const fs::path root = Tree("spans", {{"notes.txt", Text(40000, 4)},
-                                       {"pcm/mono.raw", Pcm(6000, 1, 2)},
-                                       {"noise.bin", Random(3000, 5)},
+  const fs::path root = Tree("spans", {{"notes.txt", WordText(40000, 4)},
+                                       {"pcm/mono.raw", PcmSines(6000, 1, 2)},
+                                       {"noise.bin", RandomBytes(3000, 5)},
                                        {"empty.txt", {}}});
   for (int level = 1; level <= 5; ++level)
     for (bool solid : {false, true}) {
@@ -194,7 +159,9 @@ TEST_F(PackedArchive, HundredsOfSmallFilesInOneSolidStream) {
   std::vector<std::pair<std::string, Bytes>> files;
   for (std::uint32_t i = 0; i < 300; ++i) {
     const std::string name = "dir" + std::to_string(i % 7) + "/file" + std::to_string(i) + ".txt";
-    files.emplace_back(name, i % 50 == 7 ? Random(200, i) : i % 40 == 3 ? Bytes{} : Text(100 + i * 3 % 700, i % 5));
+    files.emplace_back(name, i % 50 == 7   ? RandomBytes(200, i)
+                             : i % 40 == 3 ? Bytes{}
+                                           : WordText(100 + i * 3 % 700, i % 5));
   }
   const fs::path root = Tree("many", files);
   std::uint64_t sizes[2] = {};
@@ -214,9 +181,9 @@ TEST_F(PackedArchive, PcmGoesIntoMultimediaBlocksOfItsChannels) {
     Bytes data;
     std::uint32_t channels;
   } cases[] = {
-      {"mono8.raw", Pcm(30000, 1, 1), 1},
-      {"mono16.raw", Pcm(20000, 1, 2), 2},
-      {"stereo16.raw", Pcm(15000, 2, 2), 4},
+      {"mono8.raw", PcmSines(30000, 1, 1), 1},
+      {"mono16.raw", PcmSines(20000, 1, 2), 2},
+      {"stereo16.raw", PcmSines(15000, 2, 2), 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -240,10 +207,9 @@ TEST_F(PackedArchive, PcmGoesIntoMultimediaBlocksOfItsChannels) {
 // The header fields the driver decodes by: the level in the method byte, the solid flags from
 // the second packed entry on, stored entries where packing does not pay.
 TEST_F(PackedArchive, HeadersTellHowEachEntryIsPacked) {
-  const fs::path root = Tree("headers", {{"1.txt", Text(5000, 6)},
-                                         {"2.bin", Random(4000, 7)},
-                                         {"3.txt", {}},
-                                         {"4.txt", Text(5000, 8)}});
+  const fs::path root = Tree(
+      "headers",
+      {{"1.txt", WordText(5000, 6)}, {"2.bin", RandomBytes(4000, 7)}, {"3.txt", {}}, {"4.txt", WordText(5000, 8)}});
   const auto volumes = Pack(root, "headers", Level(4, true));
   const RawArchive raw = ReadRawArchive(volumes.front());
   EXPECT_TRUE(raw.Solid);

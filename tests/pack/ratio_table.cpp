@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     for (const Bytes& b : a.contents) unpacked += b.size();
     unpackedTotal += unpacked;
     originalTotal += a.original;
-    std::printf("%-50s %5s %8llu %9llu", a.file.c_str(), a.solid ? "yes" : "no", static_cast<unsigned long long>(unpacked),
-                static_cast<unsigned long long>(a.original));
+    std::printf("%-50s %5s %8llu %9llu", a.file.c_str(), a.solid ? "yes" : "no",
+                static_cast<unsigned long long>(unpacked), static_cast<unsigned long long>(a.original));
     for (std::size_t l = 0; l < levels.size(); ++l) {
       pack::EncoderSettings settings;
       settings.level = levels[l];

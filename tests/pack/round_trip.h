@@ -12,9 +12,9 @@ namespace korvane::testing {
 using Bytes = std::vector<std::uint8_t>;
 
 struct PackedEntry {
-  Bytes packed;         // the stored bytes themselves when stored
+  Bytes packed;  // the stored bytes themselves when stored
   bool stored = false;
-  bool solid = false;   // the entry's solid flag
+  bool solid = false;  // the entry's solid flag
 };
 
 // solid: one stream through all entries; otherwise each entry starts its own. A Write call
@@ -24,5 +24,12 @@ std::vector<PackedEntry> PackEntries(const std::vector<Bytes>& entries, const pa
 
 // The entries' unpacked bytes, decoded in order with one state record and window.
 std::vector<Bytes> UnpackEntries(const std::vector<PackedEntry>& packed, const std::vector<Bytes>& originals);
+
+// Data to pack, the same for the same arguments: noise; words from a small vocabulary (many
+// matches of every length and distance); little-endian samples of a few sines, channels
+// interleaved, as a PCM file holds them.
+Bytes RandomBytes(std::size_t n, std::uint32_t seed);
+Bytes WordText(std::size_t n, std::uint32_t seed);
+Bytes PcmSines(std::size_t frames, int channels, int bytesPerSample);
 
 }  // namespace korvane::testing

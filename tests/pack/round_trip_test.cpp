@@ -4,53 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
 #include <string>
 
 namespace korvane::testing {
 namespace {
-
-Bytes Random(std::size_t n, std::uint32_t seed) {
-  std::mt19937 r(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<std::uint8_t>(r() >> 24);
-  return b;
-}
-
-// Words from a small vocabulary: many matches of every length and distance.
-Bytes Prose(std::size_t n, std::uint32_t seed) {
-  static const char* kWords[] = {"the", "crew", "disk", "volume", "tracker", "sample", "pattern", "loop",
-                                 "raster", "copper", "bar", "scroll", "logo", "palette", "mixer", "channel",
-                                 "period", "finetune", "vibrato", "board", "modem", "night", "code", "party"};
-  std::mt19937 r(seed);
-  Bytes b;
-  while (b.size() < n) {
-    const std::string w = kWords[r() % 24];
-    b.insert(b.end(), w.begin(), w.end());
-    b.push_back(r() % 11 == 0 ? '\n' : ' ');
-  }
-  b.resize(n);
-  return b;
-}
-
-// Interleaved little-endian samples of a few sines, as a PCM file holds them.
-Bytes Pcm(std::size_t frames, int channels, int bytesPerSample) {
-  Bytes b;
-  for (std::size_t i = 0; i < frames; ++i) {
-    for (int c = 0; c < channels; ++c) {
-      const double v = std::sin(i * (0.013 + 0.007 * c)) * 0.6 + std::sin(i * 0.0021) * 0.3;
-      if (bytesPerSample == 1) {
-        b.push_back(static_cast<std::uint8_t>(128 + static_cast<int>(v * 120)));
-      } else {
-        const auto s = static_cast<std::int16_t>(v * 30000);
-        b.push_back(static_cast<std::uint8_t>(s & 0xFF));
-        b.push_back(static_cast<std::uint8_t>((s >> 8) & 0xFF));
-      }
-    }
-  }
-  return b;
-}
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes b;
@@ -64,23 +21,41 @@ struct Family {
 };
 
 const Family kFamilies[] = {
-    {"empty and one byte", [] { return std::vector<Bytes>{{}, {'x'}, {}, {0}}; }},
-    {"short texts", [] { return std::vector<Bytes>{Prose(10, 1), Prose(100, 2), Prose(3000, 3)}; }},
-    {"random", [] { return std::vector<Bytes>{Random(70000, 4)}; }},
-    {"text around random", [] { return std::vector<Bytes>{Prose(20000, 5), Random(5000, 6), Prose(20000, 5)}; }},
-    {"long runs", [] {
+    {"empty and one byte",
+     [] {
+       return std::vector<Bytes>{{}, {'x'}, {}, {0}};
+     }},
+    {"short texts",
+     [] {
+       return std::vector<Bytes>{WordText(10, 1), WordText(100, 2), WordText(3000, 3)};
+     }},
+    {"random", [] { return std::vector<Bytes>{RandomBytes(70000, 4)}; }},
+    {"text around random",
+     [] {
+       return std::vector<Bytes>{WordText(20000, 5), RandomBytes(5000, 6), WordText(20000, 5)};
+     }},
+    {"long runs",
+     [] {
        return std::vector<Bytes>{Concat({Bytes(300000, 0), Bytes(1000, 7), Bytes(70000, 0xFF)}),
                                  Concat({Bytes(5, 1), Bytes(3, 2), Bytes(261, 3), Bytes(262, 4)})};
      }},
     // A copy of bytes 1 MiB back (the farthest distance) and just inside it.
-    {"far matches", [] {
-       const Bytes r = Random(0x100000, 7);
+    {"far matches",
+     [] {
+       const Bytes r = RandomBytes(0x100000, 7);
        const Bytes near(r.begin(), r.begin() + 30000);
-       return std::vector<Bytes>{Concat({r, near}), Concat({Random(0x100000 - 5000, 8), Prose(10000, 9), Prose(10000, 9)})};
+       return std::vector<Bytes>{Concat({r, near}),
+                                 Concat({RandomBytes(0x100000 - 5000, 8), WordText(10000, 9), WordText(10000, 9)})};
      }},
     // More than the window: the decoder's window wraps, matches reach across the wrap.
-    {"window wrap", [] { return std::vector<Bytes>{Prose(0x280000, 10)}; }},
-    {"pcm", [] { return std::vector<Bytes>{Pcm(40000, 1, 1), Pcm(30000, 1, 2), Pcm(20000, 2, 2), Pcm(9000, 3, 1)}; }},
+    {"window wrap", [] { return std::vector<Bytes>{WordText(0x280000, 10)}; }},
+    // 1 to 4 byte lanes; the 4-lane entry ends three bytes into a frame, so a solid stream
+    // goes on from its last channel into blocks of fewer channels.
+    {"pcm",
+     [] {
+       return std::vector<Bytes>{PcmSines(40000, 1, 1), PcmSines(30000, 1, 2),
+                                 Concat({PcmSines(20000, 2, 2), {1, 2, 3}}), PcmSines(9000, 3, 1)};
+     }},
 };
 
 class PackRoundTrip : public ::testing::TestWithParam<std::tuple<int, int, bool>> {};
