@@ -40,7 +40,7 @@ struct Level {
 constexpr Level kLevels[] = {
     {},  // level 0 stores; the packer never asks for it
     {{ParseKind::kGreedy, 64, false, 2, 6, 32, 3}, {12, true, 3, 64, 32, false}, 0, false, false, 0},
-    {{ParseKind::kGreedy, 64, false, 2, 16, 32, 4}, {13, true, 8, 64, 32, false}, 1, false, false, 0},
+    {{ParseKind::kLazy, 64, false, 2, 16, 8, 4}, {13, true, 6, 64, 32, false}, 1, false, false, 0},
     {{ParseKind::kLazy, 64, false, 2, 16, 16, 4}, {13, true, 8, 64, 32, false}, 2, false, false, 32768},
     {{ParseKind::kLazy2, 192, true}, {17, false, 48, 192, 64, true}, 2, true, false, 0},
     {{ParseKind::kOptimal, 192, true}, {17, false, 96, 192, 128, true}, 2, true, true, 0},
