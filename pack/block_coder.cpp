@@ -63,7 +63,7 @@ void BuildLzLengths(LzCounts counts, std::uint8_t* lengths) {
   BuildCodeLengths(counts.counts + kRepeatLengthAt, kRepeatLengthAlphabet, kMaxCodeLength, lengths + kRepeatLengthAt);
 }
 
-std::vector<std::size_t> SplitLzBlocks(const std::vector<Token>& tokens, int effort) {
+std::vector<LzBlock> SplitLzBlocks(const std::vector<Token>& tokens, int effort) {
   static constexpr std::size_t kPiece[3] = {32768, 8192, 2048};
   const std::size_t piece = kPiece[std::clamp(effort, 0, 2)];
   BlockSplitter splitter({kDistanceAt, kRepeatLengthAt, kNormalBlockPositions});
@@ -73,13 +73,19 @@ std::vector<std::size_t> SplitLzBlocks(const std::vector<Token>& tokens, int eff
     splitter.AddPiece(counts.counts);
   }
   std::vector<std::size_t> starts = splitter.Split();
-  for (std::size_t& s : starts) s *= piece;
-  return starts;
+  starts.push_back(splitter.Pieces());
+  std::vector<LzBlock> blocks;
+  for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
+    LzBlock& block = blocks.emplace_back();
+    block.begin = starts[b] * piece;
+    block.end = std::min(tokens.size(), starts[b + 1] * piece);
+    splitter.Counts(starts[b], starts[b + 1], block.counts.counts);
+  }
+  return blocks;
 }
 
-const std::uint8_t* WriteLzBlock(BitOutput& out, StreamState& state, const Token* tokens, std::size_t count) {
-  LzCounts counts;
-  for (std::size_t i = 0; i < count; ++i) counts.Add(tokens[i]);
+const std::uint8_t* WriteLzBlock(BitOutput& out, StreamState& state, const Token* tokens, const LzBlock& block) {
+  const LzCounts& counts = block.counts;
   std::uint8_t lengths[kNormalBlockPositions];
   BuildLzLengths(counts, lengths);
 
@@ -97,7 +103,7 @@ const std::uint8_t* WriteLzBlock(BitOutput& out, StreamState& state, const Token
     }
   }
   if (!reuse) state.WriteTables(out, plan, lengths);
-  WriteTokens(out, state, tokens, count);
+  WriteTokens(out, state, tokens + block.begin, block.end - block.begin);
   return state.Lengths();
 }
 

@@ -24,13 +24,19 @@ struct LzCounts {
 // can follow (also in the next entry of a solid stream).
 void BuildLzLengths(LzCounts counts, std::uint8_t* lengths);
 
-// Where blocks start in tokens (the first at 0): a new block wherever the estimated saving
-// of fitted tables beats the cost of sending them. effort 0..2 tries finer pieces.
-std::vector<std::size_t> SplitLzBlocks(const std::vector<Token>& tokens, int effort);
+// A stretch of tokens to be coded with one set of tables, and its counts.
+struct LzBlock {
+  std::size_t begin, end;
+  LzCounts counts;
+};
 
-// Writes tokens[begin, end) as one block: with the current tables when they code every symbol
-// and are cheaper than new ones counting the block that sends them, else with new tables.
-// Returns the lengths the block was written with.
-const std::uint8_t* WriteLzBlock(BitOutput& out, StreamState& state, const Token* tokens, std::size_t count);
+// The tokens cut into blocks: a new block wherever the estimated saving of fitted tables
+// beats the cost of sending them. effort 0..2 tries finer pieces.
+std::vector<LzBlock> SplitLzBlocks(const std::vector<Token>& tokens, int effort);
+
+// Writes a block: with the current tables when they code every symbol and are cheaper than
+// new ones counting the block that sends them, else with new tables. Returns the lengths the
+// block was written with.
+const std::uint8_t* WriteLzBlock(BitOutput& out, StreamState& state, const Token* tokens, const LzBlock& block);
 
 }  // namespace korvane::pack

@@ -70,6 +70,10 @@ void BlockSplitter::SplitRange(std::size_t a, std::size_t b, std::vector<std::si
   SplitRange(at, b, starts);
 }
 
+void BlockSplitter::Counts(std::size_t a, std::size_t b, std::uint32_t* out) const {
+  for (std::uint32_t i = 0; i < positions_; ++i) out[i] = prefix_[b * positions_ + i] - prefix_[a * positions_ + i];
+}
+
 std::vector<std::size_t> BlockSplitter::Split() const {
   std::vector<std::size_t> starts{0};
   SplitRange(0, pieces_, starts);

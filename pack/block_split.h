@@ -20,6 +20,8 @@ class BlockSplitter {
 
   // Indexes of the pieces that start a block; the first is 0.
   std::vector<std::size_t> Split() const;
+  // The counts of pieces [a, b), over all positions.
+  void Counts(std::size_t a, std::size_t b, std::uint32_t* out) const;
 
  private:
   double Cost(std::size_t a, std::size_t b) const;

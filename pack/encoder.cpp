@@ -220,11 +220,9 @@ class Format20Encoder::Impl {
     ParserSettings parser = level_.parser;
     parser.thoroughUntil = entryStart_ + level_.thoroughBytes;
     ParseStretch(finder_, parser, costs_, begin, end, state.matches, tokens_);
-    std::vector<std::size_t> starts = SplitLzBlocks(tokens_, level_.splitEffort);
-    starts.push_back(tokens_.size());
     const std::uint8_t* lengths = nullptr;
-    for (std::size_t b = 0; b + 1 < starts.size(); ++b)
-      lengths = WriteLzBlock(out, state, tokens_.data() + starts[b], starts[b + 1] - starts[b]);
+    for (const LzBlock& block : SplitLzBlocks(tokens_, level_.splitEffort))
+      lengths = WriteLzBlock(out, state, tokens_.data(), block);
     if (lengths != nullptr) costs_.SetFromLengths(lengths);
   }
 
