@@ -1,6 +1,6 @@
 # Run by the korvane_release target (cmake -P): stages the payload with the attributes git
-# cannot keep, packs it into exactly VOLUMES volumes, puts korvane.nfo beside them and writes
-# the two-digit volume count resource from the volumes actually written.
+# cannot keep, packs it solid at the top level into exactly VOLUMES volumes, puts korvane.nfo
+# beside them and writes the two-digit volume count resource from the volumes actually written.
 # Inputs: TOOL SOURCE STAGE RELEASE_DIR ARCHIVE VOLUMES TIME COUNT_FILE STAMP.
 cmake_minimum_required(VERSION 3.25)
 
@@ -40,7 +40,7 @@ if(NOT top)
   message(FATAL_ERROR "the payload folder ${SOURCE}/payload is empty")
 endif()
 execute_process(
-  COMMAND "${TOOL}" pack --volume-count "${VOLUMES}" --host-os windows --time "${TIME}"
+  COMMAND "${TOOL}" pack -m5 -s -q --volume-count "${VOLUMES}" --host-os windows --time "${TIME}"
           "${RELEASE_DIR}/${ARCHIVE}" ${top}
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

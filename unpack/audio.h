@@ -1,5 +1,6 @@
 // The multimedia predictor of format 2.0: turns one residual symbol of the current channel
-// back into the output byte and adapts that channel's weights every 32 of its bytes.
+// back into the output byte and adapts that channel's weights every 32 of its bytes. The
+// packer runs the same two halves to turn bytes into residuals.
 #pragma once
 #include <cstdint>
 
@@ -18,25 +19,26 @@ inline std::int32_t AsSignedByte(std::uint32_t v) {
 
 }  // namespace audio_detail
 
-// symbol: 0 to 255 from the current channel's table. Uses AudioStates[AudioChannel] and
-// CrossDelta; the caller stores the byte and advances AudioChannel. Inline: it runs once per
-// output byte in multimedia mode.
-inline std::uint8_t DecodeAudioByte(UnpackState& state, std::uint32_t symbol) {
-  using audio_detail::AsSignedByte;
-  using audio_detail::Magnitude;
-  AudioChannelState& c = state.AudioStates[static_cast<std::uint32_t>(state.AudioChannel) & 3];
+// The two halves of one byte of a channel, shared with the packer, which must run the same
+// predictor on the original bytes. First: move the channel's history on and predict its next
+// byte. The byte is then (prediction - symbol) AND 0xFF.
+inline std::uint32_t PredictAudioByte(AudioChannelState& c, std::int32_t crossDelta) {
   c.SampleCount += 1;
   c.Delta[3] = c.Delta[2];
   c.Delta[2] = c.Delta[1];
   c.Delta[1] = c.PrevDelta - c.Delta[0];
   c.Delta[0] = c.PrevDelta;
-
   // Weights stay within -17..16 and deltas within -255..255, so the sum is far from overflow.
   const std::int32_t sum = 8 * c.PrevByte + c.Weight[0] * c.Delta[0] + c.Weight[1] * c.Delta[1] +
-                           c.Weight[2] * c.Delta[2] + c.Weight[3] * c.Delta[3] + c.Weight[4] * state.CrossDelta;
-  const std::uint32_t predicted = static_cast<std::uint32_t>(sum >> 3) & 0xFF;
-  const std::uint32_t out = (predicted - symbol) & 0xFF;
+                           c.Weight[2] * c.Delta[2] + c.Weight[3] * c.Delta[3] + c.Weight[4] * crossDelta;
+  return static_cast<std::uint32_t>(sum >> 3) & 0xFF;
+}
 
+// Second: learn from the byte's residual symbol and its value; crossDelta is the state's
+// CrossDelta, read before and replaced after. Every 32 bytes of the channel one weight moves.
+inline void AdaptAudioChannel(AudioChannelState& c, std::int32_t& crossDelta, std::uint32_t symbol, std::uint32_t out) {
+  using audio_detail::AsSignedByte;
+  using audio_detail::Magnitude;
   const std::int32_t e = 8 * AsSignedByte(symbol);
   c.ErrorSum[0] += Magnitude(e);
   c.ErrorSum[1] += Magnitude(e - c.Delta[0]);
@@ -47,12 +49,12 @@ inline std::uint8_t DecodeAudioByte(UnpackState& state, std::uint32_t symbol) {
   c.ErrorSum[6] += Magnitude(e + c.Delta[2]);
   c.ErrorSum[7] += Magnitude(e - c.Delta[3]);
   c.ErrorSum[8] += Magnitude(e + c.Delta[3]);
-  c.ErrorSum[9] += Magnitude(e - state.CrossDelta);
-  c.ErrorSum[10] += Magnitude(e + state.CrossDelta);
+  c.ErrorSum[9] += Magnitude(e - crossDelta);
+  c.ErrorSum[10] += Magnitude(e + crossDelta);
 
   const std::int32_t d = AsSignedByte(out - static_cast<std::uint32_t>(c.PrevByte));
   c.PrevDelta = d;
-  state.CrossDelta = d;
+  crossDelta = d;
   c.PrevByte = static_cast<std::int32_t>(out);
 
   if ((c.SampleCount & 31) == 0) {
@@ -69,6 +71,15 @@ inline std::uint8_t DecodeAudioByte(UnpackState& state, std::uint32_t symbol) {
       }
     }
   }
+}
+
+// symbol: 0 to 255 from the current channel's table. Uses AudioStates[AudioChannel] and
+// CrossDelta; the caller stores the byte and advances AudioChannel. Inline: it runs once per
+// output byte in multimedia mode.
+inline std::uint8_t DecodeAudioByte(UnpackState& state, std::uint32_t symbol) {
+  AudioChannelState& c = state.AudioStates[static_cast<std::uint32_t>(state.AudioChannel) & 3];
+  const std::uint32_t out = (PredictAudioByte(c, state.CrossDelta) - symbol) & 0xFF;
+  AdaptAudioChannel(c, state.CrossDelta, symbol, out);
   return static_cast<std::uint8_t>(out);
 }
 

@@ -5,45 +5,20 @@
 
 #include "unpack/audio.h"
 #include "unpack/bit_input.h"
+#include "unpack/format20_codes.h"
 #include "unpack/huffman.h"
 #include "unpack/unpack.h"
 
 namespace korvane {
 namespace {
 
-// Each base is the previous base plus 2^(previous extra bits): contiguous value ranges.
-constexpr std::uint8_t kLengthBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
-                                          24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
-constexpr std::uint8_t kLengthExtraBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                               2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-constexpr std::uint32_t kDistanceBase[48] = {
-    0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
-    64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
-    4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
-    262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-constexpr std::uint8_t kDistanceExtraBits[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
-                                                 7,  7,  8,  8,  9,  9,  10, 10, 11, 11, 12, 12, 13, 13, 14, 14,
-                                                 15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-constexpr std::uint8_t kShortDistanceBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-constexpr std::uint8_t kShortDistanceExtraBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+using namespace format20;
 
-template <typename Base, typename Extra, std::size_t kCount>
-constexpr bool Contiguous(const Base (&base)[kCount], const Extra (&extra)[kCount]) {
-  for (std::size_t k = 1; k < kCount; ++k)
-    if (base[k] != base[k - 1] + (std::uint32_t{1} << extra[k - 1])) return false;
-  return true;
-}
-static_assert(Contiguous(kLengthBase, kLengthExtraBits));
-static_assert(Contiguous(kDistanceBase, kDistanceExtraBits));
-static_assert(Contiguous(kShortDistanceBase, kShortDistanceExtraBits));
 // The longest match (length code 27 with all extra bits, plus the two distance bonuses, or
 // a recent-distance match with its three bonuses) must fit the window's reserve.
-static_assert(224 + 31 + 3 + 2 <= kLongestMatch && 224 + 31 + 2 + 3 <= kLongestMatch);
-// The farthest distance: code 47 with all 16 extra bits.
-static_assert(kDistanceBase[47] + 0xFFFF + 1 == kWindowSize);
+static_assert(kLargestLengthValue + kLongMatchMinimum + LongMatchBonus(kWindowSize) <= kLongestMatch &&
+              kLargestLengthValue + kRecentMatchMinimum + RecentMatchBonus(kWindowSize) <= kLongestMatch);
 
-constexpr std::uint32_t kTableBlockSymbol = 269;
-constexpr std::uint32_t kAudioTableBlockSymbol = 256;
 // The table block reader's refill points: at its start and before each code-length symbol.
 constexpr std::uint32_t kTableStartRefillPos = 8167;
 constexpr std::uint32_t kTableSymbolRefillPos = 8187;
@@ -213,31 +188,27 @@ void DecodeLzPasses(UnpackState& s, UnpackIo& io) {
     }
     std::uint32_t distance;
     std::uint32_t length;
-    if (symbol >= 270) {
-      const std::uint32_t k = symbol - 270;
-      length = kLengthBase[k] + 3 + in.Read(kLengthExtraBits[k]);
+    if (symbol >= kLongMatchSymbol) {
+      const std::uint32_t k = symbol - kLongMatchSymbol;
+      length = kLengthBase[k] + kLongMatchMinimum + in.Read(kLengthExtraBits[k]);
       const std::uint32_t d = DecodeHuffmanSymbol(in, s.DistanceTable);
       distance = kDistanceBase[d] + 1 + in.Read(kDistanceExtraBits[d]);
-      if (distance >= 0x40000) length += 1;
-      if (distance >= 0x2000) length += 1;
+      length += LongMatchBonus(distance);
     } else if (symbol == kTableBlockSymbol) {
       in.Store(s);
       s.WindowPos = pos;
       io.RemainingOutput = remaining;
       ReadTableBlock(s, io);
       return;
-    } else if (symbol == 256) {
+    } else if (symbol == kRepeatLastSymbol) {
       distance = s.LastMatchDistance;
       length = s.LastMatchLength;
-    } else if (symbol <= 260) {
-      distance = s.RecentDistances[(s.RecentDistanceIndex - (symbol - 256)) & 3];
+    } else if (symbol < kShortMatchSymbol) {
+      distance = s.RecentDistances[(s.RecentDistanceIndex - (symbol - kRepeatLastSymbol)) & 3];
       const std::uint32_t k = DecodeHuffmanSymbol(in, s.RepeatLengthTable);
-      length = kLengthBase[k] + 2 + in.Read(kLengthExtraBits[k]);
-      if (distance >= 0x40000) length += 1;
-      if (distance >= 0x2000) length += 1;
-      if (distance >= 257) length += 1;
+      length = kLengthBase[k] + kRecentMatchMinimum + in.Read(kLengthExtraBits[k]) + RecentMatchBonus(distance);
     } else {
-      const std::uint32_t k = symbol - 261;
+      const std::uint32_t k = symbol - kShortMatchSymbol;
       distance = kShortDistanceBase[k] + 1 + in.Read(kShortDistanceExtraBits[k]);
       length = 2;
     }

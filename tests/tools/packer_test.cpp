@@ -363,51 +363,5 @@ TEST(PlanVolumes, InvariantsHoldForRandomLayouts) {
   }
 }
 
-#ifdef KORVANE_RELEASE_DIR
-// The release this build made: exactly the counted volumes, every entry of the payload with
-// its read-only bit and its empty folders, and the count resource matching the volumes.
-TEST(Release, VolumesHoldThePayload) {
-  const std::string dir = KORVANE_RELEASE_DIR;
-  const std::string first = dir + "/" + KORVANE_RELEASE_ARCHIVE;
-  ASSERT_TRUE(fs::exists(first)) << "build the korvane_release target first";
-  std::size_t volumes = 0;
-  const std::vector<RawEntry> entries = ReadSet(first, 0, volumes);
-  const Bytes count = ReadWholeFile(KORVANE_RES_VOLUME_COUNT);
-  ASSERT_EQ(count.size(), 2u);
-  EXPECT_EQ(std::size_t((count[0] - '0') * 10 + (count[1] - '0')), volumes);
-  EXPECT_EQ(volumes, std::size_t(KORVANE_RELEASE_VOLUMES));
-  EXPECT_EQ(ReadWholeFile(dir + "/korvane.nfo"), ReadWholeFile(std::string(KORVANE_RELEASE_SOURCE) + "/korvane.nfo"));
-
-  std::map<std::string, std::string> attributes;  // name -> "readonly" or "emptydir"
-  std::ifstream list(std::string(KORVANE_RELEASE_SOURCE) + "/payload-attributes.txt");
-  for (std::string line; std::getline(list, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::string name = line.substr(line.find(' ') + 1);
-    std::replace(name.begin(), name.end(), '/', '\\');
-    attributes[name] = line.substr(0, line.find(' '));
-  }
-  const fs::path payload = fs::path(KORVANE_RELEASE_SOURCE) / "payload";
-  std::size_t files = 0;
-  for (const RawEntry& e : entries) {
-    std::string rel = e.Name;
-    std::replace(rel.begin(), rel.end(), '\\', '/');
-    EXPECT_EQ(e.HostOS, kHostWindows);
-    if (e.FileAttr & 0x10) {
-      EXPECT_TRUE(fs::is_directory(payload / rel) || attributes[e.Name] == "emptydir") << e.Name;
-      continue;
-    }
-    ++files;
-    EXPECT_EQ(e.Packed, ReadWholeFile((payload / rel).string())) << e.Name;
-    EXPECT_EQ(e.FileAttr, attributes[e.Name] == "readonly" ? 0x21u : 0x20u) << e.Name;
-  }
-  std::size_t payloadFiles = 0;
-  for (const auto& item : fs::recursive_directory_iterator(payload)) payloadFiles += item.is_regular_file();
-  EXPECT_EQ(files, payloadFiles);
-  for (const auto& [name, kind] : attributes)
-    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const RawEntry& e) { return e.Name == name; }))
-        << kind << " " << name << " is not in the release";
-}
-#endif
-
 }  // namespace
 }  // namespace korvane::packer

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/unpack/bit_writer.h"
+#include "unpack/format20_codes.h"
 
 namespace korvane::testing {
 
@@ -58,12 +59,12 @@ class Format20Writer {
     std::uint32_t coded = length - 3;
     if (distance >= 0x2000) coded -= 1;
     if (distance >= 0x40000) coded -= 1;
-    const int k = Code(kLengthBase, 28, coded);
+    const int k = Code(format20::kLengthBase, 28, coded);
     Main(270 + k);
-    Bits.Put(coded - kLengthBase[k], kLengthExtra[k]);
-    const int d = Code(kDistanceBase, 48, distance - 1);
+    Bits.Put(coded - format20::kLengthBase[k], format20::kLengthExtraBits[k]);
+    const int d = Code(format20::kDistanceBase, 48, distance - 1);
     Bits.Put(d, kDistanceBits);
-    Bits.Put(distance - 1 - kDistanceBase[d], kDistanceExtra[d]);
+    Bits.Put(distance - 1 - format20::kDistanceBase[d], format20::kDistanceExtraBits[d]);
   }
 
   // A match at recent distance slot 1-4 (symbols 257-260).
@@ -72,32 +73,21 @@ class Format20Writer {
     if (distance >= 0x2000) coded -= 1;
     if (distance >= 0x40000) coded -= 1;
     if (distance >= 257) coded -= 1;
-    const int k = Code(kLengthBase, 28, coded);
+    const int k = Code(format20::kLengthBase, 28, coded);
     Main(256 + slot);
     Bits.Put(k, kRepeatBits);
-    Bits.Put(coded - kLengthBase[k], kLengthExtra[k]);
+    Bits.Put(coded - format20::kLengthBase[k], format20::kLengthExtraBits[k]);
   }
 
   std::vector<std::uint8_t> Bytes() const { return Bits.Bytes(8); }
 
  private:
-  static int Code(const std::uint32_t* base, int count, std::uint32_t value) {
+  template <typename Base>
+  static int Code(const Base* base, int count, std::uint32_t value) {
     int k = 0;
     while (k + 1 < count && base[k + 1] <= value) ++k;
     return k;
   }
-  static constexpr std::uint32_t kLengthBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
-                                                    24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
-  static constexpr int kLengthExtra[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                           2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-  static constexpr std::uint32_t kDistanceBase[48] = {
-      0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
-      64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
-      4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
-      262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-  static constexpr int kDistanceExtra[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
-                                             7,  7,  8,  8,  9,  9,  10, 10, 11, 11, 12, 12, 13, 13, 14, 14,
-                                             15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
 };
 
 }  // namespace korvane::testing

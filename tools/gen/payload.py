@@ -1,7 +1,8 @@
 """The demo payload that the release packs into its volumes: texts, a 16-bit WAV, 8-bit
-bitmaps, binary tables, a deep folder tree and names with spaces; about 3 MB. Git keeps
-neither empty folders nor read-only bits, so those are listed in payload-attributes.txt
-and applied to a staged copy when the release is built."""
+bitmaps, binary tables, a deep folder tree and names with spaces; about 6 MB, which the
+release packs solid into about 2 MB (54 volumes of a few dozen KB). Git keeps neither empty
+folders nor read-only bits, so those are listed in payload-attributes.txt and applied to a
+staged copy when the release is built."""
 
 import io
 import math
@@ -9,7 +10,7 @@ import os
 import struct
 import wave
 
-from PIL import Image
+from PIL import Image, ImageDraw
 
 import gencommon as g
 
@@ -69,15 +70,29 @@ and then say it is ours. No warranty: if it breaks, you keep both pieces.
 """
 
 
+def faq_text(seed, entries):
+    """Questions and answers in a vocabulary of their own."""
+    r = g.rng(seed)
+    out = []
+    for n in range(1, entries + 1):
+        q = " ".join(r.choice(FAQ_WORDS) for _ in range(r.randint(6, 14)))
+        a = " ".join(r.choice(FAQ_WORDS) for _ in range(r.randint(10, 30)))
+        out.append(f"Q{n}: {q.capitalize()}?\nA{n}: {a.capitalize()}.\n")
+    return "\n".join(out)
+
+
 def crlf(text):
     return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii")
 
 
-def theme_wav(seconds=14.0, rate=22050):
-    """A short stereo rendition of the theme's chords: detuned saw pads with an arpeggio."""
+def theme_wav(seconds=32.0, rate=22050):
+    """A stereo rendition of the theme's chords: detuned saw pads with an arpeggio, a kick on
+    every beat and noise hats between them (the hats keep the file from packing too well)."""
     chords = [(57, 60, 64), (53, 57, 60), (48, 52, 55), (55, 59, 62)]  # Am F C G as MIDI notes
     total = int(seconds * rate)
-    bar = total // 8
+    bar = total // 16
+    beat = bar // 4
+    noise = g.rng(7)
     frames = bytearray()
     phases = [0.0] * 8
     for i in range(total):
@@ -99,8 +114,12 @@ def theme_wav(seconds=14.0, rate=22050):
         f_arp = 440.0 * 2 ** ((chord[step] + 12 - 69) / 12)
         phases[6] = (phases[6] + f_arp / rate) % 1.0
         arp = (1 if phases[6] < 0.5 else -1) * 0.25 * (1 - ((i % (rate // 8)) / (rate // 8)))
-        l = 0.16 * env * left + arp
-        r = 0.16 * env * right + arp
+        t_beat = (i % beat) / rate
+        kick = math.sin(2 * math.pi * 55 * t_beat * (1 + 2 * math.exp(-t_beat * 30))) * math.exp(-t_beat * 9) * 0.35
+        hat_t = ((i + beat // 2) % beat) / rate
+        hat = (noise.random() - 0.5) * 0.3 * math.exp(-hat_t * 40) if (i // (bar * 4)) % 2 else 0.0
+        l = 0.16 * env * left + arp + kick + hat
+        r = 0.16 * env * right + arp + kick - hat
         frames += struct.pack("<hh", int(max(-1, min(1, l)) * 30000), int(max(-1, min(1, r)) * 30000))
     buf = io.BytesIO()
     with wave.open(buf, "wb") as w:
@@ -128,6 +147,74 @@ def bitmap(size, seed):
     buf = io.BytesIO()
     img.save(buf, format="BMP")
     return buf.getvalue()
+
+
+def sprites(size, seed):
+    """An 8-bit sprite sheet: rows of shaded balls and boxes on a black ground."""
+    w, h = size
+    img = Image.new("RGB", size)
+    draw = ImageDraw.Draw(img)
+    r = g.rng(seed)
+    for y in range(0, h, 32):
+        for x in range(0, w, 32):
+            hue = [(255, 80, 40), (60, 200, 255), (120, 255, 90), (255, 220, 60)][(x // 32 + y // 32) % 4]
+            if r.random() < 0.5:
+                for k in range(12, 0, -1):
+                    c = g.lerp((0, 0, 0), hue, 1 - k / 14)
+                    draw.ellipse((x + 16 - k, y + 16 - k, x + 16 + k // 2, y + 16 + k // 2), fill=c)
+            else:
+                size_k = r.randint(8, 14)
+                for k in range(size_k, 0, -2):
+                    draw.rectangle((x + 16 - k, y + 16 - k, x + 16 + k, y + 16 + k), fill=g.lerp(hue, (255, 255, 255), k / 20))
+    buf = io.BytesIO()
+    g.quantize(img).save(buf, format="BMP")
+    return buf.getvalue()
+
+
+def credits_bitmap(size):
+    """An 8-bit credits screen: lines of text over a copper gradient."""
+    img = g.vertical_gradient(size, [(0, (0, 0, 60)), (0.5, (80, 0, 120)), (1, (0, 40, 80))])
+    draw = ImageDraw.Draw(img)
+    fnt = g.font("DejaVuSansMono-Bold.ttf", 18)
+    lines = ["KORVANE 1998", ""] + [f"{role:<10} {name}" for role, name in (
+        ("code", "Zendril"), ("music", "Tarrow"), ("graphics", "Mirelle"), ("packing", "Oskuun"),
+        ("support", "the board at 3am"), ("thanks", "everyone who called"))] + [""] + GREETINGS[:8]
+    for n, line in enumerate(lines):
+        g.shadowed_text(img, (40, 24 + n * 24), line, fnt, (255, 230, 160))
+    buf = io.BytesIO()
+    g.quantize(img).save(buf, format="BMP")
+    return buf.getvalue()
+
+
+GREETINGS = ["greetings to " + name for name in (
+    "Nightfall", "Cobalt Sun", "Heavy Iron", "Static Fields", "Orbitron", "Mirage Crew", "Polar Code",
+    "Vectorline", "Red Shift", "Paper Tigers", "Lowpass", "Subzero Club")]
+
+
+def commands_text(seed):
+    """A reference of the tracker's effect commands: a table of hex values and short notes."""
+    r = g.rng(seed)
+    effects = ["arpeggio", "slide up", "slide down", "tone portamento", "vibrato", "tone porta + volume slide",
+               "vibrato + volume slide", "tremolo", "unused", "sample offset", "volume slide", "position jump",
+               "set volume", "pattern break", "extended", "set speed"]
+    out = ["TRACKER COMMAND REFERENCE", "=========================", ""]
+    for cmd, name in enumerate(effects):
+        out.append(f"{cmd:X}xy  {name}")
+        for x in range(16):
+            note = r.choice(["", "fine", "retrigger", "note cut", "note delay", "loop", "glissando", "waveform"])
+            out.append(f"  {cmd:X}{x:X}{r.randrange(16):X}  {r.randrange(256):3d} ticks {r.randrange(64):2d} rows  {note}")
+        out.append("")
+    for n in range(400):
+        order = " ".join(f"{r.randrange(64):02d}" for _ in range(16))
+        out.append(f"order {n:03d}: {order}")
+    return "\n".join(out) + "\n"
+
+
+FAQ_WORDS = ("why does my sample click when the loop restarts how can i make the volume slide smoother "
+             "what is the difference between fine and normal slides where do i set the speed can i use "
+             "more than four channels is the module format the same on every machine how big may a "
+             "pattern be which period is the lowest note answer question yes no usually never always "
+             "because the player reads the row before the tick counter wraps").split()
 
 
 def level_data(size, seed):
@@ -160,8 +247,14 @@ def files():
     yield t + "docs/history of the group.txt", crlf(prose(3, 60))
     yield t + "docs/empty note.txt", b""
     yield t + "music/korvane theme.wav", theme_wav()
+    yield t + "docs/tracker commands.txt", crlf(commands_text(8))
+    yield t + "docs/faq.txt", crlf(faq_text(9, 900))
+    yield t + "docs/greetings.txt", crlf("\n".join(GREETINGS) + "\n")
     yield t + "gfx/title screen.bmp", bitmap((640, 480), 4)
     yield t + "gfx/logo.bmp", bitmap((320, 200), 5)
+    yield t + "gfx/sprites.bmp", sprites((320, 256), 10)
+    yield t + "gfx/credits.bmp", credits_bitmap((640, 400))
+    yield t + "gfx/backdrop.bmp", bitmap((800, 600), 11)
     yield t + "data/levels.dat", level_data(700_000, 6)
     yield t + "data/tables.bin", tables()
     yield t + "data/one byte.bin", b"K"

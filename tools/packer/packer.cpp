@@ -1,6 +1,6 @@
-// Collects files, lays their stored data out over volumes and writes the volumes.
+// Collects files, packs them, lays their data out over volumes and writes the volumes.
 // Header layout: 7-byte signature, 13-byte main header, then per part a 32-byte file header,
-// the name and the part's stored bytes. Header checksums are the low 16 bits of the
+// the name and the part's data bytes. Header checksums are the low 16 bits of the
 // complemented CRC-32 of the header from its type byte on.
 #include "tools/packer/packer.h"
 
@@ -15,6 +15,7 @@
 
 #include "engine/archive_format.h"
 #include "engine/checksum.h"
+#include "pack/encoder.h"
 
 namespace korvane::packer {
 namespace fs = std::filesystem;
@@ -24,7 +25,9 @@ namespace {
 // never needs to name is defined here.
 constexpr std::uint16_t kMainVolume = 0x0001;
 constexpr std::uint8_t kUnpackVersion = 20;
-constexpr std::uint8_t kMethodStored = 0x30;
+// The dictionary bits of a packed entry: 1 MiB, the window the packer uses, as the corpus
+// manifests read them.
+constexpr std::uint16_t kDictionary1M = 0x0080;
 constexpr std::uint32_t kVolumeLead = sizeof kNewSignature + kNewMainHeaderSize;
 constexpr std::uint32_t kDosReadOnly = 0x01;
 constexpr std::uint32_t kDosDirectory = 0x10;
@@ -40,7 +43,19 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+bool SeekTo(std::FILE* f, std::uint64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+  return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 std::uint64_t HeaderBytes(const PackSource& s) { return kNewFileHeaderSize + s.Name.size(); }
+bool Packed(const PackSource& s) { return s.Method != kMethodStored; }
+// Bytes of the entry in the volumes, and where they come from.
+std::uint64_t DataSize(const PackSource& s) { return Packed(s) ? s.PackedSize : s.Size; }
+const std::string& DataPath(const PackSource& s) { return s.DataPath.empty() ? s.Path : s.DataPath; }
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -58,9 +73,9 @@ void SealHeader(std::vector<std::uint8_t>& header) {
   header[1] = static_cast<std::uint8_t>(crc >> 8);
 }
 
-std::vector<std::uint8_t> MainHeader(bool volumes) {
+std::vector<std::uint8_t> MainHeader(bool volumes, bool solid) {
   std::vector<std::uint8_t> h = {0, 0, kMainHead};
-  Put16(h, volumes ? kMainVolume : 0);
+  Put16(h, (volumes ? kMainVolume : 0) | (solid ? kSolidArchiveFlag : 0));
   Put16(h, kNewMainHeaderSize);
   Put16(h, 0);  // reserved
   Put32(h, 0);  // reserved
@@ -76,6 +91,8 @@ std::vector<std::uint8_t> FileHeader(const PackSource& s, const PartPlan& part, 
   // Readers of Unix-made archives know a directory only by these three bits; they are what
   // the format's own archivers write for directories from every host, so set them always.
   if (s.Directory) flags |= kDirectoryBits;
+  if (s.Solid) flags |= kSolidEntry;
+  if (Packed(s)) flags |= kDictionary1M;
   std::vector<std::uint8_t> h = {0, 0, kFileHead};
   Put16(h, flags);
   Put16(h, static_cast<std::uint32_t>(HeaderBytes(s)));
@@ -85,7 +102,7 @@ std::vector<std::uint8_t> FileHeader(const PackSource& s, const PartPlan& part, 
   Put32(h, fileCrc);
   Put32(h, s.DosTime);
   h.push_back(kUnpackVersion);
-  h.push_back(kMethodStored);
+  h.push_back(s.Method);
   Put16(h, static_cast<std::uint32_t>(s.Name.size()));
   Put32(h, s.Attributes);
   h.insert(h.end(), s.Name.begin(), s.Name.end());
@@ -209,6 +226,79 @@ bool CollectSources(const std::vector<std::string>& paths, const PackOptions& op
   return true;
 }
 
+bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, const std::string& packedPath,
+                 std::string& error) {
+  if (options.Level <= 0) return true;
+  File out(std::fopen(packedPath.c_str(), "wb"));
+  if (!out) {
+    error = "cannot create '" + packedPath + "'";
+    return false;
+  }
+  pack::EncoderSettings settings;
+  settings.level = options.Level;
+  settings.multimedia = options.Multimedia;
+  pack::Format20Encoder encoder(settings);
+  std::uint64_t total = 0, done = 0, offset = 0;
+  for (const PackSource& s : sources) total += s.Size;
+  std::vector<std::uint8_t> buffer(kCopyChunk);
+  // Moves what the packer has produced into the file; false on a write error.
+  const auto drain = [&](std::uint64_t& written) {
+    std::vector<std::uint8_t>& bytes = encoder.Output();
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size();
+    written += bytes.size();
+    bytes.clear();
+    return ok;
+  };
+  for (PackSource& s : sources) {
+    // Every entry after the stream's start carries the solid flag; the first packed one may
+    // not, so that the unpacker reads its tables.
+    s.Solid = options.Solid && encoder.StreamStarted();
+    if (s.Directory || s.Size == 0) continue;
+    File in(std::fopen(s.Path.c_str(), "rb"));
+    if (!in || !SeekTo(out.get(), offset)) {
+      error = "cannot read '" + s.Path + "'";
+      return false;
+    }
+    encoder.StartEntry(s.Solid);
+    std::uint32_t crc = 0xFFFFFFFFu;
+    std::uint64_t packed = 0;
+    for (std::uint64_t read = 0; read < s.Size;) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), s.Size - read));
+      if (std::fread(buffer.data(), 1, n, in.get()) != n) {
+        error = "cannot read '" + s.Path + "' (it changed or shrank while packing)";
+        return false;
+      }
+      crc = UpdateCrc32(crc, buffer.data(), n);
+      encoder.Write(buffer.data(), n);
+      read += n;
+      done += n;
+      if (!drain(packed)) {
+        error = "cannot write '" + packedPath + "'";
+        return false;
+      }
+      if (options.Progress) options.Progress(done, total);
+    }
+    encoder.FinishEntry();
+    if (!drain(packed)) {
+      error = "cannot write '" + packedPath + "'";
+      return false;
+    }
+    // What packing does not shrink is stored; its packed bytes are overwritten by the next.
+    if (packed >= s.Size && encoder.DiscardEntry()) continue;
+    s.Method = static_cast<std::uint8_t>(kMethodStored + options.Level);
+    s.PackedSize = packed;
+    s.DataPath = packedPath;
+    s.DataOffset = offset;
+    s.PackedCrc = ~crc;
+    offset += packed;
+  }
+  if (std::fflush(out.get()) != 0 || std::fclose(out.release()) != 0) {
+    error = "cannot write '" + packedPath + "'";
+    return false;
+  }
+  return true;
+}
+
 std::uint64_t MinimumVolumeSize(const std::vector<PackSource>& sources) {
   std::uint64_t largest = kNewFileHeaderSize;
   for (const PackSource& s : sources) largest = std::max(largest, HeaderBytes(s));
@@ -229,7 +319,7 @@ bool PlanVolumes(const std::vector<PackSource>& sources, std::uint64_t volumeSiz
     bool first = true;
     for (;;) {
       VolumePlan* v = &volumes.back();
-      const std::uint64_t remaining = s.Size - offset;
+      const std::uint64_t remaining = DataSize(s) - offset;
       const std::uint64_t header = HeaderBytes(s);
       if (volumeSize != 0 && volumeSize - v->Bytes < header + (remaining > 0 ? 1 : 0)) {
         // This entry cannot start here. The reader only opens the next volume after a part
@@ -258,7 +348,7 @@ bool PlanVolumes(const std::vector<PackSource>& sources, std::uint64_t volumeSiz
       v->Bytes += header + take;
       offset += take;
       first = false;
-      if (offset == s.Size) break;
+      if (offset == DataSize(s)) break;
       volumes.push_back(VolumePlan{{}, kVolumeLead});
     }
   }
@@ -348,7 +438,8 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
   std::size_t openEntry = sources.size();
   std::uint32_t entryCrc = 0xFFFFFFFFu;
   std::vector<std::uint8_t> buffer(kCopyChunk);
-  const std::vector<std::uint8_t> mainHeader = MainHeader(volumes.size() > 1);
+  const bool solid = std::any_of(sources.begin(), sources.end(), [](const PackSource& s) { return s.Solid; });
+  const std::vector<std::uint8_t> mainHeader = MainHeader(volumes.size() > 1, solid);
 
   for (std::size_t v = 0; v < volumes.size(); ++v) {
     out.reset(std::fopen(temps[v].c_str(), "wb"));
@@ -364,9 +455,11 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
         ahead.reset();
         copier.reset();
         if (!s.Directory) {
-          ahead.reset(std::fopen(s.Path.c_str(), "rb"));
-          copier.reset(std::fopen(s.Path.c_str(), "rb"));
-          if (!ahead || !copier) return fail("cannot read '" + s.Path + "'");
+          const std::string& from = DataPath(s);
+          ahead.reset(std::fopen(from.c_str(), "rb"));
+          copier.reset(std::fopen(from.c_str(), "rb"));
+          if (!ahead || !copier || !SeekTo(ahead.get(), s.DataOffset) || !SeekTo(copier.get(), s.DataOffset))
+            return fail("cannot read '" + from + "'");
         }
       }
       std::uint32_t partCrc = 0xFFFFFFFFu;
@@ -378,8 +471,9 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
         entryCrc = UpdateCrc32(entryCrc, buffer.data(), n);
         left -= n;
       }
-      // Earlier parts carry the checksum of their own bytes, the last part that of the whole entry.
-      const std::uint32_t crc = part.ContinuesInNext ? ~partCrc : ~entryCrc;
+      // Earlier parts carry the checksum of their own bytes, the last part that of the whole
+      // entry's unpacked bytes.
+      const std::uint32_t crc = part.ContinuesInNext ? ~partCrc : Packed(s) ? s.PackedCrc : ~entryCrc;
       const std::vector<std::uint8_t> header = FileHeader(s, part, options.HostOs, crc);
       ok = std::fwrite(header.data(), 1, header.size(), out.get()) == header.size();
       for (std::uint64_t left = part.Size; ok && left > 0;) {

@@ -1,8 +1,10 @@
 // The volume packer: writes the archive layout the installer reads (signature, main header,
-// file headers with stored data), optionally split into volumes name.rar, name.r00, ...
-// It never compresses; every entry is stored (method 0x30).
+// file headers with their data), optionally split into volumes name.rar, name.r00, ...
+// Entries are stored (method 0x30) or packed with the format 2.0 packer (0x31 to 0x35, the
+// level), each on its own or as one solid stream.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,13 +20,20 @@ inline constexpr std::uint8_t kNativeHost = kHostUnix;
 #endif
 
 
+inline constexpr std::uint8_t kMethodStored = 0x30;
+
 struct PackOptions {
   std::uint64_t VolumeSize = 0;                // 0: one file, no volumes
   std::uint8_t HostOs = kNativeHost;           // kHostWindows or kHostUnix
   std::optional<std::uint32_t> FixedDosTime;   // every entry gets this time when set
+  int Level = 0;                               // 0 stores; 1 (fastest) to 5 (smallest) pack
+  bool Solid = false;                          // one packed stream through all entries
+  bool Multimedia = false;                     // weigh multimedia blocks for all data
+  // Called now and then while packing with the bytes read so far and in all.
+  std::function<void(std::uint64_t done, std::uint64_t total)> Progress;
 };
 
-// One file or directory to be stored, as found on disk.
+// One file or directory to be archived, as found on disk, and how its data is written.
 struct PackSource {
   std::string Name;       // archive name, parts separated by '\'
   std::string Path;       // where it is read from
@@ -32,6 +41,13 @@ struct PackSource {
   std::uint64_t Size = 0;
   std::uint32_t DosTime = 0;
   std::uint32_t Attributes = 0;  // DOS attribute bits for host 2, the st_mode bits for host 3
+  // Filled by CollectSources for a stored entry, changed by PackSources for a packed one.
+  std::uint8_t Method = kMethodStored;
+  std::uint64_t PackedSize = 0;     // bytes of data in the volumes
+  std::string DataPath;             // where those bytes are read from
+  std::uint64_t DataOffset = 0;     // and from which offset
+  std::uint32_t PackedCrc = 0;      // packed entries: the CRC-32 of the file, as FileCRC holds it
+  bool Solid = false;               // flag 0x10: continues the packed stream of the entries before
 };
 
 // One stretch of an entry's data inside one volume.
@@ -53,6 +69,12 @@ struct VolumePlan {
 // Every file is opened once here so that an unreadable one fails before anything is written.
 bool CollectSources(const std::vector<std::string>& paths, const PackOptions& options,
                     std::vector<PackSource>& sources, std::string& error);
+
+// Packs the files at options.Level into packedPath, one after the other, and points each
+// packed source there. A file that packing does not make smaller stays stored (and, in a
+// solid archive, leaves the stream as if it had never been there).
+bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, const std::string& packedPath,
+                 std::string& error);
 
 // Smallest volume size the planner accepts for these sources: room for the main header, two
 // file headers and two data bytes, which guarantees that every volume but the last can end

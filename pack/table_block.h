@@ -1,0 +1,53 @@
+// Table blocks: the code lengths of new tables, run-length coded through the pre-code, either
+// as they are or (keep flag) as differences from the previous block's lengths, whichever is
+// smaller.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "pack/bit_output.h"
+#include "unpack/unpack_state.h"
+
+namespace korvane::pack {
+
+// What the decoder knows of the last table block: its PreviousLengths (positions beyond the
+// block's own size as our decoder leaves them) and the kind and size of that block.
+struct TableHistory {
+  std::uint8_t previous[kTableLengthCount] = {};
+  bool audio = false;
+  std::uint32_t positions = 0;  // 0: no block yet in this stream
+};
+
+// A block's positions: 374 for a normal block, 257 per channel for a multimedia one.
+inline std::uint32_t TablePositions(bool audio, std::uint32_t channels) {
+  return audio ? static_cast<std::uint32_t>(kAudioAlphabet) * channels
+               : static_cast<std::uint32_t>(kNormalBlockPositions);
+}
+
+// A table block worked out against the history as it stands: how its lengths are coded
+// (pre-code items, each a symbol and its extra bits) and its size in bits.
+struct TableBlockPlan {
+  struct Item {
+    std::uint8_t symbol;
+    std::uint8_t extra;
+  };
+  bool audio = false;
+  std::uint32_t channels = 1;
+  bool keep = false;
+  std::vector<Item> items;
+  std::uint8_t preLengths[kPreCodeAlphabet] = {};
+  std::uint32_t bits = 0;
+};
+
+TableBlockPlan PlanTableBlock(const TableHistory& history, bool audio, std::uint32_t channels,
+                              const std::uint8_t* lengths);
+inline std::uint32_t TableBlockBits(const TableHistory& history, bool audio, std::uint32_t channels,
+                                    const std::uint8_t* lengths) {
+  return PlanTableBlock(history, audio, channels, lengths).bits;
+}
+
+// Writes the planned block (flags, channel count, pre-code, coded lengths) for the same
+// lengths and history it was planned with, and records it in history.
+void WriteTableBlock(BitOutput& out, TableHistory& history, const TableBlockPlan& plan, const std::uint8_t* lengths);
+
+}  // namespace korvane::pack

@@ -1,0 +1,36 @@
+// Fuzz target: arbitrary bytes packed at an arbitrary level must unpack to themselves.
+// Input layout:
+//   byte 0   bits 0-2: level (value mod 5, plus 1); bit 3: multimedia option;
+//            bit 4: two entries, the second solid; bit 5: written in pieces of 1 to 64 bytes;
+//            bits 6-7: the data repeated 1, 16, 256 or 4096 times (at most 1.5 MiB in all)
+//   byte 1   where the two entries divide the data, in 256ths
+//   byte 2.. the data
+#include <cstdlib>
+
+#include "tests/pack/round_trip.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace korvane;
+  if (size < 2) return 0;
+  const std::uint32_t flags = data[0];
+  pack::EncoderSettings settings;
+  settings.level = static_cast<int>(flags & 7) % 5 + 1;
+  settings.multimedia = (flags & 8) != 0;
+  testing::Bytes all;
+  const std::size_t repeat = std::size_t{1} << (4 * (flags >> 6));
+  for (std::size_t r = 0; r < repeat && all.size() + (size - 2) <= 0x180000; ++r)
+    all.insert(all.end(), data + 2, data + size);
+
+  std::vector<testing::Bytes> entries;
+  if (flags & 16) {
+    const std::size_t split = all.size() * data[1] / 256;
+    entries.emplace_back(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(split));
+    entries.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(split), all.end());
+  } else {
+    entries.push_back(all);
+  }
+  const std::size_t piece = (flags & 32) ? 1 + data[1] % 64 : 0;
+  const auto packed = testing::PackEntries(entries, settings, (flags & 16) != 0, piece);
+  if (testing::UnpackEntries(packed, entries) != entries) std::abort();
+  return 0;
+}
