@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_state.h"
+#include "engine/archive_reader.h"
 #include "engine/extraction.h"
 #include "engine/job.h"
 #include "tools/packer/packer.h"
@@ -112,17 +112,14 @@ void BM_Install(benchmark::State& state) {
     fs::create_directories(ours);
     fs::create_directories(theirs);
     SilentHost host;
-    korvane::EngineState engine(host);
-    std::snprintf(job->ArchiveName, sizeof job->ArchiveName, "%s", tree.archive.c_str());
-    std::snprintf(job->DestinationDir, sizeof job->DestinationDir, "%s/", ours.c_str());
-    job->Abort = 0;
-    job->CurrentVolume = 1;
+    korvane::ArchiveReader reader(host);
+    korvane::PrepareJob(*job, 'X', tree.archive.string(), ours.string() + "/");
     bool ok = true;
     double extract = 0, copy = 0;
     auto runExtract = [&] {
       Settle(tree.root);
       const auto start = Clock::now();
-      ok = korvane::RunExtraction(engine, *unpack, 'X', nullptr, *job) != 0 && job->ErrorCount == 0 && ok;
+      ok = korvane::RunExtraction(reader, *unpack, nullptr, *job) != 0 && job->ErrorCount == 0 && ok;
       extract = SecondsOf(Clock::now() - start);
     };
     auto runCopy = [&] {

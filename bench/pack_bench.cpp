@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/counting_io.h"
 #include "pack/encoder.h"
+#include "unpack/unpack.h"
 
 // Heap bytes held and the most held since the last reset: every allocation of the program
 // goes through here (the packer allocates with new only; zlib uses malloc and is not seen).
@@ -92,7 +94,7 @@ const DataSet& Files() {
     for (const std::string& path : paths) {
       std::ifstream in(path, std::ios::binary);
       s.files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      s.Bytes += s.files.back().size();
+      s.bytes += s.files.back().size();
     }
     return s;
   }();
@@ -102,7 +104,7 @@ const DataSet& Files() {
 void BM_PackFormat20(benchmark::State& state) {
   const DataSet& set = Files();
   korvane::pack::EncoderSettings settings;
-  settings.Level = static_cast<int>(state.range(0));
+  settings.level = static_cast<int>(state.range(0));
   std::uint64_t packed = 0;
   std::size_t peak = 0;
   for (auto _ : state) {
@@ -119,10 +121,10 @@ void BM_PackFormat20(benchmark::State& state) {
     }
     peak = g_peakBytes.load() - before;
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.Bytes));
-  state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(set.Bytes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.bytes));
+  state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(set.bytes);
   state.counters["peak_MiB"] = static_cast<double>(peak) / (1 << 20);
-  state.counters["input_MB"] = static_cast<double>(set.Bytes) / 1e6;
+  state.counters["input_MB"] = static_cast<double>(set.bytes) / 1e6;
 }
 
 void BM_ZlibDeflate(benchmark::State& state) {
@@ -139,10 +141,87 @@ void BM_ZlibDeflate(benchmark::State& state) {
       benchmark::DoNotOptimize(out.data());
     }
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.Bytes));
-  state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(set.Bytes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.bytes));
+  state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(set.bytes);
 }
 
+// Decoding what the packer made of the same data set (at -m3, the default), entry by entry
+// (arg 0) or as one solid stream (arg 1), beside zlib's inflate of deflate -9 streams of the
+// same files, each on its own or the set as one stream. Throughput is unpacked bytes.
+struct PackedSet {
+  std::vector<std::vector<std::uint8_t>> Entries[2];  // [solid]
+  std::vector<std::vector<std::uint8_t>> Zlib[2];
+  std::vector<std::uint8_t> All;                      // the set in one piece, for zlib's solid stream
+};
+
+const PackedSet& Packed() {
+  static const PackedSet packed = [] {
+    PackedSet p;
+    const DataSet& set = Files();
+    korvane::pack::EncoderSettings settings;
+    settings.level = 3;
+    for (int solid = 0; solid < 2; ++solid) {
+      korvane::pack::Format20Encoder encoder(settings);
+      for (std::size_t i = 0; i < set.files.size(); ++i) {
+        encoder.StartEntry(solid != 0 && i > 0);
+        encoder.Write(set.files[i].data(), set.files[i].size());
+        encoder.FinishEntry();
+        p.Entries[solid].push_back(std::move(encoder.Output()));
+        encoder.Output().clear();
+      }
+    }
+    for (const auto& file : set.files) p.All.insert(p.All.end(), file.begin(), file.end());
+    auto deflate = [](const std::vector<std::uint8_t>& in) {
+      uLongf length = compressBound(static_cast<uLong>(in.size()));
+      std::vector<std::uint8_t> out(length);
+      compress2(out.data(), &length, in.data(), static_cast<uLong>(in.size()), 9);
+      out.resize(length);
+      return out;
+    };
+    for (const auto& file : set.files) p.Zlib[0].push_back(deflate(file));
+    p.Zlib[1].push_back(deflate(p.All));
+    return p;
+  }();
+  return packed;
+}
+
+void BM_UnpackPackedSet(benchmark::State& state) {
+  const DataSet& set = Files();
+  const bool solid = state.range(0) != 0;
+  const auto& entries = Packed().Entries[solid];
+  auto unpack = std::make_unique<korvane::UnpackState>();
+  std::vector<std::uint8_t> window(korvane::kWindowSize);
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      korvane::bench::CountingIo io(entries[i], static_cast<std::int32_t>(set.files[i].size()));
+      korvane::UnpackFormat20(*unpack, io, window.data(), solid && i > 0);
+      if (io.Written != set.files[i].size()) state.SkipWithError("an entry did not decode to its size");
+      benchmark::DoNotOptimize(io.Last);
+    }
+  }
+  std::uint64_t packedBytes = 0;
+  for (const auto& e : entries) packedBytes += e.size();
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.bytes));
+  state.counters["ratio"] = static_cast<double>(packedBytes) / static_cast<double>(set.bytes);
+}
+
+void BM_ZlibInflateSet(benchmark::State& state) {
+  const DataSet& set = Files();
+  const bool solid = state.range(0) != 0;
+  const auto& streams = Packed().Zlib[solid];
+  std::vector<std::uint8_t> out(Packed().All.size());
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+      uLongf length = static_cast<uLongf>(solid ? out.size() : set.files[i].size());
+      uncompress(out.data(), &length, streams[i].data(), static_cast<uLong>(streams[i].size()));
+      benchmark::DoNotOptimize(out.data());
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.bytes));
+}
+
+BENCHMARK(BM_UnpackPackedSet)->Arg(0)->Arg(1)->MinTime(2.0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZlibInflateSet)->Arg(0)->Arg(1)->MinTime(2.0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PackFormat20)->DenseRange(1, 5)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZlibDeflate)->Arg(1)->Arg(6)->Arg(9)->Iterations(1)->Unit(benchmark::kMillisecond);
 
