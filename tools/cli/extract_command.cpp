@@ -20,18 +20,10 @@
 #include "engine/volumes.h"
 #include "platform/file_layer.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/terminal.h"
 #include "tools/cli/console_host.h"
 #include "unpack/unpack_state.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define KORVANE_ISATTY _isatty
-#define KORVANE_FILENO _fileno
-#else
-#include <unistd.h>
-#define KORVANE_ISATTY isatty
-#define KORVANE_FILENO fileno
-#endif
 
 namespace korvane::cli {
 namespace {
@@ -243,7 +235,7 @@ int Run(int argc, char** argv, char mode) {
   host.Verbose = verbose;
   ArchiveReader reader(host);
   auto unpack = std::make_unique<UnpackState>();
-  const bool showProgress = !quiet && (forceProgress || KORVANE_ISATTY(KORVANE_FILENO(stderr)) != 0);
+  const bool showProgress = !quiet && (forceProgress || StderrIsTerminal());
   Progress progress(*job, showProgress, VolumeSizes(job->ArchiveName));
   host.OnProgress = [&] { progress.Update(reader.Input.Position()); };
   host.CurrentEntry = [&] { return DisplayName(reader.Archive.EntryName); };

@@ -8,17 +8,9 @@
 #include <vector>
 
 #include "tools/cli/commands.h"
+#include "tools/cli/terminal.h"
 #include "tools/packer/packer.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define KORVANE_ISATTY _isatty
-#define KORVANE_FILENO _fileno
-#else
-#include <unistd.h>
-#define KORVANE_ISATTY isatty
-#define KORVANE_FILENO fileno
-#endif
 
 namespace korvane::cli {
 namespace {
@@ -144,7 +136,7 @@ int RunPackCommand(int argc, char** argv) {
   if (!packer::CollectSources(paths, options, sources, error)) return Fail(error);
   std::uint64_t input = 0;
   for (const packer::PackSource& s : sources) input += s.Size;
-  const bool showProgress = !quiet && input >= kProgressFrom && KORVANE_ISATTY(KORVANE_FILENO(stderr)) != 0;
+  const bool showProgress = !quiet && input >= kProgressFrom && StderrIsTerminal();
   int shownPercent = -1;
   if (showProgress) {
     options.Progress = [&](std::uint64_t done, std::uint64_t total) {
