@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Hand-made mutations of the engine, unpack and player code, run against the linux build's
+"""Hand-made mutations of the engine, unpack, pack, player, ui, platform and tool code, run against the linux build's
 tests: each mutation is applied alone, the affected targets rebuilt and ctest run; a mutation
 counts as caught when some test fails (or times out). The sources are restored afterwards.
 
@@ -34,7 +34,7 @@ MUTATIONS = [
     ("E11 volume labels extracted", "engine/entry_decision.cpp", "if (h.FileAttr & 0x08) return d;", ""),
     ("E12 first solid 1.5 entry continues", "engine/extraction.cpp",
      "run.EntriesSinceOpen > 1 && a.SolidArchive", "run.EntriesSinceOpen > 0 && a.SolidArchive"),
-    ("E13 drive prefix kept", "engine/extraction.cpp", "if (p[0] != '\\0' && p[1] == ':') p += 2;", ""),
+    ("E13 drive prefix kept", "engine/entry_name.cpp", "if (p[0] != '\\0' && p[1] == ':') p += 2;", ""),
     ("E14 old checksum rotates wrongly", "engine/checksum.cpp", "(s << 1) | (s >> 15)", "(s << 1) | (s >> 14)"),
     ("E15 first-volume search inverted", "engine/extraction.cpp",
      "CompareNoCase(dot, \".rar\") == 0", "CompareNoCase(dot, \".rar\") != 0"),
@@ -47,8 +47,8 @@ MUTATIONS = [
      "return s.EmptyRefills >= 3;"),
     ("U03 empty window counts as nearly full", "unpack/bit_input.h",
      "< kWindowReserve && s.FlushedPos != s.WindowPos", "< kWindowReserve"),
-    ("U04 recent-match bonus from 258", "unpack/unpack20.cpp", "if (distance >= 257) length += 1;",
-     "if (distance > 257) length += 1;"),
+    ("U04 recent-match bonus from 258", "unpack/format20_codes.h", "(distance >= 257 ? 1u : 0u)",
+     "(distance > 257 ? 1u : 0u)"),
     ("U05 repeat at position 0 repeats 1", "unpack/unpack20.cpp", "value = i > 0 ? lengths[i - 1] : 0;",
      "value = i > 0 ? lengths[i - 1] : 1;"),
     ("U06 audio channel kept past the count", "unpack/unpack20.cpp",
@@ -93,6 +93,59 @@ MUTATIONS = [
     ("P13 finetune 8 read as +8", "player/loader.cpp", "s.finetune = finetune > 7 ? finetune - 16 : finetune;",
      "s.finetune = finetune > 8 ? finetune - 16 : finetune;"),
     ("P14 measure checks every tick", "player/play_state.cpp", "    if (player.tick != 0) return true;\n", ""),
+    ("E17 '*' allowed in Windows names", "engine/entry_name.cpp", "std::strchr(\":<>\\\"|?*\", c)",
+     "std::strchr(\":<>\\\"|?\", c)"),
+    ("E18 NUL not a device", "engine/entry_name.cpp", " || base == \"NUL\")", ")"),
+    ("E19 trailing spaces kept", "engine/entry_name.cpp",
+     "(component.back() == '.' || component.back() == ' ')", "(component.back() == '.')"),
+    ("E20 directories counted for space", "engine/space_check.cpp", "(h.FileAttr & (0x08 | 0x10)) == 0",
+     "(h.FileAttr & 0x08) == 0"),
+    # pack
+    ("K01 short distance off by one", "pack/block_coder.cpp",
+     "out.Put(t.value - 1 - kShortDistanceBase[k], kShortDistanceExtraBits[k]);",
+     "out.Put(t.value - kShortDistanceBase[k], kShortDistanceExtraBits[k]);"),
+    ("K02 channel count written as is", "pack/table_block.cpp", "out.Put(plan.channels - 1, kChannelBits);",
+     "out.Put(plan.channels, kChannelBits);"),
+    ("K03 canonical codes from the wrong length", "pack/prefix_code.cpp",
+     "code = (code + perLength[length - 1]) << 1;", "code = (code + perLength[length]) << 1;"),
+    ("K04 channel kept past a smaller count", "pack/stream_state.cpp",
+     "if (audioChannel >= channels) audioChannel = 0;", ""),
+    ("K05 multimedia kept when larger", "pack/encoder.cpp", "if (mixed.BitCount() < lz.BitCount())",
+     "if (mixed.BitCount() > lz.BitCount())"),
+    ("K06 continued parts not flagged", "tools/packer/packer.cpp", "if (part.ContinuesFromPrevious) flags |= kSplitBefore;",
+     ""),
+    ("K07 solid entries not flagged", "tools/packer/packer.cpp", "if (s.Solid) flags |= kSolidEntry;", ""),
+    ("K08 name limit one byte short", "tools/packer/packer.cpp", "if (name.size() > kMaxNameBytes) {",
+     "if (name.size() >= kMaxNameBytes) {"),
+    # ui
+    ("I01 runs marked by 0x80", "ui/pcx.cpp", "if ((value & 0xC0) == 0xC0) {", "if ((value & 0xC0) == 0x80) {"),
+    ("I02 planes unchecked", "ui/pcx.cpp", " || head[kPlanesOffset] != 1) return false;", ") return false;"),
+    ("I03 ticker wraps one early", "ui/ticker.cpp", "if (++ticker.StartIndex > length)",
+     "if (++ticker.StartIndex >= length)"),
+    ("I04 gauge not clamped at 1", "ui/gauge.cpp", "return f > 1.0f ? 1.0f : f;", "return f;"),
+    ("I05 button rounding at .4", "ui/buttons.cpp", "return static_cast<std::int32_t>(v + 0.5);",
+     "return static_cast<std::int32_t>(v + 0.4);"),
+    ("I06 nearest colour takes the last tie", "ui/palette_dib.cpp", "if (distance < bestDistance) {",
+     "if (distance <= bestDistance) {"),
+    # platform
+    ("F01 DOS years from 1981", "platform/dos_time.cpp", "static_cast<int>(t >> 25) + 1980",
+     "static_cast<int>(t >> 25) + 1981"),
+    ("F02 29 February every year", "platform/dos_time.cpp", "  if (t.Month == 2 && t.Day == 29 && !leap) return false;\n",
+     ""),
+    ("F03 z not folded", "platform/file_posix.cpp", "if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);",
+     "if (c >= 'a' && c <= 'y') c = static_cast<char>(c - 32);"),
+    ("F04 a short simulated write not reported", "platform/disk_space.cpp",
+     "g_simulatedFull = written == fits && fits < count;", "g_simulatedFull = false;"),
+    # tools
+    ("T01 list ratio in tenths", "tools/cli/list_command.cpp", "r.Packed * 100 / h.UnpSize",
+     "r.Packed * 10 / h.UnpSize"),
+    ("T02 progress bar in fourths", "tools/cli/extract_command.cpp", "i < percent / 5 ? '#' : '.'",
+     "i < percent / 4 ? '#' : '.'"),
+    ("T03 overwrite-all asks again", "tools/cli/console_host.cpp",
+     "  if (question && OverwriteAnswer == Overwrite::kAll) return kIdOk;\n", ""),
+    ("T04 lower-case o not taken", "tools/cli/console_host.cpp", "line[0] == 'o' || line[0] == 'O'",
+     "line[0] == 'O'"),
+    ("T05 no arguments exits 0", "tools/cli/main.cpp", "return argc < 2 ? 2 : 0;", "return 0;"),
 ]
 
 
@@ -147,7 +200,7 @@ def main():
 
     counted = [v for _, v, _ in rows if v in ("caught", "survived")]
     caught = counted.count("caught")
-    for subsystem in "EUP":
+    for subsystem in "EUPKIFT":
         part = [v for n, v, _ in rows if n[0] == subsystem and v in ("caught", "survived")]
         if part:
             print(f"{subsystem}: {part.count('caught')}/{len(part)} caught")
