@@ -37,7 +37,7 @@ class SilentHost final : public korvane::Host {
 
 // Files of 100 to 1,600 bytes, directories-by-files as asked; the archive is built once.
 struct Tree {
-  fs::path root, source, archive;
+  fs::path Root, Source, Archive;
 };
 
 const Tree& TreeOf(const fs::path& base, int directories, int filesPerDirectory) {
@@ -45,16 +45,16 @@ const Tree& TreeOf(const fs::path& base, int directories, int filesPerDirectory)
   const fs::path root = base / ("kvb-" + std::to_string(::getpid()) + "-" + std::to_string(directories) + "x" +
                                 std::to_string(filesPerDirectory));
   for (const auto& tree : built)
-    if (tree->root == root) return *tree;
+    if (tree->Root == root) return *tree;
   auto tree = std::make_unique<Tree>();
-  tree->root = root;
-  tree->source = tree->root / "src" / "tree";
-  tree->archive = tree->root / "tree.rar";
+  tree->Root = root;
+  tree->Source = tree->Root / "src" / "tree";
+  tree->Archive = tree->Root / "tree.rar";
   std::vector<char> bytes(1600);
   std::uint32_t x = 99;
   for (char& b : bytes) b = static_cast<char>((x = x * 1103515245u + 12345u) >> 16);
   for (int d = 0; d < directories; ++d) {
-    const fs::path dir = directories == 1 ? tree->source : tree->source / ("dir" + std::to_string(d));
+    const fs::path dir = directories == 1 ? tree->Source : tree->Source / ("dir" + std::to_string(d));
     fs::create_directories(dir);
     for (int f = 0; f < filesPerDirectory; ++f) {
       std::ofstream(dir / ("file" + std::to_string(f) + ".dat"), std::ios::binary)
@@ -66,9 +66,9 @@ const Tree& TreeOf(const fs::path& base, int directories, int filesPerDirectory)
   std::vector<std::string> written;
   std::string error;
   const korvane::packer::PackOptions options;
-  if (!korvane::packer::CollectSources({tree->source.string()}, options, sources, error) ||
+  if (!korvane::packer::CollectSources({tree->Source.string()}, options, sources, error) ||
       !korvane::packer::PlanVolumes(sources, 0, plan, error) ||
-      !korvane::packer::WriteVolumes(tree->archive.string(), sources, plan, options, written, error))
+      !korvane::packer::WriteVolumes(tree->Archive.string(), sources, plan, options, written, error))
     std::fprintf(stderr, "install benchmark: packing failed: %s\n", error.c_str());
   built.push_back(std::move(tree));
   return *built.back();
@@ -101,7 +101,7 @@ bool CopyWithCp(const fs::path& from, const fs::path& into) {
 void BM_Install(benchmark::State& state) {
   const fs::path base = state.range(2) == 0 ? fs::temp_directory_path() : fs::path("/dev/shm");
   const Tree& tree = TreeOf(base, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-  const fs::path ours = tree.root / "extracted", theirs = tree.root / "copied";
+  const fs::path ours = tree.Root / "extracted", theirs = tree.Root / "copied";
   auto unpack = std::make_unique<korvane::UnpackState>();
   auto job = std::make_unique<korvane::ExtractionJob>();
   double extractSeconds = 0, copySeconds = 0;
@@ -113,19 +113,19 @@ void BM_Install(benchmark::State& state) {
     fs::create_directories(theirs);
     SilentHost host;
     korvane::ArchiveReader reader(host);
-    korvane::PrepareJob(*job, 'X', tree.archive.string(), ours.string() + "/");
+    korvane::PrepareJob(*job, 'X', tree.Archive.string(), ours.string() + "/");
     bool ok = true;
     double extract = 0, copy = 0;
     auto runExtract = [&] {
-      Settle(tree.root);
+      Settle(tree.Root);
       const auto start = Clock::now();
       ok = korvane::RunExtraction(reader, *unpack, nullptr, *job) != 0 && job->ErrorCount == 0 && ok;
       extract = SecondsOf(Clock::now() - start);
     };
     auto runCopy = [&] {
-      Settle(tree.root);
+      Settle(tree.Root);
       const auto start = Clock::now();
-      ok = CopyWithCp(tree.source, theirs) && ok;
+      ok = CopyWithCp(tree.Source, theirs) && ok;
       copy = SecondsOf(Clock::now() - start);
     };
     // Taking turns at going first evens out what one side leaves the other.

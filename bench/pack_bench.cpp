@@ -75,8 +75,8 @@ namespace {
 namespace fs = std::filesystem;
 
 struct DataSet {
-  std::vector<std::vector<std::uint8_t>> files;
-  std::uint64_t bytes = 0;
+  std::vector<std::vector<std::uint8_t>> Files;
+  std::uint64_t Bytes = 0;
 };
 
 const DataSet& Files() {
@@ -93,8 +93,8 @@ const DataSet& Files() {
     std::sort(paths.begin(), paths.end());
     for (const std::string& path : paths) {
       std::ifstream in(path, std::ios::binary);
-      s.files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      s.bytes += s.files.back().size();
+      s.Files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      s.Bytes += s.Files.back().size();
     }
     return s;
   }();
@@ -104,7 +104,7 @@ const DataSet& Files() {
 void BM_PackFormat20(benchmark::State& state) {
   const DataSet& set = Files();
   korvane::pack::EncoderSettings settings;
-  settings.level = static_cast<int>(state.range(0));
+  settings.Level = static_cast<int>(state.range(0));
   std::uint64_t packed = 0;
   std::size_t peak = 0;
   for (auto _ : state) {
@@ -112,7 +112,7 @@ void BM_PackFormat20(benchmark::State& state) {
     g_peakBytes = g_heldBytes.load();
     const std::size_t before = g_heldBytes.load();
     korvane::pack::Format20Encoder encoder(settings);
-    for (const auto& file : set.files) {
+    for (const auto& file : set.Files) {
       encoder.StartEntry(false);
       encoder.Write(file.data(), file.size());
       encoder.FinishEntry();
@@ -121,10 +121,10 @@ void BM_PackFormat20(benchmark::State& state) {
     }
     peak = g_peakBytes.load() - before;
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.bytes));
-  state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(set.bytes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.Bytes));
+  state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(set.Bytes);
   state.counters["peak_MiB"] = static_cast<double>(peak) / (1 << 20);
-  state.counters["input_MB"] = static_cast<double>(set.bytes) / 1e6;
+  state.counters["input_MB"] = static_cast<double>(set.Bytes) / 1e6;
 }
 
 void BM_ZlibDeflate(benchmark::State& state) {
@@ -133,7 +133,7 @@ void BM_ZlibDeflate(benchmark::State& state) {
   std::uint64_t packed = 0;
   for (auto _ : state) {
     packed = 0;
-    for (const auto& file : set.files) {
+    for (const auto& file : set.Files) {
       uLongf length = compressBound(static_cast<uLong>(file.size()));
       out.resize(length);
       compress2(out.data(), &length, file.data(), static_cast<uLong>(file.size()), static_cast<int>(state.range(0)));
@@ -141,8 +141,8 @@ void BM_ZlibDeflate(benchmark::State& state) {
       benchmark::DoNotOptimize(out.data());
     }
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.bytes));
-  state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(set.bytes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.Bytes));
+  state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(set.Bytes);
 }
 
 // Decoding what the packer made of the same data set (at -m3, the default), entry by entry
@@ -159,18 +159,18 @@ const PackedSet& Packed() {
     PackedSet p;
     const DataSet& set = Files();
     korvane::pack::EncoderSettings settings;
-    settings.level = 3;
+    settings.Level = 3;
     for (int solid = 0; solid < 2; ++solid) {
       korvane::pack::Format20Encoder encoder(settings);
-      for (std::size_t i = 0; i < set.files.size(); ++i) {
+      for (std::size_t i = 0; i < set.Files.size(); ++i) {
         encoder.StartEntry(solid != 0 && i > 0);
-        encoder.Write(set.files[i].data(), set.files[i].size());
+        encoder.Write(set.Files[i].data(), set.Files[i].size());
         encoder.FinishEntry();
         p.Entries[solid].push_back(std::move(encoder.Output()));
         encoder.Output().clear();
       }
     }
-    for (const auto& file : set.files) p.All.insert(p.All.end(), file.begin(), file.end());
+    for (const auto& file : set.Files) p.All.insert(p.All.end(), file.begin(), file.end());
     auto deflate = [](const std::vector<std::uint8_t>& in) {
       uLongf length = compressBound(static_cast<uLong>(in.size()));
       std::vector<std::uint8_t> out(length);
@@ -178,7 +178,7 @@ const PackedSet& Packed() {
       out.resize(length);
       return out;
     };
-    for (const auto& file : set.files) p.Zlib[0].push_back(deflate(file));
+    for (const auto& file : set.Files) p.Zlib[0].push_back(deflate(file));
     p.Zlib[1].push_back(deflate(p.All));
     return p;
   }();
@@ -193,16 +193,16 @@ void BM_UnpackPackedSet(benchmark::State& state) {
   std::vector<std::uint8_t> window(korvane::kWindowSize);
   for (auto _ : state) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      korvane::bench::CountingIo io(entries[i], static_cast<std::int32_t>(set.files[i].size()));
+      korvane::bench::CountingIo io(entries[i], static_cast<std::int32_t>(set.Files[i].size()));
       korvane::UnpackFormat20(*unpack, io, window.data(), solid && i > 0);
-      if (io.Written != set.files[i].size()) state.SkipWithError("an entry did not decode to its size");
+      if (io.Written != set.Files[i].size()) state.SkipWithError("an entry did not decode to its size");
       benchmark::DoNotOptimize(io.Last);
     }
   }
   std::uint64_t packedBytes = 0;
   for (const auto& e : entries) packedBytes += e.size();
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.bytes));
-  state.counters["ratio"] = static_cast<double>(packedBytes) / static_cast<double>(set.bytes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.Bytes));
+  state.counters["ratio"] = static_cast<double>(packedBytes) / static_cast<double>(set.Bytes);
 }
 
 void BM_ZlibInflateSet(benchmark::State& state) {
@@ -212,12 +212,12 @@ void BM_ZlibInflateSet(benchmark::State& state) {
   std::vector<std::uint8_t> out(Packed().All.size());
   for (auto _ : state) {
     for (std::size_t i = 0; i < streams.size(); ++i) {
-      uLongf length = static_cast<uLongf>(solid ? out.size() : set.files[i].size());
+      uLongf length = static_cast<uLongf>(solid ? out.size() : set.Files[i].size());
       uncompress(out.data(), &length, streams[i].data(), static_cast<uLong>(streams[i].size()));
       benchmark::DoNotOptimize(out.data());
     }
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.bytes));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * set.Bytes));
 }
 
 BENCHMARK(BM_UnpackPackedSet)->Arg(0)->Arg(1)->MinTime(2.0)->Unit(benchmark::kMillisecond);

@@ -20,7 +20,7 @@ constexpr std::size_t kSampleBytes = 65536;
 // The first channel the decoder uses for the stretch: a block of fewer channels than the
 // current one sends it back to channel 0.
 std::uint32_t FirstChannel(const StreamState& state, std::uint32_t channels) {
-  return state.audioChannel >= channels ? 0 : state.audioChannel;
+  return state.AudioChannel >= channels ? 0 : state.AudioChannel;
 }
 
 // Residual symbols of count bytes from the channel `first` on, advancing the predictor.
@@ -28,9 +28,9 @@ void Residuals(StreamState& state, std::uint32_t first, std::uint32_t channels, 
                std::size_t count, std::uint8_t* symbols) {
   std::uint32_t channel = first;
   for (std::size_t i = 0; i < count; ++i) {
-    AudioChannelState& c = state.audio[channel];
-    const std::uint32_t symbol = (PredictAudioByte(c, state.crossDelta) - data[i]) & 0xFF;
-    AdaptAudioChannel(c, state.crossDelta, symbol, data[i]);
+    AudioChannelState& c = state.Audio[channel];
+    const std::uint32_t symbol = (PredictAudioByte(c, state.CrossDelta) - data[i]) & 0xFF;
+    AdaptAudioChannel(c, state.CrossDelta, symbol, data[i]);
     symbols[i] = static_cast<std::uint8_t>(symbol);
     if (++channel == channels) channel = 0;
   }
@@ -54,8 +54,8 @@ ChannelChoice ChooseAudioChannels(const StreamState& state, const std::uint8_t* 
   if (n == 0) return choice;
   std::uint32_t plain[256] = {};
   for (std::size_t i = 0; i < n; ++i) ++plain[data[i]];
-  choice.plainBits = EntropyBits(plain, 256) / static_cast<double>(n);
-  choice.residualBits = 1e9;
+  choice.PlainBits = EntropyBits(plain, 256) / static_cast<double>(n);
+  choice.ResidualBits = 1e9;
   std::vector<std::uint8_t> symbols(n);
   for (std::uint32_t channels = 1; channels <= kMaxAudioChannels; ++channels) {
     StreamState trial = state;
@@ -66,7 +66,7 @@ ChannelChoice ChooseAudioChannels(const StreamState& state, const std::uint8_t* 
     double bits = 0;
     for (std::uint32_t j = 0; j < channels; ++j) bits += EntropyBits(&counts[256 * j], 256);
     bits /= static_cast<double>(n);
-    if (bits < choice.residualBits) choice = ChannelChoice{channels, bits, choice.plainBits};
+    if (bits < choice.ResidualBits) choice = ChannelChoice{channels, bits, choice.PlainBits};
   }
   return choice;
 }
@@ -93,7 +93,7 @@ AudioEstimate EstimateAudio(const StreamState& state, const std::uint8_t* data, 
     double bits = 0;
     for (std::size_t i = begin; i < std::min(count, begin + piece); ++i)
       bits += price[kAudioAlphabet * ((first + i) % channels) + symbols[i]];
-    estimate.pieceBits.push_back(bits);
+    estimate.PieceBits.push_back(bits);
   }
   std::vector<std::uint8_t> lengths(positions);
   for (std::uint32_t j = 0; j < channels; ++j) {
@@ -101,7 +101,7 @@ AudioEstimate EstimateAudio(const StreamState& state, const std::uint8_t* data, 
     BuildCodeLengths(&counts[kAudioAlphabet * j], static_cast<std::uint32_t>(kAudioAlphabet), kMaxCodeLength,
                      &lengths[kAudioAlphabet * j]);
   }
-  estimate.tableBits = TableBlockBits(TableHistory{}, true, channels, lengths.data());
+  estimate.TableBits = TableBlockBits(TableHistory{}, true, channels, lengths.data());
   return estimate;
 }
 
@@ -142,26 +142,26 @@ void WriteAudioStretch(BitOutput& out, StreamState& state, const std::uint8_t* d
       BuildCodeLengths(c, static_cast<std::uint32_t>(kAudioAlphabet), kMaxCodeLength, &lengths[kAudioAlphabet * j]);
       c[kAudioTableBlockSymbol] -= 1;
     }
-    const TableBlockPlan plan = PlanTableBlock(state.tables, true, channels, lengths.data());
-    bool reuse = state.tablesSent && state.AudioMode() && state.Channels() == channels;
+    const TableBlockPlan plan = PlanTableBlock(state.Tables, true, channels, lengths.data());
+    bool reuse = state.TablesSent && state.AudioMode() && state.Channels() == channels;
     for (std::uint32_t i = 0; i < positions && reuse; ++i) reuse = counts[i] == 0 || state.Lengths()[i] != 0;
     if (reuse) {
       const std::uint64_t withCurrent = CodedBits(counts.data(), state.Lengths(), positions);
       const std::uint64_t withNew =
-          CodedBits(counts.data(), lengths.data(), positions) + state.SwitchBits() + plan.bits;
+          CodedBits(counts.data(), lengths.data(), positions) + state.SwitchBits() + plan.Bits;
       reuse = withCurrent <= withNew;
     }
     // The symbol announcing a later block is read from the table of the channel whose byte is
     // next (the first block's from the channel the stream is at, which the block then resets).
-    if (b > 0) state.audioChannel = static_cast<std::uint32_t>((first + begin) % channels);
+    if (b > 0) state.AudioChannel = static_cast<std::uint32_t>((first + begin) % channels);
     if (!reuse) state.WriteTables(out, plan, lengths.data());
     const std::uint8_t* l = state.Lengths();
     for (std::size_t i = begin; i < end; ++i) {
       const std::uint32_t at = positionOf(i);
-      out.Put(state.codes[at], l[at]);
+      out.Put(state.Codes[at], l[at]);
     }
   }
-  state.audioChannel = static_cast<std::uint32_t>((first + count) % channels);
+  state.AudioChannel = static_cast<std::uint32_t>((first + count) % channels);
 }
 
 }  // namespace korvane::pack

@@ -11,9 +11,9 @@
 namespace korvane::pack {
 
 struct ChannelChoice {
-  std::uint32_t channels = 1;
-  double residualBits = 8;  // estimated bits per byte of the residuals with that many channels
-  double plainBits = 8;     // the same for the bytes themselves
+  std::uint32_t Channels = 1;
+  double ResidualBits = 8;  // estimated bits per byte of the residuals with that many channels
+  double PlainBits = 8;     // the same for the bytes themselves
 };
 
 // The channel count (1 to 4) whose residuals look cheapest for these bytes, judged on their
@@ -24,8 +24,8 @@ ChannelChoice ChooseAudioChannels(const StreamState& state, const std::uint8_t* 
 // each piece of `piece` bytes, priced with the residuals' statistics over all the bytes, and
 // the bits of one table block for those statistics.
 struct AudioEstimate {
-  std::vector<double> pieceBits;
-  double tableBits = 0;
+  std::vector<double> PieceBits;
+  double TableBits = 0;
 };
 AudioEstimate EstimateAudio(const StreamState& state, const std::uint8_t* data, std::size_t count,
                             std::uint32_t channels, std::size_t piece);

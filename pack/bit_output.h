@@ -11,54 +11,54 @@ class BitOutput {
   // count 0..32; value below 2^count. Small enough to inline everywhere; the byte output
   // happens once per 32 bits.
   void Put(std::uint32_t value, std::uint32_t count) {
-    pending_ = (pending_ << count) | value;
-    pendingBits_ += count;
-    if (pendingBits_ >= 32) PutGroup();
+    Pending = (Pending << count) | value;
+    PendingBits += count;
+    if (PendingBits >= 32) PutGroup();
   }
 
-  std::uint64_t BitCount() const { return bytes_.size() * 8 + pendingBits_; }
+  std::uint64_t BitCount() const { return CompleteBytes.size() * 8 + PendingBits; }
 
   // Pads the last byte with zero bits; the stream then ends on a byte boundary.
   void FlushToByte() {
-    while (pendingBits_ >= 8) {
-      pendingBits_ -= 8;
-      bytes_.push_back(static_cast<std::uint8_t>(pending_ >> pendingBits_));
+    while (PendingBits >= 8) {
+      PendingBits -= 8;
+      CompleteBytes.push_back(static_cast<std::uint8_t>(Pending >> PendingBits));
     }
-    if (pendingBits_ > 0) bytes_.push_back(static_cast<std::uint8_t>(pending_ << (8 - pendingBits_)));
-    pending_ = 0;
-    pendingBits_ = 0;
+    if (PendingBits > 0) CompleteBytes.push_back(static_cast<std::uint8_t>(Pending << (8 - PendingBits)));
+    Pending = 0;
+    PendingBits = 0;
   }
 
   // A stream that continues this one from its current bit: same pending bits, no bytes.
   BitOutput Fork() const {
     BitOutput f;
-    f.pending_ = pending_;
-    f.pendingBits_ = pendingBits_;
+    f.Pending = Pending;
+    f.PendingBits = PendingBits;
     return f;
   }
   // Takes a fork's continuation as this stream's own.
   void Join(BitOutput&& fork) {
-    bytes_.insert(bytes_.end(), fork.bytes_.begin(), fork.bytes_.end());
-    pending_ = fork.pending_;
-    pendingBits_ = fork.pendingBits_;
+    CompleteBytes.insert(CompleteBytes.end(), fork.CompleteBytes.begin(), fork.CompleteBytes.end());
+    Pending = fork.Pending;
+    PendingBits = fork.PendingBits;
   }
 
   // Complete bytes so far; a caller may take them away (the pending bits stay).
-  std::vector<std::uint8_t>& Bytes() { return bytes_; }
+  std::vector<std::uint8_t>& Bytes() { return CompleteBytes; }
 
  private:
   void PutGroup() {
-    pendingBits_ -= 32;
-    const auto group = static_cast<std::uint32_t>(pending_ >> pendingBits_);
+    PendingBits -= 32;
+    const auto group = static_cast<std::uint32_t>(Pending >> PendingBits);
     const std::uint8_t out[4] = {static_cast<std::uint8_t>(group >> 24), static_cast<std::uint8_t>(group >> 16),
                                  static_cast<std::uint8_t>(group >> 8), static_cast<std::uint8_t>(group)};
-    bytes_.insert(bytes_.end(), out, out + 4);
-    pending_ &= (std::uint64_t{1} << pendingBits_) - 1;
+    CompleteBytes.insert(CompleteBytes.end(), out, out + 4);
+    Pending &= (std::uint64_t{1} << PendingBits) - 1;
   }
 
-  std::vector<std::uint8_t> bytes_;
-  std::uint64_t pending_ = 0;
-  std::uint32_t pendingBits_ = 0;
+  std::vector<std::uint8_t> CompleteBytes;
+  std::uint64_t Pending = 0;
+  std::uint32_t PendingBits = 0;
 };
 
 }  // namespace korvane::pack

@@ -21,26 +21,26 @@ constexpr std::uint32_t kRepeatLengthAt = kMainAlphabet + kDistanceAlphabet;
 
 void WriteTokens(BitOutput& out, const StreamState& state, const Token* tokens, std::size_t count) {
   const std::uint8_t* lengths = state.Lengths();
-  const std::uint16_t* codes = state.codes;
+  const std::uint16_t* codes = state.Codes;
   for (std::size_t i = 0; i < count; ++i) {
     const Token& t = tokens[i];
-    out.Put(codes[t.symbol], lengths[t.symbol]);
-    if (t.symbol < 256 || t.symbol == format20::kRepeatLastSymbol) continue;
-    if (t.symbol >= format20::kLongMatchSymbol) {
-      const std::uint32_t k = t.symbol - format20::kLongMatchSymbol;
-      out.Put(t.length - ShortestLongMatch(t.value) - kLengthBase[k], kLengthExtraBits[k]);
-      const std::uint32_t value = t.value - 1;
+    out.Put(codes[t.Symbol], lengths[t.Symbol]);
+    if (t.Symbol < 256 || t.Symbol == format20::kRepeatLastSymbol) continue;
+    if (t.Symbol >= format20::kLongMatchSymbol) {
+      const std::uint32_t k = t.Symbol - format20::kLongMatchSymbol;
+      out.Put(t.Length - ShortestLongMatch(t.Value) - kLengthBase[k], kLengthExtraBits[k]);
+      const std::uint32_t value = t.Value - 1;
       const std::uint32_t d = DistanceCode(value);
       out.Put(codes[kDistanceAt + d], lengths[kDistanceAt + d]);
       out.Put(value - format20::kDistanceBase[d], kDistanceExtraBits[d]);
-    } else if (t.symbol < format20::kShortMatchSymbol) {
-      const std::uint32_t value = t.length - ShortestRecentMatch(t.value);
+    } else if (t.Symbol < format20::kShortMatchSymbol) {
+      const std::uint32_t value = t.Length - ShortestRecentMatch(t.Value);
       const std::uint32_t k = LengthCode(value);
       out.Put(codes[kRepeatLengthAt + k], lengths[kRepeatLengthAt + k]);
       out.Put(value - kLengthBase[k], kLengthExtraBits[k]);
     } else {
-      const std::uint32_t k = t.symbol - format20::kShortMatchSymbol;
-      out.Put(t.value - 1 - kShortDistanceBase[k], kShortDistanceExtraBits[k]);
+      const std::uint32_t k = t.Symbol - format20::kShortMatchSymbol;
+      out.Put(t.Value - 1 - kShortDistanceBase[k], kShortDistanceExtraBits[k]);
     }
   }
 }
@@ -48,19 +48,19 @@ void WriteTokens(BitOutput& out, const StreamState& state, const Token* tokens, 
 }  // namespace
 
 void LzCounts::Add(const Token& t) {
-  ++counts[t.symbol];
-  if (t.symbol >= format20::kLongMatchSymbol) {
-    ++counts[kDistanceAt + DistanceCode(t.value - 1)];
-  } else if (t.symbol > format20::kRepeatLastSymbol && t.symbol < format20::kShortMatchSymbol) {
-    ++counts[kRepeatLengthAt + LengthCode(t.length - ShortestRecentMatch(t.value))];
+  ++Counts[t.Symbol];
+  if (t.Symbol >= format20::kLongMatchSymbol) {
+    ++Counts[kDistanceAt + DistanceCode(t.Value - 1)];
+  } else if (t.Symbol > format20::kRepeatLastSymbol && t.Symbol < format20::kShortMatchSymbol) {
+    ++Counts[kRepeatLengthAt + LengthCode(t.Length - ShortestRecentMatch(t.Value))];
   }
 }
 
 void BuildLzLengths(LzCounts counts, std::uint8_t* lengths) {
-  counts.counts[format20::kTableBlockSymbol] = std::max(counts.counts[format20::kTableBlockSymbol], 1u);
-  BuildCodeLengths(counts.counts, kMainAlphabet, kMaxCodeLength, lengths);
-  BuildCodeLengths(counts.counts + kDistanceAt, kDistanceAlphabet, kMaxCodeLength, lengths + kDistanceAt);
-  BuildCodeLengths(counts.counts + kRepeatLengthAt, kRepeatLengthAlphabet, kMaxCodeLength, lengths + kRepeatLengthAt);
+  counts.Counts[format20::kTableBlockSymbol] = std::max(counts.Counts[format20::kTableBlockSymbol], 1u);
+  BuildCodeLengths(counts.Counts, kMainAlphabet, kMaxCodeLength, lengths);
+  BuildCodeLengths(counts.Counts + kDistanceAt, kDistanceAlphabet, kMaxCodeLength, lengths + kDistanceAt);
+  BuildCodeLengths(counts.Counts + kRepeatLengthAt, kRepeatLengthAlphabet, kMaxCodeLength, lengths + kRepeatLengthAt);
 }
 
 std::vector<LzBlock> SplitLzBlocks(const std::vector<Token>& tokens, int effort) {
@@ -70,40 +70,40 @@ std::vector<LzBlock> SplitLzBlocks(const std::vector<Token>& tokens, int effort)
   for (std::size_t begin = 0; begin < tokens.size(); begin += piece) {
     LzCounts counts;
     for (std::size_t i = begin; i < std::min(tokens.size(), begin + piece); ++i) counts.Add(tokens[i]);
-    splitter.AddPiece(counts.counts);
+    splitter.AddPiece(counts.Counts);
   }
   std::vector<std::size_t> starts = splitter.Split();
   starts.push_back(splitter.Pieces());
   std::vector<LzBlock> blocks;
   for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
     LzBlock& block = blocks.emplace_back();
-    block.begin = starts[b] * piece;
-    block.end = std::min(tokens.size(), starts[b + 1] * piece);
-    splitter.Counts(starts[b], starts[b + 1], block.counts.counts);
+    block.Begin = starts[b] * piece;
+    block.End = std::min(tokens.size(), starts[b + 1] * piece);
+    splitter.Counts(starts[b], starts[b + 1], block.Counts.Counts);
   }
   return blocks;
 }
 
 const std::uint8_t* WriteLzBlock(BitOutput& out, StreamState& state, const Token* tokens, const LzBlock& block) {
-  const LzCounts& counts = block.counts;
+  const LzCounts& counts = block.Counts;
   std::uint8_t lengths[kNormalBlockPositions];
   BuildLzLengths(counts, lengths);
 
-  const TableBlockPlan plan = PlanTableBlock(state.tables, false, 1, lengths);
+  const TableBlockPlan plan = PlanTableBlock(state.Tables, false, 1, lengths);
   bool reuse = false;
-  if (state.tablesSent && !state.AudioMode()) {
+  if (state.TablesSent && !state.AudioMode()) {
     const std::uint8_t* current = state.Lengths();
     reuse = true;
-    for (std::size_t i = 0; i < kNormalBlockPositions && reuse; ++i) reuse = counts.counts[i] == 0 || current[i] != 0;
+    for (std::size_t i = 0; i < kNormalBlockPositions && reuse; ++i) reuse = counts.Counts[i] == 0 || current[i] != 0;
     if (reuse) {
-      const std::uint64_t withCurrent = CodedBits(counts.counts, current, kNormalBlockPositions);
+      const std::uint64_t withCurrent = CodedBits(counts.Counts, current, kNormalBlockPositions);
       const std::uint64_t withNew =
-          CodedBits(counts.counts, lengths, kNormalBlockPositions) + state.SwitchBits() + plan.bits;
+          CodedBits(counts.Counts, lengths, kNormalBlockPositions) + state.SwitchBits() + plan.Bits;
       reuse = withCurrent <= withNew;
     }
   }
   if (!reuse) state.WriteTables(out, plan, lengths);
-  WriteTokens(out, state, tokens + block.begin, block.end - block.begin);
+  WriteTokens(out, state, tokens + block.Begin, block.End - block.Begin);
   return state.Lengths();
 }
 

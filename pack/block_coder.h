@@ -13,10 +13,10 @@ namespace korvane::pack {
 
 // Counts over the 374 positions of a normal table block.
 struct LzCounts {
-  std::uint32_t counts[kNormalBlockPositions] = {};
+  std::uint32_t Counts[kNormalBlockPositions] = {};
   void Add(const Token& t);
   void Add(const LzCounts& other) {
-    for (std::size_t i = 0; i < kNormalBlockPositions; ++i) counts[i] += other.counts[i];
+    for (std::size_t i = 0; i < kNormalBlockPositions; ++i) Counts[i] += other.Counts[i];
   }
 };
 
@@ -26,8 +26,8 @@ void BuildLzLengths(LzCounts counts, std::uint8_t* lengths);
 
 // A stretch of tokens to be coded with one set of tables, and its counts.
 struct LzBlock {
-  std::size_t begin, end;
-  LzCounts counts;
+  std::size_t Begin, End;
+  LzCounts Counts;
 };
 
 // The tokens cut into blocks: a new block wherever the estimated saving of fitted tables

@@ -27,21 +27,21 @@ double CountBits(std::uint32_t c) {
 }  // namespace
 
 BlockSplitter::BlockSplitter(std::vector<std::uint32_t> tableEnds)
-    : tableEnds_(std::move(tableEnds)), positions_(tableEnds_.back()), prefix_(positions_, 0) {}
+    : TableEnds(std::move(tableEnds)), Positions(TableEnds.back()), Prefix(Positions, 0) {}
 
 void BlockSplitter::AddPiece(const std::uint32_t* counts) {
-  const std::size_t last = prefix_.size() - positions_;
-  prefix_.resize(prefix_.size() + positions_);
-  for (std::uint32_t i = 0; i < positions_; ++i) prefix_[last + positions_ + i] = prefix_[last + i] + counts[i];
-  ++pieces_;
+  const std::size_t last = Prefix.size() - Positions;
+  Prefix.resize(Prefix.size() + Positions);
+  for (std::uint32_t i = 0; i < Positions; ++i) Prefix[last + Positions + i] = Prefix[last + i] + counts[i];
+  ++PieceCount;
 }
 
 double BlockSplitter::Cost(std::size_t a, std::size_t b) const {
-  const std::uint32_t* from = &prefix_[a * positions_];
-  const std::uint32_t* to = &prefix_[b * positions_];
+  const std::uint32_t* from = &Prefix[a * Positions];
+  const std::uint32_t* to = &Prefix[b * Positions];
   double bits = kTableBaseBits;
   std::uint32_t start = 0;
-  for (const std::uint32_t end : tableEnds_) {
+  for (const std::uint32_t end : TableEnds) {
     double total = 0, sum = 0;
     for (std::uint32_t i = start; i < end; ++i) {
       const std::uint32_t c = to[i] - from[i];
@@ -71,12 +71,12 @@ void BlockSplitter::SplitRange(std::size_t a, std::size_t b, std::vector<std::si
 }
 
 void BlockSplitter::Counts(std::size_t a, std::size_t b, std::uint32_t* out) const {
-  for (std::uint32_t i = 0; i < positions_; ++i) out[i] = prefix_[b * positions_ + i] - prefix_[a * positions_ + i];
+  for (std::uint32_t i = 0; i < Positions; ++i) out[i] = Prefix[b * Positions + i] - Prefix[a * Positions + i];
 }
 
 std::vector<std::size_t> BlockSplitter::Split() const {
   std::vector<std::size_t> starts{0};
-  SplitRange(0, pieces_, starts);
+  SplitRange(0, PieceCount, starts);
   return starts;
 }
 

@@ -16,7 +16,7 @@ class BlockSplitter {
 
   // The counts of the next piece, over all positions.
   void AddPiece(const std::uint32_t* counts);
-  std::size_t Pieces() const { return pieces_; }
+  std::size_t Pieces() const { return PieceCount; }
 
   // Indexes of the pieces that start a block; the first is 0.
   std::vector<std::size_t> Split() const;
@@ -27,10 +27,10 @@ class BlockSplitter {
   double Cost(std::size_t a, std::size_t b) const;
   void SplitRange(std::size_t a, std::size_t b, std::vector<std::size_t>& starts) const;
 
-  std::vector<std::uint32_t> tableEnds_;
-  std::uint32_t positions_;
-  std::size_t pieces_ = 0;
-  std::vector<std::uint32_t> prefix_;  // running counts after each piece, positions_ apiece
+  std::vector<std::uint32_t> TableEnds;
+  std::uint32_t Positions;
+  std::size_t PieceCount = 0;
+  std::vector<std::uint32_t> Prefix;  // running counts after each piece, Positions apiece
 };
 
 }  // namespace korvane::pack

@@ -24,13 +24,13 @@ static_assert(kChunk <= MatchFinder::kMaxAppend);
 constexpr std::size_t kModePiece = 4096;
 
 struct Level {
-  ParserSettings parser;
-  MatchFinderSettings finder;
-  int splitEffort;
-  bool tryAudio;
-  bool pricedPass;  // parse once more, priced with the code lengths the first parse gives
+  ParserSettings Parser;
+  MatchFinderSettings Finder;
+  int SplitEffort;
+  bool TryAudio;
+  bool PricedPass;  // parse once more, priced with the code lengths the first parse gives
   // The start of every entry that the parse searches in full, however few matches it finds.
-  std::uint32_t thoroughBytes;
+  std::uint32_t ThoroughBytes;
 };
 
 // Parser: kind, nice length, length-2 matches, recent distances tried, positions entered
@@ -49,8 +49,8 @@ constexpr Level kLevels[] = {
 const Level& LevelOf(int level) { return kLevels[std::clamp(level, 1, 5)]; }
 
 struct Run {
-  std::size_t begin, end;  // byte offsets in the chunk
-  bool audio;
+  std::size_t Begin, End;  // byte offsets in the chunk
+  bool Audio;
 };
 
 // Where a chunk is best coded in LZ and where in multimedia blocks: for every piece the two
@@ -62,18 +62,18 @@ std::vector<Run> PlanModes(const std::vector<Token>& tokens, const AudioEstimate
   BuildLzLengths(counts, lengths);
   CostModel costs;
   costs.SetFromLengths(lengths);
-  const std::size_t pieces = audio.pieceBits.size();
+  const std::size_t pieces = audio.PieceBits.size();
   std::vector<double> lzBits(pieces, 0);
   std::size_t pos = 0;
   for (const Token& t : tokens) {
     lzBits[pos / kModePiece] += costs.Bits(t);
-    pos += t.length;
+    pos += t.Length;
   }
-  const double table[2] = {static_cast<double>(TableBlockBits(TableHistory{}, false, 1, lengths)), audio.tableBits};
+  const double table[2] = {static_cast<double>(TableBlockBits(TableHistory{}, false, 1, lengths)), audio.TableBits};
   std::vector<std::array<bool, 2>> fromOther(pieces);  // the best way into (piece, mode) changed mode
   double cost[2] = {table[0], table[1]};
   for (std::size_t k = 0; k < pieces; ++k) {
-    const double bits[2] = {lzBits[k], audio.pieceBits[k]};
+    const double bits[2] = {lzBits[k], audio.PieceBits[k]};
     double next[2];
     for (int m = 0; m < 2; ++m) {
       fromOther[k][m] = k > 0 && cost[1 - m] + table[m] < cost[m];
@@ -102,153 +102,153 @@ std::vector<Run> PlanModes(const std::vector<Token>& tokens, const AudioEstimate
 class Format20Encoder::Impl {
  public:
   explicit Impl(const EncoderSettings& settings)
-      : settings_(settings), level_(LevelOf(settings.level)), finder_(level_.finder) {}
+      : Settings(settings), Tuning(LevelOf(settings.Level)), Finder(Tuning.Finder) {}
 
-  bool StreamStarted() const { return streamStarted_; }
+  bool StreamStarted() const { return StreamBegun; }
 
   void StartEntry(bool solid) {
-    if (!solid || !streamStarted_) {
-      state_ = StreamState{};
-      finder_.StartStream();
-      streamStarted_ = false;
+    if (!solid || !StreamBegun) {
+      State = StreamState{};
+      Finder.StartStream();
+      StreamBegun = false;
     }
-    entryState_ = state_;
-    entryCosts_ = costs_;
-    entryStart_ = finder_.End();
-    entryStarted_ = streamStarted_;
-    finder_.Mark();
-    out_ = BitOutput();
-    pending_.clear();
+    EntryState = State;
+    EntryCosts = Costs;
+    EntryStart = Finder.End();
+    EntryStarted = StreamBegun;
+    Finder.Mark();
+    Out = BitOutput();
+    Pending.clear();
   }
 
   void Write(const std::uint8_t* data, std::size_t count) {
     while (count > 0) {
-      if (pending_.empty() && count >= kChunk) {
+      if (Pending.empty() && count >= kChunk) {
         EncodeChunk(data, kChunk);
         data += kChunk;
         count -= kChunk;
         continue;
       }
-      const std::size_t take = std::min(count, kChunk - pending_.size());
-      pending_.insert(pending_.end(), data, data + take);
+      const std::size_t take = std::min(count, kChunk - Pending.size());
+      Pending.insert(Pending.end(), data, data + take);
       data += take;
       count -= take;
-      if (pending_.size() == kChunk) {
-        EncodeChunk(pending_.data(), kChunk);
-        pending_.clear();
+      if (Pending.size() == kChunk) {
+        EncodeChunk(Pending.data(), kChunk);
+        Pending.clear();
       }
     }
   }
 
   void FinishEntry() {
-    if (!pending_.empty()) EncodeChunk(pending_.data(), pending_.size());
-    pending_.clear();
-    if (!state_.tablesSent) {
+    if (!Pending.empty()) EncodeChunk(Pending.data(), Pending.size());
+    Pending.clear();
+    if (!State.TablesSent) {
       // An empty entry that starts a stream: the unpacker still reads its table block.
       std::uint8_t lengths[kNormalBlockPositions] = {};
       lengths[format20::kTableBlockSymbol] = 1;
-      state_.WriteTables(out_, false, 1, lengths);
+      State.WriteTables(Out, false, 1, lengths);
     }
-    out_.FlushToByte();
-    streamStarted_ = true;
+    Out.FlushToByte();
+    StreamBegun = true;
   }
 
-  std::vector<std::uint8_t>& Output() { return out_.Bytes(); }
+  std::vector<std::uint8_t>& Output() { return Out.Bytes(); }
 
   bool DiscardEntry() {
-    if (!finder_.Rewind()) return false;
-    state_ = entryState_;
-    costs_ = entryCosts_;
-    streamStarted_ = entryStarted_;
-    out_ = BitOutput();
-    pending_.clear();
+    if (!Finder.Rewind()) return false;
+    State = EntryState;
+    Costs = EntryCosts;
+    StreamBegun = EntryStarted;
+    Out = BitOutput();
+    Pending.clear();
     return true;
   }
 
  private:
   void EncodeChunk(const std::uint8_t* data, std::size_t count) {
-    finder_.Append(data, static_cast<std::uint32_t>(count));
-    const std::uint32_t end = finder_.End();
+    Finder.Append(data, static_cast<std::uint32_t>(count));
+    const std::uint32_t end = Finder.End();
     const std::uint32_t begin = end - static_cast<std::uint32_t>(count);
 
-    BitOutput lz = out_.Fork();
-    StreamState lzState = state_;
+    BitOutput lz = Out.Fork();
+    StreamState lzState = State;
     EncodeLz(lz, lzState, begin, end);
 
-    if (settings_.multimedia || level_.tryAudio) {
+    if (Settings.Multimedia || Tuning.TryAudio) {
       // Multimedia blocks where the estimates say they pay, LZ elsewhere; kept if smaller.
-      const std::uint32_t channels = ChooseAudioChannels(state_, data, count).channels;
-      const std::vector<Run> runs = PlanModes(tokens_, EstimateAudio(state_, data, count, channels, kModePiece), count);
-      if (runs.size() > 1 || runs[0].audio) {
-        BitOutput mixed = out_.Fork();
-        StreamState mixedState = state_;
+      const std::uint32_t channels = ChooseAudioChannels(State, data, count).Channels;
+      const std::vector<Run> runs = PlanModes(Tokens, EstimateAudio(State, data, count, channels, kModePiece), count);
+      if (runs.size() > 1 || runs[0].Audio) {
+        BitOutput mixed = Out.Fork();
+        StreamState mixedState = State;
         for (const Run& run : runs) {
-          if (run.audio) {
-            WriteAudioStretch(mixed, mixedState, data + run.begin, run.end - run.begin, channels, level_.splitEffort);
+          if (run.Audio) {
+            WriteAudioStretch(mixed, mixedState, data + run.Begin, run.End - run.Begin, channels, Tuning.SplitEffort);
           } else {
-            EncodeLz(mixed, mixedState, begin + static_cast<std::uint32_t>(run.begin),
-                     begin + static_cast<std::uint32_t>(run.end));
+            EncodeLz(mixed, mixedState, begin + static_cast<std::uint32_t>(run.Begin),
+                     begin + static_cast<std::uint32_t>(run.End));
           }
         }
         if (mixed.BitCount() < lz.BitCount()) {
-          out_.Join(std::move(mixed));
-          state_ = mixedState;
+          Out.Join(std::move(mixed));
+          State = mixedState;
           return;
         }
       }
     }
-    out_.Join(std::move(lz));
-    state_ = lzState;
+    Out.Join(std::move(lz));
+    State = lzState;
   }
 
   void EncodeLz(BitOutput& out, StreamState& state, std::uint32_t begin, std::uint32_t end) {
-    tokens_.clear();
-    if (level_.pricedPass) {
+    Tokens.clear();
+    if (Tuning.PricedPass) {
       // A first, lazy parse gives the code lengths this stretch is likely to get; the real
       // parse is priced with them.
-      MatchHistory trial = state.matches;
-      ParserSettings lazy = level_.parser;
-      lazy.kind = ParseKind::kLazy2;
-      ParseStretch(finder_, lazy, costs_, begin, end, trial, tokens_);
+      MatchHistory trial = state.Matches;
+      ParserSettings lazy = Tuning.Parser;
+      lazy.Kind = ParseKind::kLazy2;
+      ParseStretch(Finder, lazy, Costs, begin, end, trial, Tokens);
       LzCounts counts;
-      for (const Token& t : tokens_) counts.Add(t);
+      for (const Token& t : Tokens) counts.Add(t);
       std::uint8_t lengths[kNormalBlockPositions];
       BuildLzLengths(counts, lengths);
-      costs_.SetFromLengths(lengths);
-      tokens_.clear();
+      Costs.SetFromLengths(lengths);
+      Tokens.clear();
     }
-    ParserSettings parser = level_.parser;
-    parser.thoroughUntil = entryStart_ + level_.thoroughBytes;
-    ParseStretch(finder_, parser, costs_, begin, end, state.matches, tokens_);
+    ParserSettings parser = Tuning.Parser;
+    parser.ThoroughUntil = EntryStart + Tuning.ThoroughBytes;
+    ParseStretch(Finder, parser, Costs, begin, end, state.Matches, Tokens);
     const std::uint8_t* lengths = nullptr;
-    for (const LzBlock& block : SplitLzBlocks(tokens_, level_.splitEffort))
-      lengths = WriteLzBlock(out, state, tokens_.data(), block);
-    if (lengths != nullptr) costs_.SetFromLengths(lengths);
+    for (const LzBlock& block : SplitLzBlocks(Tokens, Tuning.SplitEffort))
+      lengths = WriteLzBlock(out, state, Tokens.data(), block);
+    if (lengths != nullptr) Costs.SetFromLengths(lengths);
   }
 
-  EncoderSettings settings_;
-  const Level& level_;
-  MatchFinder finder_;
-  CostModel costs_;
-  StreamState state_;
-  BitOutput out_;
-  std::vector<std::uint8_t> pending_;
-  std::vector<Token> tokens_;
-  bool streamStarted_ = false;
+  EncoderSettings Settings;
+  const Level& Tuning;
+  MatchFinder Finder;
+  CostModel Costs;
+  StreamState State;
+  BitOutput Out;
+  std::vector<std::uint8_t> Pending;
+  std::vector<Token> Tokens;
+  bool StreamBegun = false;
   // Where the current entry started, for DiscardEntry.
-  StreamState entryState_;
-  CostModel entryCosts_;
-  bool entryStarted_ = false;
-  std::uint32_t entryStart_ = 0;  // stream position of the entry's first byte
+  StreamState EntryState;
+  CostModel EntryCosts;
+  bool EntryStarted = false;
+  std::uint32_t EntryStart = 0;  // stream position of the entry's first byte
 };
 
-Format20Encoder::Format20Encoder(const EncoderSettings& settings) : impl_(std::make_unique<Impl>(settings)) {}
+Format20Encoder::Format20Encoder(const EncoderSettings& settings) : Body(std::make_unique<Impl>(settings)) {}
 Format20Encoder::~Format20Encoder() = default;
-bool Format20Encoder::StreamStarted() const { return impl_->StreamStarted(); }
-void Format20Encoder::StartEntry(bool solid) { impl_->StartEntry(solid); }
-void Format20Encoder::Write(const std::uint8_t* data, std::size_t count) { impl_->Write(data, count); }
-void Format20Encoder::FinishEntry() { impl_->FinishEntry(); }
-std::vector<std::uint8_t>& Format20Encoder::Output() { return impl_->Output(); }
-bool Format20Encoder::DiscardEntry() { return impl_->DiscardEntry(); }
+bool Format20Encoder::StreamStarted() const { return Body->StreamStarted(); }
+void Format20Encoder::StartEntry(bool solid) { Body->StartEntry(solid); }
+void Format20Encoder::Write(const std::uint8_t* data, std::size_t count) { Body->Write(data, count); }
+void Format20Encoder::FinishEntry() { Body->FinishEntry(); }
+std::vector<std::uint8_t>& Format20Encoder::Output() { return Body->Output(); }
+bool Format20Encoder::DiscardEntry() { return Body->DiscardEntry(); }
 
 }  // namespace korvane::pack

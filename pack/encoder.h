@@ -10,8 +10,8 @@
 namespace korvane::pack {
 
 struct EncoderSettings {
-  int level = 3;            // 1 fastest .. 5 smallest
-  bool multimedia = false;  // weigh multimedia blocks against LZ for all data, not only PCM-like
+  int Level = 3;            // 1 fastest .. 5 smallest
+  bool Multimedia = false;  // weigh multimedia blocks against LZ for all data, not only PCM-like
 };
 
 class Format20Encoder {
@@ -39,7 +39,7 @@ class Format20Encoder {
 
  private:
   class Impl;
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Impl> Body;
 };
 
 }  // namespace korvane::pack

@@ -21,23 +21,23 @@ constexpr std::uint32_t kUncodedLength = 7;
 constexpr std::uint32_t kOptimalSpan = 4096;
 
 struct Choice {
-  Token token = {};
-  std::int32_t gain = 0;  // bits saved against literals
+  Token Pick = {};
+  std::int32_t Gain = 0;  // bits saved against literals
 };
 
 class ChoiceFinder {
  public:
   ChoiceFinder(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs)
-      : finder_(finder), settings_(settings), costs_(costs), matches_(finder.MaxMatches()) {}
+      : Finder(finder), Settings(settings), Costs(costs), Matches(finder.MaxMatches()) {}
 
   // The literal bits of every byte of the stretch, summed from its start: a match is weighed
   // against the literals it really replaces, not an average.
   void PriceLiterals(std::uint32_t begin, std::uint32_t end) {
-    begin_ = begin;
-    literalBits_.resize(end - begin + 1);
-    literalBits_[0] = 0;
-    const std::uint8_t* p = finder_.At(begin);
-    for (std::uint32_t i = 0; i < end - begin; ++i) literalBits_[i + 1] = literalBits_[i] + costs_.Literal(p[i]);
+    Begin = begin;
+    LiteralBits.resize(end - begin + 1);
+    LiteralBits[0] = 0;
+    const std::uint8_t* p = Finder.At(begin);
+    for (std::uint32_t i = 0; i < end - begin; ++i) LiteralBits[i + 1] = LiteralBits[i] + Costs.Literal(p[i]);
   }
 
   // The best single token at pos: the match that saves most, or the literal. The best so far
@@ -51,13 +51,13 @@ class ChoiceFinder {
   // from parts and read back whole, which stalls on every call.
   void BestAt(std::uint32_t pos, std::uint32_t end, const MatchHistory& h, Choice& out) {
     const std::uint32_t avail = end - pos;
-    const std::uint8_t literal = *finder_.At(pos);
-    out.gain = 0;
+    const std::uint8_t literal = *Finder.At(pos);
+    out.Gain = 0;
     if (avail < 2) {
-      out.token = LiteralToken(literal);
+      out.Pick = LiteralToken(literal);
       return;
     }
-    const std::uint32_t* literals = literalBits_.data() + (pos - begin_);
+    const std::uint32_t* literals = LiteralBits.data() + (pos - Begin);
     std::int32_t bestGain = 0;
     std::uint32_t bestLength = 1, bestDistance = 0, bestKind = 0, bestSlot = 0;
     enum : std::uint32_t { kLiteral, kRepeatLast, kRecent, kLong, kShort };
@@ -73,78 +73,78 @@ class ChoiceFinder {
         bestSlot = slot;
       }
     };
-    if (h.lastLength >= 2 && h.lastLength <= avail &&
-        finder_.MatchLength(pos, h.lastDistance, h.lastLength) == h.lastLength)
-      consider(kRepeatLast, h.lastLength, h.lastDistance, 0, costs_.RepeatLast());
-    for (std::uint32_t slot = 0; slot < settings_.recentSlots; ++slot) {
-      const std::uint32_t d = h.recent[slot];
-      if (d == 0 || (slot > 0 && std::find(h.recent, h.recent + slot, d) != h.recent + slot)) continue;
-      const std::uint32_t length = finder_.MatchLength(pos, d, std::min(avail, LongestRecentMatch(d)));
-      if (length >= ShortestRecentMatch(d)) consider(kRecent, length, d, slot, costs_.RecentMatch(slot, length, d));
+    if (h.LastLength >= 2 && h.LastLength <= avail &&
+        Finder.MatchLength(pos, h.LastDistance, h.LastLength) == h.LastLength)
+      consider(kRepeatLast, h.LastLength, h.LastDistance, 0, Costs.RepeatLast());
+    for (std::uint32_t slot = 0; slot < Settings.RecentSlots; ++slot) {
+      const std::uint32_t d = h.Recent[slot];
+      if (d == 0 || (slot > 0 && std::find(h.Recent, h.Recent + slot, d) != h.Recent + slot)) continue;
+      const std::uint32_t length = Finder.MatchLength(pos, d, std::min(avail, LongestRecentMatch(d)));
+      if (length >= ShortestRecentMatch(d)) consider(kRecent, length, d, slot, Costs.RecentMatch(slot, length, d));
     }
-    const std::uint32_t found = finder_.Find(pos, std::min(avail, kMaxMatch), matches_.data());
+    const std::uint32_t found = Finder.Find(pos, std::min(avail, kMaxMatch), Matches.data());
     for (std::uint32_t i = 0; i < found; ++i) {
-      const std::uint32_t d = matches_[i].distance;
-      const std::uint32_t length = std::min(matches_[i].length, LongestLongMatch(d));
-      if (length >= ShortestLongMatch(d)) consider(kLong, length, d, 0, costs_.LongMatch(length, d));
+      const std::uint32_t d = Matches[i].Distance;
+      const std::uint32_t length = std::min(Matches[i].Length, LongestLongMatch(d));
+      if (length >= ShortestLongMatch(d)) consider(kLong, length, d, 0, Costs.LongMatch(length, d));
     }
-    if (settings_.shortMatches) {
-      const std::uint32_t d = finder_.PairDistance(pos);
-      if (d != 0) consider(kShort, kShortMatchLength, d, 0, costs_.ShortMatch(d));
+    if (Settings.ShortMatches) {
+      const std::uint32_t d = Finder.PairDistance(pos);
+      if (d != 0) consider(kShort, kShortMatchLength, d, 0, Costs.ShortMatch(d));
     }
-    out.gain = bestGain;
+    out.Gain = bestGain;
     switch (bestKind) {
       case kRepeatLast:
-        out.token = RepeatLastToken(bestDistance, bestLength);
+        out.Pick = RepeatLastToken(bestDistance, bestLength);
         break;
       case kRecent:
-        out.token = RecentMatchToken(bestSlot, bestDistance, bestLength);
+        out.Pick = RecentMatchToken(bestSlot, bestDistance, bestLength);
         break;
       case kLong:
-        out.token = LongMatchToken(bestDistance, bestLength);
+        out.Pick = LongMatchToken(bestDistance, bestLength);
         break;
       case kShort:
-        out.token = ShortMatchToken(bestDistance);
+        out.Pick = ShortMatchToken(bestDistance);
         break;
       default:
-        out.token = LiteralToken(literal);
+        out.Pick = LiteralToken(literal);
         break;
     }
   }
 
  private:
-  MatchFinder& finder_;
-  const ParserSettings& settings_;
-  const CostModel& costs_;
-  std::vector<Match> matches_;
-  std::uint32_t begin_ = 0;
-  std::vector<std::uint32_t> literalBits_;
+  MatchFinder& Finder;
+  const ParserSettings& Settings;
+  const CostModel& Costs;
+  std::vector<Match> Matches;
+  std::uint32_t Begin = 0;
+  std::vector<std::uint32_t> LiteralBits;
 };
 
 void ParseLazy(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs, std::uint32_t begin,
                std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
   ChoiceFinder choices(finder, settings, costs);
   choices.PriceLiterals(begin, end);
-  const std::uint32_t lookAhead = settings.kind == ParseKind::kGreedy ? 0 : settings.kind == ParseKind::kLazy ? 1 : 2;
+  const std::uint32_t lookAhead = settings.Kind == ParseKind::kGreedy ? 0 : settings.Kind == ParseKind::kLazy ? 1 : 2;
   std::uint32_t pos = begin;
   std::uint32_t misses = 0;  // literals in a row
   Choice cur, later;
   if (pos < end) choices.BestAt(pos, end, history, cur);
   while (pos < end) {
-    if (cur.token.symbol < 256 && settings.skipShift != 0 && pos >= settings.thoroughUntil) {
-      const std::uint32_t step = std::min(1 + (++misses >> settings.skipShift), end - pos);
+    if (cur.Pick.Symbol < 256 && settings.SkipShift != 0 && pos >= settings.ThoroughUntil) {
+      const std::uint32_t step = std::min(1 + (++misses >> settings.SkipShift), end - pos);
       for (std::uint32_t k = 0; k < step; ++k) out.push_back(LiteralToken(*finder.At(pos + k)));
       pos += step;
       if (pos < end) choices.BestAt(pos, end, history, cur);
       continue;
     }
     misses = 0;
-    if (cur.token.symbol >= 256 && cur.token.length < settings.lazyBelow) {
+    if (cur.Pick.Symbol >= 256 && cur.Pick.Length < settings.LazyBelow) {
       // A literal here and a better match one or two bytes on?
       std::uint32_t step = 0;
       for (std::uint32_t k = 1; k <= lookAhead && pos + k < end; ++k) {
         choices.BestAt(pos + k, end, history, later);
-        if (later.gain > cur.gain) {
+        if (later.Gain > cur.Gain) {
           step = k;
           break;
         }
@@ -156,19 +156,19 @@ void ParseLazy(MatchFinder& finder, const ParserSettings& settings, const CostMo
         continue;
       }
     }
-    out.push_back(cur.token);
-    history.Apply(cur.token);
-    pos += cur.token.length;
-    if (settings.enterInsideUpTo != 0 && cur.token.length > settings.enterInsideUpTo) finder.PassOver(pos);
+    out.push_back(cur.Pick);
+    history.Apply(cur.Pick);
+    pos += cur.Pick.Length;
+    if (settings.EnterInsideUpTo != 0 && cur.Pick.Length > settings.EnterInsideUpTo) finder.PassOver(pos);
     if (pos < end) choices.BestAt(pos, end, history, cur);
   }
 }
 
 struct Node {
-  std::uint32_t cost;
-  std::uint32_t from;
-  Token token;
-  MatchHistory history;
+  std::uint32_t Cost;
+  std::uint32_t From;
+  Token Pick;
+  MatchHistory History;
 };
 
 void ParseOptimal(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs, std::uint32_t begin,
@@ -181,8 +181,8 @@ void ParseOptimal(MatchFinder& finder, const ParserSettings& settings, const Cos
   std::uint32_t pos = begin;
   while (pos < end) {
     const std::uint32_t limit = std::min(end - pos, kOptimalSpan);
-    nodes[0].cost = 0;
-    nodes[0].history = history;
+    nodes[0].Cost = 0;
+    nodes[0].History = history;
     // Nodes are made unreached only as choices first land beyond the ones already made so;
     // most stretches end long before the span.
     std::uint32_t reach = 0;  // farthest node any choice so far lands on, the last one made
@@ -194,69 +194,69 @@ void ParseOptimal(MatchFinder& finder, const ParserSettings& settings, const Cos
         break;
       }
       const Node& node = nodes[i];
-      const MatchHistory& h = node.history;
+      const MatchHistory& h = node.History;
       const std::uint32_t p = pos + i;
       const std::uint32_t avail = std::min(end - p, limit - i + kMaxMatch);
       const auto relax = [&](const Token& t, std::uint32_t bits) {
-        const std::uint32_t j = i + t.length;
-        const std::uint32_t cost = node.cost + bits;
+        const std::uint32_t j = i + t.Length;
+        const std::uint32_t cost = node.Cost + bits;
         if (j > limit) return;  // beyond the stretch: the cut takes the path to limit
-        for (; reach < j; ++reach) nodes[reach + 1].cost = UINT32_MAX;
-        if (cost < nodes[j].cost) {
-          nodes[j].cost = cost;
-          nodes[j].from = i;
-          nodes[j].token = t;
-          nodes[j].history = h;
-          nodes[j].history.Apply(t);
+        for (; reach < j; ++reach) nodes[reach + 1].Cost = UINT32_MAX;
+        if (cost < nodes[j].Cost) {
+          nodes[j].Cost = cost;
+          nodes[j].From = i;
+          nodes[j].Pick = t;
+          nodes[j].History = h;
+          nodes[j].History.Apply(t);
         }
       };
       relax(LiteralToken(*finder.At(p)), costs.Literal(*finder.At(p)));
       if (avail < 2) continue;
 
-      if (h.lastLength >= 2 && h.lastLength <= avail &&
-          finder.MatchLength(p, h.lastDistance, h.lastLength) == h.lastLength)
-        relax(RepeatLastToken(h.lastDistance, h.lastLength), costs.RepeatLast());
+      if (h.LastLength >= 2 && h.LastLength <= avail &&
+          finder.MatchLength(p, h.LastDistance, h.LastLength) == h.LastLength)
+        relax(RepeatLastToken(h.LastDistance, h.LastLength), costs.RepeatLast());
       std::uint32_t longestRecent = 0;
       for (std::uint32_t slot = 0; slot < 4; ++slot) {
-        const std::uint32_t d = h.recent[slot];
-        if (d == 0 || (slot > 0 && std::find(h.recent, h.recent + slot, d) != h.recent + slot)) continue;
+        const std::uint32_t d = h.Recent[slot];
+        if (d == 0 || (slot > 0 && std::find(h.Recent, h.Recent + slot, d) != h.Recent + slot)) continue;
         const std::uint32_t length = finder.MatchLength(p, d, std::min(avail, LongestRecentMatch(d)));
         for (std::uint32_t l = ShortestRecentMatch(d); l <= length; ++l)
           relax(RecentMatchToken(slot, d, l), costs.RecentMatch(slot, l, d));
         longestRecent = std::max(longestRecent, length);
       }
       const std::uint32_t found = finder.Find(p, std::min(avail, kMaxMatch), matches.data());
-      const std::uint32_t longest = found ? matches[found - 1].length : 0;
-      if (std::max(longest, longestRecent) >= settings.niceLength) {
+      const std::uint32_t longest = found ? matches[found - 1].Length : 0;
+      if (std::max(longest, longestRecent) >= settings.NiceLength) {
         // Cut here and take the token that saves most at this point (repeating the last
         // match, when it fits, is the cheapest way through long runs).
         stop = i;
-        jump = choices.BestAt(p, end, h).token;
+        jump = choices.BestAt(p, end, h).Pick;
         break;
       }
       std::uint32_t shorter = 2;
       for (std::uint32_t m = 0; m < found; ++m) {
-        const std::uint32_t d = matches[m].distance;
-        const std::uint32_t top = std::min(matches[m].length, LongestLongMatch(d));
+        const std::uint32_t d = matches[m].Distance;
+        const std::uint32_t top = std::min(matches[m].Length, LongestLongMatch(d));
         const std::uint32_t distanceBits = costs.Distance(d);
         for (std::uint32_t l = std::max(shorter + 1, ShortestLongMatch(d)); l <= top; ++l)
           relax(LongMatchToken(d, l), costs.LongLength(l, d) + distanceBits);
-        shorter = matches[m].length;
+        shorter = matches[m].Length;
       }
-      if (settings.shortMatches) {
+      if (settings.ShortMatches) {
         const std::uint32_t d = finder.PairDistance(p);
         if (d != 0) relax(ShortMatchToken(d), costs.ShortMatch(d));
       }
     }
     path.clear();
-    for (std::uint32_t j = stop; j > 0; j = nodes[j].from) path.push_back(nodes[j].token);
+    for (std::uint32_t j = stop; j > 0; j = nodes[j].From) path.push_back(nodes[j].Pick);
     out.insert(out.end(), path.rbegin(), path.rend());
-    history = nodes[stop].history;
+    history = nodes[stop].History;
     pos += stop;
-    if (jump.length != 0) {
+    if (jump.Length != 0) {
       out.push_back(jump);
       history.Apply(jump);
-      pos += jump.length;
+      pos += jump.Length;
     }
   }
 }
@@ -264,38 +264,38 @@ void ParseOptimal(MatchFinder& finder, const ParserSettings& settings, const Cos
 }  // namespace
 
 void CostModel::SetDefaults() {
-  for (std::uint32_t s = 0; s < kMainAlphabet; ++s) main_[s] = 8;
-  main_[format20::kRepeatLastSymbol] = 9;
-  for (std::uint32_t k = 0; k < 4; ++k) main_[kRecentDistanceSymbol + k] = 6 + k;
-  for (std::uint32_t k = 0; k < 8; ++k) main_[kShortMatchSymbol + k] = 9;
-  for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) main_[kLongMatchSymbol + k] = 7 + k / 4;
-  for (std::uint32_t& d : distance_) d = 6;
-  for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) repeatLength_[k] = 3 + k / 4;
+  for (std::uint32_t s = 0; s < kMainAlphabet; ++s) Main[s] = 8;
+  Main[format20::kRepeatLastSymbol] = 9;
+  for (std::uint32_t k = 0; k < 4; ++k) Main[kRecentDistanceSymbol + k] = 6 + k;
+  for (std::uint32_t k = 0; k < 8; ++k) Main[kShortMatchSymbol + k] = 9;
+  for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) Main[kLongMatchSymbol + k] = 7 + k / 4;
+  for (std::uint32_t& d : DistanceBits) d = 6;
+  for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) RepeatLength[k] = 3 + k / 4;
 }
 
 void CostModel::SetFromLengths(const std::uint8_t* lengths) {
-  for (std::uint32_t s = 0; s < kMainAlphabet; ++s) main_[s] = lengths[s] != 0 ? lengths[s] : kUncodedMain;
+  for (std::uint32_t s = 0; s < kMainAlphabet; ++s) Main[s] = lengths[s] != 0 ? lengths[s] : kUncodedMain;
   for (std::uint32_t k = 0; k < kDistanceAlphabet; ++k) {
     const std::uint8_t l = lengths[kMainAlphabet + k];
-    distance_[k] = l != 0 ? l : kUncodedDistance;
+    DistanceBits[k] = l != 0 ? l : kUncodedDistance;
   }
   for (std::uint32_t k = 0; k < kRepeatLengthAlphabet; ++k) {
     const std::uint8_t l = lengths[kMainAlphabet + kDistanceAlphabet + k];
-    repeatLength_[k] = l != 0 ? l : kUncodedLength;
+    RepeatLength[k] = l != 0 ? l : kUncodedLength;
   }
 }
 
 std::uint32_t CostModel::Bits(const Token& t) const {
-  if (t.symbol < 256) return Literal(static_cast<std::uint8_t>(t.symbol));
-  if (t.symbol == format20::kRepeatLastSymbol) return RepeatLast();
-  if (t.symbol < kShortMatchSymbol) return RecentMatch(t.symbol - kRecentDistanceSymbol, t.length, t.value);
-  if (t.symbol < kLongMatchSymbol) return ShortMatch(t.value);
-  return LongMatch(t.length, t.value);
+  if (t.Symbol < 256) return Literal(static_cast<std::uint8_t>(t.Symbol));
+  if (t.Symbol == format20::kRepeatLastSymbol) return RepeatLast();
+  if (t.Symbol < kShortMatchSymbol) return RecentMatch(t.Symbol - kRecentDistanceSymbol, t.Length, t.Value);
+  if (t.Symbol < kLongMatchSymbol) return ShortMatch(t.Value);
+  return LongMatch(t.Length, t.Value);
 }
 
 void ParseStretch(MatchFinder& finder, const ParserSettings& settings, const CostModel& costs, std::uint32_t begin,
                   std::uint32_t end, MatchHistory& history, std::vector<Token>& out) {
-  if (settings.kind == ParseKind::kOptimal) {
+  if (settings.Kind == ParseKind::kOptimal) {
     ParseOptimal(finder, settings, costs, begin, end, history, out);
   } else {
     ParseLazy(finder, settings, costs, begin, end, history, out);

@@ -51,207 +51,207 @@ constexpr std::uint32_t kPrefetchAhead = 8;
 }  // namespace
 
 MatchFinder::MatchFinder(const MatchFinderSettings& settings)
-    : settings_(settings), capacity_(kWindow + 2 * kMaxAppend), buffer_(new std::uint8_t[capacity_ + kSlack]()) {
-  if (settings_.buckets) {
-    settings_.maxChain = std::min(settings_.maxChain, kWays);
-    buckets_.reset(new Bucket[std::size_t{1} << settings.hashBits]());
+    : Settings(settings), Capacity(kWindow + 2 * kMaxAppend), Buffer(new std::uint8_t[Capacity + kSlack]()) {
+  if (Settings.Buckets) {
+    Settings.MaxChain = std::min(Settings.MaxChain, kWays);
+    Buckets.reset(new Bucket[std::size_t{1} << settings.HashBits]());
   } else {
-    prev_.reset(new std::uint32_t[capacity_]());
-    head_.assign(std::size_t{1} << settings.hashBits, 0);
+    Prev.reset(new std::uint32_t[Capacity]());
+    Head.assign(std::size_t{1} << settings.HashBits, 0);
   }
-  if (settings_.nearMatches) {
-    tripleDistance_.reset(new std::uint16_t[capacity_]());
-    pairDistance_.reset(new std::uint16_t[capacity_]());
-    tripleHead_.assign(std::size_t{1} << kTripleBits, 0);
-    pairHead_.assign(kPairs, 0);
+  if (Settings.NearMatches) {
+    TripleDistance.reset(new std::uint16_t[Capacity]());
+    PairDistances.reset(new std::uint16_t[Capacity]());
+    TripleHead.assign(std::size_t{1} << kTripleBits, 0);
+    PairHead.assign(kPairs, 0);
   }
 }
 
 void MatchFinder::PutInBucket(std::uint32_t key, std::uint32_t pos) {
-  Bucket& b = buckets_[key];
-  b.positions[b.next] = pos;
-  b.tags[b.next] = Tag4(At(pos));
-  b.next = static_cast<std::uint8_t>(b.next + 1u == kWays ? 0u : b.next + 1u);
+  Bucket& b = Buckets[key];
+  b.Positions[b.Next] = pos;
+  b.Tags[b.Next] = Tag4(At(pos));
+  b.Next = static_cast<std::uint8_t>(b.Next + 1u == kWays ? 0u : b.Next + 1u);
 }
 
 void MatchFinder::Insert(std::uint32_t pos) {
   const std::uint8_t* p = At(pos);
-  const std::uint32_t index = pos - base_;
-  const std::uint32_t key = Key4(p, settings_.hashBits);
-  if (buckets_) {
+  const std::uint32_t index = pos - Base;
+  const std::uint32_t key = Key4(p, Settings.HashBits);
+  if (Buckets) {
     PutInBucket(key, pos);
   } else {
-    prev_[index] = head_[key];
-    head_[key] = pos;
+    Prev[index] = Head[key];
+    Head[key] = pos;
   }
-  if (tripleDistance_) {
+  if (TripleDistance) {
     // Heads from before the stream's start are older than anything a match may reach.
-    std::uint32_t& triple = tripleHead_[Key3(p)];
-    tripleDistance_[index] =
-        static_cast<std::uint16_t>(triple >= streamStart_ && pos - triple <= kTripleReach ? pos - triple : 0);
+    std::uint32_t& triple = TripleHead[Key3(p)];
+    TripleDistance[index] =
+        static_cast<std::uint16_t>(triple >= StreamStart && pos - triple <= kTripleReach ? pos - triple : 0);
     triple = pos;
-    std::uint32_t& pair = pairHead_[Pair(p)];
-    pairDistance_[index] =
-        static_cast<std::uint16_t>(pair >= streamStart_ && pos - pair <= kShortReach ? pos - pair : 0);
+    std::uint32_t& pair = PairHead[Pair(p)];
+    PairDistances[index] =
+        static_cast<std::uint16_t>(pair >= StreamStart && pos - pair <= kShortReach ? pos - pair : 0);
     pair = pos;
   }
 }
 
 void MatchFinder::EnterPositions(std::uint32_t limit) {
-  if (end_ - streamStart_ < kKeyBytes) return;
-  const std::uint32_t last = std::min(limit, end_ - kKeyBytes + 1);
-  for (std::uint32_t pos = std::max(entered_, streamStart_); pos < last; ++pos) {
+  if (StreamEnd - StreamStart < kKeyBytes) return;
+  const std::uint32_t last = std::min(limit, StreamEnd - kKeyBytes + 1);
+  for (std::uint32_t pos = std::max(Entered, StreamStart); pos < last; ++pos) {
     // The slack behind the end keeps the look-ahead key readable.
     const std::uint8_t* ahead = At(pos + kPrefetchAhead);
-    const std::uint32_t key = Key4(ahead, settings_.hashBits);
-    if (buckets_) {
-      Prefetch(&buckets_[key]);
+    const std::uint32_t key = Key4(ahead, Settings.HashBits);
+    if (Buckets) {
+      Prefetch(&Buckets[key]);
     } else {
-      Prefetch(&head_[key]);
+      Prefetch(&Head[key]);
     }
-    if (tripleDistance_) {
-      Prefetch(&tripleHead_[Key3(ahead)]);
-      Prefetch(&pairHead_[Pair(ahead)]);
+    if (TripleDistance) {
+      Prefetch(&TripleHead[Key3(ahead)]);
+      Prefetch(&PairHead[Pair(ahead)]);
     }
     Insert(pos);
   }
-  if (entered_ < last) entered_ = last;
+  if (Entered < last) Entered = last;
 }
 
 void MatchFinder::StartStream() {
-  streamStart_ = end_;
-  entered_ = end_;
+  StreamStart = StreamEnd;
+  Entered = StreamEnd;
 }
 
 void MatchFinder::MakeRoom(std::uint32_t count) {
-  if (end_ - base_ + count <= capacity_) return;
+  if (StreamEnd - Base + count <= Capacity) return;
   // Keep the last window before the end, or less when the stream is younger than that.
-  const std::uint32_t from = end_ - std::min(end_ - std::max(base_, streamStart_), kWindow);
-  if (marked_ && saved_.empty()) {
+  const std::uint32_t from = StreamEnd - std::min(StreamEnd - std::max(Base, StreamStart), kWindow);
+  if (Marked && Saved.empty()) {
     // The marked history starts 1 MiB before the mark (or at the stream's start); if this
     // move drops some of it, keep a copy for a rewind.
-    const std::uint32_t needed = mark_ - std::min(mark_ - std::max(base_, streamStart_), kWindow);
-    if (from > needed) saved_.assign(At(needed), At(mark_));
+    const std::uint32_t needed = MarkPosition - std::min(MarkPosition - std::max(Base, StreamStart), kWindow);
+    if (from > needed) Saved.assign(At(needed), At(MarkPosition));
   }
-  const std::uint32_t shift = from - base_;
-  const std::uint32_t kept = end_ - from;
-  std::memmove(buffer_.get(), buffer_.get() + shift, kept);
-  if (prev_) std::memmove(prev_.get(), prev_.get() + shift, kept * sizeof prev_[0]);
-  if (tripleDistance_) {
-    std::memmove(tripleDistance_.get(), tripleDistance_.get() + shift, kept * sizeof tripleDistance_[0]);
-    std::memmove(pairDistance_.get(), pairDistance_.get() + shift, kept * sizeof pairDistance_[0]);
+  const std::uint32_t shift = from - Base;
+  const std::uint32_t kept = StreamEnd - from;
+  std::memmove(Buffer.get(), Buffer.get() + shift, kept);
+  if (Prev) std::memmove(Prev.get(), Prev.get() + shift, kept * sizeof Prev[0]);
+  if (TripleDistance) {
+    std::memmove(TripleDistance.get(), TripleDistance.get() + shift, kept * sizeof TripleDistance[0]);
+    std::memmove(PairDistances.get(), PairDistances.get() + shift, kept * sizeof PairDistances[0]);
   }
-  base_ = from;
-  if (base_ > kRenumberAbove) Renumber();
+  Base = from;
+  if (Base > kRenumberAbove) Renumber();
 }
 
 // Moves every position down by kRenumberBy; positions that would fall below 1 are long out
 // of reach and become 0 (none).
 void MatchFinder::Renumber() {
   const auto down = [](std::uint32_t& v) { v = v > kRenumberBy ? v - kRenumberBy : 0; };
-  for (std::uint32_t& v : head_) down(v);
-  if (buckets_)
-    for (std::size_t k = 0; k < (std::size_t{1} << settings_.hashBits); ++k)
-      for (std::uint32_t& v : buckets_[k].positions) down(v);
-  for (std::uint32_t& v : tripleHead_) down(v);
-  for (std::uint32_t& v : pairHead_) down(v);
-  if (prev_)
-    for (std::uint32_t i = 0; i < end_ - base_; ++i) down(prev_[i]);
-  if (marked_ && mark_ <= kRenumberBy) marked_ = false;
-  down(mark_);
-  down(markEntered_);
-  base_ -= kRenumberBy;
-  end_ -= kRenumberBy;
-  entered_ -= kRenumberBy;
-  streamStart_ = streamStart_ > kRenumberBy ? streamStart_ - kRenumberBy : 1;
+  for (std::uint32_t& v : Head) down(v);
+  if (Buckets)
+    for (std::size_t k = 0; k < (std::size_t{1} << Settings.HashBits); ++k)
+      for (std::uint32_t& v : Buckets[k].Positions) down(v);
+  for (std::uint32_t& v : TripleHead) down(v);
+  for (std::uint32_t& v : PairHead) down(v);
+  if (Prev)
+    for (std::uint32_t i = 0; i < StreamEnd - Base; ++i) down(Prev[i]);
+  if (Marked && MarkPosition <= kRenumberBy) Marked = false;
+  down(MarkPosition);
+  down(MarkEntered);
+  Base -= kRenumberBy;
+  StreamEnd -= kRenumberBy;
+  Entered -= kRenumberBy;
+  StreamStart = StreamStart > kRenumberBy ? StreamStart - kRenumberBy : 1;
 }
 
 void MatchFinder::Append(const std::uint8_t* data, std::uint32_t count) {
   MakeRoom(count);
-  std::memcpy(buffer_.get() + (end_ - base_), data, count);
-  end_ += count;
-  std::memset(buffer_.get() + (end_ - base_), 0, kSlack);
-  if (!buckets_) EnterPositions(end_);
+  std::memcpy(Buffer.get() + (StreamEnd - Base), data, count);
+  StreamEnd += count;
+  std::memset(Buffer.get() + (StreamEnd - Base), 0, kSlack);
+  if (!Buckets) EnterPositions(StreamEnd);
 }
 
 void MatchFinder::Mark() {
-  marked_ = true;
-  mark_ = end_;
-  markEntered_ = entered_;
-  saved_.clear();
+  Marked = true;
+  MarkPosition = StreamEnd;
+  MarkEntered = Entered;
+  Saved.clear();
 }
 
 void MatchFinder::ClearBuckets() {
-  if (buckets_) std::fill(buckets_.get(), buckets_.get() + (std::size_t{1} << settings_.hashBits), Bucket{});
+  if (Buckets) std::fill(Buckets.get(), Buckets.get() + (std::size_t{1} << Settings.HashBits), Bucket{});
 }
 
 void MatchFinder::RebuildHeads() {
-  std::fill(head_.begin(), head_.end(), 0);
+  std::fill(Head.begin(), Head.end(), 0);
   ClearBuckets();
-  std::fill(tripleHead_.begin(), tripleHead_.end(), 0);
-  std::fill(pairHead_.begin(), pairHead_.end(), 0);
-  const std::uint32_t from = std::max({base_, streamStart_, entered_ > kWindow ? entered_ - kWindow : 0u});
-  for (std::uint32_t pos = from; pos < entered_; ++pos) {
+  std::fill(TripleHead.begin(), TripleHead.end(), 0);
+  std::fill(PairHead.begin(), PairHead.end(), 0);
+  const std::uint32_t from = std::max({Base, StreamStart, Entered > kWindow ? Entered - kWindow : 0u});
+  for (std::uint32_t pos = from; pos < Entered; ++pos) {
     const std::uint8_t* p = At(pos);
-    const std::uint32_t key = Key4(p, settings_.hashBits);
-    if (buckets_) {
+    const std::uint32_t key = Key4(p, Settings.HashBits);
+    if (Buckets) {
       PutInBucket(key, pos);
     } else {
-      head_[key] = pos;
+      Head[key] = pos;
     }
-    if (tripleDistance_) {
-      tripleHead_[Key3(p)] = pos;
-      pairHead_[Pair(p)] = pos;
+    if (TripleDistance) {
+      TripleHead[Key3(p)] = pos;
+      PairHead[Pair(p)] = pos;
     }
   }
 }
 
 bool MatchFinder::Rewind() {
-  if (!marked_) return false;
-  marked_ = false;
-  if (saved_.empty()) {
+  if (!Marked) return false;
+  Marked = false;
+  if (Saved.empty()) {
     // Everything before the mark is still in place: forget what came after it. Positions
     // keyed with bytes past the mark are entered again when new bytes arrive.
-    end_ = mark_;
-    entered_ = markEntered_;
-    std::memset(buffer_.get() + (end_ - base_), 0, kSlack);
+    StreamEnd = MarkPosition;
+    Entered = MarkEntered;
+    std::memset(Buffer.get() + (StreamEnd - Base), 0, kSlack);
     RebuildHeads();
     return true;
   }
-  base_ = mark_ - static_cast<std::uint32_t>(saved_.size());
-  end_ = mark_;
-  std::memcpy(buffer_.get(), saved_.data(), saved_.size());
-  std::memset(buffer_.get() + saved_.size(), 0, kSlack);
-  saved_.clear();
-  std::fill(head_.begin(), head_.end(), 0);
+  Base = MarkPosition - static_cast<std::uint32_t>(Saved.size());
+  StreamEnd = MarkPosition;
+  std::memcpy(Buffer.get(), Saved.data(), Saved.size());
+  std::memset(Buffer.get() + Saved.size(), 0, kSlack);
+  Saved.clear();
+  std::fill(Head.begin(), Head.end(), 0);
   ClearBuckets();
-  std::fill(tripleHead_.begin(), tripleHead_.end(), 0);
-  std::fill(pairHead_.begin(), pairHead_.end(), 0);
-  entered_ = base_;
-  EnterPositions(end_);
+  std::fill(TripleHead.begin(), TripleHead.end(), 0);
+  std::fill(PairHead.begin(), PairHead.end(), 0);
+  Entered = Base;
+  EnterPositions(StreamEnd);
   return true;
 }
 
 std::uint32_t MatchFinder::Find(std::uint32_t pos, std::uint32_t maxLength, Match* out) {
-  if (buckets_ && entered_ <= pos) EnterPositions(pos + 1);
-  if (maxLength < 3 || pos >= entered_) return 0;
-  const std::uint32_t low = std::max(pos - Reach(pos), base_);
+  if (Buckets && Entered <= pos) EnterPositions(pos + 1);
+  if (maxLength < 3 || pos >= Entered) return 0;
+  const std::uint32_t low = std::max(pos - Reach(pos), Base);
   const std::uint8_t* cur = At(pos);
-  const std::uint32_t index = pos - base_;
+  const std::uint32_t index = pos - Base;
   std::uint32_t found = 0;
   std::uint32_t best = 2;
-  if (tripleDistance_ && tripleDistance_[index] != 0 && pos - tripleDistance_[index] >= low) {
-    const std::uint32_t distance = tripleDistance_[index];
+  if (TripleDistance && TripleDistance[index] != 0 && pos - TripleDistance[index] >= low) {
+    const std::uint32_t distance = TripleDistance[index];
     const std::uint32_t length = CommonLength(cur, At(pos - distance), maxLength);
     if (length >= 3) {
       out[found++] = Match{length, distance};
       best = length;
-      if (length >= settings_.niceLength || length == maxLength) return found;
+      if (length >= Settings.NiceLength || length == maxLength) return found;
     }
   }
   const std::uint32_t head = Load32(cur);
-  if (buckets_) {
-    const Bucket& b = buckets_[Key4(cur, settings_.hashBits)];
+  if (Buckets) {
+    const Bucket& b = Buckets[Key4(cur, Settings.HashBits)];
     // Slots whose tag matches, eight at a time: a byte of the difference is 0 there. The
     // borrow trick may flag a byte above a true zero byte, so each flag is checked exactly.
     const std::uint8_t tag = Tag4(cur);
@@ -259,23 +259,23 @@ std::uint32_t MatchFinder::Find(std::uint32_t pos, std::uint32_t maxLength, Matc
     std::uint32_t matching = 0;
     for (std::uint32_t g = 0; g < 16; g += 8) {
       std::uint64_t group;
-      std::memcpy(&group, b.tags + g, 8);  // the last group runs into next and unused
+      std::memcpy(&group, b.Tags + g, 8);  // the last group runs into Next and Unused
       const std::uint64_t x = group ^ spread;
       for (std::uint64_t zero = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull; zero != 0; zero &= zero - 1) {
         const std::uint32_t slot = g + static_cast<std::uint32_t>(std::countr_zero(zero)) / 8;
-        if (slot < kWays && b.tags[slot] == tag) matching |= 1u << slot;
+        if (slot < kWays && b.Tags[slot] == tag) matching |= 1u << slot;
       }
     }
     // In ring order from the oldest slot (the next written) to the newest; positions at or
     // after pos are there only when a stretch is searched again after later ones.
-    const std::uint32_t next = b.next;
+    const std::uint32_t next = b.Next;
     std::uint32_t byAge = ((matching >> next) | (matching << (kWays - next))) & ((1u << kWays) - 1);
     std::uint32_t cands[kWays];
     std::uint32_t count = 0;
-    while (byAge != 0 && count < settings_.maxChain) {
+    while (byAge != 0 && count < Settings.MaxChain) {
       const std::uint32_t age = 31 - static_cast<std::uint32_t>(std::countl_zero(byAge));
       byAge &= ~(1u << age);
-      const std::uint32_t cand = b.positions[next + age < kWays ? next + age : next + age - kWays];
+      const std::uint32_t cand = b.Positions[next + age < kWays ? next + age : next + age - kWays];
       if (cand >= pos) continue;
       if (cand < low) break;
       Prefetch(At(cand));
@@ -288,24 +288,24 @@ std::uint32_t MatchFinder::Find(std::uint32_t pos, std::uint32_t maxLength, Matc
       if (length > best) {
         out[found++] = Match{length, pos - cands[k]};
         best = length;
-        if (length >= settings_.niceLength || length == maxLength) break;
+        if (length >= Settings.NiceLength || length == maxLength) break;
       }
     }
     return found;
   }
-  std::uint32_t chain = settings_.maxChain;
-  for (std::uint32_t cand = prev_[index]; chain != 0 && cand >= low && cand < pos; --chain) {
+  std::uint32_t chain = Settings.MaxChain;
+  for (std::uint32_t cand = Prev[index]; chain != 0 && cand >= low && cand < pos; --chain) {
     const std::uint8_t* p = At(cand);
     if (p[best] == cur[best] && Load32(p) == head) {
       const std::uint32_t length = CommonLength(cur, p, maxLength);
       if (length > best) {
         out[found++] = Match{length, pos - cand};
         best = length;
-        if (length >= settings_.niceLength || length == maxLength) break;
-        if (length >= settings_.goodLength) chain = chain / 4 + 1;
+        if (length >= Settings.NiceLength || length == maxLength) break;
+        if (length >= Settings.GoodLength) chain = chain / 4 + 1;
       }
     }
-    const std::uint32_t next = prev_[cand - base_];
+    const std::uint32_t next = Prev[cand - Base];
     if (next >= cand) break;
     cand = next;
   }

@@ -17,17 +17,17 @@
 namespace korvane::pack {
 
 struct MatchFinderSettings {
-  std::uint32_t hashBits = 16;     // chain heads or buckets
-  bool buckets = false;            // buckets instead of chains
-  std::uint32_t maxChain = 32;     // candidates looked at per search (with buckets: whose tags match)
-  std::uint32_t niceLength = 128;  // a match this long ends the search
-  std::uint32_t goodLength = 32;   // chains: after a match this long, only a quarter of the rest is seen
-  bool nearMatches = false;        // keep the nearest occurrences of 3-byte keys and byte pairs
+  std::uint32_t HashBits = 16;     // chain heads or buckets
+  bool Buckets = false;            // buckets instead of chains
+  std::uint32_t MaxChain = 32;     // candidates looked at per search (with buckets: whose tags match)
+  std::uint32_t NiceLength = 128;  // a match this long ends the search
+  std::uint32_t GoodLength = 32;   // chains: after a match this long, only a quarter of the rest is seen
+  bool NearMatches = false;        // keep the nearest occurrences of 3-byte keys and byte pairs
 };
 
 struct Match {
-  std::uint32_t length;
-  std::uint32_t distance;
+  std::uint32_t Length;
+  std::uint32_t Distance;
 };
 
 class MatchFinder {
@@ -44,12 +44,12 @@ class MatchFinder {
   // keyed into the chains.
   void Append(const std::uint8_t* data, std::uint32_t count);
 
-  std::uint32_t End() const { return end_; }
+  std::uint32_t End() const { return StreamEnd; }
   // The byte at a position of the last kWindow bytes before End() or after.
-  const std::uint8_t* At(std::uint32_t pos) const { return buffer_.get() + (pos - base_); }
+  const std::uint8_t* At(std::uint32_t pos) const { return Buffer.get() + (pos - Base); }
   // Bytes of history before pos that a match may reach.
   std::uint32_t Reach(std::uint32_t pos) const {
-    const std::uint32_t history = pos - streamStart_;
+    const std::uint32_t history = pos - StreamStart;
     return history < kWindow ? history : kWindow;
   }
 
@@ -57,21 +57,21 @@ class MatchFinder {
   // bytes and at least 3; returns how many were written to out (room for MaxMatches()).
   // Nearer ones come first, so each is the nearest of its length that was seen.
   std::uint32_t Find(std::uint32_t pos, std::uint32_t maxLength, Match* out);
-  std::uint32_t MaxMatches() const { return settings_.maxChain + 1; }
+  std::uint32_t MaxMatches() const { return Settings.MaxChain + 1; }
   // Distance to the nearest earlier occurrence of the byte pair at pos, if it is at most 256
-  // (the reach of the short match codes); 0 otherwise or without nearMatches. Known once pos
+  // (the reach of the short match codes); 0 otherwise or without NearMatches. Known once pos
   // was searched (or, with chains, once it arrived).
   std::uint32_t PairDistance(std::uint32_t pos) const {
-    if (!pairDistance_ || pos >= entered_) return 0;
+    if (!PairDistances || pos >= Entered) return 0;
     // A position passed over keeps what its slot held before; only a checked pair counts.
-    const std::uint32_t d = pairDistance_[pos - base_];
-    if (d == 0 || d > Reach(pos) || end_ - pos < 2) return 0;
+    const std::uint32_t d = PairDistances[pos - Base];
+    if (d == 0 || d > Reach(pos) || StreamEnd - pos < 2) return 0;
     return At(pos)[0] == At(pos - d)[0] && At(pos)[1] == At(pos - d)[1] ? d : 0;
   }
   // With buckets: the positions not yet entered before pos are left out of the keys (the
   // fastest levels pass over the inside of long matches).
   void PassOver(std::uint32_t pos) {
-    if (settings_.buckets && entered_ < pos) entered_ = pos;
+    if (Settings.Buckets && Entered < pos) Entered = pos;
   }
   // Length of the match at pos with this distance, at most maxLength (0 when out of reach).
   std::uint32_t MatchLength(std::uint32_t pos, std::uint32_t distance, std::uint32_t maxLength) const {
@@ -111,42 +111,42 @@ class MatchFinder {
   void RebuildHeads();
   void ClearBuckets();
 
-  MatchFinderSettings settings_;
-  std::uint32_t capacity_;
-  std::unique_ptr<std::uint8_t[]> buffer_;  // capacity_ bytes + comparison slack
-  // By buffer index: the previous position of its key, and (with nearMatches) the distances
+  MatchFinderSettings Settings;
+  std::uint32_t Capacity;
+  std::unique_ptr<std::uint8_t[]> Buffer;  // Capacity bytes + comparison slack
+  // By buffer index: the previous position of its key, and (with NearMatches) the distances
   // to the nearest earlier occurrences of its 3-byte key (0: none within 64 KiB) and of its
   // byte pair (0: none within 256).
-  std::unique_ptr<std::uint32_t[]> prev_;
-  std::unique_ptr<std::uint16_t[]> tripleDistance_;
-  std::unique_ptr<std::uint16_t[]> pairDistance_;
-  std::vector<std::uint32_t> head_;  // by 4-byte key: the latest position (chains)
+  std::unique_ptr<std::uint32_t[]> Prev;
+  std::unique_ptr<std::uint16_t[]> TripleDistance;
+  std::unique_ptr<std::uint16_t[]> PairDistances;
+  std::vector<std::uint32_t> Head;  // by 4-byte key: the latest position (chains)
   // By 4-byte key, one cache line: the latest positions in a ring, beside each a tag of 8 more
   // bits of its bytes' hash (most positions in a bucket only share the key's bits; the tag
   // turns nearly all of them away without reading their bytes), and the slot written next.
   static constexpr std::uint32_t kWays = 12;
   struct alignas(64) Bucket {
-    std::uint32_t positions[kWays];
-    std::uint8_t tags[kWays];
-    std::uint8_t next;
-    std::uint8_t unused[3];
+    std::uint32_t Positions[kWays];
+    std::uint8_t Tags[kWays];
+    std::uint8_t Next;
+    std::uint8_t Unused[3];
   };
   static_assert(sizeof(Bucket) == 64);
-  std::unique_ptr<Bucket[]> buckets_;
-  std::vector<std::uint32_t> tripleHead_;  // by 3-byte key
-  std::vector<std::uint32_t> pairHead_;    // by byte pair
+  std::unique_ptr<Bucket[]> Buckets;
+  std::vector<std::uint32_t> TripleHead;  // by 3-byte key
+  std::vector<std::uint32_t> PairHead;    // by byte pair
   // Stream positions start at 1, so that 0 in a chain or head never names a real position.
-  std::uint32_t base_ = 1;  // stream position of buffer index 0
-  std::uint32_t end_ = 1;   // stream position after the last byte
-  std::uint32_t streamStart_ = 1;
-  std::uint32_t entered_ = 1;  // positions before this are in the chains
+  std::uint32_t Base = 1;       // stream position of buffer index 0
+  std::uint32_t StreamEnd = 1;  // stream position after the last byte
+  std::uint32_t StreamStart = 1;
+  std::uint32_t Entered = 1;  // positions before this are in the chains
 
   // Rewind state: the mark and, when a move of the buffer dropped bytes the marked history
   // still needs, a copy of them.
-  bool marked_ = false;
-  std::uint32_t mark_ = 0;
-  std::uint32_t markEntered_ = 0;
-  std::vector<std::uint8_t> saved_;
+  bool Marked = false;
+  std::uint32_t MarkPosition = 0;
+  std::uint32_t MarkEntered = 0;
+  std::vector<std::uint8_t> Saved;
 };
 
 }  // namespace korvane::pack

@@ -7,24 +7,24 @@
 namespace korvane::pack {
 
 void StreamState::WriteTables(BitOutput& out, const TableBlockPlan& plan, const std::uint8_t* lengths) {
-  const bool audio = plan.audio;
-  const std::uint32_t channels = plan.channels;
-  if (tablesSent) {
+  const bool audio = plan.Audio;
+  const std::uint32_t channels = plan.Channels;
+  if (TablesSent) {
     // Every table we build codes this symbol, so the current ones have it.
     const std::uint32_t at = SwitchPosition();
-    out.Put(codes[at], tables.previous[at]);
+    out.Put(Codes[at], Tables.Previous[at]);
   }
-  WriteTableBlock(out, tables, plan, lengths);
-  tablesSent = true;
+  WriteTableBlock(out, Tables, plan, lengths);
+  TablesSent = true;
   if (audio) {
     for (std::uint32_t j = 0; j < channels; ++j)
-      AssignCanonicalCodes(lengths + kAudioAlphabet * j, kAudioAlphabet, codes + kAudioAlphabet * j);
-    if (audioChannel >= channels) audioChannel = 0;  // as the decoder does on reading the block
+      AssignCanonicalCodes(lengths + kAudioAlphabet * j, kAudioAlphabet, Codes + kAudioAlphabet * j);
+    if (AudioChannel >= channels) AudioChannel = 0;  // as the decoder does on reading the block
   } else {
-    AssignCanonicalCodes(lengths, kMainAlphabet, codes);
-    AssignCanonicalCodes(lengths + kMainAlphabet, kDistanceAlphabet, codes + kMainAlphabet);
+    AssignCanonicalCodes(lengths, kMainAlphabet, Codes);
+    AssignCanonicalCodes(lengths + kMainAlphabet, kDistanceAlphabet, Codes + kMainAlphabet);
     AssignCanonicalCodes(lengths + kMainAlphabet + kDistanceAlphabet, kRepeatLengthAlphabet,
-                         codes + kMainAlphabet + kDistanceAlphabet);
+                         Codes + kMainAlphabet + kDistanceAlphabet);
   }
 }
 

@@ -31,7 +31,7 @@ constexpr std::uint32_t kPreLengthBits = 4;
 // items before. A block is a few hundred bits, so one more round is rarely worth its time.
 constexpr int kRounds = 1;
 
-// previous: null for a block without the keep flag. plan.bits counts the pre-code and items.
+// previous: null for a block without the keep flag. plan.Bits counts the pre-code and items.
 TableBlockPlan PlanLengths(const std::uint8_t* lengths, std::uint32_t n, const std::uint8_t* previous) {
   TableBlockPlan plan;
   std::uint32_t price[kPreCodeAlphabet];
@@ -77,16 +77,16 @@ TableBlockPlan PlanLengths(const std::uint8_t* lengths, std::uint32_t n, const s
         }
       }
     }
-    plan.items.clear();
-    for (std::uint32_t j = n; j > 0; j = from[j]) plan.items.push_back(choice[j]);
-    std::reverse(plan.items.begin(), plan.items.end());
+    plan.Items.clear();
+    for (std::uint32_t j = n; j > 0; j = from[j]) plan.Items.push_back(choice[j]);
+    std::reverse(plan.Items.begin(), plan.Items.end());
     std::uint32_t counts[kPreCodeAlphabet] = {};
-    for (const PreItem& item : plan.items) ++counts[item.symbol];
-    BuildCodeLengths(counts, kPreCodeAlphabet, kMaxCodeLength, plan.preLengths);
-    for (std::uint32_t s = 0; s < kPreCodeAlphabet; ++s) price[s] = plan.preLengths[s] != 0 ? plan.preLengths[s] : 15;
+    for (const PreItem& item : plan.Items) ++counts[item.Symbol];
+    BuildCodeLengths(counts, kPreCodeAlphabet, kMaxCodeLength, plan.PreLengths);
+    for (std::uint32_t s = 0; s < kPreCodeAlphabet; ++s) price[s] = plan.PreLengths[s] != 0 ? plan.PreLengths[s] : 15;
   }
-  plan.bits = kPreCodeAlphabet * kPreLengthBits;
-  for (const PreItem& item : plan.items) plan.bits += plan.preLengths[item.symbol] + kPreExtraBits[item.symbol];
+  plan.Bits = kPreCodeAlphabet * kPreLengthBits;
+  for (const PreItem& item : plan.Items) plan.Bits += plan.PreLengths[item.Symbol] + kPreExtraBits[item.Symbol];
   return plan;
 }
 
@@ -98,35 +98,35 @@ TableBlockPlan PlanTableBlock(const TableHistory& history, bool audio, std::uint
                               const std::uint8_t* lengths) {
   const std::uint32_t positions = TablePositions(audio, channels);
   TableBlockPlan plan = PlanLengths(lengths, positions, nullptr);
-  if (history.positions == positions && history.audio == audio) {
-    TableBlockPlan delta = PlanLengths(lengths, positions, history.previous);
-    if (delta.bits < plan.bits) {
+  if (history.Positions == positions && history.Audio == audio) {
+    TableBlockPlan delta = PlanLengths(lengths, positions, history.Previous);
+    if (delta.Bits < plan.Bits) {
       plan = std::move(delta);
-      plan.keep = true;
+      plan.Keep = true;
     }
   }
-  plan.audio = audio;
-  plan.channels = channels;
-  plan.bits += kHeaderBits + (audio ? kChannelBits : 0);
+  plan.Audio = audio;
+  plan.Channels = channels;
+  plan.Bits += kHeaderBits + (audio ? kChannelBits : 0);
   return plan;
 }
 
 void WriteTableBlock(BitOutput& out, TableHistory& history, const TableBlockPlan& plan, const std::uint8_t* lengths) {
-  out.Put(plan.audio ? 1 : 0, 1);
-  out.Put(plan.keep ? 1 : 0, 1);
-  if (plan.audio) out.Put(plan.channels - 1, kChannelBits);
-  for (std::uint8_t length : plan.preLengths) out.Put(length, kPreLengthBits);
+  out.Put(plan.Audio ? 1 : 0, 1);
+  out.Put(plan.Keep ? 1 : 0, 1);
+  if (plan.Audio) out.Put(plan.Channels - 1, kChannelBits);
+  for (std::uint8_t length : plan.PreLengths) out.Put(length, kPreLengthBits);
   std::uint16_t codes[kPreCodeAlphabet];
-  AssignCanonicalCodes(plan.preLengths, kPreCodeAlphabet, codes);
-  for (const PreItem& item : plan.items) {
-    out.Put(codes[item.symbol], plan.preLengths[item.symbol]);
-    if (kPreExtraBits[item.symbol] != 0) out.Put(item.extra, kPreExtraBits[item.symbol]);
+  AssignCanonicalCodes(plan.PreLengths, kPreCodeAlphabet, codes);
+  for (const PreItem& item : plan.Items) {
+    out.Put(codes[item.Symbol], plan.PreLengths[item.Symbol]);
+    if (kPreExtraBits[item.Symbol] != 0) out.Put(item.Extra, kPreExtraBits[item.Symbol]);
   }
-  const std::uint32_t positions = TablePositions(plan.audio, plan.channels);
-  if (!plan.keep) std::memset(history.previous, 0, sizeof history.previous);
-  std::memcpy(history.previous, lengths, positions);
-  history.audio = plan.audio;
-  history.positions = positions;
+  const std::uint32_t positions = TablePositions(plan.Audio, plan.Channels);
+  if (!plan.Keep) std::memset(history.Previous, 0, sizeof history.Previous);
+  std::memcpy(history.Previous, lengths, positions);
+  history.Audio = plan.Audio;
+  history.Positions = positions;
 }
 
 }  // namespace korvane::pack

@@ -13,9 +13,9 @@ namespace korvane::pack {
 // What the decoder knows of the last table block: its PreviousLengths (positions beyond the
 // block's own size as our decoder leaves them) and the kind and size of that block.
 struct TableHistory {
-  std::uint8_t previous[kTableLengthCount] = {};
-  bool audio = false;
-  std::uint32_t positions = 0;  // 0: no block yet in this stream
+  std::uint8_t Previous[kTableLengthCount] = {};
+  bool Audio = false;
+  std::uint32_t Positions = 0;  // 0: no block yet in this stream
 };
 
 // A block's positions: 374 for a normal block, 257 per channel for a multimedia one.
@@ -28,22 +28,22 @@ inline std::uint32_t TablePositions(bool audio, std::uint32_t channels) {
 // (pre-code items, each a symbol and its extra bits) and its size in bits.
 struct TableBlockPlan {
   struct Item {
-    std::uint8_t symbol;
-    std::uint8_t extra;
+    std::uint8_t Symbol;
+    std::uint8_t Extra;
   };
-  bool audio = false;
-  std::uint32_t channels = 1;
-  bool keep = false;
-  std::vector<Item> items;
-  std::uint8_t preLengths[kPreCodeAlphabet] = {};
-  std::uint32_t bits = 0;
+  bool Audio = false;
+  std::uint32_t Channels = 1;
+  bool Keep = false;
+  std::vector<Item> Items;
+  std::uint8_t PreLengths[kPreCodeAlphabet] = {};
+  std::uint32_t Bits = 0;
 };
 
 TableBlockPlan PlanTableBlock(const TableHistory& history, bool audio, std::uint32_t channels,
                               const std::uint8_t* lengths);
 inline std::uint32_t TableBlockBits(const TableHistory& history, bool audio, std::uint32_t channels,
                                     const std::uint8_t* lengths) {
-  return PlanTableBlock(history, audio, channels, lengths).bits;
+  return PlanTableBlock(history, audio, channels, lengths).Bits;
 }
 
 // Writes the planned block (flags, channel count, pre-code, coded lengths) for the same

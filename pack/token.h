@@ -10,12 +10,12 @@
 
 namespace korvane::pack {
 
-// symbol is the main-table symbol: a literal byte, 256 (repeat last), 257..260 (recent
-// distance 1..4), 261..268 (short), 270..297 (long match). value is the distance of a match.
+// Symbol is the main-table symbol: a literal byte, 256 (repeat last), 257..260 (recent
+// distance 1..4), 261..268 (short), 270..297 (long match). Value is the distance of a match.
 struct Token {
-  std::uint32_t value = 0;
-  std::uint16_t length = 0;
-  std::uint16_t symbol = 0;
+  std::uint32_t Value = 0;
+  std::uint16_t Length = 0;
+  std::uint16_t Symbol = 0;
 };
 static_assert(sizeof(Token) == 8);
 
@@ -102,20 +102,20 @@ inline Token ShortMatchToken(std::uint32_t distance) {
 // What the decoder remembers of the matches: the last four distances (slot 0 the most recent)
 // and the last match. Every match kind becomes the newest distance and the last match.
 struct MatchHistory {
-  std::uint32_t recent[4] = {0, 0, 0, 0};
-  std::uint32_t lastDistance = 0;
-  std::uint32_t lastLength = 0;
+  std::uint32_t Recent[4] = {0, 0, 0, 0};
+  std::uint32_t LastDistance = 0;
+  std::uint32_t LastLength = 0;
 
   void Push(std::uint32_t distance, std::uint32_t length) {
-    recent[3] = recent[2];
-    recent[2] = recent[1];
-    recent[1] = recent[0];
-    recent[0] = distance;
-    lastDistance = distance;
-    lastLength = length;
+    Recent[3] = Recent[2];
+    Recent[2] = Recent[1];
+    Recent[1] = Recent[0];
+    Recent[0] = distance;
+    LastDistance = distance;
+    LastLength = length;
   }
   void Apply(const Token& t) {
-    if (t.symbol >= 256) Push(t.value, t.length);
+    if (t.Symbol >= 256) Push(t.Value, t.Length);
   }
 };
 

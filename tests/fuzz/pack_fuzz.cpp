@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) return 0;
   const std::uint32_t flags = data[0];
   pack::EncoderSettings settings;
-  settings.level = static_cast<int>(flags & 7) % 5 + 1;
-  settings.multimedia = (flags & 8) != 0;
+  settings.Level = static_cast<int>(flags & 7) % 5 + 1;
+  settings.Multimedia = (flags & 8) != 0;
   testing::Bytes all;
   const std::size_t repeat = std::size_t{1} << (4 * (flags >> 6));
   for (std::size_t r = 0; r < repeat && all.size() + (size - 2) <= 0x180000; ++r)

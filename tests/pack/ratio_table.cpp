@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(unpacked), static_cast<unsigned long long>(a.original));
     for (std::size_t l = 0; l < levels.size(); ++l) {
       pack::EncoderSettings settings;
-      settings.level = levels[l];
+      settings.Level = levels[l];
       const auto start = std::chrono::steady_clock::now();
       const std::vector<PackedEntry> packed = PackEntries(a.contents, settings, a.solid);
       seconds[l] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -65,7 +65,7 @@ TEST_P(PackRoundTrip, UnpacksToTheSameBytes) {
   const std::vector<Bytes> entries = kFamilies[family].make();
   SCOPED_TRACE(kFamilies[family].Name);
   pack::EncoderSettings settings;
-  settings.level = level;
+  settings.Level = level;
   const std::vector<PackedEntry> packed = PackEntries(entries, settings, solid, 100000);
   const std::vector<Bytes> unpacked = UnpackEntries(packed, entries);
   for (std::size_t i = 0; i < entries.size(); ++i) {

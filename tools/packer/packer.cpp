@@ -235,8 +235,8 @@ bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, c
     return false;
   }
   pack::EncoderSettings settings;
-  settings.level = options.Level;
-  settings.multimedia = options.Multimedia;
+  settings.Level = options.Level;
+  settings.Multimedia = options.Multimedia;
   pack::Format20Encoder encoder(settings);
   std::uint64_t total = 0, done = 0, offset = 0;
   for (const PackSource& s : sources) total += s.Size;
