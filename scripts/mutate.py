@@ -151,18 +151,18 @@ MUTATIONS = [
 
 def run(cmd, timeout=None):
     return subprocess.run(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                          timeout=timeout)
+                          errors="replace", timeout=timeout)
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build/linux")
-    parser.add_argument("--only", default="", help="run the mutations whose name starts with this")
+    parser.add_argument("--only", default="", help="run the mutations whose names start with one of these (A,B,..)")
     parser.add_argument("--out", default="")
     parser.add_argument("--jobs", default="2")
     args = parser.parse_args()
 
-    chosen = [m for m in MUTATIONS if m[0].startswith(args.only)]
+    chosen = [m for m in MUTATIONS if m[0].startswith(tuple(args.only.split(",")))]
     build = ["cmake", "--build", args.build, "-j", args.jobs]
     test = ["ctest", "--test-dir", args.build, "-j", args.jobs, "--timeout", "180", "--output-on-failure"]
     if run(build).returncode != 0 or run(test).returncode != 0:
