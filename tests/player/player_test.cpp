@@ -444,50 +444,6 @@ TEST(Mixer, EightChannelsClipTo16Bits) {
   }
 }
 
-// Channels 0, 3, 4 and 7 play on the left; their volumes tell them apart. Volume 0 adds
-// nothing but moves on like the others, by 194 a frame at period 428.
-TEST(Mixer, SidesVolumesAndSteps) {
-  const int volumes[] = {1, 2, 4, 8, 16, 32, 0, 64};
-  ModuleWriter m("8CHN");
-  for (int c = 0; c < 8; ++c) {
-    m.samples[1 + c] = {.volume = volumes[c], .data = Constant(30000, 0x01)};
-    m.Put(0, 0, c, {.sample = 1 + c, .period = 428});
-  }
-  ModPlayer p;
-  ASSERT_TRUE(Start(p, m));
-  const std::vector<Frame> frames = Render(p);
-  EXPECT_EQ(frames[0].left, 1 + 8 + 16 + 64);
-  EXPECT_EQ(frames[0].right, 2 + 4 + 32);
-  for (int c = 0; c < 8; ++c) EXPECT_EQ(p.channels[c].position, kBlockFrames * 194) << c;
-}
-
-// Loop 20..80 of a ramp (byte k is k + 1). The frame that steps over the end goes on at the
-// loop start plus the overshoot, and the one before interpolates towards the loop start's
-// byte; a sample offset far past the end comes back where repeated wraps would land, or,
-// in a one-shot, stays silent where it is.
-TEST(Mixer, LoopWrapKeepsTheOvershoot) {
-  ModuleWriter m;
-  m.samples[1] = {.data = Ramp(100), .loopStart = 20, .loopLength = 60};
-  m.samples[2] = {.data = Ramp(100)};
-  ModPlayer p;
-  ASSERT_TRUE(Start(p, m));
-  const int step = 3000;
-  const std::int32_t start = 79 * 1024 + 512, wrapped = start + step - 60 * 1024;
-  Play(p, 0, 1, step, start);
-  Play(p, 1, 1, 1024, 255 << 18);
-  Play(p, 2, 2, 1024, 255 << 18);
-  std::vector<std::int32_t> l(3), r(3);
-  MixChannels(l.data(), r.data(), 3, p, p.channels.get(), p);
-  EXPECT_EQ(l[0], (64 * 80 * 512 + 64 * 21 * 512) >> 10);
-  const std::int32_t i = wrapped >> 10, f = wrapped & 1023;
-  EXPECT_EQ(l[1], (64 * (i + 1) * (1024 - f) + 64 * (i + 2) * f) >> 10);
-  EXPECT_EQ(p.channels[0].position, wrapped + 2 * step);
-  const std::int32_t inLoop = 20 + (255 * 256 - 20) % 60;
-  EXPECT_EQ(r, (std::vector<std::int32_t>{64 * (inLoop + 1), 64 * (inLoop + 2), 64 * (inLoop + 3)}));
-  EXPECT_EQ(p.channels[1].position, (inLoop + 3) * 1024);
-  EXPECT_EQ(p.channels[2].position, 255 << 18);
-}
-
 // Loops the mixer could not wrap safely play once: the guard byte after the data stays zero
 // and the position stops at the end. Playable loops copy their start's byte to loopEnd.
 TEST(Mixer, LoopsThatCannotWrapPlayOnce) {
