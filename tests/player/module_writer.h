@@ -78,6 +78,8 @@ struct ModuleWriter {
 };
 
 // Loads the module and puts it at its beginning, as StartMusic would.
-inline bool Start(ModPlayer& p, const ModuleWriter& m) { return LoadModule(p, m.Bytes()) == 1 && ResetPlayState(p) == 1; }
+inline bool Start(ModPlayer& p, const ModuleWriter& m) {
+  return LoadModule(p, m.Bytes()) == 1 && ResetPlayState(p) == 1;
+}
 
 }  // namespace korvane::testing
