@@ -1,9 +1,7 @@
 #!/usr/bin/python3
-"""Checks the committed release resources: regenerating them gives the same bytes, and each
-one has the shape the installer relies on. Pictures are decoded with Pillow, a reader
-independent of ours; the module is read by a small parser written here.
-
-usage: check_assets.py SOURCE_DIR   (the repository root)"""
+"""Checks the committed release resources: regenerating them gives the same bytes, and each one
+has the shape the installer relies on, read by Pillow and a small module parser written here
+(assets_test.cpp reads them with the installer's own code). usage: check_assets.py SOURCE_DIR"""
 
 import os
 import struct
@@ -65,10 +63,9 @@ class Pictures(unittest.TestCase):
     def open(self, name, size):
         data = read(name)
         maker, version, encoding, bpp, xmin, ymin, xmax, ymax = struct.unpack_from("<BBBBHHHH", data, 0)
-        self.assertEqual((maker, version, encoding, bpp, data[65]), (10, 5, 1, 8, 1))  # 8 bits, one plane
-        self.assertEqual((xmax - xmin + 1, ymax - ymin + 1), size)
-        self.assertEqual(struct.unpack_from("<H", data, 66)[0], size[0], "the decoder needs bytes per line = width")
-        self.assertEqual(data[-769], 12, "palette marker")
+        self.assertEqual((maker, version, encoding, bpp, data[65], data[-769]), (10, 5, 1, 8, 1, 12))
+        self.assertEqual((xmax - xmin + 1, ymax - ymin + 1, struct.unpack_from("<H", data, 66)[0]), size + size[:1],
+                         "size, and bytes per line = width")
         with Image.open(os.path.join(ASSETS, name)) as f:
             img = f.copy()
         self.assertEqual((img.size, img.mode), (size, "P"))
