@@ -388,15 +388,6 @@ std::vector<Frame> Render(ModPlayer& p, int blocks = 1) {
   return frames;
 }
 
-// Puts a channel straight at a sample, position and step (22.10 per frame), past the sequencer.
-void Play(ModPlayer& p, int channel, int slot, int step, std::int32_t position) {
-  ModChannel& ch = p.channels[channel];
-  ch.sample = slot;
-  ch.frequency = (static_cast<float>(step) + 0.5f) * 44100.0f / 1024.0f;
-  ch.volume = ch.mixVolume = 64;
-  ch.position = position;
-}
-
 // left[i] = accL[i] + accR[i - 1002], and the same the other way, across blocks too. Notes
 // of constant level fall silent on rows 2, 3 and 4 (ticks of 882 frames, rows of 6 ticks);
 // the last lies in the first block's final 1002 frames, which the second block hears. A
@@ -463,14 +454,18 @@ TEST(Mixer, LoopsThatCannotWrapPlayOnce) {
     const ModSample& s = p.samples[slot];
     EXPECT_EQ((std::vector<int>{s.loops != 0, s.loopEnd, s.loopLength}), (std::vector<int>{c.loops, c.loopEnd, c.length}));
     for (int i = 0; i <= 20; ++i) ASSERT_EQ(s.data[i], c.loops && i == c.loopEnd ? c.start + 1 : i < 20 ? i + 1 : 0) << i;
-    Play(p, 0, slot, 1024, 0);
+    ModChannel& ch = p.channels[0];  // straight at the sample, one byte a frame, past the sequencer
+    ch.sample = slot;
+    ch.frequency = 1024.5f * 44100.0f / 1024.0f;
+    ch.volume = ch.mixVolume = 64;
+    ch.position = 0;
     std::vector<std::int32_t> l(40), r(40);
     MixChannels(l.data(), r.data(), 40, p, p.channels.get(), p);  // the sanitizer build watches the loops' reads
     if (c.loops) continue;
     for (int i = 0; i < 40; ++i) ASSERT_EQ(l[i], i < 20 ? 64 * (i + 1) : 0) << i;
-    EXPECT_EQ(p.channels[0].position, 20 * 1024);
+    EXPECT_EQ(ch.position, 20 * 1024);
     MixChannels(l.data(), r.data(), 40, p, p.channels.get(), p);
-    EXPECT_EQ(p.channels[0].position, 20 * 1024);
+    EXPECT_EQ(ch.position, 20 * 1024);
   }
 }
 
