@@ -64,11 +64,10 @@ struct ModuleWriter {
     put({songLength >= 0 ? songLength : int(orders.size()), 127});  // 127: the restart byte, never used
     for (int i = 0; i < 128; ++i) put({i < int(orders.size()) ? orders[i] : 0});
     text(signature, signature.size());
-    const int patterns = *std::max_element(orders.begin(), orders.end()) + 1;
-    for (int p = 0; p < patterns; ++p)
+    for (int p = 0; p <= *std::max_element(orders.begin(), orders.end()); ++p)
       for (int r = 0; r < 64; ++r)
         for (int c = 0; c < channels; ++c) {
-          auto it = cells.find({p, r, c});
+          const auto it = cells.find({p, r, c});
           const CellSpec x = it != cells.end() ? it->second : CellSpec{};
           put({(x.sample & 0xF0) | (x.period >> 8), x.period, ((x.sample & 0x0F) << 4) | x.command, x.param});
         }
@@ -80,8 +79,7 @@ struct ModuleWriter {
 
 // Loads the module and puts it at its beginning, as StartMusic would.
 inline bool Start(ModPlayer& p, const ModuleWriter& m) {
-  const std::vector<std::uint8_t> bytes = m.Bytes();
-  return LoadModule(p, bytes) == 1 && ResetPlayState(p) == 1;
+  return LoadModule(p, m.Bytes()) == 1 && ResetPlayState(p) == 1;
 }
 
 }  // namespace korvane::testing

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/player/module_writer.h"
+#include "tests/support/corpus.h"
 
 namespace korvane {
 namespace {
@@ -84,11 +85,7 @@ TEST(WaveOutput, DeviceReceivesTheRenderedBlocks) {
   Sleep(1500);
   StopMusic(out);
 
-  std::vector<std::uint8_t> heard;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    for (int c; (c = std::fgetc(f)) != EOF;) heard.push_back(static_cast<std::uint8_t>(c));
-    std::fclose(f);
-  }
+  const std::vector<std::uint8_t> heard = ReadWholeFile(path);
   ASSERT_GE(heard.size(), 2u * kBlockBytes) << path;
   ModPlayer fresh;
   ASSERT_EQ(LoadModule(fresh, bytes), 1);

@@ -1,140 +1,89 @@
-// PCX decoding: hand-built pictures for every branch of the run-length stream, and every
-// picture of the real corpus against its manifest.
+// PCX decoding (hand-built pictures for every branch of the run-length stream, and every
+// picture of the real corpus against its manifest) and the palette DIBs pictures are cut into.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/corpus.h"
+#include "ui/palette_dib.h"
 #include "ui/pcx.h"
 
 namespace korvane::ui {
 namespace {
 
 struct PcxFile {
+  std::uint16_t Xmax = 3, Ymax = 3, BytesPerLine = 4;
+  std::vector<std::uint8_t> Packed{0xD0, 0x01};  // a run of 16 ones
   std::uint8_t Version = 5, Encoding = 1, Bits = 8, Planes = 1;
-  std::uint16_t Xmax = 0, Ymax = 0, BytesPerLine = 0;
-  std::vector<std::uint8_t> Packed;
   bool Marker = true;
 
   std::vector<std::uint8_t> Bytes() const {
     std::vector<std::uint8_t> f(128, 0);
-    f[0] = 10;
-    f[1] = Version;
-    f[2] = Encoding;
-    f[3] = Bits;
-    f[8] = std::uint8_t(Xmax);
-    f[9] = std::uint8_t(Xmax >> 8);
-    f[10] = std::uint8_t(Ymax);
-    f[11] = std::uint8_t(Ymax >> 8);
-    f[65] = Planes;
-    f[66] = std::uint8_t(BytesPerLine);
-    f[67] = std::uint8_t(BytesPerLine >> 8);
-    for (std::uint8_t b : Packed) f.push_back(b);
+    const std::pair<std::size_t, int> fields[] = {{0, 10},    {1, Version}, {2, Encoding},   {3, Bits},
+                                                  {8, Xmax},  {9, Xmax >> 8}, {10, Ymax},    {11, Ymax >> 8},
+                                                  {65, Planes}, {66, BytesPerLine}, {67, BytesPerLine >> 8}};
+    for (const auto& [at, value] : fields) f[at] = std::uint8_t(value);
+    f.insert(f.end(), Packed.begin(), Packed.end());
     f.push_back(Marker ? 12 : 0);
     for (int i = 0; i < 768; ++i) f.push_back(std::uint8_t(i * 7 + 3));
     return f;
   }
 };
 
-// Every branch of the run-length stream on small pictures: run bytes, literals, a zero-length
-// run that still eats its value byte, an escaped literal (a run of 1), runs that cross rows,
-// a run cut at the picture's end (decoding stops there), padding bytes beyond the width that
-// never show, and data that ends early leaving the rest zero.
+// Run bytes, literals, a zero-length run that still eats its value byte, an escaped literal (a
+// run of 1), runs across rows, a run cut at the picture's end (decoding stops there), padding
+// beyond the width that never shows, data that ends early leaving the rest zero; header and
+// palette kept.
 TEST(PcxDecode, RunsLiteralsPaddingAndShortData) {
   const struct {
-    std::uint16_t Xmax, Ymax, BytesPerLine;
-    std::vector<std::uint8_t> Packed, Pixels;
+    PcxFile File;
+    std::vector<std::uint8_t> Pixels;
     std::size_t Used;
   } cases[] = {
-      {7, 0, 8, {0xC3, 0x11, 0x22, 0xC0, 0x99, 0xC1, 0xC5, 0xC3, 0x33}, {0x11, 0x11, 0x11, 0x22, 0xC5, 0x33, 0x33, 0x33}, 9},
-      {3, 1, 4, {0x01, 0xC5, 0x07, 0xC9, 0x08, 0x55}, {1, 7, 7, 7, 7, 7, 8, 8}, 5},
-      {2, 2, 4, {1, 2, 3, 0xC1, 0xEE, 0xC3, 4, 0xC1, 0xEE, 5, 0xC2, 6, 0xC1, 0xEE}, {1, 2, 3, 4, 4, 4, 5, 6, 6}, 14},
-      {3, 1, 4, {0xC3, 0x09, 0xC4}, {9, 9, 9, 0, 0, 0, 0, 0}, 3}};
+      {{7, 0, 8, {0xC3, 0x11, 0x22, 0xC0, 0x99, 0xC1, 0xC5, 0xC3, 0x33}}, {0x11, 0x11, 0x11, 0x22, 0xC5, 0x33, 0x33, 0x33}, 9},
+      {{3, 1, 4, {0x01, 0xC5, 0x07, 0xC9, 0x08, 0x55}}, {1, 7, 7, 7, 7, 7, 8, 8}, 5},
+      {{2, 2, 4, {1, 2, 3, 0xC1, 0xEE, 0xC3, 4, 0xC1, 0xEE, 5, 0xC2, 6, 0xC1, 0xEE}}, {1, 2, 3, 4, 4, 4, 5, 6, 6}, 14},
+      {{3, 1, 4, {0xC3, 0x09, 0xC4}}, {9, 9, 9, 0, 0, 0, 0, 0}, 3}};
   for (const auto& c : cases) {
-    PcxFile f;
-    f.Xmax = c.Xmax;
-    f.Ymax = c.Ymax;
-    f.BytesPerLine = c.BytesPerLine;
-    f.Packed = c.Packed;
+    const auto bytes = c.File.Bytes();
     PcxPicture p;
     std::size_t used = 0;
-    ASSERT_TRUE(DecodePcx(f.Bytes(), p, &used));
+    ASSERT_TRUE(DecodePcx(bytes, p, &used));
     EXPECT_EQ(p.Width() * p.Height(), static_cast<int>(c.Pixels.size()));
-    ASSERT_EQ(p.Pixels.size(), c.Pixels.size() + kPcxSpareBytes);
-    EXPECT_TRUE(std::equal(c.Pixels.begin(), c.Pixels.end(), p.Pixels.begin()));
-    EXPECT_TRUE(std::all_of(p.Pixels.begin() + static_cast<std::ptrdiff_t>(c.Pixels.size()), p.Pixels.end(),
-                            [](std::uint8_t b) { return b == 0; }));
+    std::vector<std::uint8_t> pixels = c.Pixels;
+    pixels.resize(c.Pixels.size() + kPcxSpareBytes);  // the spare bytes are zero
+    EXPECT_EQ(p.Pixels, pixels);
     EXPECT_EQ(used, c.Used);
+    EXPECT_EQ(0, std::memcmp(p.Palette.data(), bytes.data() + bytes.size() - 768, 768));
+    EXPECT_EQ(0, std::memcmp(p.Header.data(), bytes.data(), 8));
+    EXPECT_EQ(0, std::memcmp(p.Header.data() + 12, bytes.data() + 12, 116));
   }
 }
 
-TEST(PcxDecode, HeaderAndPaletteKeptWithSizesInXmaxYmax) {
-  PcxFile f;
-  f.Xmax = 299;
-  f.Ymax = 502;
-  f.BytesPerLine = 300;
-  for (int i = 0; i < 300 * 503 / 60; ++i) {
-    f.Packed.push_back(0xFC);
-    f.Packed.push_back(std::uint8_t(i));
+// Other kinds of picture, sizes the data cannot hold and every cut of a good file are refused.
+TEST(PcxDecode, RefusesOtherPicturesAndShortFiles) {
+  const std::pair<const char*, PcxFile> cases[] = {
+      {"version 3", {.Version = 3}},
+      {"unencoded", {.Encoding = 0}},
+      {"four bits", {.Bits = 4}},
+      {"three planes", {.Planes = 3}},
+      {"no palette marker", {.Marker = false}},
+      {"width wraps to zero", {.Xmax = 0xFFFF}},
+      {"negative height", {.Ymax = 0x7FFF}},
+      {"far more than the data can hold", {.Xmax = 0x7FFE, .Ymax = 0x7FFE, .BytesPerLine = 0x7FFF}}};
+  for (const auto& [what, file] : cases) {
+    PcxPicture p;
+    EXPECT_FALSE(DecodePcx(file.Bytes(), p)) << what;
+    EXPECT_TRUE(p.Pixels.empty()) << what;
   }
-  const auto bytes = f.Bytes();
-  PcxPicture p;
-  ASSERT_TRUE(DecodePcx(bytes, p));
-  EXPECT_EQ(p.Width(), 300);
-  EXPECT_EQ(p.Height(), 503);
-  EXPECT_EQ(p.Pixels.size(), 150900u + kPcxSpareBytes);
-  EXPECT_EQ(0, std::memcmp(p.Palette.data(), bytes.data() + bytes.size() - 768, 768));
-  EXPECT_EQ(0, std::memcmp(p.Header.data(), bytes.data(), 8));
-  EXPECT_EQ(0, std::memcmp(p.Header.data() + 12, bytes.data() + 12, 116));
-}
-
-struct RefusedCase {
-  const char* Name;
-  void (*Change)(PcxFile&);
-};
-class PcxRefused : public ::testing::TestWithParam<RefusedCase> {};
-
-TEST_P(PcxRefused, IsNotAPicture) {
-  PcxFile f;
-  f.Xmax = 3;
-  f.Ymax = 3;
-  f.BytesPerLine = 4;
-  f.Packed = {0xD0, 0x01};
-  GetParam().Change(f);
-  PcxPicture p;
-  EXPECT_FALSE(DecodePcx(f.Bytes(), p));
-  EXPECT_TRUE(p.Pixels.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Pcx, PcxRefused,
-    ::testing::Values(RefusedCase{"Version3", [](PcxFile& f) { f.Version = 3; }},
-                      RefusedCase{"Unencoded", [](PcxFile& f) { f.Encoding = 0; }},
-                      RefusedCase{"FourBits", [](PcxFile& f) { f.Bits = 4; }},
-                      RefusedCase{"ThreePlanes", [](PcxFile& f) { f.Planes = 3; }},
-                      RefusedCase{"NoPaletteMarker", [](PcxFile& f) { f.Marker = false; }},
-                      RefusedCase{"WidthWrapsToZero", [](PcxFile& f) { f.Xmax = 0xFFFF; }},
-                      RefusedCase{"NegativeHeight", [](PcxFile& f) { f.Ymax = 0x7FFF; }},
-                      RefusedCase{"FarMoreThanTheDataCanHold",
-                                  [](PcxFile& f) {
-                                    f.Xmax = 0x7FFE;
-                                    f.Ymax = 0x7FFE;
-                                    f.BytesPerLine = 0x7FFF;
-                                  }}),
-    [](const auto& info) { return std::string(info.param.Name); });
-
-TEST(PcxDecode, EveryShortFileIsRefused) {
-  PcxFile f;
-  f.Xmax = 3;
-  f.Ymax = 3;
-  f.BytesPerLine = 4;
-  f.Packed = {0xD0, 0x01};
-  const auto bytes = f.Bytes();
+  const auto good = PcxFile{}.Bytes();
   for (std::size_t n = 0; n < 128 + 769; ++n) {
     PcxPicture p;
-    EXPECT_FALSE(DecodePcx(std::span(bytes.data(), n), p)) << n;
+    EXPECT_FALSE(DecodePcx(std::span(good.data(), n), p)) << n;
   }
 }
 
@@ -153,8 +102,7 @@ TEST(PcxCorpus, EveryFileAgainstItsManifest) {
     PcxPicture p;
     std::size_t used = 0;
     const bool ok = DecodePcx(bytes, p, &used);
-    const std::string& category = row.at("category");
-    if (category == "negative") {
+    if (row.at("category") == "negative") {
       EXPECT_FALSE(ok);
       ++refused;
       continue;
@@ -176,6 +124,77 @@ TEST(PcxCorpus, EveryFileAgainstItsManifest) {
   }
   EXPECT_EQ(decoded, 24);
   EXPECT_EQ(refused, 14);
+}
+
+TEST(PaletteDib, HeaderDescribesATopDown8BitImageOfAlignedSizesOnly) {
+  PaletteDib dib(296, 300);
+  ASSERT_TRUE(dib.Valid());
+  auto le = [&](int at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | dib.Info()[at + i];
+    return v;
+  };
+  const std::tuple<int, int, std::uint32_t> fields[] = {{0, 4, 40}, {4, 4, 296}, {8, 4, std::uint32_t(-300)},
+                                                        {12, 2, 1}, {14, 2, 8}, {16, 4, 0},  {20, 4, 296 * 300},
+                                                        {24, 4, 0}, {28, 4, 0}, {32, 4, 0},  {36, 4, 0}};
+  for (const auto& [at, bytes, value] : fields) EXPECT_EQ(le(at, bytes), value) << at;
+  EXPECT_EQ(dib.Pixels().data() - dib.Info(), 1064);
+  EXPECT_EQ(dib.Pixels().size(), 296u * 300u);
+  for (auto [w, h] : std::vector<std::pair<int, int>>{{0, 10}, {10, 10}, {-4, 10}, {4, 0}, {4, -1}, {1 << 16, 1 << 16}})
+    EXPECT_FALSE(PaletteDib(w, h).Valid()) << w << "x" << h;
+}
+
+TEST(PaletteDib, ColourTableHoldsNearestPaletteIndices) {
+  std::array<std::uint8_t, 768> palette{};
+  for (int i = 0; i < 256; ++i) {
+    palette[3 * i] = std::uint8_t(i);
+    palette[3 * i + 1] = std::uint8_t(255 - i);
+    palette[3 * i + 2] = std::uint8_t(i / 2);
+  }
+  // Entries 200 and 201 repeat earlier colours: the first entry of that colour wins.
+  std::memcpy(&palette[600], &palette[30], 3);
+  std::memcpy(&palette[603], &palette[0], 3);
+  PaletteDib dib(8, 1);
+  MapDibColors(dib, palette, [&](std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    return NearestPaletteIndex(palette, r, g, b);
+  });
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(dib.ColourIndex(std::size_t(i)), i == 200 ? 10 : i == 201 ? 0 : i) << i;
+  // The 512 bytes behind the 256 indices stay unused.
+  for (std::size_t i = 40 + 512; i < 1064; ++i) EXPECT_EQ(dib.Info()[i], 0) << i;
+}
+
+std::vector<std::uint8_t> Picture(int width, int height) {
+  std::vector<std::uint8_t> p(std::size_t(width) * height + 10);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) p[std::size_t(y) * width + x] = std::uint8_t(x * 3 + y * 7);
+  return p;
+}
+
+// The gauge fill keeps its last row zero; a button image comes from the lower picture. What
+// lies outside the picture (an exact-size span, for the sanitizer) or the DIB is cut; empty rectangles copy nothing.
+TEST(CopyPictureRect, CopiesTheRectangleAndNothingElse) {
+  const auto gauge = Picture(428, 322);
+  PaletteDib fill(24, 194);
+  EXPECT_TRUE(CopyPictureRect(fill, gauge, 400, 54, 424, 247, 428));
+  for (int r = 0; r < 194; ++r)
+    for (int k = 0; k < 24; ++k)
+      ASSERT_EQ(fill.Pixels()[std::size_t(r) * 24 + k], r < 193 ? gauge[std::size_t(54 + r) * 428 + 400 + k] : 0);
+  const auto buttons = Picture(300, 503);
+  PaletteDib exitPressed(148, 48);
+  EXPECT_TRUE(CopyPictureRect(exitPressed, buttons, 151, 451, 299, 499, 300));
+  EXPECT_EQ(exitPressed.Pixels()[0], buttons[451u * 300 + 151]);
+  EXPECT_EQ(exitPressed.Pixels()[147u + 47u * 148], buttons[498u * 300 + 298]);
+  const auto picture = Picture(40, 30);
+  const std::array<int, 4> outside[] = {{30, 0, 54, 10}, {0, 25, 24, 35}, {-4, 0, 20, 10},  // right, below, left of it
+                                        {0, 0, 32, 10}, {0, 0, 24, 11}};                    // wider, taller than the DIB
+  for (const auto& [x1, y1, x2, y2] : outside) {
+    PaletteDib dib(24, 10);
+    EXPECT_FALSE(CopyPictureRect(dib, std::span(picture.data(), 40 * 30), x1, y1, x2, y2, 40)) << x1 << "," << y1;
+  }
+  PaletteDib dib(4, 4);
+  EXPECT_TRUE(CopyPictureRect(dib, picture, 5, 5, 5, 9, 40));
+  EXPECT_TRUE(CopyPictureRect(dib, picture, 9, 5, 5, 9, 40));
+  for (auto b : dib.Pixels()) EXPECT_EQ(b, 0);
 }
 
 }  // namespace
