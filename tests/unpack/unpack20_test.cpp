@@ -3,6 +3,7 @@
 // entries, the window end, abort, and a stream that never ends.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 #include "tests/unpack/format20_writer.h"
@@ -32,42 +33,36 @@ TEST(Format20, RepeatBeforeAnyMatchCopiesNothingAndPushesDistanceZero) {
   EXPECT_EQ(f.s().RecentDistanceIndex, 2u);
 }
 
-TEST(Format20, PreCodeRunsFillPositionsAndStopAtTheLastOne) {
-  // Pre-code: all 19 symbols with length 5, so each is written as its own number.
+// A table block whose pre-code gives all 19 symbols length 5, so each is written as its own
+// number, and then the given pre-code symbols, each with its extra bits {symbol, extra, bits}.
+BitWriter PreCodeBlock(std::initializer_list<std::array<std::uint32_t, 3>> symbols) {
   BitWriter b;
   b.Put(0, 2);
   for (int s = 0; s < 19; ++s) b.Put(5, 4);
-  auto put = [&](int symbol, std::uint32_t extra, int extraBits) {
+  for (const auto& [symbol, extra, bits] : symbols) {
     b.Put(symbol, 5);
-    b.Put(extra, extraBits);
-  };
-  put(18, 53, 7);  // positions 0..63 zero
-  put(2, 0, 0);    // 64: length 2
-  put(16, 0, 2);   // 65..67: repeat 2
-  put(18, 127, 7);  // 68..205
-  put(18, 127, 7);  // 206..343
-  put(17, 7, 3);    // 344..353
-  put(18, 127, 7);  // 354..373, cut at the last position: the block ends here
-  // Main codes now: 64 -> 00, 65 -> 01, 66 -> 10, 67 -> 11.
-  b.Put(0b01, 2);
-  b.Put(0b11, 2);
-  b.Put(0b00, 2);
+    b.Put(extra, static_cast<int>(bits));
+  }
+  return b;
+}
+
+TEST(Format20, PreCodeRunsFillPositionsAndStopAtTheLastOne) {
+  BitWriter b = PreCodeBlock({{18, 53, 7},                 // positions 0..63 zero
+                              {2, 0, 0},                   // 64: length 2
+                              {16, 0, 2},                  // 65..67: repeat 2
+                              {18, 127, 7}, {18, 127, 7},  // 68..343
+                              {17, 7, 3},                  // 344..353
+                              {18, 127, 7}});  // 354..373, cut at the last position: the block ends here
+  b.Put(0b011100, 6);  // main codes now 64 -> 00, 65 -> 01, 66 -> 10, 67 -> 11
   UnpackFixture f;
   EXPECT_EQ(Decode(f, b.Bytes(8), 3), Text("AC@"));
   for (int i = 0; i < 374; ++i) EXPECT_EQ(f.s().PreviousLengths[i], (i >= 64 && i <= 67) ? 2 : 0) << i;
 }
 
 TEST(Format20, RepeatRunAtTheFirstPositionRepeatsZero) {
-  BitWriter b;
-  b.Put(0, 2);
-  for (int s = 0; s < 19; ++s) b.Put(5, 4);
-  b.Put(16, 5);
-  b.Put(3, 2);  // six repeats of "the previous length"
-  b.Put(1, 5);  // position 6: length 1
-  for (int i = 0; i < 3; ++i) {
-    b.Put(18, 5);
-    b.Put(127, 7);
-  }
+  BitWriter b = PreCodeBlock({{16, 3, 2},  // six repeats of "the previous length"
+                              {1, 0, 0},   // position 6: length 1
+                              {18, 127, 7}, {18, 127, 7}, {18, 127, 7}});
   b.Put(0, 3);  // three literals 6 (code 0)
   UnpackFixture f;
   EXPECT_EQ(Decode(f, b.Bytes(8), 3), std::vector<std::uint8_t>(3, 6));
