@@ -20,12 +20,13 @@ namespace fs = std::filesystem;
 
 class PackedArchive : public EngineTest {
  protected:
-  // Packs the paths into dir/stem.rar as the pack command does; the volumes written.
-  std::vector<std::string> Pack(const std::vector<std::string>& paths, const std::string& stem,
-                                packer::PackOptions options) {
+  // Packs what root holds into dir/stem.rar as the pack command does; the volumes written.
+  std::vector<std::string> Pack(const fs::path& root, const std::string& stem, packer::PackOptions options) {
+    std::vector<std::string> paths, written;
+    for (const auto& item : fs::directory_iterator(root)) paths.push_back(item.path().string());
+    std::sort(paths.begin(), paths.end());
     std::vector<packer::PackSource> sources;
     std::vector<packer::VolumePlan> plan;
-    std::vector<std::string> written;
     std::string error;
     const std::string packed = Dir.File(stem + ".packing");
     EXPECT_TRUE(packer::CollectSources(paths, options, sources, error)) << error;
@@ -34,12 +35,6 @@ class PackedArchive : public EngineTest {
     EXPECT_TRUE(packer::WriteVolumes(Dir.File(stem + ".rar"), sources, plan, options, written, error)) << error;
     fs::remove(packed);
     return written;
-  }
-  std::vector<std::string> Pack(const fs::path& root, const std::string& stem, packer::PackOptions options) {
-    std::vector<std::string> paths;
-    for (const auto& item : fs::directory_iterator(root)) paths.push_back(item.path().string());
-    std::sort(paths.begin(), paths.end());
-    return Pack(paths, stem, options);
   }
 
   // Installs the archive into a fresh folder: every entry passes, and the folder then holds

@@ -3,7 +3,6 @@
 // entries, the window end, abort, and a stream that never ends.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 
 #include "tests/unpack/format20_writer.h"
@@ -34,39 +33,27 @@ TEST(Format20, RepeatBeforeAnyMatchCopiesNothingAndPushesDistanceZero) {
 }
 
 // A table block whose pre-code gives all 19 symbols length 5, so each is written as its own
-// number, and then the given pre-code symbols, each with its extra bits {symbol, extra, bits}.
-BitWriter PreCodeBlock(std::initializer_list<std::array<std::uint32_t, 3>> symbols) {
+// number. A repeat run at the first position repeats 0 (there is no earlier length), and the
+// last run is cut at the last position: the block ends there.
+TEST(Format20, PreCodeRunsFillPositionsFromTheFirstToTheLast) {
   BitWriter b;
   b.Put(0, 2);
   for (int s = 0; s < 19; ++s) b.Put(5, 4);
+  const std::uint32_t symbols[][3] = {{16, 3, 2},                  // positions 0..5 repeat "the previous length"
+                                      {18, 47, 7},                 // 6..63 zero
+                                      {2, 0, 0},                   // 64: length 2
+                                      {16, 0, 2},                  // 65..67: repeat 2
+                                      {18, 127, 7}, {18, 127, 7},  // 68..343
+                                      {17, 7, 3},                  // 344..353
+                                      {18, 127, 7}};               // 354..373 of 138
   for (const auto& [symbol, extra, bits] : symbols) {
     b.Put(symbol, 5);
     b.Put(extra, static_cast<int>(bits));
   }
-  return b;
-}
-
-TEST(Format20, PreCodeRunsFillPositionsAndStopAtTheLastOne) {
-  BitWriter b = PreCodeBlock({{18, 53, 7},                 // positions 0..63 zero
-                              {2, 0, 0},                   // 64: length 2
-                              {16, 0, 2},                  // 65..67: repeat 2
-                              {18, 127, 7}, {18, 127, 7},  // 68..343
-                              {17, 7, 3},                  // 344..353
-                              {18, 127, 7}});  // 354..373, cut at the last position: the block ends here
   b.Put(0b011100, 6);  // main codes now 64 -> 00, 65 -> 01, 66 -> 10, 67 -> 11
   UnpackFixture f;
   EXPECT_EQ(Decode(f, b.Bytes(8), 3), Text("AC@"));
   for (int i = 0; i < 374; ++i) EXPECT_EQ(f.s().PreviousLengths[i], (i >= 64 && i <= 67) ? 2 : 0) << i;
-}
-
-TEST(Format20, RepeatRunAtTheFirstPositionRepeatsZero) {
-  BitWriter b = PreCodeBlock({{16, 3, 2},  // six repeats of "the previous length"
-                              {1, 0, 0},   // position 6: length 1
-                              {18, 127, 7}, {18, 127, 7}, {18, 127, 7}});
-  b.Put(0, 3);  // three literals 6 (code 0)
-  UnpackFixture f;
-  EXPECT_EQ(Decode(f, b.Bytes(8), 3), std::vector<std::uint8_t>(3, 6));
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(f.s().PreviousLengths[i], 0);
 }
 
 // Entry 1 leaves the stream in a 4-channel audio block with channel 3 next; entry 2 (solid)
