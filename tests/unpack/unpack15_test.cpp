@@ -1,5 +1,5 @@
-// Format 1.5: the threshold codes, order-list promotion and rescale, the empty entry, and
-// literal mode's escape and top place. Every other stream branch is reached by the corpus.
+// Format 1.5: the threshold codes, the order-list rescale, the empty entry, and literal mode's
+// escape and top place. Every other stream branch is reached by the corpus.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -69,19 +69,6 @@ TEST(ThresholdCode, ValuesReadBackAndTheLookupTableAgreesWithTheWalk) {
       ASSERT_EQ(a.s().BitPos + 8 * a.s().PackedPos, b.s().BitPos + 8 * b.s().PackedPos) << input;
     }
   }
-}
-
-TEST(OrderList, PromotionMovesTheEntryToTheFrontOfItsCounterGroup) {
-  std::uint32_t list[256], slots[256] = {};
-  for (std::uint32_t i = 0; i < 256; ++i) list[i] = i << 8;
-  EXPECT_EQ(PromoteOrderEntry(list, slots, 65, CounterLimit::Literal), (65u << 8) | 1);
-  EXPECT_EQ(list[0], (65u << 8) | 1);
-  EXPECT_EQ(list[65], 0u);
-  EXPECT_EQ(slots[0], 1u);
-  // The next counter-0 entry goes behind it.
-  PromoteOrderEntry(list, slots, 200, CounterLimit::Literal);
-  EXPECT_EQ(list[1], (200u << 8) | 1);
-  EXPECT_EQ(list[200], 1u << 8);
 }
 
 TEST(OrderList, OverflowingCounterRescalesBeforeTheMove) {

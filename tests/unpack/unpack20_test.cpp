@@ -1,6 +1,6 @@
 // Format 2.0 on hand-built streams, for the corners the corpus may miss: pre-code runs, the
-// audio channel reset, a repeat before any match, the trailing-symbol guard, empty
-// entries, the window end, abort, and a stream that never ends.
+// audio channel reset, a repeat before any match, the trailing-symbol guard, an empty entry,
+// the window a non-solid entry sees, abort, and a stream that never ends.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -106,30 +106,6 @@ TEST(Format20, EmptyEntryStillReadsItsTableBlockAndFlushesNothing) {
   EXPECT_EQ(io.WriteSizes, std::vector<std::uint32_t>{0});
   EXPECT_EQ(io.RemainingOutput, -1);
   EXPECT_EQ(f.s().PreviousLengths[0], 8);
-}
-
-TEST(Format20, SolidEntriesAcrossTheWindowEnd) {
-  UnpackFixture f;
-  Format20Writer first;
-  first.UniformTableBlock();
-  Decode(f, first.Bytes(), 0);
-  f.s().WindowPos = f.s().FlushedPos = kWindowSize - 3;
-
-  Format20Writer second;
-  for (char c : std::string("xyz")) second.Literal(static_cast<std::uint8_t>(c));
-  MemoryUnpackIo io(second.Bytes(), 3);
-  UnpackFormat20(f.s(), io, f.Window.data(), true);
-  EXPECT_EQ(io.Output, Text("xyz"));
-  EXPECT_EQ(f.s().FlushedPos, kWindowSize);  // the last literal left the position unmasked
-
-  Format20Writer third;
-  third.Literal('u');
-  third.LongMatch(4, 4);
-  io.WriteSizes.clear();
-  io.NextEntry(third.Bytes(), 5);
-  UnpackFormat20(f.s(), io, f.Window.data(), true);
-  EXPECT_EQ(io.Output, Text("xyzuxyzu"));
-  EXPECT_EQ(io.WriteSizes, (std::vector<std::uint32_t>{0, 0, 5}));
 }
 
 // A non-solid entry reads zeros wherever it reaches back past its start, whatever the entry
