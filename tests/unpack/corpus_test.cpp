@@ -82,7 +82,7 @@ std::vector<CorpusArchive> ListCorpusArchives() {
 // Every entry matches its stored checksum (an encrypted one cannot without its password). The
 // counts guard against passing vacuously: the corpus must really exercise both unpackers, solid
 // continuation and volume sets, with the entry counts the manifest shows.
-TEST(Corpus, EntriesMatchTheirStoredChecksums) {
+TEST(UnpackCorpus, EntriesMatchTheirStoredChecksums) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus absent";
   std::map<std::string, int> verified;
   for (const CorpusArchive& a : ListCorpusArchives()) {
@@ -112,7 +112,7 @@ TEST(Corpus, EntriesMatchTheirStoredChecksums) {
 
 // The entries packed with the multimedia option must decode through the predictor (not merely
 // through LZ blocks) and still match their checksums.
-TEST(CorpusMultimedia, EntriesDecodeThroughThePredictor) {
+TEST(UnpackCorpus, MultimediaEntriesDecodeThroughThePredictor) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus absent";
   const std::pair<const char*, const char*> cases[] = {
       {"fixa__BoatModernEnglish-audio-text-unpack20.rar", "BoatModernEnglish.wav"},
