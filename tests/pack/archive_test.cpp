@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "tests/engine/engine_fixture.h"
 #include "tests/pack/round_trip.h"
@@ -20,12 +22,13 @@ namespace fs = std::filesystem;
 
 class PackedArchive : public EngineTest {
  protected:
-  // Packs the paths into dir/stem.rar as the pack command does; the volumes written.
-  std::vector<std::string> Pack(const std::vector<std::string>& paths, const std::string& stem,
-                                packer::PackOptions options) {
+  // Packs what root holds into dir/stem.rar as the pack command does; the volumes written.
+  std::vector<std::string> Pack(const fs::path& root, const std::string& stem, packer::PackOptions options) {
+    std::vector<std::string> paths, written;
+    for (const auto& item : fs::directory_iterator(root)) paths.push_back(item.path().string());
+    std::sort(paths.begin(), paths.end());
     std::vector<packer::PackSource> sources;
     std::vector<packer::VolumePlan> plan;
-    std::vector<std::string> written;
     std::string error;
     const std::string packed = Dir.File(stem + ".packing");
     EXPECT_TRUE(packer::CollectSources(paths, options, sources, error)) << error;
@@ -34,12 +37,6 @@ class PackedArchive : public EngineTest {
     EXPECT_TRUE(packer::WriteVolumes(Dir.File(stem + ".rar"), sources, plan, options, written, error)) << error;
     fs::remove(packed);
     return written;
-  }
-  std::vector<std::string> Pack(const fs::path& root, const std::string& stem, packer::PackOptions options) {
-    std::vector<std::string> paths;
-    for (const auto& item : fs::directory_iterator(root)) paths.push_back(item.path().string());
-    std::sort(paths.begin(), paths.end());
-    return Pack(paths, stem, options);
   }
 
   // Installs the archive into a fresh folder: every entry passes, and the folder then holds
@@ -74,11 +71,12 @@ class PackedArchive : public EngineTest {
   }
 };
 
-packer::PackOptions Level(int level, bool solid, std::uint64_t volumeSize = 0) {
+packer::PackOptions Level(int level, bool solid, std::uint64_t volumeSize = 0, bool multimedia = false) {
   packer::PackOptions o;
   o.Level = level;
   o.Solid = solid;
   o.VolumeSize = volumeSize;
+  o.Multimedia = multimedia;
   o.HostOs = packer::kHostWindows;
   return o;
 }
@@ -127,9 +125,7 @@ TEST_F(PackedArchive, VolumesMayBeCutAnywhere) {
                                       {"b.pcm", PcmSines(700, 2, 2)},
                                       {"c.bin", RandomBytes(300, 2)},
                                       {"d.txt", WordText(2000, 3)}});
-  packer::PackOptions options = Level(5, true);
-  options.Multimedia = true;
-  const auto single = Pack(root, "whole", options);
+  const auto single = Pack(root, "whole", Level(5, true, 0, true));
   ASSERT_EQ(single.size(), 1u);
   const auto parsed = ParseArchive(ReadWholeFile(single.front()));
   ASSERT_TRUE(parsed.Valid);
@@ -185,29 +181,21 @@ TEST_F(PackedArchive, HundredsOfSmallFilesInOneSolidStream) {
 // PCM is packed in multimedia blocks of as many channels as it has byte lanes (samples times
 // bytes per sample), at the top level and with the multimedia option.
 TEST_F(PackedArchive, PcmGoesIntoMultimediaBlocksOfItsChannels) {
-  const struct {
-    const char* Name;
-    Bytes data;
-    std::uint32_t channels;
-  } cases[] = {
-      {"mono8.raw", PcmSines(30000, 1, 1), 1},
-      {"mono16.raw", PcmSines(20000, 1, 2), 2},
-      {"stereo16.raw", PcmSines(15000, 2, 2), 4},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Name);
-    const fs::path root = Tree(std::string("pcm-") + c.Name, {{c.Name, c.data}});
+  const std::tuple<const char*, Bytes, std::uint32_t> cases[] = {{"mono8.raw", PcmSines(30000, 1, 1), 1},
+                                                                  {"mono16.raw", PcmSines(20000, 1, 2), 2},
+                                                                  {"stereo16.raw", PcmSines(15000, 2, 2), 4}};
+  for (const auto& [name, data, channels] : cases) {
+    SCOPED_TRACE(name);
+    const fs::path root = Tree(std::string("pcm-") + name, {{name, data}});
     for (bool multimedia : {false, true}) {
-      packer::PackOptions options = Level(multimedia ? 3 : 5, false);
-      options.Multimedia = multimedia;
-      const auto volumes = Pack(root, "pcm", options);
+      const auto volumes = Pack(root, "pcm", Level(multimedia ? 3 : 5, false, 0, multimedia));
       const RawArchive raw = ReadArchiveSet(volumes.front(), false);
       ASSERT_EQ(raw.Entries.size(), 1u);
       const Bytes& packed = raw.Entries[0].Packed;
       ASSERT_FALSE(packed.empty());
       // The entry starts with its table block: audio flag, keep flag, channels - 1.
       EXPECT_EQ(packed[0] >> 7, 1);
-      EXPECT_EQ(((packed[0] >> 4) & 3) + 1u, c.channels);
+      EXPECT_EQ(((packed[0] >> 4) & 3) + 1u, channels);
       ExpectInstallsAs(volumes.front(), root);
     }
   }
@@ -222,17 +210,16 @@ TEST_F(PackedArchive, HeadersTellHowEachEntryIsPacked) {
   const auto volumes = Pack(root, "headers", Level(4, true));
   const RawArchive raw = ReadArchiveSet(volumes.front(), false);
   EXPECT_TRUE(raw.Solid);
-  const struct {
-    std::uint8_t Method;
-    bool Solid;
-  } expected[] = {{0x34, false}, {0x30, true}, {0x30, true}, {0x34, true}};
+  // Method and solid flag of each entry.
+  const std::pair<std::uint8_t, bool> expected[] = {{0x34, false}, {0x30, true}, {0x30, true}, {0x34, true}};
   ASSERT_EQ(raw.Entries.size(), std::size(expected));
   for (std::size_t i = 0; i < raw.Entries.size(); ++i) {
-    SCOPED_TRACE(raw.Entries[i].Name);
-    EXPECT_EQ(raw.Entries[i].Method, expected[i].Method);
-    EXPECT_EQ(raw.Entries[i].SolidFlag(), expected[i].Solid);
-    EXPECT_EQ(raw.Entries[i].UnpVer, 20);
-    EXPECT_EQ(raw.Entries[i].Packed.size() < raw.Entries[i].UnpSize, expected[i].Method != 0x30);
+    const RawEntry& e = raw.Entries[i];
+    SCOPED_TRACE(e.Name);
+    EXPECT_EQ(e.Method, expected[i].first);
+    EXPECT_EQ(e.SolidFlag(), expected[i].second);
+    EXPECT_EQ(e.UnpVer, 20);
+    EXPECT_EQ(e.Packed.size() < e.UnpSize, expected[i].first != 0x30);
   }
   ExpectInstallsAs(volumes.front(), root);
 }

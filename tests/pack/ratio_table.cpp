@@ -23,6 +23,7 @@ struct Archive {
   std::string file;
   bool solid = false;
   std::vector<Bytes> contents;
+  std::uint64_t unpacked = 0;
   std::uint64_t original = 0;  // the original archiver's packed bytes of those entries
 };
 
@@ -35,21 +36,16 @@ std::vector<Archive> LoadArchives() {
         notes.find("CRAFTED") != notes.npos || notes.find("DERIVED") != notes.npos)
       continue;
     const RawArchive raw = ReadArchiveSet(CorpusDir() + "/rar/" + row["file"], true);
-    Archive a;
-    a.file = row["file"];
-    a.solid = raw.Solid;
+    Archive a{.file = row["file"], .solid = raw.Solid, .contents = {}};
     UnpackFixture fixture;
     for (const RawEntry& e : raw.Entries) {
-      if (e.Directory() || e.UnpVer <= 15 || e.UnpVer > 20) continue;
-      Bytes data = e.Packed;
-      if (!(e.Method == 0x30)) {
-        MemoryUnpackIo io(e.Packed, static_cast<std::int32_t>(e.UnpSize));
-        UnpackFormat20(fixture.s(), io, fixture.Window.data(), e.SolidFlag());
-        data = std::move(io.Output);
-      }
-      if ((e.Method == 0x30) || e.Encrypted() || EntryChecksum(raw, data) != e.FileCrc) continue;
-      a.contents.push_back(std::move(data));
+      if (e.Directory() || e.UnpVer <= 15 || e.UnpVer > 20 || e.Method == 0x30) continue;
+      MemoryUnpackIo io(e.Packed, static_cast<std::int32_t>(e.UnpSize));
+      UnpackFormat20(fixture.s(), io, fixture.Window.data(), e.SolidFlag());
+      if (e.Encrypted() || EntryChecksum(raw, io.Output) != e.FileCrc) continue;
       a.original += e.Packed.size();
+      a.unpacked += io.Output.size();
+      a.contents.push_back(std::move(io.Output));
     }
     if (!a.contents.empty()) list.push_back(std::move(a));
   }
@@ -70,12 +66,10 @@ int main(int argc, char** argv) {
   std::vector<std::uint64_t> ours(levels.size(), 0);
   std::vector<double> seconds(levels.size(), 0);
   for (const Archive& a : archives) {
-    std::uint64_t unpacked = 0;
-    for (const Bytes& b : a.contents) unpacked += b.size();
-    unpackedTotal += unpacked;
+    unpackedTotal += a.unpacked;
     originalTotal += a.original;
     std::printf("%-50s %5s %8llu %9llu", a.file.c_str(), a.solid ? "yes" : "no",
-                static_cast<unsigned long long>(unpacked), static_cast<unsigned long long>(a.original));
+                static_cast<unsigned long long>(a.unpacked), static_cast<unsigned long long>(a.original));
     for (std::size_t l = 0; l < levels.size(); ++l) {
       pack::EncoderSettings settings;
       settings.Level = levels[l];

@@ -43,15 +43,13 @@ TEST_F(Release, SolidPackedVolumesInstallThePayload) {
   std::size_t packed = 0, files = 0;
   for (const RawEntry& e : raw.Entries) {
     SCOPED_TRACE(e.Name);
-    if (e.Directory()) {
-      attributes.erase(e.Name);
-      continue;
-    }
+    const std::string kind = attributes[e.Name];
+    attributes.erase(e.Name);
+    if (e.Directory()) continue;
     EXPECT_TRUE(e.Method == 0x35 || e.Method == 0x30);
     packed += e.Method == 0x35;
     ++files;
-    EXPECT_EQ(e.FileAttr, attributes[e.Name] == "readonly" ? 0x21u : 0x20u);
-    attributes.erase(e.Name);
+    EXPECT_EQ(e.FileAttr, kind == "readonly" ? 0x21u : 0x20u);
   }
   EXPECT_GT(packed * 2, files) << "most files are packed";
   for (const auto& [name, kind] : attributes) ADD_FAILURE() << kind << " " << name << " is not in the release";

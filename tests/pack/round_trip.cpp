@@ -23,12 +23,10 @@ std::vector<PackedEntry> PackEntries(const std::vector<Bytes>& entries, const pa
       encoder.Write(data.data() + at, std::min(step, data.size() - at));
     encoder.FinishEntry();
     e.packed = std::move(encoder.Output());
-    if (data.empty() || e.packed.size() >= data.size()) {
-      if (encoder.DiscardEntry()) {
-        e.packed = data;
-        e.stored = true;
-        e.solid = false;
-      }
+    if ((data.empty() || e.packed.size() >= data.size()) && encoder.DiscardEntry()) {
+      e.packed = data;
+      e.stored = true;
+      e.solid = false;
     }
     result.push_back(std::move(e));
   }

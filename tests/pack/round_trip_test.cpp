@@ -15,46 +15,35 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   return b;
 }
 
-struct Family {
+using Entries = std::vector<Bytes>;
+const struct {
   const char* Name;
-  std::vector<Bytes> (*make)();
-};
-
-const Family kFamilies[] = {
-    {"empty and one byte",
-     [] {
-       return std::vector<Bytes>{{}, {'x'}, {}, {0}};
-     }},
-    {"short texts",
-     [] {
-       return std::vector<Bytes>{WordText(10, 1), WordText(100, 2), WordText(3000, 3)};
-     }},
-    {"random", [] { return std::vector<Bytes>{RandomBytes(70000, 4)}; }},
-    {"text around random",
-     [] {
-       return std::vector<Bytes>{WordText(20000, 5), RandomBytes(5000, 6), WordText(20000, 5)};
-     }},
+  Entries (*Make)();
+} kFamilies[] = {
+    {"empty and one byte", [] { return Entries{{}, {'x'}, {}, {0}}; }},
+    {"short texts", [] { return Entries{WordText(10, 1), WordText(100, 2), WordText(3000, 3)}; }},
+    {"random", [] { return Entries{RandomBytes(70000, 4)}; }},
+    {"text around random", [] { return Entries{WordText(20000, 5), RandomBytes(5000, 6), WordText(20000, 5)}; }},
     {"long runs",
      [] {
-       return std::vector<Bytes>{Concat({Bytes(300000, 0), Bytes(1000, 7), Bytes(70000, 0xFF)}),
-                                 Concat({Bytes(5, 1), Bytes(3, 2), Bytes(261, 3), Bytes(262, 4)})};
+       return Entries{Concat({Bytes(300000, 0), Bytes(1000, 7), Bytes(70000, 0xFF)}),
+                      Concat({Bytes(5, 1), Bytes(3, 2), Bytes(261, 3), Bytes(262, 4)})};
      }},
     // A copy of bytes 1 MiB back (the farthest distance) and just inside it.
     {"far matches",
      [] {
        const Bytes r = RandomBytes(0x100000, 7);
-       const Bytes near(r.begin(), r.begin() + 30000);
-       return std::vector<Bytes>{Concat({r, near}),
-                                 Concat({RandomBytes(0x100000 - 5000, 8), WordText(10000, 9), WordText(10000, 9)})};
+       return Entries{Concat({r, Bytes(r.begin(), r.begin() + 30000)}),
+                      Concat({RandomBytes(0x100000 - 5000, 8), WordText(10000, 9), WordText(10000, 9)})};
      }},
     // More than the window: the decoder's window wraps, matches reach across the wrap.
-    {"window wrap", [] { return std::vector<Bytes>{WordText(0x280000, 10)}; }},
+    {"window wrap", [] { return Entries{WordText(0x280000, 10)}; }},
     // 1 to 4 byte lanes; the 4-lane entry ends three bytes into a frame, so a solid stream
     // goes on from its last channel into blocks of fewer channels.
     {"pcm",
      [] {
-       return std::vector<Bytes>{PcmSines(40000, 1, 1), PcmSines(30000, 1, 2),
-                                 Concat({PcmSines(20000, 2, 2), {1, 2, 3}}), PcmSines(9000, 3, 1)};
+       return Entries{PcmSines(40000, 1, 1), PcmSines(30000, 1, 2), Concat({PcmSines(20000, 2, 2), {1, 2, 3}}),
+                      PcmSines(9000, 3, 1)};
      }},
 };
 
@@ -62,7 +51,7 @@ class PackRoundTrip : public ::testing::TestWithParam<std::tuple<int, int, bool>
 
 TEST_P(PackRoundTrip, UnpacksToTheSameBytes) {
   const auto [family, level, solid] = GetParam();
-  const std::vector<Bytes> entries = kFamilies[family].make();
+  const Entries entries = kFamilies[family].Make();
   SCOPED_TRACE(kFamilies[family].Name);
   pack::EncoderSettings settings;
   settings.Level = level;

@@ -17,14 +17,12 @@ std::uint32_t Crc32Of(const Bytes& data);  // complemented CRC-32, as stored in 
 struct EntrySpec {
   std::string Name;
   Bytes Packed;  // written behind the header
-  std::uint32_t UnpSize = 0;
-  std::uint32_t FileCrc = 0;
+  std::uint32_t UnpSize = 0, FileCrc = 0;
   std::uint16_t Flags = 0;     // 0x8000 is added by the new-layout writer
   std::uint8_t UnpVer = 20;    // new layout 13..20; old layout the old number (2)
   std::uint8_t Method = 0x30;  // new layout '0'..'5'; old layout 0..7
   std::uint8_t HostOS = 0;
-  std::uint32_t Attr = 0x20;
-  std::uint32_t Time = 0;
+  std::uint32_t Attr = 0x20, Time = 0;
   int HeadSize = -1;           // >= 0: stored instead of the real HeadSize
   int NameSize = -1;           // >= 0: stored instead of the name's length
   std::int64_t PackSize = -1;  // >= 0: stored instead of Packed.size()
@@ -71,17 +69,15 @@ struct RawEntry {
 
   bool Encrypted() const { return (Flags & 0x04) != 0; }
   bool SolidFlag() const { return (Flags & 0x10) != 0; }
-  bool Directory() const;
+  bool Directory() const { return (Flags & 0xE0) == 0xE0 || (HostOS < 3 && (FileAttr & 0x10) != 0); }
 };
 
 struct RawArchive {
-  bool Valid = false;
-  bool OldLayout = false;
-  bool Solid = false;         // main header flag 0x08
-  bool VolumeFlag = false;    // main header flag 0x01 (of the first volume)
+  bool Valid = false, OldLayout = false;
+  bool Solid = false, VolumeFlag = false;  // main header flags 0x08 and 0x01 (of the first volume)
   bool MainCrcOk = true;
   int Volumes = 0;
-  Bytes Prefix;               // signature and whole main header, without a leading program
+  Bytes Prefix;  // signature and whole main header, without a leading program
   std::vector<RawEntry> Entries;  // file headers only; other blocks are passed over
 
   // Where entry i's packed data starts in the stream of all packed data.
@@ -98,9 +94,8 @@ RawArchive ReadArchiveSet(const std::string& path, bool followVolumes = true);
 // The checksum an entry's header stores for its unpacked bytes in this archive's layout.
 std::uint32_t EntryChecksum(const RawArchive& archive, const Bytes& data);
 
-// Re-splits a single-volume archive at positions in the stream of all packed data: a cut inside
-// an entry's data splits it there; a cut at the very end of its data makes it continue into an
-// empty part at the start of the next volume. Header CRCs are rewritten; data stays untouched.
+// Re-splits a single-volume archive at offsets into all its packed data: a cut at the very end of
+// an entry's data makes it continue into an empty part. Header CRCs are rewritten, data kept.
 std::vector<Bytes> Resplit(const RawArchive& archive, const std::vector<std::uint64_t>& cuts);
 
 // name.rar, name.r00, ..., name.r99, name.s00, ...

@@ -1,11 +1,9 @@
 #include "tests/support/corpus.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -36,49 +34,43 @@ bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& by
 
 std::vector<ManifestRow> ReadManifest(const std::string& path) {
   std::vector<ManifestRow> rows;
-  std::ifstream in(path);
-  std::string line;
   std::vector<std::string> header;
-  auto split = [](const std::string& text) {
-    std::vector<std::string> cells;
-    std::string cell;
-    std::istringstream stream(text);
-    while (std::getline(stream, cell, '\t')) cells.push_back(cell);
-    if (!text.empty() && text.back() == '\t') cells.emplace_back();
-    return cells;
-  };
-  while (std::getline(in, line)) {
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
+    std::vector<std::string> cells(1);
+    for (char c : line) {
+      if (c == '\t')
+        cells.emplace_back();
+      else
+        cells.back() += c;
+    }
     if (header.empty()) {
-      header = split(line);
+      header = std::move(cells);
       continue;
     }
-    std::vector<std::string> cells = split(line);
-    ManifestRow row;
-    for (size_t i = 0; i < header.size(); ++i) row[header[i]] = i < cells.size() ? cells[i] : "";
-    rows.push_back(std::move(row));
+    ManifestRow& row = rows.emplace_back();
+    for (std::size_t i = 0; i < header.size(); ++i) row[header[i]] = i < cells.size() ? cells[i] : "";
   }
   return rows;
 }
 
 TempDir::TempDir() {
   std::random_device rd;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path candidate = fs::temp_directory_path() / ("korvane-test-" + std::to_string(rd()));
+  for (int attempt = 0; attempt < 100 && Root.empty(); ++attempt) {
+    const fs::path candidate = fs::temp_directory_path() / ("korvane-test-" + std::to_string(rd()));
     std::error_code ec;
-    if (fs::create_directory(candidate, ec)) {
-      Root = candidate.string();
-      return;
-    }
+    if (fs::create_directory(candidate, ec)) Root = candidate.string();
   }
-  std::abort();
+  if (Root.empty()) std::abort();
 }
 
 TempDir::~TempDir() {
   std::error_code ec;
   // Read-only files would stop remove_all on Windows; give write permission back first.
-  for (auto it = fs::recursive_directory_iterator(Root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+  for (auto it = fs::recursive_directory_iterator(Root, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
     fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
   fs::remove_all(Root, ec);
 }

@@ -30,45 +30,19 @@ TEST(BitInput, EmptyRefillKeepsOnlyTheValidKeptBytesAndCountsAsExhaustedTheSecon
   EXPECT_FALSE(PackedInputExhausted(f.s()));
 }
 
-TEST(BitInput, AbortStopsRefillAndFlush) {
-  UnpackFixture f;
-  f.s().Window = f.Window.data();
-  MemoryUnpackIo io(std::vector<std::uint8_t>(100, 1));
-  io.SetAbort(2);
-  RefillPackedBuffer(f.s(), io, true);
-  EXPECT_EQ(io.Reads, 0u);
-  f.s().WindowPos = 10;
-  FlushWindow(f.s(), io);
-  EXPECT_TRUE(io.WriteSizes.empty());
-  EXPECT_EQ(f.s().FlushedPos, 0u);
-}
-
-TEST(Window, DistanceOneRepeatsTheLastByte) {
-  UnpackFixture f;
-  f.s().Window = f.Window.data();
-  f.Window[0] = 0x61;
-  f.s().WindowPos = 1;
-  MemoryUnpackIo io({}, 100);
-  CopyFromWindow(f.s(), io, 1, 5);
-  EXPECT_EQ(std::vector<std::uint8_t>(f.Window.begin(), f.Window.begin() + 7),
-            (std::vector<std::uint8_t>{0x61, 0x61, 0x61, 0x61, 0x61, 0x61, 0}));
-  EXPECT_EQ(f.s().WindowPos, 6u);
-  EXPECT_EQ(io.RemainingOutput, 95);
-}
-
 // Whatever shortcut the copy takes, the window must end up as the byte-by-byte forward
-// copy through the masked indices leaves it.
+// copy through the masked indices leaves it (distance 1 repeats the last byte).
 TEST(Window, CopyMatchesTheByteWiseForwardCopy) {
   struct Case {
     std::uint32_t Dst, Distance, Length;
   };
-  const Case cases[] = {{5000, 300, 200}, {5000, 3, 250},  {5000, 0, 20},  {5000, kWindowSize, 20},
-                        {10, 40, 100},    {kWindowSize - 7, 500, 60},      {kWindowSize - 3, 5, 30},
-                        {100, kWindowSize - 10, 50},       {100, kWindowSize - 400, 260},
+  const Case cases[] = {{5000, 300, 200}, {5000, 1, 5}, {5000, 3, 250}, {5000, 0, 20}, {5000, kWindowSize, 20},
+                        {10, 40, 100}, {kWindowSize - 7, 500, 60}, {kWindowSize - 3, 5, 30},
+                        {100, kWindowSize - 10, 50}, {100, kWindowSize - 400, 260},
                         // around the eight-byte groups: distance and length 7, 8, 9 and a
                         // length that is not a multiple of eight
-                        {5000, 8, 8},     {5000, 8, 23},   {5000, 9, 64},  {5000, 7, 30},
-                        {5000, 16, 7},    {5000, 100, 2},  {kWindowSize - 20, 8, 20}};
+                        {5000, 8, 8}, {5000, 8, 23}, {5000, 9, 64}, {5000, 7, 30},
+                        {5000, 16, 7}, {5000, 100, 2}, {kWindowSize - 20, 8, 20}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.Dst << " " << c.Distance << " " << c.Length);
     UnpackFixture f;
@@ -82,6 +56,7 @@ TEST(Window, CopyMatchesTheByteWiseForwardCopy) {
     MemoryUnpackIo io({}, 1000);
     CopyFromWindow(f.s(), io, c.Distance, c.Length);
     EXPECT_EQ(f.s().WindowPos, (c.Dst + c.Length) & WindowMask);
+    EXPECT_EQ(io.RemainingOutput, 1000 - static_cast<std::int32_t>(c.Length));
     EXPECT_TRUE(f.Window == expected);
   }
 }

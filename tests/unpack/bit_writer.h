@@ -1,6 +1,4 @@
-// Test support: builds packed streams by hand. BitWriter puts fields MSB first, as the
-// unpackers read them; CanonicalCodes assigns the canonical prefix code to a set of code
-// lengths the usual way (by length, then by symbol), independently of the decoder's tables.
+// Test support: builds packed streams by hand, fields MSB first as the unpackers read them.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -33,18 +31,5 @@ struct PrefixCode {
   std::uint32_t Code = 0;
   int Length = 0;
 };
-
-inline std::vector<PrefixCode> CanonicalCodes(const std::vector<std::uint8_t>& lengths) {
-  std::vector<PrefixCode> codes(lengths.size());
-  std::uint32_t code = 0;
-  for (int length = 1; length <= 15; ++length) {
-    for (std::size_t s = 0; s < lengths.size(); ++s) {
-      if (lengths[s] != length) continue;
-      codes[s] = {code++, length};
-    }
-    code <<= 1;
-  }
-  return codes;
-}
 
 }  // namespace korvane::testing

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
+#include <utility>
 
 #include "tests/support/archive_bytes.h"
 #include "tests/support/corpus.h"
@@ -20,23 +20,19 @@ struct DecodedEntry {
   std::string Name;
   int Format = 0;  // 15 or 20; 0 when not decoded (stored, directory, unknown version)
   bool Checked = false, Matches = false, Encrypted = false;
-  std::uint32_t Expected = 0, Actual = 0;
+  std::uint32_t Expected = 0, Actual = 0, UnpSize = 0;
   std::size_t OutputSize = 0;
+  std::uint32_t Predicted = 0;  // bytes the multimedia predictor gave since the state's last reset
 };
 
 // followVolumes joins name.r00, name.r01, ... as one set.
 std::vector<DecodedEntry> DecodeCorpusArchive(const std::string& path, bool followVolumes) {
   std::vector<DecodedEntry> results;
   const RawArchive archive = ReadArchiveSet(path, followVolumes);
-  if (!archive.Valid) return results;
-  auto state = std::make_unique<UnpackState>();
-  std::vector<std::uint8_t> window(kWindowSize);
+  UnpackFixture f;
   int entriesSinceOpen = 0;
   for (const RawEntry& e : archive.Entries) {
-    DecodedEntry r;
-    r.Name = e.Name;
-    r.Encrypted = e.Encrypted();
-    r.Expected = e.FileCrc;
+    DecodedEntry r{.Name = e.Name, .Encrypted = e.Encrypted(), .Expected = e.FileCrc, .UnpSize = e.UnpSize};
     if (e.Directory() || e.UnpVer < 13 || e.UnpVer > 20) {
       results.push_back(r);
       continue;
@@ -49,10 +45,11 @@ std::vector<DecodedEntry> DecodeCorpusArchive(const std::string& path, bool foll
       MemoryUnpackIo io(e.Packed, static_cast<std::int32_t>(e.UnpSize));
       if (e.UnpVer > 15) {
         r.Format = 20;
-        UnpackFormat20(*state, io, window.data(), e.SolidFlag());
+        UnpackFormat20(f.s(), io, f.Window.data(), e.SolidFlag());
+        for (const AudioChannelState& channel : f.s().AudioStates) r.Predicted += channel.SampleCount;
       } else {
         r.Format = 15;
-        UnpackFormat15(*state, io, window.data(), archive.Solid && entriesSinceOpen > 1);
+        UnpackFormat15(f.s(), io, f.Window.data(), archive.Solid && entriesSinceOpen > 1);
       }
       output = std::move(io.Output);
     }
@@ -67,58 +64,38 @@ std::vector<DecodedEntry> DecodeCorpusArchive(const std::string& path, bool foll
 
 struct CorpusArchive {
   std::string File;
-  bool Negative = false;  // crafted or derived: anything may come out, nothing may crash
+  bool Negative = false;  // crafted or derived
   bool VolumeSet = false;
 };
 
 std::vector<CorpusArchive> ListCorpusArchives() {
   std::vector<CorpusArchive> list;
-  if (!HaveCorpus()) return list;
   for (ManifestRow& row : ReadManifest(CorpusDir() + "/rar/MANIFEST.tsv")) {
-    const std::string& volume = row["volume_flags"];
-    if (volume.find("middle") != std::string::npos || volume.find("last") != std::string::npos) continue;
-    CorpusArchive a;
-    a.File = row["file"];
-    const std::string& notes = row["notes"];
-    a.Negative = notes.find("CRAFTED") != std::string::npos || notes.find("DERIVED") != std::string::npos;
-    a.VolumeSet = volume.find("first") != std::string::npos;
-    list.push_back(a);
+    const std::string &volume = row["volume_flags"], &notes = row["notes"];
+    if (volume.find("middle") != volume.npos || volume.find("last") != volume.npos) continue;
+    list.push_back({row["file"], notes.find("CRAFTED") != notes.npos || notes.find("DERIVED") != notes.npos,
+                    volume.find("first") != volume.npos});
   }
   return list;
 }
 
-class CorpusArchiveTest : public ::testing::TestWithParam<CorpusArchive> {};
-
-TEST_P(CorpusArchiveTest, EntriesMatchTheirStoredChecksums) {
-  const CorpusArchive& a = GetParam();
-  const std::vector<DecodedEntry> entries = DecodeCorpusArchive(CorpusDir() + "/rar/" + a.File, a.VolumeSet);
-  for (const DecodedEntry& e : entries) {
-    if (!e.Checked || a.Negative) continue;
-    if (e.Encrypted) {
-      EXPECT_FALSE(e.Matches) << e.Name << ": an encrypted entry cannot decode without its password";
-    } else {
-      EXPECT_TRUE(e.Matches) << e.Name << " (format " << e.Format << "): checksum " << std::hex << e.Actual
-                             << ", header says " << e.Expected << std::dec << ", " << e.OutputSize << " bytes";
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Rar, CorpusArchiveTest, ::testing::ValuesIn(ListCorpusArchives()),
-                         [](const ::testing::TestParamInfo<CorpusArchive>& info) {
-                           std::string name;
-                           for (char c : info.param.File) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
-                         });
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusArchiveTest);
-
-// Guards against the table above passing vacuously: the corpus must really exercise both
-// unpackers, both layouts and solid continuation, with the entry counts the manifest shows.
-TEST(CorpusCoverage, BothFormatsSolidAndVolumeSetsAreVerified) {
+// Every entry matches its stored checksum (an encrypted one cannot without its password). The
+// counts guard against passing vacuously: the corpus must really exercise both unpackers, solid
+// continuation and volume sets, with the entry counts the manifest shows.
+TEST(UnpackCorpus, EntriesMatchTheirStoredChecksums) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus absent";
   std::map<std::string, int> verified;
   for (const CorpusArchive& a : ListCorpusArchives()) {
-    if (a.Negative) continue;
+    SCOPED_TRACE(a.File);
+    // Crafted and derived archives are decoded too: anything may come out, nothing may crash.
     for (const DecodedEntry& e : DecodeCorpusArchive(CorpusDir() + "/rar/" + a.File, a.VolumeSet)) {
+      if (!e.Checked || a.Negative) continue;
+      if (e.Encrypted) {
+        EXPECT_FALSE(e.Matches) << e.Name;
+        continue;
+      }
+      EXPECT_TRUE(e.Matches) << e.Name << " (format " << e.Format << "): checksum " << std::hex << e.Actual
+                             << ", header says " << e.Expected << std::dec << ", " << e.OutputSize << " bytes";
       if (!e.Matches || e.Format == 0) continue;
       ++verified["format" + std::to_string(e.Format)];
       if (a.File.find("SOLID") != std::string::npos || a.File.find("solid") != std::string::npos)
@@ -133,39 +110,29 @@ TEST(CorpusCoverage, BothFormatsSolidAndVolumeSetsAreVerified) {
   EXPECT_GE(verified["volumes"], 3);
 }
 
-// The entries packed with the multimedia option: they must decode through the predictor
-// (not merely through LZ blocks) and still match their checksums.
-struct MultimediaCase {
-  const char* File;
-  const char* Entry;
-};
-
-class CorpusMultimediaTest : public ::testing::TestWithParam<MultimediaCase> {};
-
-TEST_P(CorpusMultimediaTest, DecodesThroughThePredictor) {
+// The entries packed with the multimedia option must decode through the predictor (not merely
+// through LZ blocks) and still match their checksums.
+TEST(UnpackCorpus, MultimediaEntriesDecodeThroughThePredictor) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus absent";
-  const RawArchive archive = ReadArchiveSet(CorpusDir() + "/rar/" + GetParam().File, false);
-  ASSERT_TRUE(archive.Valid);
-  const RawEntry* entry = nullptr;
-  for (const RawEntry& e : archive.Entries)
-    if (e.Name == GetParam().Entry) entry = &e;
-  ASSERT_NE(entry, nullptr);
-  auto state = std::make_unique<UnpackState>();
-  std::vector<std::uint8_t> window(kWindowSize);
-  MemoryUnpackIo io(entry->Packed, static_cast<std::int32_t>(entry->UnpSize));
-  UnpackFormat20(*state, io, window.data(), false);
-  std::uint32_t predicted = 0;
-  for (const AudioChannelState& channel : state->AudioStates) predicted += channel.SampleCount;
-  EXPECT_GT(predicted, 0u);
-  EXPECT_EQ(io.Output.size(), entry->UnpSize);
-  EXPECT_EQ(EntryChecksum(archive, io.Output), entry->FileCrc);
+  const std::pair<const char*, const char*> cases[] = {
+      {"fixa__BoatModernEnglish-audio-text-unpack20.rar", "BoatModernEnglish.wav"},
+      {"music__test_v2.rar", "pMM.bin"},
+      {"music__mm.rar", "1.M"},
+      {"dos250__AUDIO.RAR", "PCM_LR.WAV"}};
+  for (const auto& [file, name] : cases) {
+    SCOPED_TRACE(file);
+    int found = 0;
+    for (const DecodedEntry& e : DecodeCorpusArchive(CorpusDir() + "/rar/" + file, false)) {
+      if (e.Name != name) continue;
+      ++found;
+      EXPECT_EQ(e.Format, 20);
+      EXPECT_GT(e.Predicted, 0u);
+      EXPECT_EQ(e.OutputSize, e.UnpSize);
+      EXPECT_TRUE(e.Matches);
+    }
+    EXPECT_EQ(found, 1);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rar, CorpusMultimediaTest,
-                         ::testing::Values(MultimediaCase{"fixa__BoatModernEnglish-audio-text-unpack20.rar", "BoatModernEnglish.wav"},
-                                           MultimediaCase{"music__test_v2.rar", "pMM.bin"},
-                                           MultimediaCase{"music__mm.rar", "1.M"},
-                                           MultimediaCase{"dos250__AUDIO.RAR", "PCM_LR.WAV"}));
 
 }  // namespace
 }  // namespace korvane::testing

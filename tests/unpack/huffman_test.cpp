@@ -1,11 +1,11 @@
-// Prefix-code tables: canonical codes decode to their symbols with their own lengths, the
-// written rule's odd corners hold (single symbol, index beyond SymbolCount), and the fast
-// lookup never disagrees with the comparison tree.
+// Prefix-code tables: the written rule's odd corners hold (a single symbol, an incomplete code,
+// an index beyond SymbolCount, unfilled entries), and the fast lookup never disagrees with the
+// comparison tree. Complete codes are proven by every table block of the corpus.
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
 
-#include "tests/unpack/bit_writer.h"
 #include "tests/unpack/memory_io.h"
 #include "unpack/huffman.h"
 
@@ -23,78 +23,50 @@ std::vector<std::uint8_t> MixedLengths() {
   return lengths;
 }
 
-TEST(HuffmanTable, EverySymbolDecodesFromItsCanonicalCodeWithItsLength) {
-  const std::vector<std::uint8_t> codeSets[] = {MixedLengths(), std::vector<std::uint8_t>(298, 9),
-                                                std::vector<std::uint8_t>(298, 15),
-                                                {2, 0, 2, 3, 0, 3, 3, 12, 12, 0, 11, 10, 9, 8, 7, 6, 5, 4},
-                                                {3, 0, 5, 5, 0, 0, 7}};  // the last is incomplete
-  for (const std::vector<std::uint8_t>& lengths : codeSets) {
-    SCOPED_TRACE(lengths.size());
-    const std::vector<PrefixCode> codes = CanonicalCodes(lengths);
-    BitWriter writer;
-    std::vector<std::uint32_t> sent;
-    for (int round = 0; round < 2; ++round) {
-      for (std::uint32_t s = 0; s < lengths.size(); ++s) {
-        if (lengths[s] == 0) continue;
-        writer.Put(codes[s].Code, codes[s].Length);
-        sent.push_back(s);
-      }
-    }
-    UnpackFixture f;
-    MemoryUnpackIo io(writer.Bytes(4));
-    Load(f, io);
-    BuildHuffmanTable(lengths.data(), f.s().MainTable, static_cast<std::uint32_t>(lengths.size()));
-    std::size_t bits = 0;
-    for (std::uint32_t expected : sent) {
-      ASSERT_EQ(DecodeHuffmanSymbol(f.s(), f.s().MainTable), expected);
-      bits += lengths[expected];
-      ASSERT_EQ(f.s().PackedPos * 8 + f.s().BitPos, bits);
-    }
-  }
+std::vector<std::uint8_t> Only(std::size_t count, std::size_t symbol, std::uint8_t length) {
+  std::vector<std::uint8_t> lengths(count, 0);
+  lengths[symbol] = length;
+  return lengths;
 }
 
-TEST(HuffmanTable, SingleSymbolOfLengthOneTakesEveryCodeStartingWithZero) {
-  std::vector<std::uint8_t> lengths(298, 0);
-  lengths[65] = 1;
-  for (std::uint32_t high : {0x00u, 0x3Fu, 0x7Fu}) {
-    UnpackFixture f;
-    MemoryUnpackIo io(std::vector<std::uint8_t>{static_cast<std::uint8_t>(high), 0xFF, 0xFF, 0, 0});
-    Load(f, io);
-    BuildHuffmanTable(lengths.data(), f.s().MainTable, 298);
-    EXPECT_EQ(DecodeHuffmanSymbol(f.s(), f.s().MainTable), 65u);
-    EXPECT_EQ(f.s().PackedPos * 8 + f.s().BitPos, 1u);
-  }
+// The symbol read from the start of input through the table built from lengths (over an
+// earlier build, if any), and the bits it took.
+template <typename Table>
+std::pair<std::uint32_t, std::uint32_t> DecodeFirst(Table UnpackState::*table, const std::vector<std::uint8_t>& earlier,
+                                                    const std::vector<std::uint8_t>& lengths,
+                                                    std::vector<std::uint8_t> input) {
+  UnpackFixture f;
+  input.resize(input.size() + 4);
+  MemoryUnpackIo io(input);
+  Load(f, io);
+  Table& t = f.s().*table;
+  if (!earlier.empty()) BuildHuffmanTable(earlier.data(), t, static_cast<std::uint32_t>(earlier.size()));
+  BuildHuffmanTable(lengths.data(), t, static_cast<std::uint32_t>(lengths.size()));
+  const std::uint32_t symbol = DecodeHuffmanSymbol(f.s(), t);
+  return {symbol, f.s().PackedPos * 8 + f.s().BitPos};
 }
 
-TEST(HuffmanTable, IndexBeyondSymbolCountDecodesAsTheFirstSymbol) {
+TEST(HuffmanTable, OddCornersOfTheRule) {
+  using Read = std::pair<std::uint32_t, std::uint32_t>;  // symbol, bits taken
+  // A single symbol of length 1 takes every code starting with 0.
+  for (std::uint8_t high : {0x00, 0x3F, 0x7F})
+    EXPECT_EQ(DecodeFirst(&UnpackState::MainTable, {}, Only(298, 65, 1), {high, 0xFF, 0xFF}), Read(65, 1)) << +high;
+  // An incomplete code still gives each of its canonical codes: 000, 00100, 00101, 0011000.
+  const std::vector<std::uint8_t> incomplete{3, 0, 5, 5, 0, 0, 7};
+  EXPECT_EQ(DecodeFirst(&UnpackState::MainTable, {}, incomplete, {0x00}), Read(0, 3));
+  EXPECT_EQ(DecodeFirst(&UnpackState::MainTable, {}, incomplete, {0x20}), Read(2, 5));
+  EXPECT_EQ(DecodeFirst(&UnpackState::MainTable, {}, incomplete, {0x28}), Read(3, 5));
+  EXPECT_EQ(DecodeFirst(&UnpackState::MainTable, {}, incomplete, {0x30}), Read(6, 7));
   // Only symbol 5 has a code (0). An input starting with 1 finds no length up to 14, so it
   // reads 15 bits; near the top of the range the index passes SymbolCount and yields
   // Symbols[0] = 5; just above 0x8000 it is small and yields an unfilled entry (0).
-  std::vector<std::uint8_t> lengths(19, 0);
-  lengths[5] = 1;
-  struct Probe {
-    std::uint8_t First, Second;
-    std::uint32_t Symbol;
-  };
-  for (const Probe& p : {Probe{0xFF, 0xFE, 5}, Probe{0x80, 0x02, 0}}) {
-    UnpackFixture f;
-    MemoryUnpackIo io(std::vector<std::uint8_t>{p.First, p.Second, 0, 0});
-    Load(f, io);
-    BuildHuffmanTable(lengths.data(), f.s().PreCodeTable, 19);
-    EXPECT_EQ(DecodeHuffmanSymbol(f.s(), f.s().PreCodeTable), p.Symbol);
-    EXPECT_EQ(f.s().PackedPos * 8 + f.s().BitPos, 15u);
-  }
-}
-
-TEST(HuffmanTable, UnfilledEntriesKeepWhatAnEarlierBuildPutThere) {
-  UnpackFixture f;
-  std::vector<std::uint8_t> first(28, 5);
-  BuildHuffmanTable(first.data(), f.s().RepeatLengthTable, 28);
-  std::vector<std::uint8_t> second(28, 0);
-  second[3] = 2;
-  BuildHuffmanTable(second.data(), f.s().RepeatLengthTable, 28);
-  EXPECT_EQ(f.s().RepeatLengthTable.Symbols[0], 3u);
-  EXPECT_EQ(f.s().RepeatLengthTable.Symbols[1], 1u);  // left from the first build
+  EXPECT_EQ(DecodeFirst(&UnpackState::PreCodeTable, {}, Only(19, 5, 1), {0xFF, 0xFE}), Read(5, 15));
+  EXPECT_EQ(DecodeFirst(&UnpackState::PreCodeTable, {}, Only(19, 5, 1), {0x80, 0x02}), Read(0, 15));
+  // Unfilled entries keep what an earlier build put there: after 28 equal lengths, only symbol
+  // 3 gets a code (00); 0x4000 reads 15 bits to index 1, still holding symbol 1.
+  const std::vector<std::uint8_t> earlier(28, 5);
+  EXPECT_EQ(DecodeFirst(&UnpackState::RepeatLengthTable, earlier, Only(28, 3, 2), {0x00}), Read(3, 2));
+  EXPECT_EQ(DecodeFirst(&UnpackState::RepeatLengthTable, earlier, Only(28, 3, 2), {0x40, 0x00}), Read(1, 15));
 }
 
 // The fast lookup is only a cache of the tree: for random (often invalid) length sets and

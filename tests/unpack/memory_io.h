@@ -1,7 +1,6 @@
 // Test support: a fresh state record and window, as the program owns them, and the unpackers'
-// input and output over memory. Packed bytes come from a buffer (optionally in short pieces);
-// unpacked bytes are collected, and each write's size is recorded so tests can see how the
-// window was flushed.
+// input and output over memory. Unpacked bytes are collected, and each write's size is recorded
+// so tests can see how the window was flushed.
 #pragma once
 #include <algorithm>
 #include <atomic>
@@ -21,6 +20,7 @@ struct UnpackFixture {
   UnpackState& s() { return *State; }
 };
 
+// Constructed before UnpackIo, which keeps references to them.
 struct MemoryIoCounters {
   std::atomic<std::int32_t> AbortWord{0};
   std::int32_t Remaining = 0;
@@ -44,8 +44,7 @@ class MemoryUnpackIo final : private MemoryIoCounters, public UnpackIo {
   std::uint32_t ReadPackedData(std::uint8_t* buffer, std::uint32_t count) override {
     ++Reads;
     if (AbortWord.load() != 0) return 0;
-    std::size_t n = std::min<std::size_t>(count, Packed.size() - Offset);
-    if (MaxPiece != 0) n = std::min<std::size_t>(n, MaxPiece);
+    const std::size_t n = std::min<std::size_t>(count, Packed.size() - Offset);
     if (n != 0) std::memcpy(buffer, Packed.data() + Offset, n);
     Offset += n;
     return static_cast<std::uint32_t>(n);
@@ -64,8 +63,7 @@ class MemoryUnpackIo final : private MemoryIoCounters, public UnpackIo {
   std::vector<std::uint8_t> Output;
   std::vector<std::uint32_t> WriteSizes;
   std::size_t Reads = 0;
-  std::uint32_t MaxPiece = 0;          // deliver at most this many bytes per read (0: no limit)
-  std::size_t AbortAfterWrites = 0;    // set Abort once this many writes happened (0: never)
+  std::size_t AbortAfterWrites = 0;  // set Abort once this many writes happened (0: never)
 
  private:
   std::vector<std::uint8_t> Packed;

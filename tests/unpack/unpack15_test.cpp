@@ -1,5 +1,5 @@
-// Format 1.5: the threshold codes, order-list promotion and rescale, the empty entry, and
-// literal mode's escape and top place. Every other stream branch is reached by the corpus.
+// Format 1.5: the threshold codes, the order-list rescale, the empty entry, and literal mode's
+// escape and top place. Every other stream branch is reached by the corpus.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,15 +29,6 @@ PrefixCode EncodeThreshold(const ThresholdCode& code, std::uint32_t value) {
   }
 }
 
-struct CodeCase {
-  const char* Name;
-  const ThresholdCode* Code;
-  const ThresholdTable* Table;
-  std::uint32_t MaxValue;
-};
-
-class ThresholdCodeTest : public ::testing::TestWithParam<CodeCase> {};
-
 // Makes bytes the whole packed input of the fixture, read from its first bit.
 void LoadInput(UnpackFixture& f, const std::vector<std::uint8_t>& bytes) {
   MemoryUnpackIo io(bytes);
@@ -45,54 +36,39 @@ void LoadInput(UnpackFixture& f, const std::vector<std::uint8_t>& bytes) {
   RefillPackedBuffer(f.s(), io, true);
 }
 
-TEST_P(ThresholdCodeTest, EveryValueReadsBackWithItsWidth) {
-  const CodeCase& c = GetParam();
-  UnpackFixture f;
-  for (std::uint32_t value = 0; value <= c.MaxValue; ++value) {
-    const PrefixCode word = EncodeThreshold(*c.Code, value);
-    BitWriter w;
-    w.Put(word.Code, word.Length);
-    w.Put(0x5A5A, 16);  // whatever follows must not matter
-    LoadInput(f, w.Bytes(4));
-    ASSERT_EQ(DecodeThresholdCodeByWalk(f.s(), PeekBits(f.s()), *c.Code), value) << c.Name;
-    ASSERT_EQ(f.s().PackedPos * 8 + f.s().BitPos, static_cast<std::uint32_t>(word.Length)) << c.Name << " " << value;
-  }
-}
-
-// The lookup tables the unpacker uses must answer every input exactly as the walk does.
-TEST_P(ThresholdCodeTest, LookupTableAgreesWithTheWalkForEveryInput) {
-  const CodeCase& c = GetParam();
+// Every value reads back from its code word with its width, and the lookup tables the unpacker
+// uses answer every input exactly as the walk does.
+TEST(ThresholdCode, ValuesReadBackAndTheLookupTableAgreesWithTheWalk) {
+  const struct {
+    const char* Name;
+    const ThresholdCode* Code;
+    const ThresholdTable* Table;
+    std::uint32_t MaxValue;
+  } codes[] = {{"LengthCodeA", &kLengthCodeA, &kLengthTableA, 255}, {"LengthCodeB", &kLengthCodeB, &kLengthTableB, 255},
+               {"PlaceCodeA", &kPlaceCodeA, &kPlaceTableA, 256},    {"PlaceCodeB", &kPlaceCodeB, &kPlaceTableB, 256},
+               {"PlaceCodeC", &kPlaceCodeC, &kPlaceTableC, 256},    {"PlaceCodeD", &kPlaceCodeD, &kPlaceTableD, 256},
+               {"PlaceCodeE", &kPlaceCodeE, &kPlaceTableE, 256}};
   UnpackFixture a, b;
-  for (std::uint32_t input = 0; input < 0x10000; input += 3) {
-    const std::vector<std::uint8_t> packed = {static_cast<std::uint8_t>(input >> 8), static_cast<std::uint8_t>(input), 0, 0};
-    LoadInput(a, packed);
-    LoadInput(b, packed);
-    ASSERT_EQ(DecodeThresholdCode(a.s(), input, *c.Table), DecodeThresholdCodeByWalk(b.s(), input, *c.Code)) << input;
-    ASSERT_EQ(a.s().BitPos + 8 * a.s().PackedPos, b.s().BitPos + 8 * b.s().PackedPos) << input;
+  for (const auto& c : codes) {
+    SCOPED_TRACE(c.Name);
+    for (std::uint32_t value = 0; value <= c.MaxValue; ++value) {
+      const PrefixCode word = EncodeThreshold(*c.Code, value);
+      BitWriter w;
+      w.Put(word.Code, word.Length);
+      w.Put(0x5A5A, 16);  // whatever follows must not matter
+      LoadInput(a, w.Bytes(4));
+      ASSERT_EQ(DecodeThresholdCodeByWalk(a.s(), PeekBits(a.s()), *c.Code), value);
+      ASSERT_EQ(a.s().PackedPos * 8 + a.s().BitPos, static_cast<std::uint32_t>(word.Length)) << value;
+    }
+    for (std::uint32_t input = 0; input < 0x10000; input += 3) {
+      const std::vector<std::uint8_t> packed = {static_cast<std::uint8_t>(input >> 8), static_cast<std::uint8_t>(input),
+                                                0, 0};
+      LoadInput(a, packed);
+      LoadInput(b, packed);
+      ASSERT_EQ(DecodeThresholdCode(a.s(), input, *c.Table), DecodeThresholdCodeByWalk(b.s(), input, *c.Code)) << input;
+      ASSERT_EQ(a.s().BitPos + 8 * a.s().PackedPos, b.s().BitPos + 8 * b.s().PackedPos) << input;
+    }
   }
-}
-
-INSTANTIATE_TEST_SUITE_P(Codes, ThresholdCodeTest,
-                         ::testing::Values(CodeCase{"LengthCodeA", &kLengthCodeA, &kLengthTableA, 255},
-                                           CodeCase{"LengthCodeB", &kLengthCodeB, &kLengthTableB, 255},
-                                           CodeCase{"PlaceCodeA", &kPlaceCodeA, &kPlaceTableA, 256},
-                                           CodeCase{"PlaceCodeB", &kPlaceCodeB, &kPlaceTableB, 256},
-                                           CodeCase{"PlaceCodeC", &kPlaceCodeC, &kPlaceTableC, 256},
-                                           CodeCase{"PlaceCodeD", &kPlaceCodeD, &kPlaceTableD, 256},
-                                           CodeCase{"PlaceCodeE", &kPlaceCodeE, &kPlaceTableE, 256}),
-                         [](const ::testing::TestParamInfo<CodeCase>& info) { return info.param.Name; });
-
-TEST(OrderList, PromotionMovesTheEntryToTheFrontOfItsCounterGroup) {
-  std::uint32_t list[256], slots[256] = {};
-  for (std::uint32_t i = 0; i < 256; ++i) list[i] = i << 8;
-  EXPECT_EQ(PromoteOrderEntry(list, slots, 65, CounterLimit::Literal), (65u << 8) | 1);
-  EXPECT_EQ(list[0], (65u << 8) | 1);
-  EXPECT_EQ(list[65], 0u);
-  EXPECT_EQ(slots[0], 1u);
-  // The next counter-0 entry goes behind it.
-  PromoteOrderEntry(list, slots, 200, CounterLimit::Literal);
-  EXPECT_EQ(list[1], (200u << 8) | 1);
-  EXPECT_EQ(list[200], 1u << 8);
 }
 
 TEST(OrderList, OverflowingCounterRescalesBeforeTheMove) {
@@ -123,25 +99,9 @@ TEST(OrderList, OverflowingCounterRescalesBeforeTheMove) {
   }
 }
 
-// Streams: flag bytes are sent as places in the flag list, whose start order puts byte F at
-// place 256 - F (and 0 at place 0).
-class Stream15 {
- public:
-  BitWriter Bits;
-  void Code(const ThresholdCode& code, std::uint32_t value) {
-    const PrefixCode word = EncodeThreshold(code, value);
-    Bits.Put(word.Code, word.Length);
-  }
-  void FlagPlace(std::uint32_t place) { Code(kPlaceCodeC, place); }
-  void Put(std::uint32_t value, int count) { Bits.Put(value, count); }
-  std::vector<std::uint8_t> Bytes() const { return Bits.Bytes(8); }
-};
-
-std::vector<std::uint8_t> Decode15(UnpackFixture& f, const std::vector<std::uint8_t>& packed, std::int32_t size,
-                                   bool solid = false) {
-  MemoryUnpackIo io(packed, size);
-  UnpackFormat15(f.s(), io, f.Window.data(), solid);
-  return io.Output;
+void PutCode(BitWriter& w, const ThresholdCode& code, std::uint32_t value) {
+  const PrefixCode word = EncodeThreshold(code, value);
+  w.Put(word.Code, word.Length);
 }
 
 TEST(Format15, EmptyEntryReadsNoFlagByte) {
@@ -155,23 +115,24 @@ TEST(Format15, EmptyEntryReadsNoFlagByte) {
 
 // 24 literals from three all-literal flag bytes: the last one comes with the flag byte used
 // up and 16 or more literals behind it, which turns literal mode on. In literal mode place
-// 0 escapes (here into a 4-byte match at distance 1) and place 256 is byte place 255.
+// 0 escapes (here into a 4-byte match at distance 1) and place 256 is byte place 255. Flag
+// bytes are sent as places in the flag list, whose start order puts byte F at place 256 - F.
 TEST(Format15, LiteralModeEscapeAndTopPlace) {
-  Stream15 s;
-  s.FlagPlace(1);  // 0xFF
-  for (int i = 0; i < 8; ++i) s.Code(kPlaceCodeB, 0);
-  s.FlagPlace(0);  // 0xFF has moved to place 0
-  for (int i = 0; i < 8; ++i) s.Code(kPlaceCodeB, 0);
-  s.FlagPlace(0);
-  for (int i = 0; i < 8; ++i) s.Code(kPlaceCodeB, 0);
-  s.Code(kPlaceCodeB, 0);  // literal mode: escape
-  s.Put(0, 1);             // a match, not the way out
-  s.Put(1, 1);             // of 4 bytes
-  s.Code(kPlaceCodeC, 0);
-  s.Put(1, 5);             // distance 0 * 32 + 1
-  s.Code(kPlaceCodeB, 256);
+  BitWriter w;
+  for (std::uint32_t flagPlace : {1, 0, 0}) {  // 0xFF, which then has moved to place 0
+    PutCode(w, kPlaceCodeC, flagPlace);
+    for (int i = 0; i < 8; ++i) PutCode(w, kPlaceCodeB, 0);
+  }
+  PutCode(w, kPlaceCodeB, 0);  // literal mode: escape
+  w.Put(0, 1);                 // a match, not the way out
+  w.Put(1, 1);                 // of 4 bytes
+  PutCode(w, kPlaceCodeC, 0);
+  w.Put(1, 5);                 // distance 0 * 32 + 1
+  PutCode(w, kPlaceCodeB, 256);
   UnpackFixture f;
-  const std::vector<std::uint8_t> out = Decode15(f, s.Bytes(), 29);
+  MemoryUnpackIo io(w.Bytes(8), 29);
+  UnpackFormat15(f.s(), io, f.Window.data(), false);
+  const std::vector<std::uint8_t>& out = io.Output;
   ASSERT_EQ(out.size(), 29u);
   EXPECT_EQ(out.back(), 255);
   EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.end() - 1), std::vector<std::uint8_t>(28, 0));

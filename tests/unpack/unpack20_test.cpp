@@ -1,6 +1,6 @@
 // Format 2.0 on hand-built streams, for the corners the corpus may miss: pre-code runs, the
-// audio channel reset, a repeat before any match, the trailing-symbol guard, empty
-// entries, the window end, abort, and a stream that never ends.
+// audio channel reset, a repeat before any match, the trailing-symbol guard, an empty entry,
+// the window a non-solid entry sees, abort, and a stream that never ends.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -32,46 +32,28 @@ TEST(Format20, RepeatBeforeAnyMatchCopiesNothingAndPushesDistanceZero) {
   EXPECT_EQ(f.s().RecentDistanceIndex, 2u);
 }
 
-TEST(Format20, PreCodeRunsFillPositionsAndStopAtTheLastOne) {
-  // Pre-code: all 19 symbols with length 5, so each is written as its own number.
+// A table block whose pre-code gives all 19 symbols length 5, so each is written as its own
+// number. A repeat run at the first position repeats 0 (there is no earlier length), and the
+// last run is cut at the last position: the block ends there.
+TEST(Format20, PreCodeRunsFillPositionsFromTheFirstToTheLast) {
   BitWriter b;
   b.Put(0, 2);
   for (int s = 0; s < 19; ++s) b.Put(5, 4);
-  auto put = [&](int symbol, std::uint32_t extra, int extraBits) {
+  const std::uint32_t symbols[][3] = {{16, 3, 2},                  // positions 0..5 repeat "the previous length"
+                                      {18, 47, 7},                 // 6..63 zero
+                                      {2, 0, 0},                   // 64: length 2
+                                      {16, 0, 2},                  // 65..67: repeat 2
+                                      {18, 127, 7}, {18, 127, 7},  // 68..343
+                                      {17, 7, 3},                  // 344..353
+                                      {18, 127, 7}};               // 354..373 of 138
+  for (const auto& [symbol, extra, bits] : symbols) {
     b.Put(symbol, 5);
-    b.Put(extra, extraBits);
-  };
-  put(18, 53, 7);  // positions 0..63 zero
-  put(2, 0, 0);    // 64: length 2
-  put(16, 0, 2);   // 65..67: repeat 2
-  put(18, 127, 7);  // 68..205
-  put(18, 127, 7);  // 206..343
-  put(17, 7, 3);    // 344..353
-  put(18, 127, 7);  // 354..373, cut at the last position: the block ends here
-  // Main codes now: 64 -> 00, 65 -> 01, 66 -> 10, 67 -> 11.
-  b.Put(0b01, 2);
-  b.Put(0b11, 2);
-  b.Put(0b00, 2);
+    b.Put(extra, static_cast<int>(bits));
+  }
+  b.Put(0b011100, 6);  // main codes now 64 -> 00, 65 -> 01, 66 -> 10, 67 -> 11
   UnpackFixture f;
   EXPECT_EQ(Decode(f, b.Bytes(8), 3), Text("AC@"));
   for (int i = 0; i < 374; ++i) EXPECT_EQ(f.s().PreviousLengths[i], (i >= 64 && i <= 67) ? 2 : 0) << i;
-}
-
-TEST(Format20, RepeatRunAtTheFirstPositionRepeatsZero) {
-  BitWriter b;
-  b.Put(0, 2);
-  for (int s = 0; s < 19; ++s) b.Put(5, 4);
-  b.Put(16, 5);
-  b.Put(3, 2);  // six repeats of "the previous length"
-  b.Put(1, 5);  // position 6: length 1
-  for (int i = 0; i < 3; ++i) {
-    b.Put(18, 5);
-    b.Put(127, 7);
-  }
-  b.Put(0, 3);  // three literals 6 (code 0)
-  UnpackFixture f;
-  EXPECT_EQ(Decode(f, b.Bytes(8), 3), std::vector<std::uint8_t>(3, 6));
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(f.s().PreviousLengths[i], 0);
 }
 
 // Entry 1 leaves the stream in a 4-channel audio block with channel 3 next; entry 2 (solid)
@@ -124,30 +106,6 @@ TEST(Format20, EmptyEntryStillReadsItsTableBlockAndFlushesNothing) {
   EXPECT_EQ(io.WriteSizes, std::vector<std::uint32_t>{0});
   EXPECT_EQ(io.RemainingOutput, -1);
   EXPECT_EQ(f.s().PreviousLengths[0], 8);
-}
-
-TEST(Format20, SolidEntriesAcrossTheWindowEnd) {
-  UnpackFixture f;
-  Format20Writer first;
-  first.UniformTableBlock();
-  Decode(f, first.Bytes(), 0);
-  f.s().WindowPos = f.s().FlushedPos = kWindowSize - 3;
-
-  Format20Writer second;
-  for (char c : std::string("xyz")) second.Literal(static_cast<std::uint8_t>(c));
-  MemoryUnpackIo io(second.Bytes(), 3);
-  UnpackFormat20(f.s(), io, f.Window.data(), true);
-  EXPECT_EQ(io.Output, Text("xyz"));
-  EXPECT_EQ(f.s().FlushedPos, kWindowSize);  // the last literal left the position unmasked
-
-  Format20Writer third;
-  third.Literal('u');
-  third.LongMatch(4, 4);
-  io.WriteSizes.clear();
-  io.NextEntry(third.Bytes(), 5);
-  UnpackFormat20(f.s(), io, f.Window.data(), true);
-  EXPECT_EQ(io.Output, Text("xyzuxyzu"));
-  EXPECT_EQ(io.WriteSizes, (std::vector<std::uint32_t>{0, 0, 5}));
 }
 
 // A non-solid entry reads zeros wherever it reaches back past its start, whatever the entry
