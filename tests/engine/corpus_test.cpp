@@ -147,17 +147,8 @@ TEST_F(Corpus, TestModeChecksEveryEntry) {
     const std::int32_t result = Run(Rar(a.First), 'T');
     if (a.Negative()) continue;
     int good = 0, encrypted = 0, dirs = 0, unknown = 0;
-    for (const auto& e : a.Entries) {
-      if (Directory(e)) {
-        ++dirs;
-      } else if (Hex(e.at("flags")) & 0x04) {
-        ++encrypted;
-      } else if (Decodable(a, e)) {
-        ++good;
-      } else {
-        ++unknown;
-      }
-    }
+    for (const auto& e : a.Entries)
+      ++(Directory(e) ? dirs : Hex(e.at("flags")) & 0x04 ? encrypted : Decodable(a, e) ? good : unknown);
     EXPECT_EQ(Host.Count(status::kExtrOk), good);
     EXPECT_EQ(Host.Count(status::kEncrBadCRC), encrypted);
     EXPECT_EQ(Host.Count(status::kExtrBadCRC), 0);

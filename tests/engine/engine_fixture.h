@@ -68,15 +68,6 @@ class EngineTest : public ::testing::Test {
     Clear();
     return OpenArchive(Reader, Job, nullptr);
   }
-  // Names of the entries NextBlock returns from the current position (sub-blocks passed over).
-  std::vector<std::string> WalkNames() {
-    std::vector<std::string> names;
-    for (int guard = 0; guard < 10000 && NextBlock(Reader, kFileHead, false) != 0; ++guard) {
-      names.emplace_back(Reader.Archive.EntryName);
-      Reader.Input.Seek(Reader.Archive.NextBlockPos, kSeekStart);
-    }
-    return names;
-  }
   // A whole driver run in mode on path, with fresh statuses and boxes; a test run has no
   // destination.
   std::int32_t Run(const std::string& path, char mode) {

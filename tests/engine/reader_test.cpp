@@ -1,6 +1,5 @@
-// The archive reader on hand-built archives, for what the corpus does not hold: identification
-// behind a program, damaged chains and implausible headers, volume naming, and the packed input
-// of an entry across volumes.
+// The archive reader on hand-built archives, for what the corpus does not hold: damaged chains
+// and implausible headers, volume naming, and the packed input of an entry across volumes.
 #include "engine/data_io.h"
 #include "engine/entry_walk.h"
 #include "engine/status.h"
@@ -49,48 +48,6 @@ class ReaderTest : public EngineTest {
   void SkipData() { Reader.Input.Seek(Reader.Archive.NextBlockPos, kSeekStart); }
 };
 
-// Behind a program, 131,056 bytes from offset 7 are searched and the main header's type byte,
-// 9 behind the signature, must be among them: the last start that counts is 131,053. An old
-// archive there also needs the program's RSFX mark.
-TEST_F(ReaderTest, IdentifiesArchivesAloneOrBehindAProgram) {
-  const auto behind = [](std::size_t size, bool rsfx, Bytes archive) {
-    Bytes b(size, 0x90);
-    if (rsfx) std::memcpy(b.data() + 28, "RSFX", 4);
-    b.insert(b.end(), archive.begin(), archive.end());
-    return b;
-  };
-  const Bytes plain = Archive({StoredEntry("inside.txt", BytesOf("x"))});
-  Bytes noType = plain;
-  noType[9] = 0x74;
-  const Bytes old = Archive({StoredEntry("HELLO.TXT", BytesOf("hi"), true)}, 0, true);
-  const struct {
-    Bytes Input;
-    const char* Name;  // nullptr: not an archive
-  } cases[] = {{{}, nullptr},
-               {{0x52, 0x61, 0x72, 0x21}, nullptr},
-               {{0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00, 0x01, 0x02}, nullptr},  // main header cut short
-               {Bytes(5000, 0x52), nullptr},
-               {behind(7, false, plain), "inside.txt"},
-               {behind(6000, false, plain), "inside.txt"},
-               {behind(6000, false, noType), nullptr},
-               {behind(131053, false, plain), "inside.txt"},
-               {behind(131054, false, plain), nullptr},
-               {behind(200000, false, plain), nullptr},
-               {behind(6491, true, old), "HELLO.TXT"},
-               {behind(6491, false, old), nullptr}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.Input.size() << " bytes");
-    const bool found = Open(Write("sfx.exe", c.Input));
-    ASSERT_EQ(found, c.Name != nullptr);
-    if (found) {
-      EXPECT_EQ(WalkNames(), std::vector<std::string>{c.Name});
-    } else {
-      EXPECT_EQ(Host.CountBoxes("Not a valid Archive:\n" + Dir.File("sfx.exe")), 1);
-      EXPECT_FALSE(Reader.Input.IsOpen());
-    }
-  }
-}
-
 // A header whose sizes do not move the walk forward must end it like the end of the file,
 // keeping the last good entry.
 TEST_F(ReaderTest, DamagedChainEndsTheWalk) {
@@ -121,7 +78,8 @@ TEST_F(ReaderTest, LongNamesAreCutAndAttributesFollowTheHostSystem) {
             32u + 259u);
   EXPECT_EQ(std::string(Reader.Archive.EntryName), std::string(259, 'n'));
   SkipData();
-  EXPECT_EQ(WalkNames(), std::vector<std::string>{"short"});
+  ASSERT_NE(NextBlock(Reader, kFileHead, true), 0u);
+  EXPECT_STREQ(Reader.Archive.EntryName, "short");
   const struct {
     std::uint8_t HostOs;
     std::uint16_t Flags;
