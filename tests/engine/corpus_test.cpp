@@ -242,7 +242,6 @@ TEST_F(Corpus, SameEntriesPassWhereverTheVolumesAreCut) {
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     std::erase_if(cuts, [&](std::uint64_t c) { return c == 0 || c >= total; });
     ASSERT_FALSE(cuts.empty());
-
     const std::int32_t whole = Run(Rar(file), 'T');
     const int wholeOk = Host.Count(status::kExtrOk);
     ASSERT_GT(whole, 0);
@@ -351,7 +350,8 @@ TEST_F(Corpus, UnpackedSizesAddUpThroughAllVolumes) {
   std::map<std::string, std::uint64_t> expected;  // by the stem of the set's names
   for (const auto& [file, rows] : Entries)
     for (const auto& row : rows)
-      if (!(Hex(row.at("flags")) & 1) && !Directory(row) && !(Dec(row.at("hostos")) < 3 && (Hex(row.at("attr")) & 0x08)))
+      if (!(Hex(row.at("flags")) & 1) && !Directory(row) &&
+          !(Dec(row.at("hostos")) < 3 && (Hex(row.at("attr")) & 0x08)))  // a volume label
         expected[Stem(file)] += std::stoull(row.at("unpsize"));
   TempDir dest;
   int checked = 0, sets = 0;
