@@ -73,59 +73,55 @@ class Packer : public EngineTest {
   // Packs root, reads the set back, compares every file and directory, and has the engine test
   // it. Returns the number of volumes.
   std::size_t RoundTrip(const std::string& archive, const fs::path& root, std::uint64_t volumeSize,
-                        std::uint8_t hostOs = kHostWindows);
+                        std::uint8_t hostOs = kHostWindows) {
+    PackOptions options;
+    options.VolumeSize = volumeSize;
+    options.HostOs = hostOs;
+    std::vector<PackSource> sources;
+    std::vector<VolumePlan> plan;
+    std::vector<std::string> written;
+    std::string error;
+    EXPECT_TRUE(CollectSources({root.string()}, options, sources, error)) << error;
+    EXPECT_TRUE(PlanVolumes(sources, volumeSize, plan, error)) << error;
+    EXPECT_TRUE(WriteVolumes(archive, sources, plan, options, written, error)) << error;
+    std::size_t volumes = 0;
+    const std::vector<RawEntry> entries = ReadSet(archive, volumeSize, volumes);
+    EXPECT_EQ(volumes, written.size());
+    EXPECT_EQ(volumes, plan.size());
+    std::map<std::string, fs::path> expected{{root.filename().string(), root}};
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+      std::string rel = root.filename().string() + "\\" + fs::relative(item.path(), root).string();
+      std::replace(rel.begin(), rel.end(), '/', '\\');
+      expected[rel] = item.path();
+    }
+    EXPECT_EQ(entries.size(), expected.size());
+    std::size_t files = 0;
+    for (const RawEntry& e : entries) {
+      SCOPED_TRACE(e.Name);
+      if (!expected.count(e.Name)) {
+        ADD_FAILURE() << "not in the payload";
+        continue;
+      }
+      const fs::path& p = expected[e.Name];
+      EXPECT_EQ(e.HostOS, hostOs);
+      EXPECT_EQ(e.Directory(), fs::is_directory(p));
+      EXPECT_EQ(e.Flags & 0xE0, fs::is_directory(p) ? 0xE0 : 0);
+      if (fs::is_directory(p)) {
+        EXPECT_TRUE(hostOs != kHostWindows || e.FileAttr == 0x10u) << e.FileAttr;
+        EXPECT_TRUE(e.Packed.empty());
+      } else {
+        EXPECT_EQ(e.Packed, ReadWholeFile(p.string()));
+        ++files;
+      }
+    }
+    EXPECT_EQ(Run(archive, 'T'), static_cast<std::int32_t>(entries.size()));
+    EXPECT_EQ(Job.ErrorCount, 0);
+    EXPECT_EQ(Host.Count(status::kExtrOk), static_cast<int>(files));
+    EXPECT_TRUE(Host.Boxes.empty());
+    EXPECT_EQ(Job.CurrentVolume, static_cast<std::int32_t>(volumes));
+    return volumes;
+  }
 };
-
-std::size_t Packer::RoundTrip(const std::string& archive, const fs::path& root, std::uint64_t volumeSize,
-                              std::uint8_t hostOs) {
-  PackOptions options;
-  options.VolumeSize = volumeSize;
-  options.HostOs = hostOs;
-  std::vector<PackSource> sources;
-  std::vector<VolumePlan> plan;
-  std::vector<std::string> written;
-  std::string error;
-  EXPECT_TRUE(CollectSources({root.string()}, options, sources, error)) << error;
-  EXPECT_TRUE(PlanVolumes(sources, volumeSize, plan, error)) << error;
-  EXPECT_TRUE(WriteVolumes(archive, sources, plan, options, written, error)) << error;
-  std::size_t volumes = 0;
-  const std::vector<RawEntry> entries = ReadSet(archive, volumeSize, volumes);
-  EXPECT_EQ(volumes, written.size());
-  EXPECT_EQ(volumes, plan.size());
-
-  std::map<std::string, fs::path> expected{{root.filename().string(), root}};
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    std::string rel = root.filename().string() + "\\" + fs::relative(item.path(), root).string();
-    std::replace(rel.begin(), rel.end(), '/', '\\');
-    expected[rel] = item.path();
-  }
-  EXPECT_EQ(entries.size(), expected.size());
-  std::size_t files = 0;
-  for (const RawEntry& e : entries) {
-    SCOPED_TRACE(e.Name);
-    if (!expected.count(e.Name)) {
-      ADD_FAILURE() << "not in the payload";
-      continue;
-    }
-    const fs::path& p = expected[e.Name];
-    EXPECT_EQ(e.HostOS, hostOs);
-    EXPECT_EQ(e.Directory(), fs::is_directory(p));
-    EXPECT_EQ(e.Flags & 0xE0, fs::is_directory(p) ? 0xE0 : 0);
-    if (fs::is_directory(p)) {
-      EXPECT_TRUE(hostOs != kHostWindows || e.FileAttr == 0x10u) << e.FileAttr;
-      EXPECT_TRUE(e.Packed.empty());
-    } else {
-      EXPECT_EQ(e.Packed, ReadWholeFile(p.string()));
-      ++files;
-    }
-  }
-  EXPECT_EQ(Run(archive, 'T'), static_cast<std::int32_t>(entries.size()));
-  EXPECT_EQ(Job.ErrorCount, 0);
-  EXPECT_EQ(Host.Count(status::kExtrOk), static_cast<int>(files));
-  EXPECT_TRUE(Host.Boxes.empty());
-  EXPECT_EQ(Job.CurrentVolume, static_cast<std::int32_t>(volumes));
-  return volumes;
-}
 
 // Families of payload shapes, each packed whole and at volume sizes from near the minimum for
 // these names (~20 + 2 * 300) up, so that the data is cut at many different places. Entries
@@ -191,40 +187,6 @@ TEST_F(Packer, ManyVolumesUnixModesAndAVolumeFilledExactly) {
   EXPECT_EQ(fs::file_size(Dir.File("one.rar")), 1000u);
   WriteFile(root / "more", 5, 11);
   EXPECT_EQ(RoundTrip(Dir.File("two.rar"), root, 1000), 2u);
-}
-
-TEST_F(Packer, WindowsAttributesTimesAndVolumeCounts) {
-  const fs::path root = fs::path(Dir.Path()) / "attrs";
-  WriteFile(root / "ro.txt", 30000, 12);
-  WriteFile(root / "rw.txt", 7000, 13);
-  fs::permissions(root / "ro.txt", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
-  PackOptions options;
-  options.HostOs = kHostWindows;
-  options.FixedDosTime = DosTime(1998, 6, 13, 19, 58, 42);
-  std::vector<PackSource> sources;
-  std::string error;
-  ASSERT_TRUE(CollectSources({root.string()}, options, sources, error)) << error;
-  fs::permissions(root / "ro.txt", fs::perms::owner_write, fs::perm_options::add);
-  ASSERT_EQ(sources.size(), 3u);
-  EXPECT_EQ(sources[0].Attributes, 0x10u);
-  EXPECT_EQ(sources[1].Name, "attrs\\ro.txt");
-  EXPECT_EQ(sources[1].Attributes, 0x21u);
-  EXPECT_EQ(sources[2].Attributes, 0x20u);
-  // 1998-06-13 19:58:42 in MS-DOS form: year 18, month 6, day 13, 19:58, 21 two-second units.
-  EXPECT_EQ(sources[1].DosTime, (18u << 25) | (6u << 21) | (13u << 16) | (19u << 11) | (58u << 5) | 21u);
-  for (std::size_t want : {2u, 7u, 20u, 54u}) {
-    const auto size = VolumeSizeForCount(sources, want);
-    ASSERT_TRUE(size.has_value()) << want;
-    std::vector<VolumePlan> plan;
-    ASSERT_TRUE(PlanVolumes(sources, *size, plan, error));
-    EXPECT_EQ(plan.size(), want);
-  }
-  EXPECT_FALSE(VolumeSizeForCount(sources, 100000).has_value());
-  std::vector<VolumePlan> plan;
-  EXPECT_FALSE(PlanVolumes(sources, MinimumVolumeSize(sources) - 1, plan, error));
-  EXPECT_NE(error.find("too small"), std::string::npos);
-  EXPECT_TRUE(PlanVolumes(sources, MinimumVolumeSize(sources), plan, error));
 }
 
 // A failed run leaves no volume behind: here the fourth volume's name is taken by a directory,
