@@ -1,5 +1,5 @@
-// The driver: the per-entry decision, names that try to leave the destination, skipped and
-// refused entries, checksum failures, volume moves, a full disk, the first-volume search.
+// The driver: the per-entry decision, cleaned entry names, names that try to leave the
+// destination, a failed checksum, a full disk, and the search for the first volume.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
