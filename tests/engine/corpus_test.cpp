@@ -20,24 +20,21 @@ namespace fs = std::filesystem;
 std::uint32_t Hex(const std::string& text) { return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 16)); }
 unsigned Dec(const std::string& text) { return static_cast<unsigned>(std::stoul(text)); }
 std::string Rar(const std::string& file) { return CorpusDir() + "/rar/" + file; }
+std::string Stem(const std::string& file) { return file.substr(0, file.rfind('.')); }
 
 // The manifest escapes bytes as \xNN and shows some non-ASCII bytes as '?'; the engine's name
 // ends at the first zero byte (the Unicode part of a name is not read).
 bool NameMatches(const std::string& expected, const std::string& actual) {
   std::string want;
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    if (expected[i] == '\\' && i + 3 < expected.size() && expected[i + 1] == 'x') {
-      want.push_back(static_cast<char>(std::strtoul(expected.substr(i + 2, 2).c_str(), nullptr, 16)));
-      i += 3;
-    } else {
-      want.push_back(expected[i] == '/' ? '\\' : expected[i]);
-    }
+    const bool escaped = expected.compare(i, 2, "\\x") == 0 && i + 3 < expected.size();
+    want.push_back(escaped ? static_cast<char>(std::strtoul(expected.substr(i + 2, 2).c_str(), nullptr, 16))
+                           : expected[i] == '/' ? '\\' : expected[i]);
+    if (escaped) i += 3;
   }
-  if (const auto zero = want.find('\0'); zero != std::string::npos) want.resize(zero);
-  if (want.size() != actual.size()) return false;
-  for (std::size_t i = 0; i < want.size(); ++i)
-    if (want[i] != '?' && want[i] != actual[i]) return false;
-  return true;
+  want.resize(std::min(want.size(), want.find('\0')));
+  return want.size() == actual.size() &&
+         std::equal(want.begin(), want.end(), actual.begin(), [](char w, char a) { return w == '?' || w == a; });
 }
 
 std::string FormatDosTime(std::uint32_t t) {
@@ -65,7 +62,6 @@ class Corpus : public EngineTest {
     ASSERT_GE(Files.size(), 90u);
   }
   std::vector<CorpusArchive> Archives() {
-    const auto stem = [](const std::string& file) { return file.substr(0, file.rfind('.')); };
     std::vector<CorpusArchive> out;
     for (const auto& m : Files) {
       const std::string vol = m.at("volume_flags");
@@ -74,7 +70,7 @@ class Corpus : public EngineTest {
       std::vector<std::string> set{a.First};
       if (vol == "vol(first)")
         for (const auto& other : Files)
-          if (other.at("file") != a.First && stem(other.at("file")) == stem(a.First)) set.push_back(other.at("file"));
+          if (other.at("file") != a.First && Stem(other.at("file")) == Stem(a.First)) set.push_back(other.at("file"));
       std::sort(set.begin() + 1, set.end());
       for (const auto& f : set)
         for (const auto& r : Entries[f])
@@ -151,17 +147,8 @@ TEST_F(Corpus, TestModeChecksEveryEntry) {
     const std::int32_t result = Run(Rar(a.First), 'T');
     if (a.Negative()) continue;
     int good = 0, encrypted = 0, dirs = 0, unknown = 0;
-    for (const auto& e : a.Entries) {
-      if (Directory(e)) {
-        ++dirs;
-      } else if (Hex(e.at("flags")) & 0x04) {
-        ++encrypted;
-      } else if (Decodable(a, e)) {
-        ++good;
-      } else {
-        ++unknown;
-      }
-    }
+    for (const auto& e : a.Entries)
+      ++(Directory(e) ? dirs : Hex(e.at("flags")) & 0x04 ? encrypted : Decodable(a, e) ? good : unknown);
     EXPECT_EQ(Host.Count(status::kExtrOk), good);
     EXPECT_EQ(Host.Count(status::kEncrBadCRC), encrypted);
     EXPECT_EQ(Host.Count(status::kExtrBadCRC), 0);
@@ -170,15 +157,6 @@ TEST_F(Corpus, TestModeChecksEveryEntry) {
     EXPECT_EQ(Job.ErrorCount, encrypted + unknown);
     EXPECT_TRUE(Host.Boxes.empty());
   }
-}
-
-std::time_t LocalTime(const std::string& text) {
-  std::tm t{};
-  std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec);
-  t.tm_year -= 1900;
-  t.tm_mon -= 1;
-  t.tm_isdst = -1;
-  return std::mktime(&t);
 }
 
 // The installed tree matches the manifest, with sizes and times, failed files deleted, nothing
@@ -214,7 +192,9 @@ TEST_F(Corpus, InstallModeWritesTheTreeOfTheManifest) {
         EXPECT_EQ(std::to_string(fs::file_size(p)), e.at("unpsize"));
         if (e.at("time").substr(5, 2) != "00") {
           const auto written = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(fs::last_write_time(p)));
-          EXPECT_EQ(written, LocalTime(e.at("time")));
+          char local[32];
+          std::strftime(local, sizeof local, "%Y-%m-%d %H:%M:%S", std::localtime(&written));
+          EXPECT_EQ(local, e.at("time"));
         }
       } else {
         EXPECT_FALSE(fs::exists(p)) << "a file that failed its check must be deleted";
@@ -262,7 +242,6 @@ TEST_F(Corpus, SameEntriesPassWhereverTheVolumesAreCut) {
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     std::erase_if(cuts, [&](std::uint64_t c) { return c == 0 || c >= total; });
     ASSERT_FALSE(cuts.empty());
-
     const std::int32_t whole = Run(Rar(file), 'T');
     const int wholeOk = Host.Count(status::kExtrOk);
     ASSERT_GT(whole, 0);
@@ -367,29 +346,25 @@ TEST_F(Corpus, DamagedCopiesEndCleanly) {
 
 // The free-space check's sum: every file of a volume set once (its first part), directories
 // and labels aside, as the manifest of each volume adds up.
-TEST(CorpusSpace, UnpackedSizesAddUpThroughAllVolumes) {
-  if (!HaveCorpus()) GTEST_SKIP() << "corpus not present";
-  const std::string rar = CorpusDir() + "/rar/";
+TEST_F(Corpus, UnpackedSizesAddUpThroughAllVolumes) {
   std::map<std::string, std::uint64_t> expected;  // by the stem of the set's names
-  for (auto& row : ReadManifest(rar + "ENTRIES.tsv")) {
-    const std::string& file = row["file"];
-    const unsigned flags = Hex(row["flags"]), attr = Hex(row["attr"]);
-    const bool unix = row["hostos"] == "3", dir = unix ? (flags & 0xE0) == 0xE0 : (attr & 0x10) != 0;
-    if ((flags & 1) == 0 && !dir && !(!unix && (attr & 0x08)))
-      expected[file.substr(0, file.rfind('.'))] += std::stoull(row["unpsize"]);
-  }
+  for (const auto& [file, rows] : Entries)
+    for (const auto& row : rows)
+      if (!(Hex(row.at("flags")) & 1) && !Directory(row) &&
+          !(Dec(row.at("hostos")) < 3 && (Hex(row.at("attr")) & 0x08)))  // a volume label
+        expected[Stem(file)] += std::stoull(row.at("unpsize"));
   TempDir dest;
   int checked = 0, sets = 0;
-  for (const auto& m : ReadManifest(rar + "MANIFEST.tsv")) {
+  for (const auto& m : Files) {
     const std::string& file = m.at("file");
     const std::string ext = file.substr(file.rfind('.'));
     if (m.at("layout") == "none" || (ext != ".rar" && ext != ".RAR") || file.rfind("damaged__", 0) == 0) continue;
-    const SpaceCheck space = CheckFreeSpace((rar + file).c_str(), dest.Path().c_str());
+    const SpaceCheck space = CheckFreeSpace(Rar(file).c_str(), dest.Path().c_str());
     EXPECT_TRUE(space.Known) << file;
-    EXPECT_EQ(space.Needed, expected[file.substr(0, file.rfind('.'))]) << file;
+    EXPECT_EQ(space.Needed, expected[Stem(file)]) << file;
     EXPECT_NE(space.Free, kUnknownFreeSpace);
     EXPECT_TRUE(space.Fits() || space.Needed > space.Free);
-    sets += std::filesystem::exists(rar + file.substr(0, file.rfind('.')) + (ext == ".rar" ? ".r00" : ".R00"));
+    sets += fs::exists(Rar(Stem(file) + (ext == ".rar" ? ".r00" : ".R00")));
     ++checked;
   }
   EXPECT_GE(checked, 40);

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,22 +17,17 @@
 
 namespace korvane::testing {
 
-// Records boxes, progress messages and statuses, and answers every box with Answer.
+// Records the statuses and the text of every box, and answers every box with OK.
 class FakeHost final : public Host {
  public:
   struct Box {
-    void* Owner;
-    std::string Text, Title;  // Title "(none)": the system's default title
-    std::uint32_t Style;
+    std::string Text;
   };
-  int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) override {
-    Boxes.push_back(Box{owner, text, title != nullptr ? title : "(none)", style});
-    return Answer;
+  int ShowMessageBox(void*, const char* text, const char*, std::uint32_t) override {
+    Boxes.push_back(Box{text});
+    return kIdOk;
   }
-  void SendProgressMessage(void* window, std::uintptr_t, std::intptr_t) override {
-    Progress.push_back(window);
-    if (OnProgress) OnProgress();
-  }
+  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
   void ReportStatus(const char* identifier) override { Statuses.emplace_back(identifier); }
 
   int Count(const std::string& id) const { return static_cast<int>(std::count(Statuses.begin(), Statuses.end(), id)); }
@@ -44,9 +38,6 @@ class FakeHost final : public Host {
 
   std::vector<Box> Boxes;
   std::vector<std::string> Statuses;
-  std::vector<void*> Progress;
-  int Answer = kIdOk;
-  std::function<void()> OnProgress;
 };
 
 class EngineTest : public ::testing::Test {
@@ -56,6 +47,12 @@ class EngineTest : public ::testing::Test {
     const std::string path = Dir.File(name);
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return path;
+  }
+  static Bytes Archive(const std::vector<EntrySpec>& entries, std::uint16_t mainFlags = 0, bool oldLayout = false) {
+    ArchiveWriter w(oldLayout);
+    w.Main(mainFlags);
+    for (const EntrySpec& e : entries) w.File(e);
+    return w.Data();
   }
   // Writes volumes as stem.rar, stem.r00, ...
   void WriteSet(const std::string& stem, const std::vector<Bytes>& volumes) {
@@ -71,15 +68,6 @@ class EngineTest : public ::testing::Test {
     Clear();
     return OpenArchive(Reader, Job, nullptr);
   }
-  // Names of the entries NextBlock returns from the current position (sub-blocks passed over).
-  std::vector<std::string> WalkNames() {
-    std::vector<std::string> names;
-    for (int guard = 0; guard < 10000 && NextBlock(Reader, kFileHead, false) != 0; ++guard) {
-      names.emplace_back(Reader.Archive.EntryName);
-      Reader.Input.Seek(Reader.Archive.NextBlockPos, kSeekStart);
-    }
-    return names;
-  }
   // A whole driver run in mode on path, with fresh statuses and boxes; a test run has no
   // destination.
   std::int32_t Run(const std::string& path, char mode) {
@@ -94,7 +82,6 @@ class EngineTest : public ::testing::Test {
   void Clear() {
     Host.Statuses.clear();
     Host.Boxes.clear();
-    Host.Progress.clear();
   }
 
   TempDir Dir;
