@@ -17,15 +17,17 @@
 
 namespace korvane::testing {
 
-// Records the statuses and the text of every box, and answers every box with OK.
+// Records the statuses and every box, and answers every box with Answer.
 class FakeHost final : public Host {
  public:
   struct Box {
-    std::string Text;
+    void* Owner;
+    std::string Text, Title;  // Title "(none)": the system's default title
+    std::uint32_t Style;
   };
-  int ShowMessageBox(void*, const char* text, const char*, std::uint32_t) override {
-    Boxes.push_back(Box{text});
-    return kIdOk;
+  int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) override {
+    Boxes.push_back(Box{owner, text, title ? title : "(none)", style});
+    return Answer;
   }
   void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
   void ReportStatus(const char* identifier) override { Statuses.emplace_back(identifier); }
@@ -38,6 +40,7 @@ class FakeHost final : public Host {
 
   std::vector<Box> Boxes;
   std::vector<std::string> Statuses;
+  int Answer = kIdOk;
 };
 
 class EngineTest : public ::testing::Test {

@@ -1,9 +1,14 @@
 // The driver: the per-entry decision, cleaned entry names, names that try to leave the
-// destination, a failed checksum, a full disk, and the search for the first volume.
+// destination or that the host cannot create, overwrite answers, a failed checksum, a full
+// disk and other write errors, links at output paths, and the search for the first volume.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <span>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "engine/entry_decision.h"
 #include "engine/entry_name.h"
@@ -113,6 +118,11 @@ class Extraction : public EngineTest {
     if (mode == 'X') std::snprintf(Job.DestinationDir, sizeof Job.DestinationDir, "%s\\", Dest.c_str());
     return Run(Dir.File(file), mode);
   }
+  std::int32_t RunNew(const std::vector<EntrySpec>& entries, char mode) {
+    Write("a.rar", Archive(entries));
+    return RunOn("a.rar", mode);
+  }
+  std::string InDest(const std::string& rel) const { return (fs::path(Dest) / rel).string(); }
   std::vector<std::string> DestTree() const {
     std::vector<std::string> out;
     for (const auto& item : fs::recursive_directory_iterator(Dest))
@@ -168,6 +178,116 @@ TEST_F(Extraction, AFullDiskEndsTheJobAtTheFileItHappenedIn) {
   EXPECT_FALSE(Host.Saw(status::kExtrBadCRC));
   EXPECT_FALSE(Host.Saw(status::kExtrErrWrite));
 }
+
+// Cancel keeps the file and asks again for the next, without failing; OK replaces this and
+// every later file of the run; the next run asks again.
+TEST_F(Extraction, OverwriteAnswersHoldForOneRun) {
+  Job.ProgressWindow = reinterpret_cast<void*>(0x99);
+  Write("dest/a", BytesOf("old a"));
+  Write("dest/b", BytesOf("old b"));
+  const std::vector<EntrySpec> entries = {StoredEntry("a", BytesOf("new a")), StoredEntry("b", BytesOf("new b"))};
+  Host.Answer = kIdCancel;
+  EXPECT_EQ(RunNew(entries, 'X'), 0);
+  EXPECT_EQ(Job.ErrorCount, 0);
+  EXPECT_EQ(Host.CountBoxes("Overwrite all files:"), 2);
+  EXPECT_EQ(Host.Count(status::kFileExists), 2);
+  EXPECT_EQ(ReadWholeFile(InDest("a")), BytesOf("old a"));
+  EXPECT_TRUE(Host.Saw(status::kExtrNoFiles));
+  Host.Answer = kIdOk;
+  EXPECT_EQ(RunNew(entries, 'X'), 2);
+  ASSERT_EQ(Host.Boxes.size(), 1u);
+  EXPECT_EQ(Host.Boxes[0].Title, "Zendril 97");
+  EXPECT_EQ(Host.Boxes[0].Style, 0x11u);
+  EXPECT_EQ(Host.Boxes[0].Owner, Job.ProgressWindow);
+  EXPECT_EQ(ReadWholeFile(InDest("a")), BytesOf("new a"));
+  EXPECT_EQ(ReadWholeFile(InDest("b")), BytesOf("new b"));
+  Host.Answer = kIdCancel;
+  EXPECT_EQ(RunNew(entries, 'X'), 0);
+  EXPECT_EQ(Host.Boxes.size(), 2u);
+}
+
+// Names that differ only in case are one file, as on the installer's own file systems.
+TEST_F(Extraction, NamesDifferingInCaseAreOneFile) {
+  Write("dest/Old.TXT", BytesOf("old"));
+  EntrySpec bad = StoredEntry("gone.txt", BytesOf("bad"));
+  bad.FileCrc ^= 1;
+  EntrySpec dir = StoredEntry("D", {});
+  dir.Attr = 0x10;
+  EXPECT_EQ(RunNew({StoredEntry("a\\B.TXT", BytesOf("first")), StoredEntry("A\\b.txt", BytesOf("second")), dir,
+                    StoredEntry("d\\x.txt", BytesOf("x")), StoredEntry("D\\X.TXT", BytesOf("X")),
+                    StoredEntry("old.txt", BytesOf("new")), bad, StoredEntry("GONE.TXT", BytesOf("good"))},
+                   'X'),
+            8);
+  EXPECT_EQ(DestTree(), (std::vector<std::string>{"D/", "D/x.txt", "GONE.TXT", "Old.TXT", "a/", "a/B.TXT"}));
+  EXPECT_EQ(ReadWholeFile(InDest("a/B.TXT")), BytesOf("second"));
+  EXPECT_EQ(ReadWholeFile(InDest("D/x.txt")), BytesOf("X"));
+  EXPECT_EQ(ReadWholeFile(InDest("Old.TXT")), BytesOf("new"));
+  EXPECT_EQ(Host.CountBoxes("Overwrite all files:"), 1);  // at A\b.txt, the first name found again
+  EXPECT_EQ(Job.ErrorCount, 1);
+}
+
+// Through a whole run: Windows changes device and stream names (and "a:b" then meets "a_b"),
+// POSIX keeps them; a name too long for the path limit fails alone.
+TEST_F(Extraction, HostileNamesLandAsTheHostRulesMakeThem) {
+  EXPECT_EQ(RunNew({StoredEntry("CON", BytesOf("1")), StoredEntry("aux.txt", BytesOf("2")),
+                    StoredEntry("d\\a:b", BytesOf("3")), StoredEntry("x\\trailing. ", BytesOf("4")),
+                    StoredEntry("q?.txt", BytesOf("5")), StoredEntry("d\\a_b", BytesOf("6")),
+                    StoredEntry(std::string(250, 'n'), BytesOf("7"))},
+                   'X'),
+            6);
+  EXPECT_EQ(Job.ErrorCount, 1);
+  EXPECT_EQ(Host.Count(status::kExtrPathTooLong), 1);
+#ifdef _WIN32
+  EXPECT_EQ(DestTree(), (std::vector<std::string>{"_CON", "_aux.txt", "d/", "d/a_b", "q_.txt", "x/", "x/trailing"}));
+  EXPECT_EQ(Host.Count(status::kFileExists), 1);
+  EXPECT_EQ(ReadWholeFile(InDest("d/a_b")), BytesOf("6"));
+#else
+  EXPECT_EQ(DestTree(), (std::vector<std::string>{"CON", "aux.txt", "d/", "d/a:b", "d/a_b", "q?.txt", "x/",
+                                                  "x/trailing. "}));
+#endif
+}
+
+#ifndef _WIN32
+// A write that fails for another reason than a full disk fails its entry as a write error,
+// not as a checksum error, and the run goes on.
+TEST_F(Extraction, OtherWriteErrorsFailTheirEntryNotAsChecksumErrors) {
+  Write("a.rar", Archive({StoredEntry("big.bin", Bytes(20000, 0x5A)), StoredEntry("small.txt", BytesOf("fits"))}));
+  struct rlimit saved {};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit limit = saved;
+  limit.rlim_cur = 10000;
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::int32_t result = RunOn("a.rar", 'X');
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(result, 2);
+  EXPECT_EQ(Job.ErrorCount, 1);
+  EXPECT_EQ(Host.CountBoxes(messages::kWriteError), 1);
+  EXPECT_EQ(Host.Count(status::kExtrErrWrite), 1);
+  EXPECT_FALSE(Host.Saw(status::kExtrBadCRC));
+  EXPECT_EQ(DestTree(), (std::vector<std::string>{"small.txt"}));
+}
+
+// A link at an output path is replaced, never written through; a failed entry deletes the link,
+// never the file it pointed at.
+TEST_F(Extraction, SymbolicLinkAtAnOutputPathIsReplacedNotWrittenThrough) {
+  const std::string outside = Write("outside.txt", BytesOf("untouched"));
+  EntrySpec bad = StoredEntry("link.txt", BytesOf("archive data"));
+  bad.FileCrc ^= 1;
+  for (const EntrySpec& entry : {StoredEntry("link.txt", BytesOf("archive data")), bad}) {
+    fs::remove(InDest("link.txt"));
+    fs::create_symlink(outside, InDest("link.txt"));
+    RunNew({entry}, 'X');
+    EXPECT_EQ(ReadWholeFile(outside), BytesOf("untouched"));
+    EXPECT_FALSE(fs::is_symlink(InDest("link.txt")));
+    if (entry.FileCrc == bad.FileCrc)
+      EXPECT_FALSE(fs::exists(InDest("link.txt")));
+    else
+      EXPECT_EQ(ReadWholeFile(InDest("link.txt")), BytesOf("archive data"));
+  }
+}
+#endif
 
 // Regression: x.exe itself starts with a continued entry and no x.rar exists, so searching
 // again would find x.exe again and go round for ever.
