@@ -108,6 +108,7 @@ TEST(ReadingCommands, ExitCodesAndMessagesFollowTheOutcome) {
     bool AsNobody = false;  // as an ordinary user: root reads every file
   } cases[] = {
       {"--help", 0, "commands:"},
+      {"", 2, "commands:"},
       {"frobnicate", 2, "unknown command"},
       {"list " + Quote(rar + "dos250__SOLID.RAR"), 0, ""},
       {"list " + Quote(garbage), 2, "korvane: not an archive: " + garbage + "\n"},
@@ -154,13 +155,33 @@ TEST(ReadingCommands, ProgressMovesWithTheBytesOfASingleVolume) {
   const ToolRun run = RunTool("test --progress " + Quote(dir.File("one.rar")));
   ASSERT_EQ(run.Status, 0) << run.Output;
   std::vector<int> shown;
-  for (std::size_t at = run.Output.find("] "); at != std::string::npos; at = run.Output.find("] ", at + 1))
+  for (std::size_t at = run.Output.find("] "); at >= 20 && at != std::string::npos; at = run.Output.find("] ", at + 1)) {
     shown.push_back(std::atoi(run.Output.c_str() + at + 2));
+    EXPECT_EQ(std::count(run.Output.begin() + at - 20, run.Output.begin() + at, '#'), shown.back() / 5);  // a # a 5%
+  }
   ASSERT_FALSE(shown.empty()) << run.Output;
   EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << run.Output;
   const std::set<int> between(std::upper_bound(shown.begin(), shown.end(), 0),
                               std::lower_bound(shown.begin(), shown.end(), 100));
   EXPECT_GE(between.size(), 10u) << run.Output;
+}
+
+// Without -y an existing file is asked about once: "o" overwrites it and every later one.
+TEST(ReadingCommands, OverwriteIsAskedOnceAndOAnswersForAll) {
+  TempDir dir;
+  WriteBytes(dir.File("in/a.bin"), 100, 1);
+  WriteBytes(dir.File("in/b.bin"), 100, 2);
+  ASSERT_EQ(RunTool("pack " + Quote(dir.File("x.rar")) + " " + Quote(dir.File("in"))).Status, 0);
+  const std::string extract = "extract -q " + Quote(dir.File("x.rar")) + " " + Quote(dir.File("out"));
+  ASSERT_EQ(RunTool(extract).Status, 0);
+  for (const char* name : {"out/in/a.bin", "out/in/b.bin"}) std::ofstream(dir.File(name)) << "changed";
+  std::ofstream(dir.File("answers")) << "o\n";
+  const ToolRun run = RunTool(extract + " < " + Quote(dir.File("answers")));
+  EXPECT_EQ(run.Status, 0) << run.Output;
+  EXPECT_EQ(run.Output.find("exists;"), run.Output.rfind("exists;")) << run.Output;
+  EXPECT_NE(run.Output.find("exists;"), std::string::npos) << run.Output;
+  for (const char* name : {"a.bin", "b.bin"})
+    EXPECT_EQ(ReadWholeFile(dir.File(std::string("out/in/") + name)), ReadWholeFile(dir.File(std::string("in/") + name)));
 }
 
 // Names from DOS and Windows archives are OEM code page bytes: shown and created as UTF-8, from
