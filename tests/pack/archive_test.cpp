@@ -72,13 +72,8 @@ class PackedArchive : public EngineTest {
 };
 
 packer::PackOptions Level(int level, bool solid, std::uint64_t volumeSize = 0, bool multimedia = false) {
-  packer::PackOptions o;
-  o.Level = level;
-  o.Solid = solid;
-  o.VolumeSize = volumeSize;
-  o.Multimedia = multimedia;
-  o.HostOs = packer::kHostWindows;
-  return o;
+  return {.VolumeSize = volumeSize, .HostOs = packer::kHostWindows, .FixedDosTime = {}, .Level = level,
+          .Solid = solid, .Multimedia = multimedia, .Progress = {}};
 }
 
 // Every readable corpus archive is installed, and what it gave is packed again at every

@@ -118,7 +118,7 @@ EntrySpec StoredEntry(const std::string& name, const Bytes& content, bool oldLay
           .Time = (1998u - 1980) << 25 | 6 << 21 | 15 << 16 | 12 << 11 | 30 << 5 | 44 / 2};  // 1998-06-15 12:30:44
 }
 
-ArchiveWriter& ArchiveWriter::Main(std::uint16_t flags, bool breakCrc) {
+ArchiveWriter& ArchiveWriter::Main(std::uint16_t flags) {
   const auto low = static_cast<std::uint8_t>(flags), high = static_cast<std::uint8_t>(flags >> 8);
   if (OldLayout) {
     Append(Out, {0x52, 0x45, 0x7E, 0x5E, 7, 0, low});
@@ -126,7 +126,6 @@ ArchiveWriter& ArchiveWriter::Main(std::uint16_t flags, bool breakCrc) {
   }
   Bytes h{0, 0, 0x73, low, high, 13, 0, 0, 0, 0, 0, 0, 0};
   Seal(h, 0);
-  if (breakCrc) h[0] ^= 0x5A;
   Append(Out, kNewSignature);
   Append(Out, h);
   return *this;
@@ -176,11 +175,10 @@ RawArchive ParseArchive(const Bytes& bytes) {
   RawArchive a;
   const std::size_t newAt = Find(bytes, kNewSignature), oldAt = Find(bytes, kOldSignature);
   a.OldLayout = oldAt != std::string::npos && (newAt == std::string::npos || oldAt < newAt);
-  if (a.OldLayout) {
+  if (a.OldLayout)
     ParseOld(bytes, oldAt, a);
-  } else if (newAt != std::string::npos) {
+  else if (newAt != std::string::npos)
     ParseNew(bytes, newAt, a);
-  }
   a.Volumes = a.Valid ? 1 : 0;
   return a;
 }
@@ -207,7 +205,6 @@ RawArchive ReadArchiveSet(const std::string& path, bool followVolumes) {
       joined.FileCrc = e.FileCrc;
       joined.Flags = static_cast<std::uint16_t>((joined.Flags & ~0x02) | (e.Flags & 0x02));
       joined.HeaderCrcOk = joined.HeaderCrcOk && e.HeaderCrcOk;
-      joined.Parts += 1;
     }
     a.Volumes += 1;
   }

@@ -34,8 +34,8 @@ EntrySpec StoredEntry(const std::string& name, const Bytes& content, bool oldLay
 class ArchiveWriter {
  public:
   explicit ArchiveWriter(bool oldLayout = false) : OldLayout(oldLayout) {}
-  // Signature and main header (flags: 0x01 volume, 0x08 solid); breakCrc spoils its checksum.
-  ArchiveWriter& Main(std::uint16_t flags = 0, bool breakCrc = false);
+  // Signature and main header (flags: 0x01 volume, 0x08 solid).
+  ArchiveWriter& Main(std::uint16_t flags = 0);
   ArchiveWriter& File(const EntrySpec& entry);
   const Bytes& Data() const { return Out; }
 
@@ -65,7 +65,6 @@ struct RawEntry {
   std::uint8_t HostOS = 0;
   std::uint32_t UnpSize = 0, FileCrc = 0, FileAttr = 0, FileTime = 0;
   bool HeaderCrcOk = true;   // the new layout's HeadCRC matches (every part's)
-  int Parts = 1;
 
   bool Encrypted() const { return (Flags & 0x04) != 0; }
   bool SolidFlag() const { return (Flags & 0x10) != 0; }

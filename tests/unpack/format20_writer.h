@@ -3,6 +3,7 @@
 // symbol of a table one length (main 9 bits unless asked, distance 6, repeat length 5, audio 9:
 // 8 would leave no code for 256), so a symbol's code is its own number.
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -51,17 +52,17 @@ class Format20Writer {
   // the length bonuses the decoder adds for far distances taken off first.
   void LongMatch(std::uint32_t length, std::uint32_t distance) {
     const std::uint32_t coded = length - 3 - FarBonus(distance);
-    const int k = Code(format20::kLengthBase, 28, coded);
+    const int k = Code(format20::kLengthBase, coded);
     Main(270 + k);
     Bits.Put(coded - format20::kLengthBase[k], format20::kLengthExtraBits[k]);
-    const int d = Code(format20::kDistanceBase, 48, distance - 1);
+    const int d = Code(format20::kDistanceBase, distance - 1);
     Bits.Put(d, kDistanceBits);
     Bits.Put(distance - 1 - format20::kDistanceBase[d], format20::kDistanceExtraBits[d]);
   }
 
   void RecentMatch(int slot, std::uint32_t length, std::uint32_t distance) {
     const std::uint32_t coded = length - 2 - FarBonus(distance) - (distance >= 257 ? 1 : 0);
-    const int k = Code(format20::kLengthBase, 28, coded);
+    const int k = Code(format20::kLengthBase, coded);
     Main(256 + slot);
     Bits.Put(k, kRepeatBits);
     Bits.Put(coded - format20::kLengthBase[k], format20::kLengthExtraBits[k]);
@@ -73,11 +74,9 @@ class Format20Writer {
   static std::uint32_t FarBonus(std::uint32_t distance) {
     return (distance >= 0x2000 ? 1 : 0) + (distance >= 0x40000 ? 1 : 0);
   }
-  template <typename Base>
-  static int Code(const Base* base, int count, std::uint32_t value) {
-    int k = 0;
-    while (k + 1 < count && base[k + 1] <= value) ++k;
-    return k;
+  template <typename Base, std::size_t N>
+  static int Code(const Base (&base)[N], std::uint32_t value) {  // the last slot whose base is <= value
+    return static_cast<int>(std::upper_bound(base, base + N, value) - base) - 1;
   }
 };
 

@@ -2,7 +2,7 @@
 // escape and top place. Every other stream branch is reached by the corpus.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <utility>
 
 #include "tests/unpack/bit_writer.h"
 #include "tests/unpack/memory_io.h"
@@ -13,9 +13,9 @@ namespace {
 
 using namespace format15;
 
-// The code word for value: the width whose range holds it and the offset within that range,
-// built from the code's limits and bases (the inverse of reading it).
-PrefixCode EncodeThreshold(const ThresholdCode& code, std::uint32_t value) {
+// The code word for value and its width: the width whose range holds it and the offset within
+// that range, built from the code's limits and bases (the inverse of reading it).
+std::pair<std::uint32_t, int> EncodeThreshold(const ThresholdCode& code, std::uint32_t value) {
   std::uint32_t below = 0;
   for (std::uint32_t i = 0;; ++i) {
     const std::uint32_t width = code.StartWidth + i;
@@ -52,13 +52,13 @@ TEST(ThresholdCode, ValuesReadBackAndTheLookupTableAgreesWithTheWalk) {
   for (const auto& c : codes) {
     SCOPED_TRACE(c.Name);
     for (std::uint32_t value = 0; value <= c.MaxValue; ++value) {
-      const PrefixCode word = EncodeThreshold(*c.Code, value);
+      const auto [word, width] = EncodeThreshold(*c.Code, value);
       BitWriter w;
-      w.Put(word.Code, word.Length);
+      w.Put(word, width);
       w.Put(0x5A5A, 16);  // whatever follows must not matter
       LoadInput(a, w.Bytes(4));
       ASSERT_EQ(DecodeThresholdCodeByWalk(a.s(), PeekBits(a.s()), *c.Code), value);
-      ASSERT_EQ(a.s().PackedPos * 8 + a.s().BitPos, static_cast<std::uint32_t>(word.Length)) << value;
+      ASSERT_EQ(a.s().PackedPos * 8 + a.s().BitPos, static_cast<std::uint32_t>(width)) << value;
     }
     for (std::uint32_t input = 0; input < 0x10000; input += 3) {
       const std::vector<std::uint8_t> packed = {static_cast<std::uint8_t>(input >> 8), static_cast<std::uint8_t>(input),
@@ -100,8 +100,8 @@ TEST(OrderList, OverflowingCounterRescalesBeforeTheMove) {
 }
 
 void PutCode(BitWriter& w, const ThresholdCode& code, std::uint32_t value) {
-  const PrefixCode word = EncodeThreshold(code, value);
-  w.Put(word.Code, word.Length);
+  const auto [word, width] = EncodeThreshold(code, value);
+  w.Put(word, width);
 }
 
 TEST(Format15, EmptyEntryReadsNoFlagByte) {

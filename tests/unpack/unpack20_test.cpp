@@ -1,12 +1,14 @@
 // Format 2.0 on hand-built streams, for the corners the corpus may miss: pre-code runs, the
 // audio channel reset, a repeat before any match, the trailing-symbol guard, an empty entry,
-// the window a non-solid entry sees, abort, and a stream that never ends.
+// the window a non-solid entry sees, abort, a stream that never ends, and the multimedia
+// predictor's weight adaptation (the rest of the predictor is proven by the corpus).
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "tests/unpack/format20_writer.h"
 #include "tests/unpack/memory_io.h"
+#include "unpack/audio.h"
 
 namespace korvane::testing {
 namespace {
@@ -84,7 +86,7 @@ TEST(Format20, TrailingSymbolNeedsFiveValidBytes) {
     Format20Writer w;
     w.UniformTableBlock();
     w.Literal('a');
-    const std::size_t consumed = (w.Bits.BitCount() + 7) / 8;  // the read position after 'a'
+    const std::size_t consumed = (w.Bits.Count + 7) / 8;  // the read position after 'a'
     w.Main(269);
     w.UniformTableBlock(false, 11);
     std::vector<std::uint8_t> packed = w.Bytes();
@@ -175,6 +177,29 @@ TEST(Format20, StreamThatProducesNothingEndsWhenItsInputIsUsedUp) {
   EXPECT_LT(io.Output.size(), 100u);
   EXPECT_GT(io.RemainingOutput, 900);
   EXPECT_LE(io.Reads, 3u);
+}
+
+struct AdaptCase {
+  int Smallest;  // index of the smallest error sum, or -1 for all equal
+  int Weight, StartWeight, ExpectedWeight;
+};
+
+// The 32nd byte (residual 0, no history) adds nothing to the sums, so the preset sums decide.
+TEST(AudioPredictor, EveryThirtySecondByteMovesTheBestWeightOneStep) {
+  const AdaptCase cases[] = {{-1, 1, 3, 3}, {0, 1, 3, 3},      {1, 0, 0, -1},     {2, 0, 0, 1},
+                             {4, 1, 5, 6},  {7, 3, 2, 1},      {10, 4, 0, 1},     {3, 1, -16, -17},
+                             {3, 1, -17, -17}, {6, 2, 15, 16}, {6, 2, 16, 16}};
+  for (const AdaptCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "smallest " << c.Smallest << " weight " << c.Weight << " from " << c.StartWeight);
+    UnpackFixture f;
+    AudioChannelState& ch = f.s().AudioStates[0];
+    ch.SampleCount = 31;
+    for (int i = 0; i < 11; ++i) ch.ErrorSum[i] = i == c.Smallest ? 100 : 500;
+    ch.Weight[c.Weight] = c.StartWeight;
+    DecodeAudioByte(f.s(), 0);
+    for (int w = 0; w < 5; ++w) EXPECT_EQ(ch.Weight[w], w == c.Weight ? c.ExpectedWeight : 0) << w;
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(ch.ErrorSum[i], 0u) << i;
+  }
 }
 
 }  // namespace
