@@ -94,40 +94,24 @@ TEST(Loader, TruncatedModulesLoadWhatIsThereOrAreRefused) {
   }
 }
 
-TEST(Loader, AFreedRecordRendersSilenceAndLoadsAgain) {
-  ModPlayer p;
-  ModuleWriter eight("8CHN");
-  eight.samples[1] = {.data = Ramp(30)};
-  ASSERT_TRUE(Start(p, eight));
-  FreeModule(p);
-  std::vector<std::uint8_t> pcm(kBlockBytes, 0xAA);
-  EXPECT_EQ(RenderBlock(p, pcm.data()), 0);
-  EXPECT_EQ(pcm, std::vector<std::uint8_t>(kBlockBytes, 0));
-  ASSERT_TRUE(Start(p, ModuleWriter()));
-  EXPECT_EQ(p.channelCount, 4);
-  EXPECT_EQ(RenderBlock(p, pcm.data()), 1);
-}
-
 void Ticks(ModPlayer& p, int n) {
   for (int i = 0; i < n; ++i) BeginTick(p, p, SamplesPerTick(p.tempo));
 }
 
 ModuleWriter WithSamples() {
   ModuleWriter m;
-  m.samples[1] = {.volume = 32, .data = Constant(64, 0x10)};
-  m.samples[2] = {.finetuneByte = 15, .volume = 80, .data = Constant(64, 0x10)};
+  m.samples[1] = {.volume = 32, .data = std::vector<std::uint8_t>(64, 0x10)};
+  m.samples[2] = {.finetuneByte = 15, .volume = 80, .data = std::vector<std::uint8_t>(64, 0x10)};
   return m;
 }
 
-TEST(Sequencer, SamplesPerTickTruncatesBothDivisions) {
+// A tick lasts 44100 / (2 * tempo / 5) frames, both divisions truncated. Speed acts at once (0
+// starts a row on every tick). The first block keeps the tick length it started with; the
+// tempo command's 1002 frames apply from the second block, and the last tick runs across into
+// the third.
+TEST(Sequencer, TempoTakesEffectFromTheNextBlockSpeedAtOnce) {
   const int cases[][2] = {{125, 882}, {126, 882}, {127, 882}, {128, 864}, {110, 1002}, {32, 3675}, {255, 432}};
   for (const auto& c : cases) EXPECT_EQ(SamplesPerTick(c[0]), c[1]) << c[0];
-}
-
-// Speed acts at once (0 starts a row on every tick). The first block keeps the tick length
-// it started with; the tempo command's 1002 frames apply from the second block, and the
-// last tick runs across into the third.
-TEST(Sequencer, TempoTakesEffectFromTheNextBlockSpeedAtOnce) {
   ModuleWriter m;
   m.Put(0, 0, 0, {.command = 0xF, .param = 0});
   m.Put(0, 0, 1, {.command = 0xF, .param = 110});
