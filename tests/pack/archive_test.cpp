@@ -137,22 +137,6 @@ TEST_F(PackedArchive, VolumesMayBeCutAnywhere) {
   }
 }
 
-// The packer's own volumes, small and many, at every level.
-TEST_F(PackedArchive, PackedDataSpansVolumes) {
-  const fs::path root = Tree("spans", {{"notes.txt", WordText(40000, 4)},
-                                       {"pcm/mono.raw", PcmSines(6000, 1, 2)},
-                                       {"noise.bin", RandomBytes(3000, 5)},
-                                       {"empty.txt", {}}});
-  for (int level = 1; level <= 5; ++level)
-    for (bool solid : {false, true}) {
-      SCOPED_TRACE("level " + std::to_string(level) + (solid ? " solid" : ""));
-      const std::string stem = "span" + std::to_string(level) + (solid ? "s" : "");
-      const auto volumes = Pack(root, stem, Level(level, solid, 400));
-      EXPECT_GE(volumes.size(), 10u);
-      ExpectInstallsAs(volumes.front(), root);
-    }
-}
-
 // Hundreds of small files share one stream: less than half the size of packing them one by
 // one (headers included, which both pay alike).
 TEST_F(PackedArchive, HundredsOfSmallFilesInOneSolidStream) {

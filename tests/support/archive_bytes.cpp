@@ -190,8 +190,7 @@ RawArchive ReadArchiveSet(const std::string& path, bool followVolumes) {
     if (a.Entries.empty() || !(a.Entries.back().Flags & 0x02) || dot == std::string::npos || dot + 4 != path.size())
       break;
     // name.rar -> name.r00, name.r01, ..., keeping the case of the extension's letter.
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02d", index);
+    const char digits[] = {static_cast<char>('0' + index / 10), static_cast<char>('0' + index % 10), 0};
     RawArchive volume = ParseArchive(ReadWholeFile(path.substr(0, dot + 2) + digits));
     if (!volume.Valid || volume.OldLayout != a.OldLayout) break;
     for (RawEntry& e : volume.Entries) {
