@@ -47,18 +47,16 @@ class PackedArchive : public EngineTest {
     Run(archive, 'X');
     EXPECT_EQ(Job.ErrorCount, 0);
     EXPECT_TRUE(Host.Boxes.empty()) << Host.Boxes.front().Text;
-    std::size_t items = 0, copies = 0;
+    std::ptrdiff_t items = 0;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
       ++items;
       const fs::path copy = fs::path(dest.Path()) / fs::relative(item.path(), root);
-      if (item.is_directory()) {
+      if (item.is_directory())
         EXPECT_TRUE(fs::is_directory(copy)) << copy;
-      } else {
+      else
         EXPECT_EQ(ReadWholeFile(copy.string()), ReadWholeFile(item.path().string())) << copy;
-      }
     }
-    for ([[maybe_unused]] const auto& item : fs::recursive_directory_iterator(dest.Path())) ++copies;
-    EXPECT_EQ(copies, items);
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dest.Path()), {}), items);
   }
 
   fs::path Tree(const std::string& name, const std::vector<std::pair<std::string, Bytes>>& files) {
