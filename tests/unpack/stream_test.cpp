@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "tests/unpack/format20_writer.h"
+#include "tests/unpack/stream_writer.h"
 #include "tests/unpack/memory_io.h"
 #include "unpack/audio.h"
 #include "unpack/format15_codes.h"

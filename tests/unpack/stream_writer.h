@@ -1,5 +1,6 @@
-// Test support: writes format 2.0 streams. Table blocks use a pre-code in which symbols 0 to 15
-// all have length 4, so a length difference is written as itself. The uniform tables give every
+// Test support: packed streams built by hand, fields MSB first as the unpackers read them, and
+// format 2.0 streams on top. Format 2.0 table blocks use a pre-code in which symbols 0 to 15 all
+// have length 4, so a length difference is written as itself. The uniform tables give every
 // symbol of a table one length (main 9 bits unless asked, distance 6, repeat length 5, audio 9:
 // 8 would leave no code for 256), so a symbol's code is its own number.
 #pragma once
@@ -8,13 +9,29 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/unpack/bit_writer.h"
 #include "unpack/format20_codes.h"
 
 namespace korvane::testing {
 
-class Format20Writer {
- public:
+struct BitWriter {
+  std::vector<std::uint8_t> Data;
+  std::size_t Count = 0;  // bits written
+
+  void Put(std::uint32_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i, ++Count) {
+      if (Count % 8 == 0) Data.push_back(0);
+      if ((value >> i) & 1) Data.back() |= static_cast<std::uint8_t>(0x80 >> (Count % 8));
+    }
+  }
+  // The stream so far, its last byte padded with zero bits, plus padding zero bytes.
+  std::vector<std::uint8_t> Bytes(std::size_t padding = 0) const {
+    std::vector<std::uint8_t> out = Data;
+    out.resize(Data.size() + padding);
+    return out;
+  }
+};
+
+struct Format20Writer {
   static constexpr int kDistanceBits = 6, kRepeatBits = 5;
 
   BitWriter Bits;
@@ -70,7 +87,7 @@ class Format20Writer {
 
   std::vector<std::uint8_t> Bytes() const { return Bits.Bytes(8); }
 
- private:
+  // The length bonuses the decoder adds for far distances, and a value's slot in a base table.
   static std::uint32_t FarBonus(std::uint32_t distance) {
     return (distance >= 0x2000 ? 1 : 0) + (distance >= 0x40000 ? 1 : 0);
   }
