@@ -165,12 +165,6 @@ std::vector<Bytes> StoredVolumeSet(const std::vector<SplitEntry>& entries, std::
   return volumes;
 }
 
-std::uint64_t RawArchive::PackedStart(std::size_t i) const {
-  std::uint64_t sum = 0;
-  for (std::size_t k = 0; k < i && k < Entries.size(); ++k) sum += Entries[k].Packed.size();
-  return sum;
-}
-
 RawArchive ParseArchive(const Bytes& bytes) {
   RawArchive a;
   const std::size_t newAt = Find(bytes, kNewSignature), oldAt = Find(bytes, kOldSignature);
