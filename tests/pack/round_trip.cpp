@@ -76,10 +76,8 @@ Bytes PcmSines(std::size_t frames, int channels, int bytesPerSample) {
       const double t = static_cast<double>(i);
       const double v = std::sin(t * (0.011 + 0.006 * c)) * 0.7 + std::sin(t * 0.0017) * 0.2;
       const int s = static_cast<int>(v * (bytesPerSample == 1 ? 120 : 30000));
-      if (bytesPerSample == 1)
-        b.push_back(static_cast<std::uint8_t>(128 + s));
-      else
-        b.insert(b.end(), {static_cast<std::uint8_t>(s & 0xFF), static_cast<std::uint8_t>((s >> 8) & 0xFF)});
+      b.push_back(static_cast<std::uint8_t>(bytesPerSample == 1 ? 128 + s : s));  // 16 bits: low byte first
+      if (bytesPerSample == 2) b.push_back(static_cast<std::uint8_t>(s >> 8));
     }
   return b;
 }

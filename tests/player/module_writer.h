@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <numeric>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -24,14 +25,13 @@ struct CellSpec {
   int sample = 0, period = 0, command = 0, param = 0;
 };
 
-inline std::vector<std::uint8_t> Constant(std::size_t n, std::uint8_t value) { return std::vector<std::uint8_t>(n, value); }
 inline std::vector<std::uint8_t> Ramp(int n) {  // byte i is i + 1
   std::vector<std::uint8_t> v(n);
-  for (int i = 0; i < n; ++i) v[i] = std::uint8_t(i + 1);
+  std::iota(v.begin(), v.end(), 1);
   return v;
 }
 // A looping sample of one repeated byte: every frame adds exactly byte * volume.
-inline SampleSpec Level(std::uint8_t byte) { return {.data = Constant(64, byte), .loopStart = 0, .loopLength = 64}; }
+inline SampleSpec Level(std::uint8_t byte) { return {.data = std::vector<std::uint8_t>(64, byte), .loopLength = 64}; }
 
 struct ModuleWriter {
   std::string signature;  // "" writes the 15-sample layout

@@ -31,7 +31,13 @@ std::vector<std::uint8_t> Song() {
 // Rows fetched after the two blocks StartMusic renders itself: 50 ticks at speed 6.
 constexpr int kRowsAfterStart = 9;
 
+// With an ALSA file sink behind Wine (KORVANE_WAVE_SINK names its file), what reached the
+// device in the first run must be exactly the blocks the renderer makes from the song's beginning.
 TEST(WaveOutput, PlaysUntilStoppedRestartsAtTheBeginningAndFreesWhilePlaying) {
+  const char* sink = std::getenv("KORVANE_WAVE_SINK");
+  std::string path = sink != nullptr ? sink : "";
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;  // the Unix root as Wine maps it
+  if (!path.empty()) std::remove(path.c_str());
   ModPlayer p;
   const std::vector<std::uint8_t> bytes = Song();
   ASSERT_EQ(LoadModule(p, bytes), 1);
@@ -54,6 +60,18 @@ TEST(WaveOutput, PlaysUntilStoppedRestartsAtTheBeginningAndFreesWhilePlaying) {
   EXPECT_EQ(out->playing.load(), 0);
   EXPECT_EQ(out->waveOut, nullptr);
   EXPECT_GE(p.orderPos * 64 + p.rowPos, kRowsAfterStart + 12);  // at least three more blocks
+  if (!path.empty()) {
+    const std::vector<std::uint8_t> heard = ReadWholeFile(path);
+    ASSERT_GE(heard.size(), 2u * kBlockBytes) << path;
+    ModPlayer fresh;
+    ASSERT_EQ(LoadModule(fresh, bytes), 1);
+    ASSERT_EQ(ResetPlayState(fresh), 1);
+    std::vector<std::uint8_t> block(kBlockBytes);
+    for (int b = 0; b < 2; ++b) {
+      ASSERT_EQ(RenderBlock(fresh, block.data()), 1);
+      ASSERT_TRUE(std::equal(block.begin(), block.end(), heard.begin() + b * kBlockBytes)) << "block " << b;
+    }
+  }
 
   ASSERT_EQ(StartMusic(*out), 1);
   EXPECT_EQ(StopMusic(*out), 1);
@@ -67,34 +85,6 @@ TEST(WaveOutput, PlaysUntilStoppedRestartsAtTheBeginningAndFreesWhilePlaying) {
   out.reset();  // stops, waiting for a render under way, before the module can go
   (FreeModule)(p);
   EXPECT_EQ(p.patterns, nullptr);
-}
-
-// With an ALSA file sink behind Wine (KORVANE_WAVE_SINK names its file), what reached the
-// device must be exactly the blocks the renderer makes from the song's beginning.
-TEST(WaveOutput, DeviceReceivesTheRenderedBlocks) {
-  const char* sink = std::getenv("KORVANE_WAVE_SINK");
-  if (sink == nullptr || *sink == '\0') GTEST_SKIP() << "no wave sink to read back";
-  std::string path = sink;
-  if (path[0] == '/') path = "Z:" + path;  // the Unix root as Wine maps it
-  std::remove(path.c_str());
-  ModPlayer p;
-  const std::vector<std::uint8_t> bytes = Song();
-  ASSERT_EQ(LoadModule(p, bytes), 1);
-  WaveOutput out(p);
-  if (StartMusic(out) == 0) GTEST_SKIP() << "no usable wave output device";
-  Sleep(1500);
-  StopMusic(out);
-
-  const std::vector<std::uint8_t> heard = ReadWholeFile(path);
-  ASSERT_GE(heard.size(), 2u * kBlockBytes) << path;
-  ModPlayer fresh;
-  ASSERT_EQ(LoadModule(fresh, bytes), 1);
-  ASSERT_EQ(ResetPlayState(fresh), 1);
-  std::vector<std::uint8_t> block(kBlockBytes);
-  for (int b = 0; b < 2; ++b) {
-    ASSERT_EQ(RenderBlock(fresh, block.data()), 1);
-    ASSERT_TRUE(std::equal(block.begin(), block.end(), heard.begin() + b * kBlockBytes)) << "block " << b;
-  }
 }
 
 }  // namespace

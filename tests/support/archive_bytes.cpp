@@ -118,7 +118,7 @@ EntrySpec StoredEntry(const std::string& name, const Bytes& content, bool oldLay
           .Time = (1998u - 1980) << 25 | 6 << 21 | 15 << 16 | 12 << 11 | 30 << 5 | 44 / 2};  // 1998-06-15 12:30:44
 }
 
-ArchiveWriter& ArchiveWriter::Main(std::uint16_t flags, bool breakCrc) {
+ArchiveWriter& ArchiveWriter::Main(std::uint16_t flags) {
   const auto low = static_cast<std::uint8_t>(flags), high = static_cast<std::uint8_t>(flags >> 8);
   if (OldLayout) {
     Append(Out, {0x52, 0x45, 0x7E, 0x5E, 7, 0, low});
@@ -126,7 +126,6 @@ ArchiveWriter& ArchiveWriter::Main(std::uint16_t flags, bool breakCrc) {
   }
   Bytes h{0, 0, 0x73, low, high, 13, 0, 0, 0, 0, 0, 0, 0};
   Seal(h, 0);
-  if (breakCrc) h[0] ^= 0x5A;
   Append(Out, kNewSignature);
   Append(Out, h);
   return *this;
@@ -166,21 +165,14 @@ std::vector<Bytes> StoredVolumeSet(const std::vector<SplitEntry>& entries, std::
   return volumes;
 }
 
-std::uint64_t RawArchive::PackedStart(std::size_t i) const {
-  std::uint64_t sum = 0;
-  for (std::size_t k = 0; k < i && k < Entries.size(); ++k) sum += Entries[k].Packed.size();
-  return sum;
-}
-
 RawArchive ParseArchive(const Bytes& bytes) {
   RawArchive a;
   const std::size_t newAt = Find(bytes, kNewSignature), oldAt = Find(bytes, kOldSignature);
   a.OldLayout = oldAt != std::string::npos && (newAt == std::string::npos || oldAt < newAt);
-  if (a.OldLayout) {
+  if (a.OldLayout)
     ParseOld(bytes, oldAt, a);
-  } else if (newAt != std::string::npos) {
+  else if (newAt != std::string::npos)
     ParseNew(bytes, newAt, a);
-  }
   a.Volumes = a.Valid ? 1 : 0;
   return a;
 }
@@ -192,8 +184,7 @@ RawArchive ReadArchiveSet(const std::string& path, bool followVolumes) {
     if (a.Entries.empty() || !(a.Entries.back().Flags & 0x02) || dot == std::string::npos || dot + 4 != path.size())
       break;
     // name.rar -> name.r00, name.r01, ..., keeping the case of the extension's letter.
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02d", index);
+    const char digits[] = {static_cast<char>('0' + index / 10), static_cast<char>('0' + index % 10), 0};
     RawArchive volume = ParseArchive(ReadWholeFile(path.substr(0, dot + 2) + digits));
     if (!volume.Valid || volume.OldLayout != a.OldLayout) break;
     for (RawEntry& e : volume.Entries) {
@@ -207,7 +198,6 @@ RawArchive ReadArchiveSet(const std::string& path, bool followVolumes) {
       joined.FileCrc = e.FileCrc;
       joined.Flags = static_cast<std::uint16_t>((joined.Flags & ~0x02) | (e.Flags & 0x02));
       joined.HeaderCrcOk = joined.HeaderCrcOk && e.HeaderCrcOk;
-      joined.Parts += 1;
     }
     a.Volumes += 1;
   }

@@ -34,8 +34,7 @@ EntrySpec StoredEntry(const std::string& name, const Bytes& content, bool oldLay
 class ArchiveWriter {
  public:
   explicit ArchiveWriter(bool oldLayout = false) : OldLayout(oldLayout) {}
-  // Signature and main header (flags: 0x01 volume, 0x08 solid); breakCrc spoils its checksum.
-  ArchiveWriter& Main(std::uint16_t flags = 0, bool breakCrc = false);
+  ArchiveWriter& Main(std::uint16_t flags = 0);  // signature and main header (0x01 volume, 0x08 solid)
   ArchiveWriter& File(const EntrySpec& entry);
   const Bytes& Data() const { return Out; }
 
@@ -65,7 +64,6 @@ struct RawEntry {
   std::uint8_t HostOS = 0;
   std::uint32_t UnpSize = 0, FileCrc = 0, FileAttr = 0, FileTime = 0;
   bool HeaderCrcOk = true;   // the new layout's HeadCRC matches (every part's)
-  int Parts = 1;
 
   bool Encrypted() const { return (Flags & 0x04) != 0; }
   bool SolidFlag() const { return (Flags & 0x10) != 0; }
@@ -81,7 +79,11 @@ struct RawArchive {
   std::vector<RawEntry> Entries;  // file headers only; other blocks are passed over
 
   // Where entry i's packed data starts in the stream of all packed data.
-  std::uint64_t PackedStart(std::size_t i) const;
+  std::uint64_t PackedStart(std::size_t i) const {
+    std::uint64_t sum = 0;
+    for (std::size_t k = 0; k < i && k < Entries.size(); ++k) sum += Entries[k].Packed.size();
+    return sum;
+  }
   std::uint64_t PackedTotal() const { return PackedStart(Entries.size()); }
 };
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -39,13 +40,9 @@ std::vector<ManifestRow> ReadManifest(const std::string& path) {
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
-    std::vector<std::string> cells(1);
-    for (char c : line) {
-      if (c == '\t')
-        cells.emplace_back();
-      else
-        cells.back() += c;
-    }
+    std::vector<std::string> cells;
+    std::istringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
     if (header.empty()) {
       header = std::move(cells);
       continue;

@@ -1,19 +1,37 @@
-// Test support: writes format 2.0 streams. Table blocks use a pre-code in which symbols 0 to 15
-// all have length 4, so a length difference is written as itself. The uniform tables give every
+// Test support: packed streams built by hand, fields MSB first as the unpackers read them, and
+// format 2.0 streams on top. Format 2.0 table blocks use a pre-code in which symbols 0 to 15 all
+// have length 4, so a length difference is written as itself. The uniform tables give every
 // symbol of a table one length (main 9 bits unless asked, distance 6, repeat length 5, audio 9:
 // 8 would leave no code for 256), so a symbol's code is its own number.
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
 
-#include "tests/unpack/bit_writer.h"
 #include "unpack/format20_codes.h"
 
 namespace korvane::testing {
 
-class Format20Writer {
- public:
+struct BitWriter {
+  std::vector<std::uint8_t> Data;
+  std::size_t Count = 0;  // bits written
+
+  void Put(std::uint32_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i, ++Count) {
+      if (Count % 8 == 0) Data.push_back(0);
+      if ((value >> i) & 1) Data.back() |= static_cast<std::uint8_t>(0x80 >> (Count % 8));
+    }
+  }
+  // The stream so far, its last byte padded with zero bits, plus padding zero bytes.
+  std::vector<std::uint8_t> Bytes(std::size_t padding = 0) const {
+    std::vector<std::uint8_t> out = Data;
+    out.resize(Data.size() + padding);
+    return out;
+  }
+};
+
+struct Format20Writer {
   static constexpr int kDistanceBits = 6, kRepeatBits = 5;
 
   BitWriter Bits;
@@ -51,17 +69,17 @@ class Format20Writer {
   // the length bonuses the decoder adds for far distances taken off first.
   void LongMatch(std::uint32_t length, std::uint32_t distance) {
     const std::uint32_t coded = length - 3 - FarBonus(distance);
-    const int k = Code(format20::kLengthBase, 28, coded);
+    const int k = Code(format20::kLengthBase, coded);
     Main(270 + k);
     Bits.Put(coded - format20::kLengthBase[k], format20::kLengthExtraBits[k]);
-    const int d = Code(format20::kDistanceBase, 48, distance - 1);
+    const int d = Code(format20::kDistanceBase, distance - 1);
     Bits.Put(d, kDistanceBits);
     Bits.Put(distance - 1 - format20::kDistanceBase[d], format20::kDistanceExtraBits[d]);
   }
 
   void RecentMatch(int slot, std::uint32_t length, std::uint32_t distance) {
     const std::uint32_t coded = length - 2 - FarBonus(distance) - (distance >= 257 ? 1 : 0);
-    const int k = Code(format20::kLengthBase, 28, coded);
+    const int k = Code(format20::kLengthBase, coded);
     Main(256 + slot);
     Bits.Put(k, kRepeatBits);
     Bits.Put(coded - format20::kLengthBase[k], format20::kLengthExtraBits[k]);
@@ -69,15 +87,13 @@ class Format20Writer {
 
   std::vector<std::uint8_t> Bytes() const { return Bits.Bytes(8); }
 
- private:
+  // The length bonuses the decoder adds for far distances, and a value's slot in a base table.
   static std::uint32_t FarBonus(std::uint32_t distance) {
     return (distance >= 0x2000 ? 1 : 0) + (distance >= 0x40000 ? 1 : 0);
   }
-  template <typename Base>
-  static int Code(const Base* base, int count, std::uint32_t value) {
-    int k = 0;
-    while (k + 1 < count && base[k + 1] <= value) ++k;
-    return k;
+  template <typename Base, std::size_t N>
+  static int Code(const Base (&base)[N], std::uint32_t value) {  // the last slot whose base is <= value
+    return static_cast<int>(std::upper_bound(base, base + N, value) - base) - 1;
   }
 };
 
