@@ -1,31 +1,19 @@
 // Fuzz target "archive": identification (with the search behind a leading program), the walk
-// over every block in both modes, and the packed-data reader of each entry. The engine reads
-// files, so each input is written to a temporary archive first.
+// over every block in both modes, and the packed-data reader of each entry.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "engine/archive_format.h"
 #include "engine/data_io.h"
 #include "engine/job.h"
 #include "engine/volumes.h"
-#include "tests/fuzz/quiet_host.h"
+#include "tests/fuzz/engine_target.h"
 
 namespace {
 
 using korvane::fuzzing::QuietHost;
-
-std::string TempArchive() {
-  static const std::string path = [] {
-    std::error_code ec;
-    auto dir = std::filesystem::temp_directory_path(ec);
-    return (dir / ("korvane-archive-fuzz-" + std::to_string(reinterpret_cast<std::uintptr_t>(&ec) & 0xFFFFF) + ".rar"))
-        .string();
-  }();
-  return path;
-}
 
 void Walk(korvane::ArchiveReader& r, korvane::ExtractionJob& job, const std::string& path, bool acceptSubBlocks) {
   using namespace korvane;
@@ -57,13 +45,8 @@ void Walk(korvane::ArchiveReader& r, korvane::ExtractionJob& job, const std::str
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string path = TempArchive();
-  if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-    if (size > 0) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  } else {
-    return 0;
-  }
+  const std::string path = korvane::fuzzing::WriteTempArchive("archive", data, size);
+  if (path.empty()) return 0;
   QuietHost host;
   korvane::ArchiveReader reader(host);
   static korvane::ExtractionJob job;
