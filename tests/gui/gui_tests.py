@@ -19,7 +19,7 @@ from PIL import Image, ImageChops
 
 from harness import (Failure, Installer, Session, button_rects, caption_buttons, changed_box, check,
                      colour_distance, copy_release, crop, glyph_ink, inside, mean_colour, mirror_misses, quiet,
-                     root_shot, wait_for)
+                     screenshot, wait_for)
 
 TICKER_TITLE = "Korvane Installer 1998"
 TEST_OK = "The file TEST has been sucessfully completed!\nYou can sucessfully install this product!"
@@ -61,9 +61,6 @@ class Context:
         if self.args.screenshots:
             os.makedirs(self.args.screenshots, exist_ok=True)
             image.save(os.path.join(self.args.screenshots, name))
-
-    def artifact(self, image, name):
-        image.save(os.path.join(self.session.work, "artifacts", name))
 
 
 def check_exit(app, session, what):
@@ -135,7 +132,6 @@ def test_startup_buttons_music_exit(ctx):
             check(box and inside(box, rect), f"{name}: press changed {box}, not inside {rect}")
             colours = [mean_colour(picture.crop(src)) for src in sources]
             for kind, shot in enumerate(crop(i, rect) for i in (base, hover, pressed)):
-                ctx.artifact(shot, f"button-{name}-{KIND_NAMES[kind]}.png")
                 seen = mean_colour(shot)
                 others = min(colour_distance(seen, colours[k]) for k in range(3)
                              if k != kind and colour_distance(colours[k], colours[kind]) > 8)
@@ -176,10 +172,10 @@ def test_caption_symbols(ctx):
     proc = subprocess.Popen(["wine", "explorer", "/desktop=KorvaneShot,800x600", "korvane.exe"], cwd=cwd,
                             env=ctx.session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        boxes = wait_for(lambda: len(caption_buttons(shot := root_shot(ctx.session) or Image.new("RGB", (9, 9)))) == 3
-                         and (shot, caption_buttons(shot)), 30, "a window with three caption buttons", 0.5)
+        wait_for(lambda: len(caption_buttons(screenshot(ctx.session) or Image.new("RGB", (9, 9)))) == 3, 30,
+                 "a window with three caption buttons", 0.5)
         time.sleep(1.0)  # the ticker and the picture settle
-        shot = root_shot(ctx.session)
+        shot = screenshot(ctx.session)
         boxes = caption_buttons(shot)
         check(len(boxes) == 3, f"caption buttons {boxes}")
         ctx.save(shot.crop((0, 0, 800, 600)), "main-window-desktop.png")
@@ -585,7 +581,6 @@ def test_double_size(ctx):
             check(box and inside(box, rect) and box[2] > rect[2] // 2 and box[3] > rect[3] // 2,
                   f"{name}: hover at twice the size drew {box}, expected about {rect}")
             park(main)
-        ctx.artifact(base, "main-window-double.png")
         main.click(*button_point(app, EXIT, 0.75))
         check(app.wait_exit() == 0, "Exit at twice the size did not end the installer")
 
@@ -607,7 +602,6 @@ def main():
     parser.add_argument("tests", nargs="*")
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="korvane-gui-")
-    os.makedirs(os.path.join(work, "artifacts"))
     session = Session(work)
     ctx = Context(args, session)
     failed = []

@@ -143,12 +143,7 @@ class Window:
 
     def shot(self):
         """The window's pixels, or None when it has gone meanwhile."""
-        data = subprocess.run(["import", "-window", str(self.id), "png:-"], env=self.s.env, capture_output=True,
-                              timeout=30).stdout
-        try:
-            return Image.open(BytesIO(data)).convert("RGB")
-        except Exception:
-            return None
+        return screenshot(self.s, str(self.id))
 
     def move(self, x, y):
         self.s.xdotool("mousemove", "--window", self.id, x, y)
@@ -330,11 +325,14 @@ def copy_release(release_dir, target):
     return target
 
 
-def root_shot(session):
-    """The whole X screen, or None while it cannot be read."""
-    data = subprocess.run(["import", "-window", "root", "png:-"], env=session.env, capture_output=True,
+def screenshot(session, window="root"):
+    """The pixels of a window (by id) or of the whole screen, or None while they cannot be read."""
+    data = subprocess.run(["import", "-window", window, "png:-"], env=session.env, capture_output=True,
                           timeout=30).stdout
-    return Image.open(BytesIO(data)).convert("RGB") if data else None
+    try:
+        return Image.open(BytesIO(data)).convert("RGB")
+    except Exception:
+        return None
 
 
 def caption_buttons(shot):
