@@ -1,6 +1,5 @@
-// Test support: a fresh state record and window, as the program owns them, and the unpackers'
-// input and output over memory. Unpacked bytes are collected, and each write's size is recorded
-// so tests can see how the window was flushed.
+// Test support: a fresh state record and window, and the unpackers' input and output over memory,
+// collecting the unpacked bytes and each write's size (how the window was flushed).
 #pragma once
 #include <algorithm>
 #include <atomic>
@@ -17,6 +16,7 @@ namespace korvane::testing {
 struct UnpackFixture {
   std::unique_ptr<UnpackState> State = std::make_unique<UnpackState>();
   std::vector<std::uint8_t> Window = std::vector<std::uint8_t>(kWindowSize);
+  UnpackFixture() { State->Window = Window.data(); }
   UnpackState& s() { return *State; }
 };
 

@@ -63,7 +63,6 @@ struct Format20Writer {
 
   void Main(std::uint32_t symbol) { Bits.Put(symbol, MainBits); }
   void Audio(std::uint32_t symbol) { Bits.Put(symbol, 9); }
-  void Literal(std::uint8_t byte) { Main(byte); }
 
   // A long match (symbols 270-297) or one at recent distance slot 1-4 (symbols 257-260), with
   // the length bonuses the decoder adds for far distances taken off first.
