@@ -1,11 +1,13 @@
 // Packed archives as `korvane pack` writes them, installed again by the extraction driver:
 // the corpus's contents at every level, solid and not; volumes cut anywhere in the packed
 // stream; many small files in one solid stream; PCM in multimedia blocks; the header fields
-// that tell the driver how to decode.
+// that tell the driver how to decode; and the release this build made.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -40,8 +42,8 @@ class PackedArchive : public EngineTest {
   }
 
   // Installs the archive into a fresh folder: every entry passes, and the folder then holds
-  // what root holds, byte for byte.
-  void ExpectInstallsAs(const std::string& archive, const fs::path& root) {
+  // what root holds, byte for byte, and emptyDirs folders more.
+  void ExpectInstallsAs(const std::string& archive, const fs::path& root, std::ptrdiff_t emptyDirs = 0) {
     TempDir dest;
     std::snprintf(Job.DestinationDir, sizeof Job.DestinationDir, "%s\\", dest.Path().c_str());
     Run(archive, 'X');
@@ -56,7 +58,7 @@ class PackedArchive : public EngineTest {
       else
         EXPECT_EQ(ReadWholeFile(copy.string()), ReadWholeFile(item.path().string())) << copy;
     }
-    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dest.Path()), {}), items);
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dest.Path()), {}), items + emptyDirs);
   }
 
   fs::path Tree(const std::string& name, const std::vector<std::pair<std::string, Bytes>>& files) {
@@ -200,6 +202,55 @@ TEST_F(PackedArchive, HeadersTellHowEachEntryIsPacked) {
   }
   ExpectInstallsAs(volumes.front(), root);
 }
+
+#ifdef KORVANE_RELEASE_DIR
+// The release this build made: a solid set of exactly the counted volumes, packed at the top
+// level, that installs every file of the payload with its read-only bit and its empty folders.
+class Release : public PackedArchive {};
+
+TEST_F(Release, SolidPackedVolumesInstallThePayload) {
+  const std::string first = std::string(KORVANE_RELEASE_DIR) + "/" + KORVANE_RELEASE_ARCHIVE;
+  ASSERT_TRUE(fs::exists(first)) << "build the korvane_release target first";
+  const RawArchive raw = ReadArchiveSet(first, true);
+  ASSERT_TRUE(raw.Valid);
+  EXPECT_TRUE(raw.Solid);
+  EXPECT_EQ(raw.Volumes, KORVANE_RELEASE_VOLUMES);
+  const Bytes count = ReadWholeFile(KORVANE_RES_VOLUME_COUNT);
+  ASSERT_EQ(count.size(), 2u);
+  EXPECT_EQ((count[0] - '0') * 10 + (count[1] - '0'), raw.Volumes);
+  EXPECT_EQ(ReadWholeFile(std::string(KORVANE_RELEASE_DIR) + "/korvane.nfo"),
+            ReadWholeFile(std::string(KORVANE_RELEASE_SOURCE) + "/korvane.nfo"));
+
+  std::map<std::string, std::string> attributes;  // name -> "readonly" or "emptydir"
+  std::ptrdiff_t emptyDirs = 0;
+  std::ifstream list(std::string(KORVANE_RELEASE_SOURCE) + "/payload-attributes.txt");
+  for (std::string line; std::getline(list, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t space = line.find(' ');
+    std::string name = line.substr(space + 1);
+    std::replace(name.begin(), name.end(), '/', '\\');
+    attributes[name] = line.substr(0, space);
+    emptyDirs += attributes[name] == "emptydir";
+  }
+  std::size_t packed = 0, files = 0;
+  for (const RawEntry& e : raw.Entries) {
+    SCOPED_TRACE(e.Name);
+    const std::string kind = attributes[e.Name];
+    attributes.erase(e.Name);
+    if (e.Directory()) continue;
+    EXPECT_TRUE(e.Method == 0x35 || e.Method == 0x30);
+    packed += e.Method == 0x35;
+    ++files;
+    EXPECT_EQ(e.FileAttr, kind == "readonly" ? 0x21u : 0x20u);
+  }
+  EXPECT_GT(packed * 2, files) << "most files are packed";
+  for (const auto& [name, kind] : attributes) ADD_FAILURE() << kind << " " << name << " is not in the release";
+
+  // Installed by the driver, the payload comes back whole with the empty folders, nothing else.
+  ExpectInstallsAs(first, fs::path(KORVANE_RELEASE_SOURCE) / "payload", emptyDirs);
+  EXPECT_EQ(Job.CurrentVolume, KORVANE_RELEASE_VOLUMES);
+}
+#endif
 
 }  // namespace
 }  // namespace korvane::testing
