@@ -1,4 +1,5 @@
-// Shared driver of the two unpacker fuzz targets. Input layout:
+// Fuzz targets unpack15 and unpack20: arbitrary bytes through the unpacker that
+// KORVANE_FUZZ_UNPACKER names. Input layout:
 //   bytes 0-1  unpacked size (little-endian), scaled by 2^(bits 4-5 of byte 2)
 //   byte 2     bit 0: decode a second, solid entry over the same bytes
 //              bit 1: start that solid entry 100 bytes before the window end
@@ -6,7 +7,6 @@
 //              bit 3: set Abort after the third write
 //   byte 3..   packed data
 // Anything may come out; nothing may crash, hang or touch memory outside the buffers.
-#pragma once
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -16,11 +16,8 @@
 #include "tests/unpack/memory_io.h"
 #include "unpack/unpack.h"
 
-namespace korvane::fuzzing {
-
-using Unpacker = void (*)(UnpackState&, UnpackIo&, std::uint8_t*, bool);
-
-inline int RunUnpackerFuzzInput(Unpacker unpack, const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace korvane;
   if (size < 3) return 0;
   static std::vector<std::uint8_t> window(kWindowSize);
   const std::uint32_t flags = data[2];
@@ -32,13 +29,12 @@ inline int RunUnpackerFuzzInput(Unpacker unpack, const std::uint8_t* data, std::
   if (flags & 8) io.AbortAfterWrites = 3;
   // A solid first entry uses the window as found: clear it so every run starts alike.
   if (flags & 4) std::fill(window.begin(), window.end(), std::uint8_t{0});
-  unpack(*state, io, window.data(), (flags & 4) != 0);
+  KORVANE_FUZZ_UNPACKER(*state, io, window.data(), (flags & 4) != 0);
   if (flags & 1) {
     if (flags & 2) state->WindowPos = state->FlushedPos = kWindowSize - 100;
     io.NextEntry(packed, unpacked);
-    unpack(*state, io, window.data(), true);
+    KORVANE_FUZZ_UNPACKER(*state, io, window.data(), true);
   }
   return 0;
 }
 
-}  // namespace korvane::fuzzing
