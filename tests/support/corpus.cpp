@@ -11,10 +11,8 @@ namespace fs = std::filesystem;
 namespace korvane::testing {
 
 std::string CorpusDir() {
-  if (const char* env = std::getenv("KORVANE_CORPUS"); env != nullptr && *env != '\0') return env;
-  if (const char* src = std::getenv("KORVANE_SOURCE"); src != nullptr && *src != '\0')
-    return std::string(src) + "/../shared/corpus";
-  return "../shared/corpus";
+  const char* env = std::getenv("KORVANE_CORPUS");
+  return env != nullptr && *env != '\0' ? env : "../shared/corpus";
 }
 
 bool HaveCorpus() {
@@ -55,12 +53,9 @@ std::vector<ManifestRow> ReadManifest(const std::string& path) {
 
 TempDir::TempDir() {
   std::random_device rd;
-  for (int attempt = 0; attempt < 100 && Root.empty(); ++attempt) {
-    const fs::path candidate = fs::temp_directory_path() / ("korvane-test-" + std::to_string(rd()));
-    std::error_code ec;
-    if (fs::create_directory(candidate, ec)) Root = candidate.string();
-  }
-  if (Root.empty()) std::abort();
+  const fs::path path = fs::temp_directory_path() / ("korvane-test-" + std::to_string(rd()) + std::to_string(rd()));
+  if (!fs::create_directory(path)) std::abort();
+  Root = path.string();
 }
 
 TempDir::~TempDir() {

@@ -8,7 +8,7 @@
 
 namespace korvane::testing {
 
-// Folder of the shared corpus (KORVANE_CORPUS, else ../shared/corpus beside the source tree).
+// Folder of the shared corpus (KORVANE_CORPUS, else ../shared/corpus from the working folder).
 std::string CorpusDir();
 // True when the corpus folder exists; tests that need it GTEST_SKIP otherwise.
 bool HaveCorpus();
