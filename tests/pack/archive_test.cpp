@@ -87,10 +87,9 @@ TEST_F(PackedArchive, CorpusContentsComeBackAtEveryLevel) {
         notes.find("CRAFTED") != notes.npos || notes.find("DERIVED") != notes.npos)
       continue;
     SCOPED_TRACE(row["file"]);
-    const fs::path original = fs::path(Dir.Path()) / "original";
-    fs::remove_all(original);
-    fs::create_directory(original);
-    std::snprintf(Job.DestinationDir, sizeof Job.DestinationDir, "%s\\", original.string().c_str());
+    TempDir installed;
+    const fs::path original = installed.Path();
+    std::snprintf(Job.DestinationDir, sizeof Job.DestinationDir, "%s\\", installed.Path().c_str());
     Run(CorpusDir() + "/rar/" + row["file"], 'X');
     if (fs::is_empty(original)) continue;  // only encrypted entries
 #ifdef _WIN32
@@ -129,11 +128,9 @@ TEST_F(PackedArchive, VolumesMayBeCutAnywhere) {
     SCOPED_TRACE("cuts from " + std::to_string(phase));
     std::vector<std::uint64_t> cuts;
     for (std::uint64_t at = phase; at < parsed.PackedTotal(); at += kStep) cuts.push_back(at);
-    const auto volumes = Resplit(parsed, cuts);
-    const std::string stem = Dir.File("cut" + std::to_string(phase));
-    for (std::size_t i = 0; i < volumes.size(); ++i)
-      Write(fs::path(VolumeFileName(stem, i)).filename().string(), volumes[i]);
-    ExpectInstallsAs(VolumeFileName(stem, 0), root);
+    const std::string stem = "cut" + std::to_string(phase);
+    WriteSet(stem, Resplit(parsed, cuts));
+    ExpectInstallsAs(Dir.File(stem + ".rar"), root);
   }
 }
 
