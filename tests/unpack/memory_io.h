@@ -20,19 +20,13 @@ struct UnpackFixture {
   UnpackState& s() { return *State; }
 };
 
-// Constructed before UnpackIo, which keeps references to them.
-struct MemoryIoCounters {
-  std::atomic<std::int32_t> AbortWord{0};
-  std::int32_t Remaining = 0;
-};
-
-class MemoryUnpackIo final : private MemoryIoCounters, public UnpackIo {
+// UnpackIo only keeps references to the abort word and the remaining count, so they may be
+// members constructed after it.
+class MemoryUnpackIo final : public UnpackIo {
  public:
   // Keeps its own copy of the packed bytes, so a temporary may be passed.
   explicit MemoryUnpackIo(std::span<const std::uint8_t> packed, std::int32_t remainingOutput = 0)
-      : UnpackIo(AbortWord, Remaining), Packed(packed.begin(), packed.end()) {
-    Remaining = remainingOutput;
-  }
+      : UnpackIo(AbortWord, Remaining), Remaining(remainingOutput), Packed(packed.begin(), packed.end()) {}
 
   // The next entry of a solid run: new packed bytes and size, same collected output.
   void NextEntry(std::span<const std::uint8_t> packed, std::int32_t remainingOutput) {
@@ -66,6 +60,8 @@ class MemoryUnpackIo final : private MemoryIoCounters, public UnpackIo {
   std::size_t AbortAfterWrites = 0;  // set Abort once this many writes happened (0: never)
 
  private:
+  std::atomic<std::int32_t> AbortWord{0};
+  std::int32_t Remaining;
   std::vector<std::uint8_t> Packed;
   std::size_t Offset = 0;
 };
