@@ -20,8 +20,7 @@ const struct {
   const char* Name;
   Entries (*Make)();
 } kFamilies[] = {
-    {"empty and one byte", [] { return Entries{{}, {'x'}, {}, {0}}; }},
-    {"short texts", [] { return Entries{WordText(10, 1), WordText(100, 2), WordText(3000, 3)}; }},
+    {"short entries", [] { return Entries{{}, {'x'}, {}, {0}, WordText(10, 1), WordText(100, 2), WordText(3000, 3)}; }},
     {"random", [] { return Entries{RandomBytes(70000, 4)}; }},
     {"text around random", [] { return Entries{WordText(20000, 5), RandomBytes(5000, 6), WordText(20000, 5)}; }},
     {"long runs",
