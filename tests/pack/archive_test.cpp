@@ -186,7 +186,6 @@ TEST_F(PackedArchive, HeadersTellHowEachEntryIsPacked) {
   const auto volumes = Pack(root, "headers", Level(4, true));
   const RawArchive raw = ReadArchiveSet(volumes.front(), false);
   EXPECT_TRUE(raw.Solid);
-  // Method and solid flag of each entry.
   const std::pair<std::uint8_t, bool> expected[] = {{0x34, false}, {0x30, true}, {0x30, true}, {0x34, true}};
   ASSERT_EQ(raw.Entries.size(), std::size(expected));
   for (std::size_t i = 0; i < raw.Entries.size(); ++i) {
