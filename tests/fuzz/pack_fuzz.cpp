@@ -21,14 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t r = 0; r < repeat && all.size() + (size - 2) <= 0x180000; ++r)
     all.insert(all.end(), data + 2, data + size);
 
-  std::vector<testing::Bytes> entries;
-  if (flags & 16) {
-    const std::size_t split = all.size() * data[1] / 256;
-    entries.emplace_back(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(split));
-    entries.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(split), all.end());
-  } else {
-    entries.push_back(all);
-  }
+  const auto split = all.begin() + static_cast<std::ptrdiff_t>((flags & 16) ? all.size() * data[1] / 256 : all.size());
+  std::vector<testing::Bytes> entries{testing::Bytes(all.begin(), split)};
+  if (flags & 16) entries.emplace_back(split, all.end());
   const std::size_t piece = (flags & 32) ? 1 + data[1] % 64 : 0;
   const auto packed = testing::PackEntries(entries, settings, (flags & 16) != 0, piece);
   if (testing::UnpackEntries(packed, entries) != entries) std::abort();
