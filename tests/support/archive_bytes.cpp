@@ -204,10 +204,6 @@ RawArchive ReadArchiveSet(const std::string& path, bool followVolumes) {
   return a;
 }
 
-std::uint32_t EntryChecksum(const RawArchive& archive, const Bytes& data) {
-  return archive.OldLayout ? UpdateOldChecksum(0, data.data(), data.size()) : Crc32Of(data);
-}
-
 std::vector<Bytes> Resplit(const RawArchive& a, const std::vector<std::uint64_t>& cuts) {
   Bytes prefix = a.Prefix;
   prefix[a.OldLayout ? 6 : 7 + 3] |= 0x01;

@@ -93,9 +93,6 @@ RawArchive ParseArchive(const Bytes& bytes);
 // continued parts join the entry before them.
 RawArchive ReadArchiveSet(const std::string& path, bool followVolumes = true);
 
-// The checksum an entry's header stores for its unpacked bytes in this archive's layout.
-std::uint32_t EntryChecksum(const RawArchive& archive, const Bytes& data);
-
 // Re-splits a single-volume archive at offsets into all its packed data: a cut at the very end of
 // an entry's data makes it continue into an empty part. Header CRCs are rewritten, data kept.
 std::vector<Bytes> Resplit(const RawArchive& archive, const std::vector<std::uint64_t>& cuts);
