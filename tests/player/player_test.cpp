@@ -124,17 +124,14 @@ bool StartWith(ModPlayer& p, const std::vector<CellSpec>& rows, int channel = 0)
 }
 
 // A tick lasts 44100 / (2 * tempo / 5) frames, both divisions truncated. Speed acts at once (0
-// starts a row on every tick). The first block keeps the tick length it started with; the
-// tempo command's 1002 frames apply from the second block, and the last tick runs across into
-// the third.
+// starts a row on every tick, so row 1's tempo comes on the second). The first block keeps the
+// tick length it started with; the tempo command's 1002 frames apply from the second block, and
+// the last tick runs across into the third.
 TEST(Sequencer, TempoTakesEffectFromTheNextBlockSpeedAtOnce) {
   const int cases[][2] = {{125, 882}, {126, 882}, {127, 882}, {128, 864}, {110, 1002}, {32, 3675}, {255, 432}};
   for (const auto& c : cases) EXPECT_EQ(SamplesPerTick(c[0]), c[1]) << c[0];
-  ModuleWriter m;
-  m.Put(0, 0, 0, {.command = 0xF, .param = 0});
-  m.Put(0, 0, 1, {.command = 0xF, .param = 110});
   ModPlayer p;
-  ASSERT_TRUE(Start(p, m));
+  ASSERT_TRUE(StartWith(p, {{.command = 0xF, .param = 0}, {.command = 0xF, .param = 110}}));
   Render(p);
   EXPECT_EQ((std::vector<int>{p.tempo, p.samplesLeftInTick, p.rowPos, p.tick}),
             (std::vector<int>{110, 0, 25, 0}));  // 25 ticks of 882 frames fill the block exactly
