@@ -340,16 +340,16 @@ TEST(Sequencer, CellsRestartTheSampleOrNot) {
 }
 
 TEST(Sequencer, MeasureSongFramesFollowsTicksAndJumps) {
-  ModuleWriter m;  // two orders of 64 rows at speed 1: 128 ticks of 882 frames
+  ModuleWriter m;  // two orders of 64 rows at speed 2: 256 ticks of 882 frames, rows fetched on every other
   m.orders = {0, 0};
-  m.Put(0, 0, 0, {.command = 0xF, .param = 1});
+  m.Put(0, 0, 0, {.command = 0xF, .param = 2});
   ModPlayer p;
   ASSERT_EQ(LoadModule(p, m.Bytes()), 1);
-  EXPECT_EQ(MeasureSongFrames(p, 3600LL * kOutputRate), 128 * 882);
+  EXPECT_EQ(MeasureSongFrames(p, 3600LL * kOutputRate), 256 * 882);
   EXPECT_EQ(MeasureSongFrames(p, 1), 0);  // no repeat within the limit
   m.Put(0, 9, 1, {.command = 0xB, .param = 0});  // back to the start after ten rows
   ASSERT_EQ(LoadModule(p, m.Bytes()), 1);
-  EXPECT_EQ(MeasureSongFrames(p, 3600LL * kOutputRate), 10 * 882);
+  EXPECT_EQ(MeasureSongFrames(p, 3600LL * kOutputRate), 20 * 882);
   EXPECT_EQ(p.orderPos, 0);  // left reset
   EXPECT_EQ(p.speed, 6);
 }
