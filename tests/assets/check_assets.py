@@ -49,23 +49,18 @@ class Regeneration(unittest.TestCase):
         with tempfile.TemporaryDirectory() as tmp:
             for generator in (main_picture, progress_picture, module_gen, texts, payload):
                 generator.main(tmp)
-            for name in ("main.pcx", "progress.pcx", "korvane.mod", "caption.txt", "archive-name.txt",
-                         "korvane.ico", "korvane.nfo", "payload-attributes.txt"):
-                with self.subTest(name=name), open(os.path.join(tmp, name), "rb") as f:
-                    self.assertEqual(f.read(), read(name), f"{name} differs from its generator's output")
-            fresh, committed = tree(os.path.join(tmp, "payload")), tree(os.path.join(ASSETS, "payload"))
-            self.assertEqual(sorted(fresh), sorted(committed))
+            fresh, committed = tree(tmp), tree(ASSETS)
+            # Every committed resource but the two build scripts comes from a generator.
+            self.assertEqual(sorted(fresh), sorted(set(committed) - {"CMakeLists.txt", "make_release.cmake"}))
             for name in fresh:
-                self.assertEqual(fresh[name], committed[name], name)
+                self.assertEqual(fresh[name], committed[name], f"{name} differs from its generator's output")
 
 
 class Pictures(unittest.TestCase):
     def open(self, name, size):
-        data = read(name)
-        maker, version, encoding, bpp, xmin, ymin, xmax, ymax = struct.unpack_from("<BBBBHHHH", data, 0)
-        self.assertEqual((maker, version, encoding, bpp, data[65], data[-769]), (10, 5, 1, 8, 1, 12))
-        self.assertEqual((xmax - xmin + 1, ymax - ymin + 1, struct.unpack_from("<H", data, 66)[0]), size + size[:1],
-                         "size, and bytes per line = width")
+        # Version, encoding, depth and palette marker are also what the installer's decoder
+        # accepts (assets_test.cpp); rows carry no padding.
+        self.assertEqual(struct.unpack_from("<H", read(name), 66)[0], size[0], "bytes per line = width")
         with Image.open(os.path.join(ASSETS, name)) as f:
             img = f.copy()
         self.assertEqual((img.size, img.mode), (size, "P"))

@@ -30,11 +30,10 @@ TEST(FileLayer, ReadsAndSeeksAgreeWithTheFileEverywhere) {
   const struct {
     int base;  // -1: read `amount` bytes instead of seeking
     std::int64_t amount;
-  } steps[] = {{-1, 7},  {-1, 32},      {kSeekCurrent, -20}, {-1, 13},     {kSeekCurrent, 0},   {kSeekCurrent, 5000},
-               {-1, 1},  {kSeekStart, 3}, {-1, 300000},      {-1, 10},     {kSeekCurrent, -300005}, {-1, 40},
-               {kSeekStart, 262143}, {-1, 2}, {kSeekEnd, -5},  {-1, 10},     {kSeekStart, 100},  {-1, 600000},
-               {-1, 200000}, {kSeekCurrent, -1}, {-1, 4},     {kSeekStart, size + 10}, {-1, 3}, {kSeekCurrent, -size - 20},
-               {kSeekCurrent, -100}, {-1, 100}};
+  } steps[] = {{-1, 7}, {-1, 32}, {kSeekCurrent, -20}, {-1, 13}, {kSeekCurrent, 0}, {kSeekCurrent, 5000}, {-1, 1},
+               {kSeekStart, 3}, {-1, 300000}, {-1, 10}, {kSeekCurrent, -300005}, {-1, 40}, {kSeekStart, 262143},
+               {-1, 2}, {kSeekEnd, -5}, {-1, 10}, {kSeekStart, 100}, {-1, 600000}, {-1, 200000}, {kSeekCurrent, -1},
+               {-1, 4}, {kSeekStart, size + 10}, {-1, 3}, {kSeekCurrent, -size - 20}, {kSeekCurrent, -100}, {-1, 100}};
   const FileHandle f = OpenFileForReading(path.c_str());
   ASSERT_TRUE(IsOpenFile(f));
   EXPECT_EQ(FileLengthOf(f), content.size());
@@ -121,10 +120,10 @@ TEST(FileLayer, TimesComeFromTheDosStampAsLocalTimeAndOnlyFromRealDates) {
 TEST(PosixFileLayer, CaseFoldedComponentsAndNoSymbolicLinkFollowed) {
   TempDir dir;
   fs::create_directories(dir.File("Data/Sub"));
-  ASSERT_TRUE(WriteWholeFile(dir.File("Data/Sub/Disk.R00"), Bytes("v")));
-  EXPECT_TRUE(PathExists((dir.Path() + "\\DATA\\sub\\disk.r00").c_str()));
-  WriteThrough(dir.Path() + "\\data\\SUB\\DISK.r00", CreateMode::kCreateAlways, "new");
-  EXPECT_EQ(ReadWholeFile(dir.File("Data/Sub/Disk.R00")), Bytes("new"));
+  ASSERT_TRUE(WriteWholeFile(dir.File("Data/Sub/Zone.R00"), Bytes("v")));
+  EXPECT_TRUE(PathExists((dir.Path() + "\\DATA\\sub\\zone.r00").c_str()));
+  WriteThrough(dir.Path() + "\\data\\SUB\\ZONE.r00", CreateMode::kCreateAlways, "new");
+  EXPECT_EQ(ReadWholeFile(dir.File("Data/Sub/Zone.R00")), Bytes("new"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("Data/Sub")), {}), 1);
   const std::string victim = dir.File("victim.txt"), link = dir.File("out.txt"), dangling = dir.File("dangling");
   ASSERT_TRUE(WriteWholeFile(victim, Bytes("keep me")));

@@ -26,6 +26,14 @@ const ModCell& CellAt(const ModPlayer& p, int pattern, int row, int channel) {
   return p.patterns[(static_cast<std::size_t>(pattern) * 64 + row) * p.channelCount + channel];
 }
 
+// The blocks' samples, left and right interleaved: the PCM's byte order is the host's (x86).
+std::vector<std::int16_t> Render(ModPlayer& p, int blocks = 1) {
+  std::vector<std::int16_t> out(std::size_t(blocks) * 2 * kBlockFrames);
+  for (int n = 0; n < blocks; ++n)
+    EXPECT_EQ(RenderBlock(p, reinterpret_cast<std::uint8_t*>(&out[std::size_t(n) * 2 * kBlockFrames])), 1);
+  return out;
+}
+
 // Every layout must find the same cells and sample bytes: a wrong pattern offset or channel
 // count shifts both. Orders past the song length still count towards the patterns stored;
 // the song length is kept within the order table.
@@ -46,9 +54,8 @@ TEST(Loader, ReadsEveryLayout) {
     m.Put(5, 63, c.channels - 1, {.sample = c.slots - 1, .period = 428, .command = 0xC, .param = 0x20});
     m.Put(0, 0, 0, {.sample = 1, .period = 856, .command = 0xF, .param = 3});
     m.Put(0, 0, 1, {.sample = c.slots, .period = 428});  // a number without a slot reads as none
-    const std::vector<std::uint8_t> bytes = m.Bytes();
     ModPlayer p;
-    ASSERT_EQ(LoadModule(p, bytes), 1);
+    ASSERT_EQ(LoadModule(p, m.Bytes()), 1);
     EXPECT_STREQ(p.title, "layout test");
     EXPECT_STREQ(p.signature, c.signature);
     EXPECT_STREQ(p.samples[c.slots - 1].name, "last");
@@ -96,9 +103,8 @@ TEST(Loader, TruncatedModulesLoadWhatIsThereOrAreRefused) {
       const std::size_t present = size > sampleOffset ? size - sampleOffset : 0;
       for (std::size_t i = 0; i < 100; ++i)  // but 60, the loop partner
         ASSERT_EQ(p.samples[1].data[i], i == 60 ? p.samples[1].data[10] : i < present ? std::int8_t(i + 1) : 0) << i;
-      std::vector<std::uint8_t> pcm(kBlockBytes);
       ASSERT_EQ(ResetPlayState(p), 1);
-      EXPECT_EQ(RenderBlock(p, pcm.data()), 1);
+      Render(p);
     }
   }
 }
@@ -107,30 +113,29 @@ void Ticks(ModPlayer& p, int n) {
   for (int i = 0; i < n; ++i) BeginTick(p, p, SamplesPerTick(p.tempo));
 }
 
-ModuleWriter WithSamples() {
+// Sample 1 (volume 32) and sample 2 (finetune -1, volume 80) under the given cells, on rows
+// 0, 1, ... of one channel; the song at its beginning.
+bool StartWith(ModPlayer& p, const std::vector<CellSpec>& rows, int channel = 0) {
   ModuleWriter m;
   m.samples[1] = {.volume = 32, .data = std::vector<std::uint8_t>(64, 0x10)};
   m.samples[2] = {.finetuneByte = 15, .volume = 80, .data = std::vector<std::uint8_t>(64, 0x10)};
-  return m;
+  for (std::size_t row = 0; row < rows.size(); ++row) m.Put(0, int(row), channel, rows[row]);
+  return Start(p, m);
 }
 
 // A tick lasts 44100 / (2 * tempo / 5) frames, both divisions truncated. Speed acts at once (0
-// starts a row on every tick). The first block keeps the tick length it started with; the
-// tempo command's 1002 frames apply from the second block, and the last tick runs across into
-// the third.
+// starts a row on every tick, so row 1's tempo comes on the second). The first block keeps the
+// tick length it started with; the tempo command's 1002 frames apply from the second block, and
+// the last tick runs across into the third.
 TEST(Sequencer, TempoTakesEffectFromTheNextBlockSpeedAtOnce) {
   const int cases[][2] = {{125, 882}, {126, 882}, {127, 882}, {128, 864}, {110, 1002}, {32, 3675}, {255, 432}};
   for (const auto& c : cases) EXPECT_EQ(SamplesPerTick(c[0]), c[1]) << c[0];
-  ModuleWriter m;
-  m.Put(0, 0, 0, {.command = 0xF, .param = 0});
-  m.Put(0, 0, 1, {.command = 0xF, .param = 110});
   ModPlayer p;
-  ASSERT_TRUE(Start(p, m));
-  std::vector<std::uint8_t> pcm(kBlockBytes);
-  ASSERT_EQ(RenderBlock(p, pcm.data()), 1);
+  ASSERT_TRUE(StartWith(p, {{.command = 0xF, .param = 0}, {.command = 0xF, .param = 110}}));
+  Render(p);
   EXPECT_EQ((std::vector<int>{p.tempo, p.samplesLeftInTick, p.rowPos, p.tick}),
             (std::vector<int>{110, 0, 25, 0}));  // 25 ticks of 882 frames fill the block exactly
-  ASSERT_EQ(RenderBlock(p, pcm.data()), 1);
+  Render(p);
   EXPECT_EQ(p.samplesLeftInTick, 23 * 1002 - kBlockFrames);
 }
 
@@ -185,10 +190,8 @@ TEST(Sequencer, SlidesActOnTheirTicksAndStopAtTheirLimits) {
                {"set volume", 428, 0xC, 0x50, 428, 64}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ModuleWriter m = WithSamples();
-    m.Put(0, 0, 1, {.sample = 1, .period = c.period, .command = c.command, .param = c.param});
     ModPlayer p;
-    ASSERT_TRUE(Start(p, m));
+    ASSERT_TRUE(StartWith(p, {{.sample = 1, .period = c.period, .command = c.command, .param = c.param}}, 1));
     Ticks(p, 6);
     const ModChannel& ch = p.channels[1];
     EXPECT_EQ((std::vector<int>{ch.period, ch.volume, ch.mixVolume}),
@@ -201,14 +204,12 @@ TEST(Sequencer, SlidesActOnTheirTicksAndStopAtTheirLimits) {
 // volume as well; a sample given with either keeps the position, and the target takes the
 // finetune of the cell's sample. The period stops at the target, from either side.
 TEST(Sequencer, TonePortamentoWithAndWithoutANote) {
-  ModuleWriter m = WithSamples();
-  m.Put(0, 0, 0, {.sample = 1, .period = 428});
-  m.Put(0, 1, 0, {.period = 214, .command = 0x3, .param = 0x10});
-  m.Put(0, 2, 0, {.command = 0x3, .param = 0x00});
-  m.Put(0, 3, 0, {.command = 0x3, .param = 0xFF});
-  m.Put(0, 4, 0, {.sample = 2, .period = 856, .command = 0x5, .param = 0x02});  // finetune -1, volume 64
   ModPlayer p;
-  ASSERT_TRUE(Start(p, m));
+  ASSERT_TRUE(StartWith(p, {{.sample = 1, .period = 428},
+                            {.period = 214, .command = 0x3, .param = 0x10},
+                            {.command = 0x3, .param = 0x00},
+                            {.command = 0x3, .param = 0xFF},
+                            {.sample = 2, .period = 856, .command = 0x5, .param = 0x02}}));  // finetune -1, volume 64
   const ModChannel& ch = p.channels[0];
   auto state = [&] {
     return std::vector<int>{ch.period, ch.portaTarget, ch.portaSpeed, ch.position, ch.volume, ch.mixVolume};
@@ -233,12 +234,10 @@ TEST(Sequencer, TonePortamentoWithAndWithoutANote) {
 // Vibrato moves the frequency only, either way; a row without a note keeps its memory and
 // wave, a note clears them.
 TEST(Sequencer, VibratoMemoryIsClearedByANewNote) {
-  ModuleWriter m = WithSamples();
-  m.Put(0, 0, 0, {.sample = 1, .period = 428, .command = 0x4, .param = 0x48});
-  m.Put(0, 1, 0, {.command = 0x4, .param = 0x06});
-  m.Put(0, 2, 0, {.period = 428, .command = 0x4, .param = 0x00});
   ModPlayer p;
-  ASSERT_TRUE(Start(p, m));
+  ASSERT_TRUE(StartWith(p, {{.sample = 1, .period = 428, .command = 0x4, .param = 0x48},
+                            {.command = 0x4, .param = 0x06},
+                            {.period = 428, .command = 0x4, .param = 0x00}}));
   const ModChannel& ch = p.channels[0];
   auto memory = [&] { return std::vector<int>{ch.vibratoSpeed, ch.vibratoDepth, ch.wavePos, ch.waveNegative}; };
   Ticks(p, 2);  // row start and one vibrato tick at wavePos 0 (no deviation)
@@ -258,12 +257,10 @@ TEST(Sequencer, VibratoMemoryIsClearedByANewNote) {
 // Tremolo moves mixVolume only; the same memory rules as vibrato, and the command on a note's
 // row sets what it names after the note cleared the rest.
 TEST(Sequencer, TremoloMovesMixVolumeOnlyAndANoteClearsItsMemory) {
-  ModuleWriter m = WithSamples();
-  m.Put(0, 0, 0, {.sample = 1, .period = 428, .command = 0x7, .param = 0x8F});
-  m.Put(0, 1, 0, {.command = 0x7, .param = 0x00});
-  m.Put(0, 2, 0, {.period = 214, .command = 0x7, .param = 0x50});
   ModPlayer p;
-  ASSERT_TRUE(Start(p, m));
+  ASSERT_TRUE(StartWith(p, {{.sample = 1, .period = 428, .command = 0x7, .param = 0x8F},
+                            {.command = 0x7, .param = 0x00},
+                            {.period = 214, .command = 0x7, .param = 0x50}}));
   const ModChannel& ch = p.channels[0];
   auto state = [&] {
     return std::vector<int>{ch.tremoloSpeed, ch.tremoloDepth, ch.wavePos, ch.waveNegative, ch.mixVolume, ch.volume};
@@ -283,26 +280,22 @@ TEST(Sequencer, TremoloMovesMixVolumeOnlyAndANoteClearsItsMemory) {
 TEST(Sequencer, NoteCutSilencesFromItsTick) {
   const int cases[][2] = {{0xC0, -1}, {0xC1, 1}, {0xC3, 3}, {0xC5, 5}, {0xC6, -1}};  // param, first silent tick
   for (const auto& [param, silentFrom] : cases) {
-    ModuleWriter m = WithSamples();
-    m.Put(0, 0, 0, {.sample = 1, .period = 428, .command = 0xE, .param = param});
     ModPlayer p;
-    ASSERT_TRUE(Start(p, m));
+    ASSERT_TRUE(StartWith(p, {{.sample = 1, .period = 428, .command = 0xE, .param = param}}));
     for (int tick = 0; tick < 6; ++tick) {
       Ticks(p, 1);
       const int expected = silentFrom >= 0 && tick >= silentFrom ? 0 : 32;
-      EXPECT_EQ(p.channels[0].mixVolume, expected) << param << " " << tick;
-      EXPECT_EQ(p.channels[0].volume, expected) << param << " " << tick;
+      EXPECT_EQ((std::vector<int>{p.channels[0].mixVolume, p.channels[0].volume}), std::vector<int>(2, expected))
+          << param << " " << tick;
     }
   }
 }
 
 TEST(Sequencer, SetFinetuneChangesTheSampleForTheRestOfTheRun) {
-  ModuleWriter m = WithSamples();
-  m.Put(0, 0, 0, {.sample = 1, .command = 0xE, .param = 0x5F});
-  m.Put(0, 1, 0, {.sample = 1, .period = 428});
-  m.Put(0, 2, 1, {.command = 0xE, .param = 0x53});  // no sample number: slot 0
   ModPlayer p;
-  ASSERT_TRUE(Start(p, m));
+  ASSERT_TRUE(StartWith(p, {{.sample = 1, .command = 0xE, .param = 0x5F},
+                            {.sample = 1, .period = 428},
+                            {.command = 0xE, .param = 0x53}}));  // no sample number: slot 0, not the voice's
   Ticks(p, 7);
   EXPECT_EQ(p.samples[1].finetune, -1);
   EXPECT_EQ(p.channels[0].period, PeriodAt(104 - 1));
@@ -314,10 +307,8 @@ TEST(Sequencer, SetFinetuneChangesTheSampleForTheRestOfTheRun) {
 
 // Arpeggio and finetune reach past both ends of the period table.
 TEST(Sequencer, ArpeggioCyclesThroughThreePeriods) {
-  ModuleWriter m = WithSamples();
-  m.Put(0, 0, 0, {.sample = 2, .period = 428, .command = 0x0, .param = 0x37});
   ModPlayer p;
-  ASSERT_TRUE(Start(p, m));
+  ASSERT_TRUE(StartWith(p, {{.sample = 2, .period = 428, .command = 0x0, .param = 0x37}}));
   const int base = 104 - 1;  // sample 2: finetune -1
   for (int offset : {0, 24, 56, 0}) {
     Ticks(p, 1);
@@ -339,11 +330,8 @@ TEST(Sequencer, CellsRestartTheSampleOrNot) {
       {{}, kKept},                                               // nothing
       {{.sample = 1, .period = 214, .command = 0x9, .param = 3}, 3 * 256 * 1024}};  // sample offset
   for (const auto& [cell, position] : cases) {
-    ModuleWriter m = WithSamples();
-    m.Put(0, 0, 0, {.sample = 1, .period = 428});
-    m.Put(0, 1, 0, cell);
     ModPlayer p;
-    ASSERT_TRUE(Start(p, m));
+    ASSERT_TRUE(StartWith(p, {{.sample = 1, .period = 428}, cell}));
     Ticks(p, 6);
     p.channels[0].position = kKept;
     Ticks(p, 1);
@@ -352,33 +340,18 @@ TEST(Sequencer, CellsRestartTheSampleOrNot) {
 }
 
 TEST(Sequencer, MeasureSongFramesFollowsTicksAndJumps) {
-  ModuleWriter m;  // two orders of 64 rows at speed 1: 128 ticks of 882 frames
+  ModuleWriter m;  // two orders of 64 rows at speed 2: 256 ticks of 882 frames, rows fetched on every other
   m.orders = {0, 0};
-  m.Put(0, 0, 0, {.command = 0xF, .param = 1});
+  m.Put(0, 0, 0, {.command = 0xF, .param = 2});
   ModPlayer p;
   ASSERT_EQ(LoadModule(p, m.Bytes()), 1);
-  EXPECT_EQ(MeasureSongFrames(p, 3600LL * kOutputRate), 128 * 882);
+  EXPECT_EQ(MeasureSongFrames(p, 3600LL * kOutputRate), 256 * 882);
   EXPECT_EQ(MeasureSongFrames(p, 1), 0);  // no repeat within the limit
   m.Put(0, 9, 1, {.command = 0xB, .param = 0});  // back to the start after ten rows
   ASSERT_EQ(LoadModule(p, m.Bytes()), 1);
-  EXPECT_EQ(MeasureSongFrames(p, 3600LL * kOutputRate), 10 * 882);
+  EXPECT_EQ(MeasureSongFrames(p, 3600LL * kOutputRate), 20 * 882);
   EXPECT_EQ(p.orderPos, 0);  // left reset
   EXPECT_EQ(p.speed, 6);
-}
-
-struct Frame {
-  std::int16_t left, right;
-};
-
-std::vector<Frame> Render(ModPlayer& p, int blocks = 1) {
-  std::vector<std::uint8_t> pcm(kBlockBytes);
-  std::vector<Frame> frames;
-  for (int n = 0; n < blocks; ++n) {
-    EXPECT_EQ(RenderBlock(p, pcm.data()), 1);
-    for (int i = 0; i < kBlockBytes; i += 4)
-      frames.push_back({std::int16_t(pcm[i] | (pcm[i + 1] << 8)), std::int16_t(pcm[i + 2] | (pcm[i + 3] << 8))});
-  }
-  return frames;
 }
 
 // left[i] = accL[i] + accR[i - 1002], and the same the other way, across blocks too. Notes
@@ -396,12 +369,12 @@ TEST(Mixer, CrossFeedAddsTheOtherSideDelayed) {
   m.Put(0, 0, 3, {.sample = 1});  // left
   ModPlayer p;
   ASSERT_TRUE(Start(p, m));
-  const std::vector<Frame> out = Render(p, 2);
+  const std::vector<std::int16_t> out = Render(p, 2);
   auto acc = [&](int c, int i) { return i >= 0 && i < silentRow[c] * 6 * 882 ? 64 * levels[c] : 0; };
   for (int i = 0; i < 2 * kBlockFrames; ++i) {
     const int j = i - kDelayFrames;
-    ASSERT_EQ(out[i].left, acc(0, i) + acc(1, j) + acc(2, j)) << i;
-    ASSERT_EQ(out[i].right, acc(1, i) + acc(2, i) + acc(0, j)) << i;
+    ASSERT_EQ(out[2 * i], acc(0, i) + acc(1, j) + acc(2, j)) << i;
+    ASSERT_EQ(out[2 * i + 1], acc(1, i) + acc(2, i) + acc(0, j)) << i;
   }
   EXPECT_EQ(p.channels[3].sample, 1);
   EXPECT_EQ(p.channels[3].position, 0);
@@ -419,12 +392,9 @@ TEST(Mixer, EightChannelsClipTo16Bits) {
     for (int ch = 0; ch < 8; ++ch) m.Put(0, 0, ch, {.sample = 1, .period = 428});
     ModPlayer p;
     ASSERT_TRUE(Start(p, m));
-    const std::vector<Frame> frames = Render(p);
-    for (int i = 0; i < kBlockFrames; ++i) {
-      const std::int16_t expected = i < kDelayFrames ? c.own : c.both;
-      ASSERT_EQ(frames[i].left, expected) << int(c.byte) << " " << i;
-      ASSERT_EQ(frames[i].right, expected) << int(c.byte) << " " << i;
-    }
+    const std::vector<std::int16_t> out = Render(p);
+    for (int i = 0; i < 2 * kBlockFrames; ++i)  // left and right alike
+      ASSERT_EQ(out[i], i / 2 < kDelayFrames ? c.own : c.both) << int(c.byte) << " " << i;
   }
 }
 
@@ -438,15 +408,18 @@ TEST(Mixer, LoopsThatCannotWrapPlayOnce) {
   } cases[] = {{4, 10, true, 14}, {12, 16, true, 20},  // runs past the end: shortened
                {0, 2, false, 2},  {24, 8, false, 20}, {20, 4, false, 20}, {10, 0, false, 10}, {6, 40, false, 20}};
   ModuleWriter m;
-  for (int i = 0; i < 7; ++i) m.samples[1 + i] = {.data = Ramp(20), .loopStart = cases[i].start, .loopLength = cases[i].length};
+  for (int i = 0; i < 7; ++i)
+    m.samples[1 + i] = {.data = Ramp(20), .loopStart = cases[i].start, .loopLength = cases[i].length};
   ModPlayer p;
   ASSERT_TRUE(Start(p, m));
   for (int slot = 1; slot <= 7; ++slot) {
     const auto& c = cases[slot - 1];
     SCOPED_TRACE(slot);
     const ModSample& s = p.samples[slot];
-    EXPECT_EQ((std::vector<int>{s.loops != 0, s.loopEnd, s.loopLength}), (std::vector<int>{c.loops, c.loopEnd, c.length}));
-    for (int i = 0; i <= 20; ++i) ASSERT_EQ(s.data[i], c.loops && i == c.loopEnd ? c.start + 1 : i < 20 ? i + 1 : 0) << i;
+    EXPECT_EQ((std::vector<int>{s.loops != 0, s.loopEnd, s.loopLength}),
+              (std::vector<int>{c.loops, c.loopEnd, c.length}));
+    for (int i = 0; i <= 20; ++i)
+      ASSERT_EQ(s.data[i], c.loops && i == c.loopEnd ? c.start + 1 : i < 20 ? i + 1 : 0) << i;
     ModChannel& ch = p.channels[0];  // straight at the sample, one byte a frame, past the sequencer
     ch.sample = slot;
     ch.frequency = 1024.5f * 44100.0f / 1024.0f;
@@ -492,7 +465,6 @@ TEST(PlayerCorpus, EveryModuleLoadsAsTheManifestSaysAndRendersSafely) {
     if (!trap) {
       const std::string signature = row.at("signature") == "(none)" ? "" : row.at("signature");
       EXPECT_EQ(p.signature, signature) << file;
-      EXPECT_EQ(p.sampleSlots, signature.empty() ? 16 : 32) << file;
       long long withData = 0, sampleBytes = 0;
       for (int s = 1; s < p.sampleSlots; ++s) {
         withData += p.samples[s].length > 0;
