@@ -308,13 +308,11 @@ TEST_F(Corpus, StoredEntryKeepsTheSolidDictionary) {
   EntrySpec stored = StoredEntry("filler.bin", filler);
   stored.Flags = 0x10;  // continues the solid stream
   const Bytes withStored = ArchiveWriter().Main(0x08).File(stored).Data();
+  const Bytes storedBlock(withStored.begin() + 20, withStored.end());  // behind signature and main header
   Bytes archive = parsed.Prefix;
-  const auto add = [&](const Bytes& part) { archive.insert(archive.end(), part.begin(), part.end()); };
-  add(parsed.Entries[0].Header);
-  add(parsed.Entries[0].Packed);
-  add(Bytes(withStored.begin() + 20, withStored.end()));  // behind the 20 bytes of signature and main header
-  add(parsed.Entries[1].Header);
-  add(parsed.Entries[1].Packed);
+  for (const Bytes* part : {&parsed.Entries[0].Header, &parsed.Entries[0].Packed, &storedBlock,
+                            &parsed.Entries[1].Header, &parsed.Entries[1].Packed})
+    archive.insert(archive.end(), part->begin(), part->end());
   Write("s.rar", archive);
   EXPECT_EQ(Run(Dir.File("s.rar"), 'T'), 3);
   EXPECT_EQ(Job.ErrorCount, 0);

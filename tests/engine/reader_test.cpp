@@ -139,7 +139,7 @@ TEST_F(ReaderTest, OldHeaders) {
     e.HeadSize = c.HeadSize;
     e.Flags = c.Flags;
     e.PackSize = c.PackSize;
-    const bool accepted = OpenFirst(Archive({e}, 0, true)) != 0;
+    const bool accepted = OpenFirst(Archive({e}, true)) != 0;
     EXPECT_EQ(accepted, c.WantVer != 0);
     if (accepted) {
       EXPECT_EQ(Reader.Archive.File.UnpVer, c.WantVer);
