@@ -195,11 +195,13 @@ TEST_F(Extraction, AFullDiskEndsTheJobAtTheFileItHappenedIn) {
 }
 
 // Cancel keeps the file and asks again for the next, without failing; OK replaces this and
-// every later file of the run; the next run asks again.
-TEST_F(Extraction, OverwriteAnswersHoldForOneRun) {
+// every later file of the run; the next run asks again. Names that differ only in case are one
+// file, as on the installer's own file systems.
+TEST_F(Extraction, OverwriteAnswersHoldForOneRunAndNamesDifferingInCaseAreOneFile) {
   Job.ProgressWindow = reinterpret_cast<void*>(0x99);
   Write("dest/a", BytesOf("old a"));
   Write("dest/b", BytesOf("old b"));
+  Write("dest/Old.TXT", BytesOf("old"));
   const std::vector<EntrySpec> entries = {StoredEntry("a", BytesOf("new a")), StoredEntry("b", BytesOf("new b"))};
   Host.Answer = kIdCancel;
   EXPECT_EQ(RunNew(entries, 'X'), 0);
@@ -209,36 +211,27 @@ TEST_F(Extraction, OverwriteAnswersHoldForOneRun) {
   EXPECT_EQ(ReadWholeFile(InDest("a")), BytesOf("old a"));
   EXPECT_TRUE(Host.Saw(status::kExtrNoFiles));
   Host.Answer = kIdOk;
-  EXPECT_EQ(RunNew(entries, 'X'), 2);
-  ASSERT_EQ(Host.Boxes.size(), 1u);
+  EntrySpec bad = StoredEntry("gone.txt", BytesOf("bad")), dir = StoredEntry("D", {});
+  bad.FileCrc ^= 1;
+  dir.Attr = 0x10;
+  EXPECT_EQ(RunNew({StoredEntry("c\\B.TXT", BytesOf("first")), StoredEntry("C\\b.txt", BytesOf("second")), dir,
+                    StoredEntry("d\\x.txt", BytesOf("x")), StoredEntry("D\\X.TXT", BytesOf("X")),
+                    StoredEntry("old.txt", BytesOf("new")), bad, StoredEntry("GONE.TXT", BytesOf("good")), entries[0],
+                    entries[1]},
+                   'X'),
+            10);
+  ASSERT_EQ(Host.Boxes.size(), 1u);  // at C\b.txt, the first name found again
   EXPECT_EQ(Host.Boxes[0].Title, "Zendril 97");
   EXPECT_EQ(Host.Boxes[0].Style, 0x11u);
   EXPECT_EQ(Host.Boxes[0].Owner, Job.ProgressWindow);
-  EXPECT_EQ(ReadWholeFile(InDest("a")), BytesOf("new a"));
-  EXPECT_EQ(ReadWholeFile(InDest("b")), BytesOf("new b"));
+  EXPECT_EQ(Job.ErrorCount, 1);
+  EXPECT_EQ(DestTree(), (std::vector<std::string>{"D/", "D/x.txt", "GONE.TXT", "Old.TXT", "a", "b", "c/", "c/B.TXT"}));
+  const std::pair<const char*, const char*> contents[] = {
+      {"c/B.TXT", "second"}, {"D/x.txt", "X"}, {"Old.TXT", "new"}, {"a", "new a"}, {"b", "new b"}};
+  for (const auto& [file, content] : contents) EXPECT_EQ(ReadWholeFile(InDest(file)), BytesOf(content)) << file;
   Host.Answer = kIdCancel;
   EXPECT_EQ(RunNew(entries, 'X'), 0);
   EXPECT_EQ(Host.Boxes.size(), 2u);
-}
-
-// Names that differ only in case are one file, as on the installer's own file systems.
-TEST_F(Extraction, NamesDifferingInCaseAreOneFile) {
-  Write("dest/Old.TXT", BytesOf("old"));
-  EntrySpec bad = StoredEntry("gone.txt", BytesOf("bad"));
-  bad.FileCrc ^= 1;
-  EntrySpec dir = StoredEntry("D", {});
-  dir.Attr = 0x10;
-  EXPECT_EQ(RunNew({StoredEntry("a\\B.TXT", BytesOf("first")), StoredEntry("A\\b.txt", BytesOf("second")), dir,
-                    StoredEntry("d\\x.txt", BytesOf("x")), StoredEntry("D\\X.TXT", BytesOf("X")),
-                    StoredEntry("old.txt", BytesOf("new")), bad, StoredEntry("GONE.TXT", BytesOf("good"))},
-                   'X'),
-            8);
-  EXPECT_EQ(DestTree(), (std::vector<std::string>{"D/", "D/x.txt", "GONE.TXT", "Old.TXT", "a/", "a/B.TXT"}));
-  EXPECT_EQ(ReadWholeFile(InDest("a/B.TXT")), BytesOf("second"));
-  EXPECT_EQ(ReadWholeFile(InDest("D/x.txt")), BytesOf("X"));
-  EXPECT_EQ(ReadWholeFile(InDest("Old.TXT")), BytesOf("new"));
-  EXPECT_EQ(Host.CountBoxes("Overwrite all files:"), 1);  // at A\b.txt, the first name found again
-  EXPECT_EQ(Job.ErrorCount, 1);
 }
 
 #ifndef _WIN32
