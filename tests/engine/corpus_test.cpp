@@ -67,14 +67,10 @@ class Corpus : public EngineTest {
       const std::string vol = m.at("volume_flags");
       if (vol != "-" && vol != "vol(first)") continue;
       CorpusArchive a{m.at("file"), m.at("notes"), m.at("layout") == "old", {}};
-      std::vector<std::string> set{a.First};
-      if (vol == "vol(first)")
-        for (const auto& other : Files)
-          if (other.at("file") != a.First && Stem(other.at("file")) == Stem(a.First)) set.push_back(other.at("file"));
-      std::sort(set.begin() + 1, set.end());
-      for (const auto& f : set)
-        for (const auto& r : Entries[f])
-          if (!(Hex(r.at("flags")) & 0x01)) a.Entries.push_back(r);
+      for (const auto& [file, rows] : Entries)  // the order of the entries does not matter
+        if (file == a.First || (vol == "vol(first)" && Stem(file) == Stem(a.First)))
+          for (const auto& r : rows)
+            if (!(Hex(r.at("flags")) & 0x01)) a.Entries.push_back(r);
       out.push_back(std::move(a));
     }
     return out;

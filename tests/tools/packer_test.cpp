@@ -3,8 +3,6 @@
 // entry) and by the engine, which must test every set it writes and follow its volume names.
 #include "tools/packer/packer.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
