@@ -92,13 +92,12 @@ TEST(PackCommand, ListTestAndExtractReadThePackedSet) {
 TEST(ReadingCommands, ExitCodesAndMessagesFollowTheOutcome) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus not present";
   TempDir dir;
-  std::ofstream(dir.File("garbage.rar")) << "this is not an archive at all";
   std::ofstream(dir.File("secret.rar")) << "Rar!";
   fs::permissions(dir.File("secret.rar"), fs::perms::none);
   fs::create_directories(dir.File("folder.rar"));
   WriteBytes(dir.File("payload/f.bin"), 5000, 2);
   const std::string rar = CorpusDir() + "/rar/", mod = CorpusDir() + "/mod/";
-  const std::string garbage = dir.File("garbage.rar"), missing = dir.File("missing.rar"), packTo = dir.File("a.rar");
+  const std::string garbage = rar + "MANIFEST.tsv", missing = dir.File("missing.rar"), packTo = dir.File("a.rar");
   const std::string payload = " " + Quote(packTo) + " " + Quote(dir.File("payload"));
   const struct {
     std::string Args;
