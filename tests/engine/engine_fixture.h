@@ -51,9 +51,9 @@ class EngineTest : public ::testing::Test {
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return path;
   }
-  static Bytes Archive(const std::vector<EntrySpec>& entries, std::uint16_t mainFlags = 0, bool oldLayout = false) {
+  static Bytes Archive(const std::vector<EntrySpec>& entries, bool oldLayout = false) {
     ArchiveWriter w(oldLayout);
-    w.Main(mainFlags);
+    w.Main();
     for (const EntrySpec& e : entries) w.File(e);
     return w.Data();
   }
@@ -61,28 +61,24 @@ class EngineTest : public ::testing::Test {
   void WriteSet(const std::string& stem, const std::vector<Bytes>& volumes) {
     for (std::size_t i = 0; i < volumes.size(); ++i) Write(VolumeFileName(stem, i), volumes[i]);
   }
-  void SetArchiveName(const std::string& path) {
-    ASSERT_LT(path.size(), sizeof Job.ArchiveName);
-    std::strcpy(Job.ArchiveName, path.c_str());
-  }
   // Opens path in the reader up to its first block; true when it is an archive.
   bool Open(const std::string& path) {
-    SetArchiveName(path);
-    Clear();
+    Start(path);
     return OpenArchive(Reader, Job, nullptr);
   }
-  // A whole driver run in mode on path, with fresh statuses and boxes; a test run has no
-  // destination.
+  // A whole driver run in mode on path; a test run has no destination.
   std::int32_t Run(const std::string& path, char mode) {
-    Clear();
-    SetArchiveName(path);
+    Start(path);
     Job.Abort = kRunning;
     Job.CurrentVolume = 1;
     Job.Mode = mode;
     if (mode == 'T') Job.DestinationDir[0] = '\0';
     return RunExtraction(Reader, *Unpack, Job.ProgressWindow, Job);
   }
-  void Clear() {
+  // The archive's name in the job, and fresh statuses and boxes.
+  void Start(const std::string& path) {
+    ASSERT_LT(path.size(), sizeof Job.ArchiveName);
+    std::strcpy(Job.ArchiveName, path.c_str());
     Host.Statuses.clear();
     Host.Boxes.clear();
   }

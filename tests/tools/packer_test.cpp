@@ -3,8 +3,6 @@
 // entry) and by the engine, which must test every set it writes and follow its volume names.
 #include "tools/packer/packer.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -88,35 +86,27 @@ class Packer : public EngineTest {
     const std::vector<RawEntry> entries = ReadSet(archive, volumeSize, volumes);
     EXPECT_EQ(volumes, written.size());
     EXPECT_EQ(volumes, plan.size());
-    std::map<std::string, fs::path> expected{{root.filename().string(), root}};
+    // Every file and directory once, by its archive name (a directory's ends in a backslash).
+    std::map<std::string, Bytes> got, want{{root.filename().string() + "\\", {}}};
+    int files = 0;
+    for (const RawEntry& e : entries) {
+      EXPECT_EQ(e.HostOS, hostOs) << e.Name;
+      EXPECT_EQ(e.Flags & 0xE0, e.Directory() ? 0xE0 : 0) << e.Name;
+      EXPECT_TRUE(!e.Directory() || hostOs != kHostWindows || e.FileAttr == 0x10u) << e.Name << " " << e.FileAttr;
+      got[e.Name + (e.Directory() ? "\\" : "")] = e.Packed;
+      files += !e.Directory();
+    }
     for (const auto& item : fs::recursive_directory_iterator(root)) {
       std::string rel = root.filename().string() + "\\" + fs::relative(item.path(), root).string();
       std::replace(rel.begin(), rel.end(), '/', '\\');
-      expected[rel] = item.path();
+      const bool dir = item.is_directory();
+      want[rel + (dir ? "\\" : "")] = dir ? Bytes{} : ReadWholeFile(item.path().string());
     }
-    EXPECT_EQ(entries.size(), expected.size());
-    std::size_t files = 0;
-    for (const RawEntry& e : entries) {
-      SCOPED_TRACE(e.Name);
-      if (!expected.count(e.Name)) {
-        ADD_FAILURE() << "not in the payload";
-        continue;
-      }
-      const fs::path& p = expected[e.Name];
-      EXPECT_EQ(e.HostOS, hostOs);
-      EXPECT_EQ(e.Directory(), fs::is_directory(p));
-      EXPECT_EQ(e.Flags & 0xE0, fs::is_directory(p) ? 0xE0 : 0);
-      if (fs::is_directory(p)) {
-        EXPECT_TRUE(hostOs != kHostWindows || e.FileAttr == 0x10u) << e.FileAttr;
-        EXPECT_TRUE(e.Packed.empty());
-      } else {
-        EXPECT_EQ(e.Packed, ReadWholeFile(p.string()));
-        ++files;
-      }
-    }
+    EXPECT_EQ(entries.size(), want.size());
+    EXPECT_EQ(got, want);
     EXPECT_EQ(Run(archive, 'T'), static_cast<std::int32_t>(entries.size()));
     EXPECT_EQ(Job.ErrorCount, 0);
-    EXPECT_EQ(Host.Count(status::kExtrOk), static_cast<int>(files));
+    EXPECT_EQ(Host.Count(status::kExtrOk), files);
     EXPECT_TRUE(Host.Boxes.empty());
     EXPECT_EQ(Job.CurrentVolume, static_cast<std::int32_t>(volumes));
     return volumes;
@@ -127,8 +117,6 @@ class Packer : public EngineTest {
 // these names (~20 + 2 * 300) up, so that the data is cut at many different places. Entries
 // without data fill volumes with headers alone and must carry the continuation themselves.
 const std::pair<const char*, void (*)(const fs::path&)> kShapes[] = {
-    {"empty file", [](const fs::path& r) { WriteFile(r / "zero.bin", 0, 1); }},
-    {"one byte", [](const fs::path& r) { WriteFile(r / "one.bin", 1, 2); }},
     {"empty directories",
      [](const fs::path& r) {
        fs::create_directories(r / "a" / "b" / "c");
@@ -172,7 +160,7 @@ TEST_P(PackerShapes, RoundTripThroughTheReaderAndTheEngine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PackerShapes,
-                         ::testing::Combine(::testing::Range(0, 6),
+                         ::testing::Combine(::testing::Range(0, 4),
                                             ::testing::Values<std::uint64_t>(0, 700, 701, 997, 4096)));
 
 // Past .r99 the letter counts on; a file whose header and data fill the first volume to the
