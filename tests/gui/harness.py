@@ -314,15 +314,12 @@ def colour_distance(a, b):
 
 def copy_release(release_dir, target):
     """A release directory of the test's own: files hard-linked (never modified in place) or copied."""
-    os.makedirs(target)
-    for name in os.listdir(release_dir):
-        src = os.path.join(release_dir, name)
-        if os.path.isfile(src):
-            try:
-                os.link(src, os.path.join(target, name))
-            except OSError:
-                shutil.copy2(src, os.path.join(target, name))
-    return target
+    def link(src, dst):
+        try:
+            os.link(src, dst)
+        except OSError:
+            shutil.copy2(src, dst)
+    return shutil.copytree(release_dir, target, copy_function=link)
 
 
 def screenshot(session, window="root"):

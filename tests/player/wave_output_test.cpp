@@ -5,15 +5,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "tests/player/module_writer.h"
-#include "tests/support/corpus.h"
 
 namespace korvane {
 namespace {
@@ -31,13 +26,8 @@ std::vector<std::uint8_t> Song() {
 // Rows fetched after the two blocks StartMusic renders itself: 50 ticks at speed 6.
 constexpr int kRowsAfterStart = 9;
 
-// With an ALSA file sink behind Wine (KORVANE_WAVE_SINK names its file), what reached the
-// device in the first run must be exactly the blocks the renderer makes from the song's beginning.
+// What reaches the device is compared with the renderer by the GUI tests, through the installer.
 TEST(WaveOutput, PlaysUntilStoppedRestartsAtTheBeginningAndFreesWhilePlaying) {
-  const char* sink = std::getenv("KORVANE_WAVE_SINK");
-  std::string path = sink != nullptr ? sink : "";
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;  // the Unix root as Wine maps it
-  if (!path.empty()) std::remove(path.c_str());
   ModPlayer p;
   const std::vector<std::uint8_t> bytes = Song();
   ASSERT_EQ(LoadModule(p, bytes), 1);
@@ -60,18 +50,6 @@ TEST(WaveOutput, PlaysUntilStoppedRestartsAtTheBeginningAndFreesWhilePlaying) {
   EXPECT_EQ(out->playing.load(), 0);
   EXPECT_EQ(out->waveOut, nullptr);
   EXPECT_GE(p.orderPos * 64 + p.rowPos, kRowsAfterStart + 12);  // at least three more blocks
-  if (!path.empty()) {
-    const std::vector<std::uint8_t> heard = ReadWholeFile(path);
-    ASSERT_GE(heard.size(), 2u * kBlockBytes) << path;
-    ModPlayer fresh;
-    ASSERT_EQ(LoadModule(fresh, bytes), 1);
-    ASSERT_EQ(ResetPlayState(fresh), 1);
-    std::vector<std::uint8_t> block(kBlockBytes);
-    for (int b = 0; b < 2; ++b) {
-      ASSERT_EQ(RenderBlock(fresh, block.data()), 1);
-      ASSERT_TRUE(std::equal(block.begin(), block.end(), heard.begin() + b * kBlockBytes)) << "block " << b;
-    }
-  }
 
   ASSERT_EQ(StartMusic(*out), 1);
   EXPECT_EQ(StopMusic(*out), 1);

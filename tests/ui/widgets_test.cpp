@@ -35,13 +35,6 @@ TEST(LayoutButtons, ScalesTheBackgroundPlaces) {
   }
 }
 
-TEST(HitButton, EdgesAreHalfOpen) {
-  const ScreenRect r{135, 50, 148, 50};
-  for (const auto& [x, y, hit] : {std::tuple{135, 50, true}, {282, 99, true}, {134, 50, false}, {283, 60, false},
-                                  {200, 100, false}, {200, 49, false}})
-    EXPECT_EQ(HitButton(r, std::uint16_t(x), std::uint16_t(y)), hit) << x << "," << y;
-}
-
 TEST(ButtonStates, FollowTheTransitionTable) {
   enum Event { Move, Down, Up };
   const struct {

@@ -1,6 +1,4 @@
-// The proof on real data: every unencrypted entry of versions 13 to 20 in every good corpus
-// archive decodes to the checksum its header stores; solid archives decode across entries;
-// damaged and crafted archives decode without a crash (the sanitizer build watches).
+// The decoders' proof on real data, without the engine around them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,12 +14,11 @@
 namespace korvane::testing {
 namespace {
 
-// Every entry, decoded the way the driver does it (one state record across an archive's entries,
-// the driver's solid rules), matches its stored checksum (an encrypted one cannot without its
-// password), and the entries packed with the multimedia option decode through the predictor, not
-// merely through LZ blocks. The counts guard against passing vacuously: the corpus must really
-// exercise both unpackers, solid continuation and volume sets, with the entry counts the manifest
-// shows.
+// Every entry of versions 13 to 20, decoded the way the driver does it (one state record across
+// an archive's entries, the driver's solid rules), matches its stored checksum (an encrypted one
+// cannot without its password); multimedia entries go through the predictor, not merely through
+// LZ blocks. Damaged and crafted archives only have to decode without a crash. The counts guard
+// against passing vacuously: both unpackers, solid continuation and volume sets.
 TEST(UnpackCorpus, EntriesMatchTheirStoredChecksums) {
   if (!HaveCorpus()) GTEST_SKIP() << "corpus absent";
   const std::map<std::string, std::string> multimedia = {

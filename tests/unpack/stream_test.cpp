@@ -115,19 +115,6 @@ TEST(Format15, LiteralModeEscapeAndTopPlace) {
   EXPECT_EQ(f.s().LastMatchLength, 0u);  // the escape's match is not recorded
 }
 
-TEST(Format20, RepeatBeforeAnyMatchCopiesNothingAndPushesDistanceZero) {
-  Format20Writer w;
-  w.UniformTableBlock();
-  w.Main('k');
-  w.Main(256);
-  w.RecentMatch(3, 3, 0);  // distance 0 right after the reset: copies the window onto itself
-  w.Main('m');
-  UnpackFixture f;
-  EXPECT_EQ(Decode(f, w.Bytes(), 5), Text(std::string("k") + std::string(3, '\0') + "m"));
-  EXPECT_EQ(f.s().RecentDistances[0], 0u);
-  EXPECT_EQ(f.s().RecentDistanceIndex, 2u);
-}
-
 // A table block whose pre-code gives all 19 symbols length 5, so each is written as its own
 // number. A repeat run at the first position repeats 0 (there is no earlier length), and the
 // last run is cut at the last position: the block ends there.

@@ -64,8 +64,8 @@ struct Format20Writer {
   void Main(std::uint32_t symbol) { Bits.Put(symbol, MainBits); }
   void Audio(std::uint32_t symbol) { Bits.Put(symbol, 9); }
 
-  // A long match (symbols 270-297) or one at recent distance slot 1-4 (symbols 257-260), with
-  // the length bonuses the decoder adds for far distances taken off first.
+  // A long match (symbols 270-297), with the length bonuses the decoder adds for far distances
+  // taken off first.
   void LongMatch(std::uint32_t length, std::uint32_t distance) {
     const std::uint32_t coded = length - 3 - FarBonus(distance);
     const int k = Code(format20::kLengthBase, coded);
@@ -74,14 +74,6 @@ struct Format20Writer {
     const int d = Code(format20::kDistanceBase, distance - 1);
     Bits.Put(d, kDistanceBits);
     Bits.Put(distance - 1 - format20::kDistanceBase[d], format20::kDistanceExtraBits[d]);
-  }
-
-  void RecentMatch(int slot, std::uint32_t length, std::uint32_t distance) {
-    const std::uint32_t coded = length - 2 - FarBonus(distance) - (distance >= 257 ? 1 : 0);
-    const int k = Code(format20::kLengthBase, coded);
-    Main(256 + slot);
-    Bits.Put(k, kRepeatBits);
-    Bits.Put(coded - format20::kLengthBase[k], format20::kLengthExtraBits[k]);
   }
 
   std::vector<std::uint8_t> Bytes() const { return Bits.Bytes(8); }
