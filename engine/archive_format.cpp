@@ -37,6 +37,7 @@ void DecodeNewFileHeader(std::span<const std::uint8_t> b, FileHeader& h) {
   h.Method = r.U8();
   h.NameSize = r.U16();
   h.FileAttr = r.U32();
+  h.UnixMode = 0;
 }
 
 // The old file header, already converted into the new form.
@@ -77,6 +78,7 @@ std::uint32_t ReadEntryName(ArchiveReader& r, bool checkCrc) {
     if (!Crc16Matches(a.HeaderCrc, a.File.HeadCRC)) r.Frontend.ReportStatus(status::kBrokFileHead);
   }
   if (a.File.HostOS >= 3) {
+    if (a.File.HostOS == kHostUnix) a.File.UnixMode = a.File.FileAttr;
     a.File.FileAttr = (a.File.HeadFlags & kDirectoryBits) == kDirectoryBits ? 0x10 : 0x20;
     if (a.File.HostOS > 3) a.File.HostOS = 0;
   }

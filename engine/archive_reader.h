@@ -15,6 +15,8 @@ inline constexpr std::uint8_t kMainHead = 0x73;
 inline constexpr std::uint8_t kFileHead = 0x74;
 inline constexpr std::uint8_t kSubBlock = 0x77;
 
+inline constexpr std::uint8_t kHostUnix = 3;
+
 inline constexpr std::uint16_t kLongBlock = 0x8000;
 inline constexpr std::uint16_t kSplitBefore = 0x0001;  // entry continues from the previous volume
 inline constexpr std::uint16_t kSplitAfter = 0x0002;   // entry continues in the next volume
@@ -38,6 +40,9 @@ struct FileHeader {
   std::uint8_t Method = 0;
   std::uint16_t NameSize = 0;
   std::uint32_t FileAttr = 0;
+  // The attributes as stored by a Unix host (HostOS 3): its mode bits, which normalising the
+  // entry replaces in FileAttr.
+  std::uint32_t UnixMode = 0;
 };
 
 // The common fields of the block most recently walked over; HeadType 0 means "no block".

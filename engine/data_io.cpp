@@ -44,7 +44,7 @@ std::uint32_t ReadPackedData(ArchiveReader& reader, ExtractionJob& job, std::uin
 std::uint32_t WriteUnpackedData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job,
                                 const std::uint8_t* buffer, std::uint32_t count) {
   if (job.Abort.load() != kRunning) return 0;
-  if (!session.TestOnly && !session.WriteFailed && session.OutputFile.WriteRaw(buffer, count) != count) {
+  if (!session.TestOnly && !session.WriteFailed && session.Output.Data().WriteRaw(buffer, count) != count) {
     session.WriteFailed = true;
     session.DiskFull = LastWriteFailedForSpace();
     if (session.DiskFull) {
@@ -90,25 +90,6 @@ std::int32_t PercentOf(std::int32_t done, std::int32_t total) {
   if (total < done) return 100;
   // 64-bit product: done may be negative and large when a size passed 2 GiB.
   return static_cast<std::int32_t>(static_cast<std::int64_t>(done) * 100 / total);
-}
-
-File CreateOutputFile(Host& host, bool& overwriteAll, void* ownerWindow, char* name, bool& refused) {
-  refused = false;
-  if (PathExists(name) && !overwriteAll) {
-    host.ReportStatus(status::kFileExists);
-    if (host.ShowMessageBox(ownerWindow, messages::kOverwriteAll, messages::kOverwriteTitle,
-                            messages::kQuestionStyle) != kIdOk) {
-      refused = true;
-      return File();
-    }
-    overwriteAll = true;
-  }
-  File f = File::Create(name, CreateMode::kCreateNew);
-  if (!f.IsOpen()) {
-    MakeDirectories(host, name);
-    f = File::Create(name, CreateMode::kCreateAlways);
-  }
-  return f;
 }
 
 }  // namespace korvane

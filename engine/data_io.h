@@ -1,11 +1,11 @@
 // Between the decoders and the disk: packed input across volumes, unpacked output with its
-// running checksum and progress, the stored-entry copy, and output-file creation with the
-// overwrite question.
+// running checksum and progress, and the stored-entry copy.
 #pragma once
 #include <cstdint>
 
 #include "engine/archive_reader.h"
 #include "engine/job.h"
+#include "engine/output_file.h"
 #include "unpack/unpack_io.h"
 
 namespace korvane {
@@ -22,7 +22,7 @@ struct UnpackSession {
   bool TestOnly = false;       // output counted and checksummed, not written
   bool WriteFailed = false;    // a write of this entry failed; nothing more is written to it
   bool DiskFull = false;       // ... because the disk is full, which ends the job
-  File OutputFile;
+  OutputFile Output;           // the entry's file while it is being written
 };
 
 // Up to count packed bytes of the current entry, moving to the next volume inside the request
@@ -39,11 +39,6 @@ void CopyStoredData(ArchiveReader& reader, UnpackSession& session, ExtractionJob
 
 // done * 100 / total on signed values, scaled down above 10000 as the installer always did.
 std::int32_t PercentOf(std::int32_t done, std::int32_t total);
-
-// Creates name for writing; asks before replacing an existing file unless the user already
-// answered OK for the whole run (overwriteAll, which an OK sets). refused is set when the
-// user declined (Cancel). An empty File when nothing was created.
-File CreateOutputFile(Host& host, bool& overwriteAll, void* ownerWindow, char* name, bool& refused);
 
 // The unpackers' view of the engine: one virtual call per refill and per flush.
 class EngineUnpackIo final : public UnpackIo {

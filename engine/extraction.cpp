@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "engine/archive_format.h"
 #include "engine/data_io.h"
@@ -17,6 +18,7 @@
 #include "engine/entry_walk.h"
 #include "engine/file_ops.h"
 #include "engine/messages.h"
+#include "engine/output_file.h"
 #include "engine/status.h"
 #include "engine/volumes.h"
 #include "unpack/unpack.h"
@@ -26,10 +28,19 @@ namespace {
 
 enum class Next { kStartOver, kEnd, kReturnZero };
 
+// A directory entry whose time (and mode) is set once the run has written everything inside it.
+struct FolderToFinish {
+  std::string Name;
+  std::uint32_t DosTime;
+  PermissionSource Source;
+  std::uint32_t UnixMode;
+};
+
 // Everything one call of RunExtraction keeps besides the reader.
 struct Run {
   Run(ArchiveReader& reader, UnpackState& unpack, void* owner, ExtractionJob& job)
-      : Reader(reader), Host(reader.Frontend), Unpack(unpack), Owner(owner), Job(job) {}
+      : Reader(reader), Host(reader.Frontend), Unpack(unpack), Owner(owner), Job(job),
+        RootLength(std::strlen(job.DestinationDir)), Journal(job.Mode == 'X' ? job.Journal : nullptr) {}
 
   ArchiveReader& Reader;
   korvane::Host& Host;
@@ -44,11 +55,21 @@ struct Run {
   bool OverwriteAll = false;          // the user accepted the overwrite question for the run
   bool SearchedFirstVolume = false;
   char OutputName[kPathLimit] = {};   // DestinationDir followed by the entry's name
+  // Nothing below the destination is written through a link the run did not make.
+  std::size_t RootLength;
+  InstallJournal* Journal;            // what the installer may be asked to undo
+  std::vector<FolderToFinish> Folders;
 };
+
+GuardedPath Output(const Run& run) { return GuardedPath(run.OutputName, run.RootLength); }
+
+PermissionSource PermissionsOf(const FileHeader& h) {
+  return h.HostOS == kHostUnix ? PermissionSource::kUnixMode : PermissionSource::kDefault;
+}
 
 void CloseFiles(Run& run) {
   run.Reader.Input.Close();
-  run.Session.OutputFile.Close();
+  run.Session.Output.Discard();
 }
 
 bool Open(Run& run) {
@@ -97,24 +118,45 @@ void HandleDirectory(Run& run) {
     run.Host.ReportStatus(status::kExtrTestDir);
     return;
   }
-  DirResult r = CreateDirectoryPath(run.OutputName);
+  DirResult r = CreateDirectoryPath(Output(run));
   if (r == DirResult::kPathMissing) {
-    MakeDirectories(run.Host, run.OutputName);
-    r = CreateDirectoryPath(run.OutputName);
-    if (r != DirResult::kCreated && r != DirResult::kExists) run.Host.ReportStatus(status::kExtrErrMkDir);
+    MakeDirectories(run.Host, run.OutputName, run.RootLength, run.Journal);
+    r = CreateDirectoryPath(Output(run));
+    if (r != DirResult::kCreated && r != DirResult::kExists && r != DirResult::kThroughLink)
+      run.Host.ReportStatus(status::kExtrErrMkDir);
   }
-  if (r == DirResult::kCreated) run.Host.ReportStatus(status::kCreatDir);
+  if (r == DirResult::kThroughLink) {
+    run.Host.ReportStatus(status::kExtrThroughLink);
+    run.ErrorCount += 1;
+    return;
+  }
+  if (r == DirResult::kCreated) {
+    run.Host.ReportStatus(status::kCreatDir);
+    if (run.Journal != nullptr) run.Journal->NoteFolder(run.OutputName);
+  }
+  if (r == DirResult::kCreated || r == DirResult::kExists) {
+    const FileHeader& h = run.Reader.Archive.File;
+    run.Folders.push_back({run.OutputName, h.FileTime, PermissionsOf(h), h.UnixMode});
+  }
+}
+
+// Folder times are set last: every file written inside a folder changes its time.
+void FinishFolders(Run& run) {
+  for (const FolderToFinish& f : run.Folders)
+    FinishDirectory(GuardedPath(f.Name.c_str(), run.RootLength), f.DosTime, f.Source, f.UnixMode);
+  run.Folders.clear();
 }
 
 // The output file of an entry to extract; false when there is none (refused or failed).
 bool CreateOutput(Run& run) {
   run.Job.FileProgress = 0.0f;
   run.Host.SendProgressMessage(run.Job.ProgressWindow, 0, 0);
-  bool refused = false;
-  run.Session.OutputFile = CreateOutputFile(run.Host, run.OverwriteAll, run.Owner, run.OutputName, refused);
-  if (run.Session.OutputFile.IsOpen()) return true;
-  if (!refused) {
-    run.Host.ReportStatus(status::kExtrErrCreat);
+  using Opened = OutputFile::Opened;
+  const Opened opened =
+      run.Session.Output.Create(run.Host, run.OverwriteAll, run.Owner, run.OutputName, run.RootLength, run.Journal);
+  if (opened == Opened::kCreated) return true;
+  if (opened != Opened::kRefused) {
+    run.Host.ReportStatus(opened == Opened::kThroughLink ? status::kExtrThroughLink : status::kExtrErrCreat);
     run.ErrorCount += 1;
   }
   return false;
@@ -144,11 +186,16 @@ void CheckAndFinish(Run& run, bool forDictionary) {
     }
   }
   if (s.TestOnly) return;
-  // A file about to be deleted keeps its attributes off: a read-only file could not be deleted
-  // on Windows and the damaged data would stay behind.
-  if (!bad) ApplyFileTimeAndAttributes(h, run.OutputName, s.OutputFile);
-  s.OutputFile.Close();
-  if (bad) DeleteFilePath(run.OutputName);
+  if (bad) {
+    s.Output.Discard();
+    return;
+  }
+  ApplyFileTimeAndAttributes(h, s.Output);
+  // The old file, if any, is replaced only now; should that fail, it stays as it was.
+  if (!s.Output.Commit(run.Journal)) {
+    run.Host.ReportStatus(LastPathMetLink() ? status::kExtrThroughLink : status::kExtrErrCreat);
+    run.ErrorCount += 1;
+  }
 }
 
 // kExtract (with its file created), kTest and kDecodeForDictionary.
@@ -242,9 +289,11 @@ Next Walk(Run& run) {
 
 }  // namespace
 
-void ApplyFileTimeAndAttributes(const FileHeader& header, const char* outputName, File& file) {
-  SetFileAttributesOf(outputName, header.FileAttr & (0x01 | 0x02 | 0x04 | 0x20));
-  SetFileTimesFromDos(file.Handle(), header.FileTime);
+void ApplyFileTimeAndAttributes(const FileHeader& header, OutputFile& output) {
+  const FileHandle file = output.Data().Handle();
+  SetPermissions(file, PermissionsOf(header), header.UnixMode);
+  SetFileAttributesOf(file, output.TemporaryName(), header.FileAttr & (0x01 | 0x02 | 0x04 | 0x20));
+  SetFileTimesFromDos(file, header.FileTime);
 }
 
 std::int32_t RunExtraction(ArchiveReader& reader, UnpackState& unpack, void* ownerWindow, ExtractionJob& job) {
@@ -259,6 +308,7 @@ std::int32_t RunExtraction(ArchiveReader& reader, UnpackState& unpack, void* own
   }
   run.UnpackWindow.reset();
   CloseFiles(run);
+  FinishFolders(run);
   job.ErrorCount = run.ErrorCount;
   if (next == Next::kReturnZero) return 0;
   if (run.FilesDone == 0) {

@@ -5,6 +5,7 @@
 
 #include "engine/archive_reader.h"
 #include "engine/job.h"
+#include "engine/output_file.h"
 #include "unpack/unpack_state.h"
 
 namespace korvane {
@@ -19,8 +20,8 @@ namespace korvane {
 // entry.
 std::int32_t RunExtraction(ArchiveReader& reader, UnpackState& unpack, void* ownerWindow, ExtractionJob& job);
 
-// Gives the file its stored attributes (read-only, hidden, system, archive) and sets its
-// times from the MS-DOS stamp taken as local time.
-void ApplyFileTimeAndAttributes(const FileHeader& header, const char* outputName, File& file);
+// Gives the (temporary) file its stored permissions and attributes (read-only, hidden, system,
+// archive) and sets its times from the MS-DOS stamp taken as local time.
+void ApplyFileTimeAndAttributes(const FileHeader& header, OutputFile& output);
 
 }  // namespace korvane

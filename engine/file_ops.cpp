@@ -2,19 +2,8 @@
 
 #include <cstring>
 
-#include "engine/status.h"
 
 namespace korvane {
-
-void MakeDirectories(Host& host, char* path) {
-  for (char* c = path; *c != '\0'; ++c) {
-    if (*c != '\\' && *c != '/') continue;
-    *c = '\0';
-    // An empty prefix (a leading separator) or a drive fails and is ignored, like an existing one.
-    if (path[0] != '\0' && CreateDirectoryPath(path) == DirResult::kCreated) host.ReportStatus(status::kCreatDir);
-    *c = '\\';
-  }
-}
 
 char* FindExtensionDot(char* name) {
   // Only the file-name part counts: a dot in a directory name is not an extension.

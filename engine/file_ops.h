@@ -1,19 +1,11 @@
-// The engine's thin file and name operations on top of the platform file layer: the write
-// that reports its own failure, the directories along a path, and the name helpers the volume
-// logic and the driver share. They need a host at most, never a run.
+// The name helpers the volume logic and the driver share, on top of the platform file layer.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/host.h"
 #include "platform/file_layer.h"
 
 namespace korvane {
-
-// Creates every directory named by a prefix of path that ends just before a separator; the
-// part after the last separator is not created. Separators become backslashes. Each directory
-// made is reported to the host's status hook.
-void MakeDirectories(Host& host, char* path);
 
 // Replaces the text after the last dot of the file-name part by extension, or appends a dot
 // and extension when there is no dot. False (name unchanged) when the result would not fit.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/install_journal.h"
 #include "platform/file_layer.h"
 
 namespace korvane {
@@ -42,6 +43,10 @@ struct ExtractionJob {
   // failed move to the next volume, unusable name). RunExtraction sets it before returning,
   // so a front end can report failure even when the result (entries processed) is above 0.
   std::int32_t ErrorCount = 0;
+  // Set by the installer: an install run notes in it what it creates and sets aside every file
+  // it replaces, so that the user may undo it; the installer then keeps or undoes it. Without
+  // one, a replaced file is replaced at once, as the command-line tool wants.
+  InstallJournal* Journal = nullptr;
 };
 
 // Sets the job up for a run in mode ('X' or 'T') of the archive whose first volume is

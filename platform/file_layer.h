@@ -23,6 +23,24 @@ inline constexpr FileHandle kFailedFile = -1;
 
 inline bool IsOpenFile(FileHandle h) { return h != kNoFile && h != kFailedFile; }
 
+// An output path. Name is the whole path; its first RootLength bytes are the destination, taken
+// as the user gave it (it may itself be a link: that was the user's choice). Every folder between
+// the destination and the last component must be a real folder: a symbolic link there (on Windows
+// a junction or any other reparse point) fails the call, and LastPathMetLink() says so. The check
+// and the operation cannot be separated: on POSIX the folders are opened one by one from the
+// destination down without following links. A plain name trusts every folder on its way.
+struct GuardedPath {
+  static constexpr std::size_t kAllTrusted = static_cast<std::size_t>(-1);
+  GuardedPath(const char* name) : Name(name) {}  // NOLINT(google-explicit-constructor): a plain name
+  GuardedPath(const char* name, std::size_t rootLength) : Name(name), RootLength(rootLength) {}
+  const char* Name;
+  std::size_t RootLength = kAllTrusted;
+};
+
+// Whether the last failed call on this thread that took a GuardedPath failed because a folder on
+// the way was a link.
+bool LastPathMetLink();
+
 enum class CreateMode {
   kCreateNew,     // fails when the name exists (anything, even a dangling link)
   kCreateAlways,  // replaces what is there; on POSIX a symbolic link is removed, never followed
@@ -31,7 +49,17 @@ enum class CreateMode {
 // Existing file for reading, sharing reads; kFailedFile when it cannot be opened.
 FileHandle OpenFileForReading(const char* name);
 // A file for writing, no sharing, written through; kFailedFile on failure.
-FileHandle CreateFileForWriting(const char* name, CreateMode mode);
+FileHandle CreateFileForWriting(GuardedPath name, CreateMode mode);
+// A new, empty file in the folder of name under a short name of its own that nothing else has,
+// for data that is moved onto name once it is complete. Its whole name goes into tempName
+// (same folder prefix as name). On POSIX only the owner may read it until its permissions are set.
+FileHandle CreateTemporaryBeside(GuardedPath name, char* tempName, std::size_t capacity);
+// Moves the file from onto to, which it replaces; both lie in one folder. An existing to keeps
+// its spelling (names are found regardless of case), and a read-only one is replaced too. With
+// asideName, an existing to is first moved aside under a new name of its own beside it, written
+// there (empty when there was nothing to move aside); should the second move fail, the first is
+// undone. Nothing is replaced through a link.
+bool MoveOnto(GuardedPath from, GuardedPath to, char* asideName = nullptr, std::size_t asideCapacity = 0);
 
 // Bytes read; 0 at the end of the file or on an error (the two look alike on purpose).
 std::uint32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t count);
@@ -87,23 +115,40 @@ class File {
 };
 
 // Files and directories alike; on POSIX a symbolic link counts even when it dangles.
-bool PathExists(const char* name);
-bool DeleteFilePath(const char* name);
+bool PathExists(GuardedPath name);
+// Only a real directory (never a link to one).
+bool IsDirectoryPath(GuardedPath name);
+// Files only; a read-only file is deleted too.
+bool DeleteFilePath(GuardedPath name);
+// Only when it is empty.
+bool RemoveEmptyDirectory(GuardedPath name);
 
 enum class DirResult {
   kCreated,
   kExists,       // something of that name is already there
   kPathMissing,  // a parent is missing (the class of errors that MakeDirectories can mend)
   kFailed,       // any other failure
+  kThroughLink,  // a folder on the way is a link (GuardedPath)
 };
-DirResult CreateDirectoryPath(const char* name);
+DirResult CreateDirectoryPath(GuardedPath name);
 
-// MS-DOS/Windows attribute bits 0x01 read-only, 0x02 hidden, 0x04 system, 0x20 archive. POSIX
-// keeps only read-only (as a file without write permission) and drops the rest.
-bool SetFileAttributesOf(const char* name, std::uint32_t attributes);
+// MS-DOS/Windows attribute bits 0x01 read-only, 0x02 hidden, 0x04 system, 0x20 archive, of the
+// open file that name names. POSIX keeps only read-only (as a file without write permission)
+// and drops the rest.
+bool SetFileAttributesOf(FileHandle file, GuardedPath name, std::uint32_t attributes);
 // Creation, access and modification times of an open file from an MS-DOS date/time taken
 // as local time. False (times untouched) when the stamp is not a valid calendar date.
 bool SetFileTimesFromDos(FileHandle file, std::uint32_t dosTime);
+
+// Permissions of an open file (POSIX; nothing to do on Windows). An entry from a Unix system
+// gets its stored read, write and execute bits for user, group and others (never set-id or
+// sticky bits), masked by the umask unless the user is root, as tar does; any other entry gets
+// what a new file gets.
+enum class PermissionSource { kDefault, kUnixMode };
+bool SetPermissions(FileHandle file, PermissionSource source, std::uint32_t unixMode);
+// A folder's times from an MS-DOS date/time and, with PermissionSource::kUnixMode, its
+// permissions; set once everything inside it has been written.
+bool FinishDirectory(GuardedPath name, std::uint32_t dosTime, PermissionSource source, std::uint32_t unixMode);
 
 // The fields of an MS-DOS date/time stamp, and whether they form a real date and time.
 struct DosDateTime {

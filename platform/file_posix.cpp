@@ -1,6 +1,9 @@
 // The file layer over POSIX. Engine names use '\'; here they become '/' and every component
 // that does not exist as spelled is looked up case-insensitively (ASCII) in its directory.
-// Output files never follow an existing symbolic link: the link itself is replaced.
+// Output files never follow an existing symbolic link: the link itself is replaced. Below the
+// destination of a GuardedPath, folders are opened one by one with O_NOFOLLOW, and every change
+// is made relative to the folder found that way (openat, renameat, mkdirat), so a link put in
+// the way at any moment is met, never followed.
 //
 // Linear installs: while any file of this layer is open (a run holds its archive open from
 // start to end), the directories it resolved and the listings it read for case-insensitive
@@ -30,6 +33,7 @@
 #include <vector>
 
 #include "platform/file_layer.h"
+#include "platform/guarded_path.h"
 
 namespace korvane {
 namespace {
@@ -255,6 +259,166 @@ std::uint32_t ReadFully(int fd, unsigned char* out, std::uint32_t count) {
   return done;
 }
 
+
+thread_local bool t_metLink = false;
+
+#ifdef O_PATH
+// A folder opened only to reach what is inside it: no read permission needed.
+constexpr int kFolderOpen = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderOpen = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+class FolderFd {
+ public:
+  FolderFd() = default;
+  explicit FolderFd(int fd) : Fd(fd) {}
+  FolderFd(const FolderFd&) = delete;
+  FolderFd& operator=(const FolderFd&) = delete;
+  FolderFd(FolderFd&& other) noexcept : Fd(other.Fd) { other.Fd = -1; }
+  FolderFd& operator=(FolderFd&& other) noexcept {
+    std::swap(Fd, other.Fd);
+    return *this;
+  }
+  ~FolderFd() {
+    if (Fd >= 0) ::close(Fd);
+  }
+  int Get() const { return Fd; }
+
+ private:
+  int Fd = -1;
+};
+
+enum class Reach { kOk, kLink, kMissing, kFailed };
+
+// The folder that holds the last component of name, and that component as found on disk. The
+// trusted folders are opened as a path (links followed: the user chose them); each folder
+// below them is opened from its parent without following a link, and ".." is never climbed.
+struct Parent {
+  Resolved Path;
+  FolderFd Folder;
+  Reach Result = Reach::kFailed;
+  int Error = 0;  // errno of the failure
+  const std::string& Leaf() const { return Path.leaf; }
+  bool Ok() const { return Result == Reach::kOk; }
+};
+
+Parent OpenParent(const GuardedPath& name) {
+  Parent p;
+  p.Path = Resolve(name.Name);
+  std::vector<std::string> parts;
+  for (std::size_t pos = 0; pos < p.Path.path.size();) {
+    std::size_t end = p.Path.path.find('/', pos);
+    if (end == std::string::npos) end = p.Path.path.size();
+    if (end > pos) parts.push_back(p.Path.path.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  if (parts.empty()) {
+    p.Error = ENOENT;
+    return p;
+  }
+  p.Path.leaf = parts.back();
+  const std::size_t trusted = std::min(detail::TrustedFolderCount(name), parts.size() - 1);
+  std::string root = !p.Path.path.empty() && p.Path.path[0] == '/' ? "/" : "";
+  for (std::size_t i = 0; i < trusted; ++i) root.append(i == 0 ? "" : "/").append(parts[i]);
+  int fd = ::open(root.empty() ? "." : root.c_str(), kFolderOpen);
+  for (std::size_t i = trusted; fd >= 0 && i + 1 < parts.size(); ++i) {
+    if (parts[i] == ".") continue;
+    int next = parts[i] == ".." ? -1 : ::openat(fd, parts[i].c_str(), kFolderOpen | O_NOFOLLOW);
+    struct stat st;
+    if (next >= 0 && (::fstat(next, &st) != 0 || !S_ISDIR(st.st_mode))) {
+      ::close(next);
+      next = -1;
+      errno = ENOTDIR;
+    }
+    const int error = parts[i] == ".." ? EPERM : errno;
+    if (next < 0) {
+      const bool link = ::fstatat(fd, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+      ::close(fd);
+      p.Error = error;
+      p.Result = link ? Reach::kLink : error == ENOENT ? Reach::kMissing : Reach::kFailed;
+      t_metLink = link;
+      return p;
+    }
+    ::close(fd);
+    fd = next;
+  }
+  if (fd < 0) {
+    p.Error = errno;
+    p.Result = p.Error == ENOENT || p.Error == ENOTDIR ? Reach::kMissing : Reach::kFailed;
+    t_metLink = false;
+    return p;
+  }
+  p.Folder = FolderFd(fd);
+  p.Result = Reach::kOk;
+  t_metLink = false;
+  return p;
+}
+
+// The user's file-creation mask, read without changing it where the system can tell it.
+mode_t CurrentUmask() {
+  static const mode_t mask = [] {
+    if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
+      char line[128];
+      unsigned value = 0;
+      bool found = false;
+      while (!found && std::fgets(line, sizeof line, f) != nullptr) found = std::sscanf(line, "Umask: %o", &value) == 1;
+      std::fclose(f);
+      if (found) return static_cast<mode_t>(value);
+    }
+    const mode_t m = ::umask(022);
+    ::umask(m);
+    return m;
+  }();
+  return mask;
+}
+
+mode_t PermissionBits(PermissionSource source, std::uint32_t unixMode, bool directory) {
+  if (source == PermissionSource::kDefault) return (directory ? 0777 : 0666) & ~CurrentUmask();
+  const mode_t bits = static_cast<mode_t>(unixMode & 0777);
+  return ::geteuid() == 0 ? bits : bits & ~CurrentUmask();
+}
+
+bool DosToTimespec(std::uint32_t dosTime, struct timespec& out) {
+  const DosDateTime t = SplitDosTime(dosTime);
+  if (!IsValidDosDateTime(t)) return false;
+  std::tm local{};
+  local.tm_year = t.Year - 1900;
+  local.tm_mon = t.Month - 1;
+  local.tm_mday = t.Day;
+  local.tm_hour = t.Hour;
+  local.tm_min = t.Minute;
+  local.tm_sec = t.Second;
+  local.tm_isdst = -1;  // let the time zone rules decide, as the Windows conversion does
+  const std::time_t when = std::mktime(&local);
+  if (when == static_cast<std::time_t>(-1)) return false;
+  out.tv_sec = when;
+  out.tv_nsec = 0;
+  return true;
+}
+
+// Renames within folders without replacing anything; false with EEXIST when to exists.
+bool RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+  struct stat st;
+  if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::renameat(fromDir, from, toDir, to) == 0;
+}
+
+// What a new name in name's folder becomes, written into out (the engine's spelling of the folder).
+bool WriteSiblingName(const char* name, const std::string& leaf, char* out, std::size_t capacity) {
+  const std::string whole = detail::FolderPrefix(name) + leaf;
+  if (whole.size() >= capacity) return false;
+  std::memcpy(out, whole.c_str(), whole.size() + 1);
+  return true;
+}
+
 }  // namespace
 
 FileHandle OpenFileForReading(const char* name) {
@@ -270,30 +434,80 @@ FileHandle OpenFileForReading(const char* name) {
   return FromFd(fd);
 }
 
-FileHandle CreateFileForWriting(const char* name, CreateMode mode) {
-  const Resolved r = Resolve(name);
-  const std::string& path = r.path;
+FileHandle CreateFileForWriting(GuardedPath name, CreateMode mode) {
+  const Parent p = OpenParent(name);
+  if (!p.Ok()) return kFailedFile;
+  const int dir = p.Folder.Get();
+  const char* leaf = p.Leaf().c_str();
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
   if (mode == CreateMode::kCreateNew) {
     flags |= O_EXCL;  // O_EXCL fails on any existing name, links included, without following
   } else {
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(path.c_str());
+    if (::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) ::unlinkat(dir, leaf, 0);
     flags |= O_TRUNC;
   }
-  int fd = ::open(path.c_str(), flags, 0666);
+  int fd = ::openat(dir, leaf, flags, 0666);
   if (fd < 0 && mode == CreateMode::kCreateAlways && errno == EACCES) {
     // A read-only file from an earlier run: Windows' create-always fails there too, but the
     // user has agreed to replace it, so remove it and start afresh.
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0)
-      fd = ::open(path.c_str(), flags, 0666);
+    if (::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && ::unlinkat(dir, leaf, 0) == 0)
+      fd = ::openat(dir, leaf, flags, 0666);
   }
   if (fd >= 0) {
     Register(fd, false);
-    NoteCreated(r, false);
+    NoteCreated(p.Path, false);
   }
   return FromFd(fd);
+}
+
+FileHandle CreateTemporaryBeside(GuardedPath name, char* tempName, std::size_t capacity) {
+  const Parent p = OpenParent(name);
+  if (!p.Ok()) return kFailedFile;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    const std::string leaf = detail::OwnLeafName("tmp");
+    if (!WriteSiblingName(name.Name, leaf, tempName, capacity)) return kFailedFile;
+    const int fd = ::openat(p.Folder.Get(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      Register(fd, false);
+      return FromFd(fd);
+    }
+    if (errno != EEXIST) return kFailedFile;
+  }
+  return kFailedFile;
+}
+
+bool MoveOnto(GuardedPath from, GuardedPath to, char* asideName, std::size_t asideCapacity) {
+  const Parent source = OpenParent(from);
+  if (!source.Ok()) return false;
+  const Parent target = OpenParent(to);
+  if (!target.Ok()) return false;
+  const int dir = target.Folder.Get();
+  const char* leaf = target.Leaf().c_str();
+  std::string aside;
+  struct stat st;
+  if (asideName != nullptr) {
+    asideName[0] = '\0';
+    for (int attempt = 0; attempt < 64 && ::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0; ++attempt) {
+      const std::string candidate = detail::OwnLeafName("bak");
+      if (!WriteSiblingName(to.Name, candidate, asideName, asideCapacity)) return false;
+      if (RenameNoReplace(dir, leaf, dir, candidate.c_str())) {
+        aside = candidate;
+        NoteDeleted(target.Path);
+        break;
+      }
+      if (errno != EEXIST) return false;
+    }
+    if (aside.empty() && ::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0) return false;
+    if (aside.empty()) asideName[0] = '\0';
+  }
+  if (::renameat(source.Folder.Get(), source.Leaf().c_str(), dir, leaf) != 0) {
+    if (!aside.empty() && ::renameat(dir, aside.c_str(), dir, leaf) == 0) asideName[0] = '\0';
+    return false;
+  }
+  NoteCreated(target.Path, false);
+  return true;
 }
 
 std::uint32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t count) {
@@ -381,29 +595,63 @@ void CloseFileHandle(FileHandle file) {
   ::close(ToFd(file));
 }
 
-bool PathExists(const char* name) {
-  const Resolved r = Resolve(name);
-  if (r.presence != Presence::kUnknown) return r.presence == Presence::kPresent;
+bool LastPathMetLink() { return t_metLink; }
+
+bool PathExists(GuardedPath name) {
+  if (name.RootLength == GuardedPath::kAllTrusted) {
+    t_metLink = false;
+    const Resolved r = Resolve(name.Name);
+    if (r.presence != Presence::kUnknown) return r.presence == Presence::kPresent;
+    struct stat st;
+    return ::lstat(r.path.c_str(), &st) == 0;
+  }
+  const Parent p = OpenParent(name);
   struct stat st;
-  return ::lstat(r.path.c_str(), &st) == 0;
+  return p.Ok() && ::fstatat(p.Folder.Get(), p.Leaf().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool DeleteFilePath(const char* name) {
-  const Resolved r = Resolve(name);
+bool IsDirectoryPath(GuardedPath name) {
+  const Parent p = OpenParent(name);
+  struct stat st;
+  return p.Ok() && ::fstatat(p.Folder.Get(), p.Leaf().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool DeleteFilePath(GuardedPath name) {
+  const Parent p = OpenParent(name);
   struct stat st;
   // DeleteFileA removes files only; a directory of that name stays.
-  if (::lstat(r.path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  if (::unlink(r.path.c_str()) != 0) return false;
-  NoteDeleted(r);
+  if (!p.Ok() || ::fstatat(p.Folder.Get(), p.Leaf().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode))
+    return false;
+  if (::unlinkat(p.Folder.Get(), p.Leaf().c_str(), 0) != 0) return false;
+  NoteDeleted(p.Path);
   return true;
 }
 
-DirResult CreateDirectoryPath(const char* name) {
-  Resolved r = Resolve(name);
-  std::string& path = r.path;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (::mkdir(path.c_str(), 0777) == 0) {
-    NoteCreated(r, true);
+bool RemoveEmptyDirectory(GuardedPath name) {
+  const Parent p = OpenParent(name);
+  if (!p.Ok() || ::unlinkat(p.Folder.Get(), p.Leaf().c_str(), AT_REMOVEDIR) != 0) return false;
+  NoteDeleted(p.Path);
+  LayerMemory& m = Memory();
+  const std::lock_guard<std::mutex> guard(m.lock);
+  m.directories.clear();  // a path remembered inside it would now name nothing
+  return true;
+}
+
+DirResult CreateDirectoryPath(GuardedPath name) {
+  Parent p = OpenParent(name);
+  switch (p.Result) {
+    case Reach::kOk:
+      break;
+    case Reach::kLink:
+      return DirResult::kThroughLink;
+    case Reach::kMissing:
+      return DirResult::kPathMissing;
+    case Reach::kFailed:
+      return p.Error == ENOTDIR ? DirResult::kPathMissing : DirResult::kFailed;
+  }
+  if (::mkdirat(p.Folder.Get(), p.Leaf().c_str(), 0777) == 0) {
+    while (p.Path.path.size() > 1 && p.Path.path.back() == '/') p.Path.path.pop_back();
+    NoteCreated(p.Path, true);
     return DirResult::kCreated;
   }
   switch (errno) {
@@ -417,33 +665,37 @@ DirResult CreateDirectoryPath(const char* name) {
   }
 }
 
-bool SetFileAttributesOf(const char* name, std::uint32_t attributes) {
-  const std::string path = Resolve(name).path;
+bool SetFileAttributesOf(FileHandle file, GuardedPath, std::uint32_t attributes) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
-  const mode_t mode = st.st_mode & 07777;
+  if (!IsOpenFile(file) || ::fstat(ToFd(file), &st) != 0) return false;
   if (!(attributes & 0x01)) return true;  // only read-only changes anything here
-  return ::chmod(path.c_str(), mode & static_cast<mode_t>(~0222)) == 0;
+  return ::fchmod(ToFd(file), (st.st_mode & 07777) & static_cast<mode_t>(~0222)) == 0;
 }
 
 bool SetFileTimesFromDos(FileHandle file, std::uint32_t dosTime) {
-  const DosDateTime t = SplitDosTime(dosTime);
-  if (!IsOpenFile(file) || !IsValidDosDateTime(t)) return false;
-  std::tm local{};
-  local.tm_year = t.Year - 1900;
-  local.tm_mon = t.Month - 1;
-  local.tm_mday = t.Day;
-  local.tm_hour = t.Hour;
-  local.tm_min = t.Minute;
-  local.tm_sec = t.Second;
-  local.tm_isdst = -1;  // let the time zone rules decide, as the Windows conversion does
-  const std::time_t when = std::mktime(&local);
-  if (when == static_cast<std::time_t>(-1)) return false;
   struct timespec times[2];
-  times[0].tv_sec = when;
-  times[0].tv_nsec = 0;
+  if (!IsOpenFile(file) || !DosToTimespec(dosTime, times[0])) return false;
   times[1] = times[0];
   return ::futimens(ToFd(file), times) == 0;
+}
+
+bool SetPermissions(FileHandle file, PermissionSource source, std::uint32_t unixMode) {
+  return IsOpenFile(file) && ::fchmod(ToFd(file), PermissionBits(source, unixMode, false)) == 0;
+}
+
+bool FinishDirectory(GuardedPath name, std::uint32_t dosTime, PermissionSource source, std::uint32_t unixMode) {
+  const Parent p = OpenParent(name);
+  if (!p.Ok()) return false;
+  const FolderFd folder(::openat(p.Folder.Get(), p.Leaf().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.Get() < 0) return false;
+  struct timespec times[2];
+  bool ok = true;
+  if (DosToTimespec(dosTime, times[0])) {
+    times[1] = times[0];
+    ok = ::futimens(folder.Get(), times) == 0;
+  }
+  if (source == PermissionSource::kUnixMode) ok = ::fchmod(folder.Get(), PermissionBits(source, unixMode, true)) == 0 && ok;
+  return ok;
 }
 
 }  // namespace korvane

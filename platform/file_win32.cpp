@@ -1,7 +1,12 @@
 // The file layer over the Win32 kernel: CreateFileA and friends, as the installer always did.
+// Below the destination of a GuardedPath, every folder on the way is checked for a reparse
+// point (a symbolic link, a junction, a mount point) before the operation.
 #include <windows.h>
 
+#include <string>
+
 #include "platform/file_layer.h"
+#include "platform/guarded_path.h"
 
 namespace korvane {
 namespace {
@@ -11,16 +16,124 @@ FileHandle FromHandle(HANDLE h) {
   return h == INVALID_HANDLE_VALUE ? kFailedFile : reinterpret_cast<FileHandle>(h);
 }
 
+thread_local bool t_metLink = false;
+
+// False when a folder of name below its trusted part is a reparse point. A folder that does not
+// exist ends the check: the operation itself then fails or creates it.
+bool NoLinkOnTheWay(const GuardedPath& name) {
+  t_metLink = false;
+  const std::size_t trusted = detail::TrustedFolderCount(name);
+  std::size_t components = 0;
+  const std::string whole = name.Name;
+  for (std::size_t pos = 0; pos < whole.size();) {
+    if (whole[pos] == '\\' || whole[pos] == '/') {
+      ++pos;
+      continue;
+    }
+    const std::size_t end = whole.find_first_of("\\/", pos);
+    if (end == std::string::npos) break;  // the last component is the operation's own
+    if (++components > trusted) {
+      const DWORD attributes = GetFileAttributesA(whole.substr(0, end).c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        t_metLink = true;
+        return false;
+      }
+    }
+    pos = end + 1;
+  }
+  return true;
+}
+
+// name with its last component spelled as it exists on disk, so that a replaced file keeps it.
+std::string AsStored(const char* name) {
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(name, &found);
+  if (search == INVALID_HANDLE_VALUE) return name;
+  FindClose(search);
+  return detail::FolderPrefix(name) + found.cFileName;
+}
+
+bool WriteSiblingName(const char* name, const std::string& leaf, char* out, std::size_t capacity) {
+  const std::string whole = detail::FolderPrefix(name) + leaf;
+  if (whole.size() >= capacity) return false;
+  lstrcpynA(out, whole.c_str(), static_cast<int>(capacity));
+  return true;
+}
+
+bool ClearReadOnly(const char* name) {
+  const DWORD attributes = GetFileAttributesA(name);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+         SetFileAttributesA(name, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+}
+
+bool DosToFileTime(std::uint32_t dosTime, FILETIME& utc) {
+  const DosDateTime t = SplitDosTime(dosTime);
+  if (!IsValidDosDateTime(t)) return false;
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(t.Year);
+  st.wMonth = static_cast<WORD>(t.Month);
+  st.wDay = static_cast<WORD>(t.Day);
+  st.wHour = static_cast<WORD>(t.Hour);
+  st.wMinute = static_cast<WORD>(t.Minute);
+  st.wSecond = static_cast<WORD>(t.Second);
+  FILETIME local;
+  return SystemTimeToFileTime(&st, &local) && LocalFileTimeToFileTime(&local, &utc);
+}
+
 }  // namespace
+
+bool LastPathMetLink() { return t_metLink; }
 
 FileHandle OpenFileForReading(const char* name) {
   return FromHandle(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_RANDOM_ACCESS, nullptr));
 }
 
-FileHandle CreateFileForWriting(const char* name, CreateMode mode) {
+FileHandle CreateFileForWriting(GuardedPath name, CreateMode mode) {
+  if (!NoLinkOnTheWay(name)) return kFailedFile;
   const DWORD disposition = mode == CreateMode::kCreateNew ? CREATE_NEW : CREATE_ALWAYS;
-  return FromHandle(CreateFileA(name, GENERIC_WRITE, 0, nullptr, disposition, FILE_FLAG_WRITE_THROUGH, nullptr));
+  return FromHandle(CreateFileA(name.Name, GENERIC_WRITE, 0, nullptr, disposition, FILE_FLAG_WRITE_THROUGH, nullptr));
+}
+
+FileHandle CreateTemporaryBeside(GuardedPath name, char* tempName, std::size_t capacity) {
+  if (!NoLinkOnTheWay(name)) return kFailedFile;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    if (!WriteSiblingName(name.Name, detail::OwnLeafName("tmp"), tempName, capacity)) return kFailedFile;
+    const HANDLE h = CreateFileA(tempName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return FromHandle(h);
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return kFailedFile;
+  }
+  return kFailedFile;
+}
+
+bool MoveOnto(GuardedPath from, GuardedPath to, char* asideName, std::size_t asideCapacity) {
+  if (!NoLinkOnTheWay(from) || !NoLinkOnTheWay(to)) return false;
+  const std::string target = AsStored(to.Name);
+  bool movedAside = false;
+  if (asideName != nullptr) {
+    asideName[0] = '\0';
+    for (int attempt = 0; attempt < 64 && GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES; ++attempt) {
+      if (!WriteSiblingName(to.Name, detail::OwnLeafName("bak"), asideName, asideCapacity)) return false;
+      if (MoveFileExA(target.c_str(), asideName, 0)) {
+        movedAside = true;
+        break;
+      }
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+    }
+    if (!movedAside) {
+      asideName[0] = '\0';
+      if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    }
+  }
+  bool moved = MoveFileExA(from.Name, target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  // The user agreed to replace a read-only file; Windows refuses until the mark is off.
+  if (!moved && GetLastError() == ERROR_ACCESS_DENIED && ClearReadOnly(target.c_str()))
+    moved = MoveFileExA(from.Name, target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (!moved && movedAside && MoveFileExA(asideName, target.c_str(), 0)) asideName[0] = '\0';
+  return moved;
 }
 
 std::uint32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t count) {
@@ -57,12 +170,28 @@ void CloseFileHandle(FileHandle file) {
   if (IsOpenFile(file)) CloseHandle(ToHandle(file));
 }
 
-bool PathExists(const char* name) { return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(GuardedPath name) {
+  return NoLinkOnTheWay(name) && GetFileAttributesA(name.Name) != INVALID_FILE_ATTRIBUTES;
+}
 
-bool DeleteFilePath(const char* name) { return DeleteFileA(name) != 0; }
+bool IsDirectoryPath(GuardedPath name) {
+  if (!NoLinkOnTheWay(name)) return false;
+  const DWORD attributes = GetFileAttributesA(name.Name);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
 
-DirResult CreateDirectoryPath(const char* name) {
-  if (CreateDirectoryA(name, nullptr)) return DirResult::kCreated;
+bool DeleteFilePath(GuardedPath name) {
+  if (!NoLinkOnTheWay(name)) return false;
+  if (DeleteFileA(name.Name)) return true;
+  return GetLastError() == ERROR_ACCESS_DENIED && ClearReadOnly(name.Name) && DeleteFileA(name.Name);
+}
+
+bool RemoveEmptyDirectory(GuardedPath name) { return NoLinkOnTheWay(name) && RemoveDirectoryA(name.Name) != 0; }
+
+DirResult CreateDirectoryPath(GuardedPath name) {
+  if (!NoLinkOnTheWay(name)) return DirResult::kThroughLink;
+  if (CreateDirectoryA(name.Name, nullptr)) return DirResult::kCreated;
   switch (GetLastError()) {
     case ERROR_ALREADY_EXISTS:
     case ERROR_FILE_EXISTS:
@@ -82,25 +211,33 @@ DirResult CreateDirectoryPath(const char* name) {
   }
 }
 
-bool SetFileAttributesOf(const char* name, std::uint32_t attributes) {
+bool SetFileAttributesOf(FileHandle, GuardedPath name, std::uint32_t attributes) {
   const DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                    FILE_ATTRIBUTE_ARCHIVE);
-  return SetFileAttributesA(name, kept) != 0;
+  return NoLinkOnTheWay(name) && SetFileAttributesA(name.Name, kept) != 0;
 }
 
 bool SetFileTimesFromDos(FileHandle file, std::uint32_t dosTime) {
-  const DosDateTime t = SplitDosTime(dosTime);
-  if (!IsOpenFile(file) || !IsValidDosDateTime(t)) return false;
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(t.Year);
-  st.wMonth = static_cast<WORD>(t.Month);
-  st.wDay = static_cast<WORD>(t.Day);
-  st.wHour = static_cast<WORD>(t.Hour);
-  st.wMinute = static_cast<WORD>(t.Minute);
-  st.wSecond = static_cast<WORD>(t.Second);
-  FILETIME local, utc;
-  if (!SystemTimeToFileTime(&st, &local) || !LocalFileTimeToFileTime(&local, &utc)) return false;
+  FILETIME utc;
+  if (!IsOpenFile(file) || !DosToFileTime(dosTime, utc)) return false;
   return SetFileTime(ToHandle(file), &utc, &utc, &utc) != 0;
+}
+
+// Windows keeps no Unix permissions; what a new file gets is already right.
+bool SetPermissions(FileHandle file, PermissionSource, std::uint32_t) { return IsOpenFile(file); }
+
+bool FinishDirectory(GuardedPath name, std::uint32_t dosTime, PermissionSource, std::uint32_t) {
+  FILETIME utc;
+  if (!NoLinkOnTheWay(name) || !DosToFileTime(dosTime, utc)) return false;
+  const HANDLE folder = CreateFileA(name.Name, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(folder, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                  SetFileTime(folder, &utc, &utc, &utc);
+  CloseHandle(folder);
+  return ok;
 }
 
 }  // namespace korvane

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/file_ops.h"
+#include "engine/output_file.h"
 #include "ui/front_end_win32.h"
 #include "ui/resource.h"
 #include "ui/texts.h"

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,7 +32,9 @@ class FakeHost final : public Host {
     Boxes.push_back(Box{owner, text, title ? title : "(none)", style});
     return Answer;
   }
-  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
+  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {
+    if (OnProgress) OnProgress();
+  }
   void ReportStatus(const char* identifier) override { Statuses.emplace_back(identifier); }
 
   int Count(const std::string& id) const { return static_cast<int>(std::count(Statuses.begin(), Statuses.end(), id)); }
@@ -41,6 +46,7 @@ class FakeHost final : public Host {
   std::vector<Box> Boxes;
   std::vector<std::string> Statuses;
   int Answer = kIdOk;
+  std::function<void()> OnProgress;
 };
 
 class EngineTest : public ::testing::Test {
@@ -88,6 +94,36 @@ class EngineTest : public ::testing::Test {
   ArchiveReader Reader{Host};
   ExtractionJob Job;
   std::unique_ptr<UnpackState> Unpack = std::make_unique<UnpackState>();
+};
+
+// Runs into a destination folder of the temp folder.
+class Extraction : public EngineTest {
+ protected:
+  void SetUp() override {
+    Dest = Dir.File("dest");
+    std::filesystem::create_directory(Dest);
+  }
+  std::int32_t RunOn(const std::string& file, char mode) {
+    if (mode == 'X') std::snprintf(Job.DestinationDir, sizeof Job.DestinationDir, "%s\\", Dest.c_str());
+    return Run(Dir.File(file), mode);
+  }
+  std::int32_t RunNew(const std::vector<EntrySpec>& entries, char mode) {
+    Write("a.rar", Archive(entries));
+    return RunOn("a.rar", mode);
+  }
+  std::string InDest(const std::string& rel) const { return (std::filesystem::path(Dest) / rel).string(); }
+  std::vector<std::string> DestTree() const {
+    std::vector<std::string> out;
+    // Links are listed as themselves, never followed.
+    for (const auto& item : std::filesystem::recursive_directory_iterator(Dest)) {
+      const bool folder = std::filesystem::is_directory(item.symlink_status());
+      out.push_back(item.path().lexically_relative(Dest).generic_string() + (folder ? "/" : ""));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  std::string Dest;
 };
 
 }  // namespace korvane::testing

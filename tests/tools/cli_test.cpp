@@ -11,8 +11,12 @@
 #include <set>
 #include <string>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/archive_bytes.h"
 #include "tests/support/corpus.h"
 
 namespace {
@@ -187,3 +191,42 @@ TEST(ReadingCommands, OldCodePageNamesBecomeUtf8) {
 }
 
 }  // namespace
+
+// A signal while a file is being written: the file that was there keeps its bytes, no temporary
+// file is left, and the exit code names the signal. The entry goes on in a second volume that is
+// a FIFO, so the tool waits there, inside the entry, for as long as the test needs.
+TEST(ExtractCommand, ASignalMidFileLosesNothingAndExitsWithItsCode) {
+  TempDir dir;
+  Bytes content(100000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+  ASSERT_TRUE(WriteWholeFile(dir.File("a.rar"), StoredVolumeSet({{"victim.txt", content, {60000}}})[0]));
+  ASSERT_EQ(mkfifo(dir.File("a.r00").c_str(), 0600), 0);
+  const fs::path dest = dir.File("dest");
+  for (const auto& [signal, code] : {std::pair(SIGINT, 130), std::pair(SIGTERM, 143), std::pair(SIGHUP, 129)}) {
+    SCOPED_TRACE(code);
+    fs::create_directories(dest);
+    std::ofstream(dest / "victim.txt") << "ORIGINAL";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::freopen("/dev/null", "w", stdout);
+      std::freopen("/dev/null", "w", stderr);
+      execl(KORVANE_TOOL, "korvane", "extract", "-y", "-f", "-q", dir.File("a.rar").c_str(), dest.c_str(), nullptr);
+      _exit(127);
+    }
+    auto writing = [&] {
+      for (const auto& e : fs::directory_iterator(dest))
+        if (e.path().filename().string().rfind("~kv", 0) == 0) return true;
+      return false;
+    };
+    for (int i = 0; i < 1000 && !writing(); ++i) usleep(10000);
+    EXPECT_TRUE(writing());
+    kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), code);
+    EXPECT_EQ(ReadWholeFile((dest / "victim.txt").string()), BytesOf("ORIGINAL"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dest), {}), 1);
+  }
+}

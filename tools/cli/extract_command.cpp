@@ -14,6 +14,7 @@
 #include "engine/archive_reader.h"
 #include "engine/extraction.h"
 #include "engine/file_ops.h"
+#include "engine/output_file.h"
 #include "engine/job.h"
 #include "engine/space_check.h"
 #include "engine/status.h"
@@ -39,14 +40,17 @@ constexpr char kTestUsage[] =
     "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
     "\n"
     "exit status: 0 every entry correct; 1 some entry failed (named on stderr);\n"
-    "             2 archive missing, not an archive or nothing processed; 130 interrupted.\n";
+    "             2 archive missing, not an archive or nothing processed;\n"
+    "             130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.\n";
 
 constexpr char kExtractUsage[] =
     "usage: korvane extract [-q|-v] [-y|-n] [-f] [--progress] [--charset NAME] ARCHIVE [DEST]\n"
     "\n"
     "Extracts the archive (through all its volumes) into DEST (default: the current\n"
-    "directory) with the stored times and attributes. Files that fail their checksum are\n"
-    "deleted; nothing is written outside DEST.\n"
+    "directory) with the stored times and attributes. Each file is written under a temporary\n"
+    "name and replaces an existing one only once it is complete and correct, so a failure or\n"
+    "an interruption never loses a file that was there; nothing is written outside DEST, and\n"
+    "nothing through a link below it.\n"
     "  -q  no progress and no per-file lines, only failures\n"
     "  -v  also print the engine's status identifiers\n"
     "  -y  replace existing files without asking\n"
@@ -58,18 +62,42 @@ constexpr char kExtractUsage[] =
     "\n"
     "exit status: 0 every entry correct; 1 some entry failed (named on stderr), too little\n"
     "             free space or a full disk; 2 archive missing, not an archive or nothing\n"
-    "             processed; 130 interrupted.\n";
+    "             processed; 130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.\n";
 
 // Longer destinations leave too little of the path limit for the entries' names.
 constexpr std::size_t kDestinationLimit = 200;
 
-// The one job of this process; the Ctrl-C handler only stores into its atomic Abort word.
+// The one job of this process; the signal handler only stores into its atomic Abort word. The
+// engine then stops at its next poll and deletes the file it was writing, so the signal's
+// usual exit code (128 + its number) comes only once nothing is left half-written.
 ExtractionJob* g_job = nullptr;
-volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_signal = 0;
 
-extern "C" void OnInterrupt(int) {
-  g_interrupted = 1;
+extern "C" void OnInterrupt(int signal) {
+  g_signal = signal;
   if (g_job != nullptr) g_job->Abort.store(kUserAborted);
+}
+
+constexpr int kStopSignals[] = {
+    SIGINT,
+    SIGTERM,
+#ifndef _WIN32
+    SIGHUP,
+#endif
+};
+
+void CatchStopSignals(bool on) {
+  for (const int signal : kStopSignals) {
+#ifdef _WIN32
+    std::signal(signal, on ? OnInterrupt : SIG_DFL);
+#else
+    // Without SA_RESTART, so that a signal also ends a pending overwrite question.
+    struct sigaction action {};
+    action.sa_handler = on ? OnInterrupt : SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+#endif
+  }
 }
 
 // Sizes of the volumes present from the first one on, by the naming rule: the whole run's
@@ -252,6 +280,13 @@ int Run(int argc, char** argv, char mode) {
     else if (s == status::kExtrPathTooLong) reason = "path too long to create";
     else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
     const std::string name = DisplayName(reader.Archive.EntryName);
+    if (s == status::kExtrThroughLink) {
+      progress.Clear();
+      std::fprintf(stderr, "korvane: refusing to write through a link: %s\n",
+                   DisplayName((std::string(job->DestinationDir) + reader.Archive.EntryName).c_str()).c_str());
+      ++failures;
+      return;
+    }
     if (s == status::kFileExists && overwrite == ConsoleHost::Overwrite::kNever) {
       progress.Clear();
       std::fprintf(stderr, "korvane: %s exists, not replaced\n", name.c_str());
@@ -270,23 +305,15 @@ int Run(int argc, char** argv, char mode) {
   };
 
   g_job = job.get();
-#ifdef _WIN32
-  std::signal(SIGINT, OnInterrupt);
-#else
-  // Without SA_RESTART, so that Ctrl-C also ends a pending overwrite question.
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-#endif
+  CatchStopSignals(true);
   const std::int32_t result = RunExtraction(reader, *unpack, nullptr, *job);
-  std::signal(SIGINT, SIG_DFL);
+  CatchStopSignals(false);
   g_job = nullptr;
   progress.Clear();
 
-  if (g_interrupted != 0) {
+  if (g_signal != 0) {
     std::fprintf(stderr, "korvane: interrupted\n");
-    return 130;
+    return 128 + g_signal;
   }
   // A run that never opened an archive has nothing to sum up.
   if (host.ArchiveRefused) return 2;
