@@ -8,6 +8,9 @@
 
 namespace korvane {
 
+// Each file is written in full beside the one it replaces (which the installer even keeps until
+// the job ends), so the old files' room is never counted as free: the sum of all files is what
+// a run needs at its fullest, whichever files exist already.
 struct SpaceCheck {
   std::uint64_t Needed = 0;                 // bytes of all files, directories and labels aside
   std::uint64_t Free = kUnknownFreeSpace;   // at the destination

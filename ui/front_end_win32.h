@@ -6,6 +6,7 @@
 #include <array>
 
 #include "engine/host.h"
+#include "engine/install_journal.h"
 #include "engine/job.h"
 #include "player/mod_player.h"
 #include "player/wave_output.h"
@@ -54,6 +55,8 @@ struct FrontEnd {
   ProgressWindow* RunningJob = nullptr;
   // The user closed the main window while a job's box was up; it closes when that is done.
   bool CloseRequested = false;
+  // What the running install has changed, until it ends well (kept) or the user undoes it.
+  InstallJournal Journal;
 
   FrontEnd(ExtractionJob& job, ModPlayer& player, UnpackState& unpack)
       : Job(job), Player(player), Music(player), Unpack(unpack) {}

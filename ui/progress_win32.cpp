@@ -30,6 +30,8 @@ class ProgressWindow {
   void JobEnded(std::int32_t result);
   void UserAbort();
   void BeginClose();
+  // After an install that failed or was aborted: asks whether to undo it, and does as told.
+  void OfferUndo();
   // Waits until the worker thread has ended, answering the messages it sends meanwhile
   // (repaint requests, its end message, what its message boxes send to their owner).
   void WaitForWorker();
@@ -151,12 +153,21 @@ void ProgressWindow::JobEnded(std::int32_t result) {
     }
     MessageBoxA(Dialog,
                 install ? texts::kInstallDone : texts::kTestDone, texts::kOutcomeTitle, 0x30);
+    Fe.Journal.Keep();
   } else {
     MessageBoxA(Dialog, install ? texts::kInstallFailed : texts::kTestFailed, texts::kOutcomeTitle, 0x30);
     // The engine may have given up on a volume after telling the user why.
     Job.Abort.store(kRunning);
+    OfferUndo();
   }
   BeginClose();
+}
+
+void ProgressWindow::OfferUndo() {
+  if (Job.Mode != 'X' || Fe.Journal.Empty()) return Fe.Journal.Keep();
+  if (MessageBoxA(Dialog, texts::kUndoInstall, texts::kOutcomeTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return Fe.Journal.Keep();
+  if (!Fe.Journal.Undo()) MessageBoxA(Dialog, texts::kUndoIncomplete, texts::kOutcomeTitle, MB_ICONEXCLAMATION);
 }
 
 void ProgressWindow::UserAbort() {
@@ -167,6 +178,7 @@ void ProgressWindow::UserAbort() {
   WaitForWorker();
   MessageBoxA(Dialog, Job.Mode == 'X' ? texts::kInstallAborted : texts::kTestAborted, texts::kAbortTitle, 0x10);
   Job.Abort.store(kRunning);
+  OfferUndo();
   BeginClose();
 }
 
@@ -203,6 +215,8 @@ void ProgressWindow::BeginClose() {
 bool StartJob(FrontEnd& fe) {
   if (fe.RunningJob) return false;
   fe.Job.Abort.store(kRunning);
+  fe.Journal.Begin(std::strlen(fe.Job.DestinationDir));
+  fe.Job.Journal = fe.Job.Mode == 'X' ? &fe.Journal : nullptr;
   return CreateDialogParamA(fe.Instance, MAKEINTRESOURCEA(IDD_PROGRESS), fe.MainWindow, ProgressDialogProc,
                             reinterpret_cast<LPARAM>(&fe)) != nullptr;
 }
@@ -215,6 +229,8 @@ void StopRunningJob(FrontEnd& fe) {
   fe.Job.Abort.store(kUserAborted);
   running->WaitForWorker();
   fe.Job.Abort.store(kRunning);
+  // The program is closing: what is complete stays, as it always did.
+  fe.Journal.Keep();
   DestroyWindow(running->Window());
 }
 

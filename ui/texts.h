@@ -16,6 +16,11 @@ inline constexpr char kOutcomeTitle[] = "Korvane 98";
 inline constexpr char kInstallAborted[] = "Installation was aborted...";
 inline constexpr char kTestAborted[] = "File TEST was aborted...";
 inline constexpr char kAbortTitle[] = "Korvane 1998";
+// Not one of the original boxes: after an install that failed or was aborted, the user may take
+// back everything it did. Yes removes what it made and puts back what it replaced.
+inline constexpr char kUndoInstall[] =
+    "Undo the X-Traction?\nYes removes the files it installed and puts back the files it replaced.";
+inline constexpr char kUndoIncomplete[] = "The X-Traction could not be undone completely!";
 inline constexpr char kNoThread[] = "Yer machine is pretty cooked!\nCannot create x-traction thread.";
 inline constexpr char kNoThreadTitle[] = "Korvane";
 inline constexpr char kNoNfo[] = "You are missing the KORVANE.NFO file!";

@@ -435,6 +435,9 @@ def install_frozen(app, dest):
     return progress
 
 
+UNDO = "Undo the X-Traction?\nYes removes the files it installed and puts back the files it replaced."
+
+
 def test_abort(ctx):
     dest = ctx.session.drive_c("korvane-abort")
     with ctx.start("abort") as app:
@@ -447,10 +450,62 @@ def test_abort(ctx):
         time.sleep(1.5)
         check(snapshot(dest) == at_box, "files were written after the abort box appeared")
         app.answer("Korvane 1998")
+        # No to the undo question keeps what is complete.
+        app.wait_box(UNDO, 10)
+        app.answer("Korvane 98", key="n")
         wait_for(lambda: not progress.exists(), 10, "the progress window to close")
         check(not any("X-Traction has" in b for b in app.boxes()), f"outcome box after abort: {app.boxes()}")
         got = check_installed(ctx.args, dest, complete=False)
+        check(snapshot(dest) == at_box, "No to the undo question changed the installed files")
         print(f"    aborted with {len(at_box)} complete files and no partial one ({len(got)} entries)")
+
+
+def contents(root):
+    """Every file below root with its bytes, and every folder, by its path as spelled."""
+    found = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs:
+            found[os.path.relpath(os.path.join(folder, name), root) + "/"] = None
+        for name in files:
+            found[os.path.relpath(os.path.join(folder, name), root)] = open(os.path.join(folder, name), "rb").read()
+    return found
+
+
+def test_abort_undo(ctx):
+    """An install over an older copy of the release and a file of the user's own, aborted and
+    undone: the folder holds again exactly what it held, byte for byte."""
+    dest = ctx.session.drive_c("korvane-undo")
+    for folder, _, files in os.walk(ctx.args.payload):
+        rel = os.path.relpath(folder, ctx.args.payload)
+        os.makedirs(os.path.join(dest, rel), exist_ok=True)
+        for name in files[::2]:  # every other file was there before, in an older version
+            with open(os.path.join(dest, rel, name), "wb") as f:
+                f.write(b"older release: " + name.encode())
+    with open(os.path.join(dest, "my notes.txt"), "wb") as f:
+        f.write(b"the user's own")
+    before = contents(dest)
+    with ctx.start("undo") as app:
+        type_destination(app, "C:\\" + os.path.basename(dest))
+        box = wait_for(lambda: app.window_named("^Zendril 97$"), 30, "the overwrite question")
+        # Answered while stopped: the whole job could be over in the moment a key takes.
+        app.freeze()
+        box.key("Return")
+        progress = app.step_until(lambda: find_progress_window(app))
+        def replaced():
+            now = contents(dest)
+            return any(v is not None and now.get(k) not in (None, v) for k, v in before.items())
+        app.step_until(replaced, 30, 0.005)
+        progress.focus()
+        app.s.xdotool("key", "Escape")
+        app.thaw()
+        app.answer("Korvane 1998", timeout=20)
+        app.wait_box(UNDO, 10)
+        app.answer("Korvane 98", key="y")
+        wait_for(lambda: not progress.exists(), 10, "the progress window to close")
+        after = contents(dest)
+        check(after == before, f"undo left {sorted(set(after) ^ set(before))[:5]} and "
+                               f"{[k for k in before if k in after and after[k] != before[k]][:5]} changed")
+        print(f"    {len(before)} entries back as they were")
 
 
 def test_close_during_job(ctx):
@@ -581,7 +636,7 @@ def test_double_size(ctx):
 
 TESTS = [test_startup_buttons_music_exit, test_caption_symbols, test_test_button,
          test_one_job_at_a_time, test_test_damaged, test_missing_volume, test_install,
-         test_install_without_room, test_cancel_destination, test_abort, test_close_during_job,
+         test_install_without_room, test_cancel_destination, test_abort, test_abort_undo, test_close_during_job,
          test_nfo_viewer, test_double_size]
 
 
