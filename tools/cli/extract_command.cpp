@@ -1,6 +1,7 @@
 // korvane test ARCHIVE / korvane extract ARCHIVE [DEST]: one run of the extraction driver with
 // the terminal as its front end (progress, messages, the overwrite question, Ctrl-C).
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/archive_format.h"
 #include "engine/archive_reader.h"
 #include "engine/extraction.h"
 #include "engine/file_ops.h"
@@ -38,8 +40,9 @@ constexpr char kTestUsage[] =
     "  --progress  show the progress bar even when stderr is not a terminal\n"
     "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
     "\n"
-    "exit status: 0 every entry correct; 1 some entry failed (named on stderr);\n"
-    "             2 archive missing, not an archive or nothing processed; 130 interrupted.\n";
+    "exit status: 0 every entry correct; 1 some entry failed or the archive ends too soon\n"
+    "             (named on stderr); 2 archive missing, not an archive, not the first volume\n"
+    "             of its set or nothing processed; 130 interrupted.\n";
 
 constexpr char kExtractUsage[] =
     "usage: korvane extract [-q|-v] [-y|-n] [-f] [--progress] [--charset NAME] ARCHIVE [DEST]\n"
@@ -56,12 +59,13 @@ constexpr char kExtractUsage[] =
     "  --progress  show the progress bar even when stderr is not a terminal\n"
     "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
     "\n"
-    "exit status: 0 every entry correct; 1 some entry failed (named on stderr), too little\n"
-    "             free space or a full disk; 2 archive missing, not an archive or nothing\n"
-    "             processed; 130 interrupted.\n";
+    "exit status: 0 every entry correct; 1 some entry failed or the archive ends too soon\n"
+    "             (named on stderr), too little free space or a full disk; 2 archive missing,\n"
+    "             not an archive, not the first volume of its set or nothing processed;\n"
+    "             130 interrupted.\n";
 
 // Longer destinations leave too little of the path limit for the entries' names.
-constexpr std::size_t kDestinationLimit = 200;
+constexpr std::size_t kDestinationLimit = kPathLimit - 60;
 
 // The one job of this process; the Ctrl-C handler only stores into its atomic Abort word.
 ExtractionJob* g_job = nullptr;
@@ -85,6 +89,35 @@ std::vector<std::uint64_t> VolumeSizes(const char* first) {
     sizes.push_back(size);
   } while (sizes.size() < 2000 && AdvanceVolumeName(name, sizeof name));
   return sizes;
+}
+
+// A set opened at a later volume, whose first entry goes on from an earlier one: the engine
+// would pass over that part (or, in a solid set, look for the first volume itself), and the
+// user would not learn why little or nothing came out. Says which volume to start with.
+bool OpenedPastFirstVolume(const ExtractionJob& job) {
+  SilentHost silent;  // an archive that cannot be read is the run's to report
+  ArchiveReader reader(silent);
+  if (!OpenArchive(reader, job, nullptr) || NextBlock(reader, kFileHead, false) == 0 ||
+      (reader.Archive.File.HeadFlags & kSplitBefore) == 0)
+    return false;
+  char first[sizeof job.ArchiveName];
+  std::memcpy(first, job.ArchiveName, sizeof first);
+  if (!FindFirstVolumeName(first, sizeof first)) ReplaceExtension(first, sizeof first, "rar");
+  // Shown in the case of the name given: sets from old media spell their names in capitals,
+  // which the file layer finds, but the user may not.
+  char* dot = FindExtensionDot(first);
+  const char* givenDot = std::strrchr(job.ArchiveName, '.');
+  if (dot != nullptr && givenDot != nullptr && std::isupper(static_cast<unsigned char>(givenDot[1])))
+    for (char* c = dot + 1; *c != '\0'; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  const std::string given = DisplayName(job.ArchiveName);
+  if (CompareNoCase(first, job.ArchiveName) == 0) {
+    std::fprintf(stderr, "korvane: %s is not the first volume of its set (its first volume is missing)\n",
+                 given.c_str());
+  } else {
+    std::fprintf(stderr, "korvane: %s is not the first volume of its set (start with %s)\n", given.c_str(),
+                 DisplayName(first).c_str());
+  }
+  return true;
 }
 
 // One line on stderr, redrawn in place: the share of the whole run's archive bytes read, the
@@ -210,7 +243,7 @@ int Run(int argc, char** argv, char mode) {
     std::fprintf(stderr, "korvane: destination path too long\n");
     return 2;
   }
-  if (!CheckArchiveReadable(job->ArchiveName)) return 2;
+  if (!CheckArchiveReadable(job->ArchiveName) || OpenedPastFirstVolume(*job)) return 2;
   if (mode == 'X') {
     // The destination itself may be missing: create it with its parents, as the installer's
     // destination dialog does on request.
@@ -250,7 +283,24 @@ int Run(int argc, char** argv, char mode) {
     else if (s == status::kExtrErrCreat) reason = "cannot create the file";
     else if (s == status::kExtrErrWrite) reason = "write error";
     else if (s == status::kExtrPathTooLong) reason = "path too long to create";
+    else if (s == status::kExtrBadSize) reason = "damaged (sizes do not match)";
     else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
+    if (s == status::kUnexpEOF) {
+      // The engine tells each cut volume once, while it is the one open.
+      progress.Clear();
+      std::fprintf(stderr, "korvane: %s: unexpected end of archive\n", DisplayName(job->ArchiveName).c_str());
+      ++failures;
+      return;
+    }
+    if (s == status::kBrokFileHead) {
+      // Told as the header is read, before the run converts the name for showing.
+      std::string stored = reader.Archive.EntryName;
+      stored.resize(sizeof reader.Archive.EntryName);
+      if (!charset.Convert(reader.Archive.File.HostOS, stored.data(), stored.size())) stored = reader.Archive.EntryName;
+      progress.Clear();
+      std::fprintf(stderr, "korvane: warning: %s: header checksum error\n", DisplayName(stored.c_str()).c_str());
+      return;
+    }
     const std::string name = DisplayName(reader.Archive.EntryName);
     if (s == status::kFileExists && overwrite == ConsoleHost::Overwrite::kNever) {
       progress.Clear();
@@ -293,8 +343,9 @@ int Run(int argc, char** argv, char mode) {
   if (!quiet) {
     std::printf("%d entr%s processed, %d failed\n", result, result == 1 ? "y" : "ies", job->ErrorCount);
   }
-  if (result == 0) return 2;
-  if (job->ErrorCount != 0 || job->Abort.load() != kRunning) {
+  // A failure that was named is the outcome even when nothing else was processed.
+  if (result == 0 && failures == 0) return 2;
+  if (failures != 0 || job->ErrorCount != 0 || job->Abort.load() != kRunning) {
     if (failures == 0 && !host.DiskFull) std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
     return 1;
   }
