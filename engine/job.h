@@ -44,8 +44,8 @@ struct ExtractionJob {
   std::atomic<std::int32_t> Abort{kRunning};  // an AbortState
   // Entries that failed in the last run (unknown method, file not created, checksum failure,
   // stored sizes that differ, failed move to the next volume, unusable name, a volume that
-  // ends inside a block). RunExtraction sets it before returning,
-  // so a front end can report failure even when the result (entries processed) is above 0.
+  // ends inside a block). RunExtraction sets it before returning, so a front end can report
+  // failure even when the result (entries processed) is above 0.
   std::int32_t ErrorCount = 0;
 };
 

@@ -184,12 +184,17 @@ class Progress {
   bool Drawn = false;
 };
 
-int Run(int argc, char** argv, char mode) {
+struct Options {
+  bool Quiet = false, Verbose = false, ForceProgress = false, Force = false;
+  std::string Charset = kDefaultCharset;
+  ConsoleHost::Overwrite Overwrite = ConsoleHost::Overwrite::kAsk;
+  const char* Positional[2] = {nullptr, nullptr};  // ARCHIVE and DEST
+};
+
+// Reads the command line into o; -1 when the run is to go on, else the exit status (help,
+// version, bad usage, which it has printed).
+int ReadOptions(int argc, char** argv, char mode, Options& o) {
   const char* usage = mode == 'X' ? kExtractUsage : kTestUsage;
-  bool quiet = false, verbose = false, forceProgress = false, force = false;
-  std::string charsetName = kDefaultCharset;
-  ConsoleHost::Overwrite overwrite = ConsoleHost::Overwrite::kAsk;
-  const char* positional[2] = {nullptr, nullptr};
   int count = 0;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
@@ -202,25 +207,25 @@ int Run(int argc, char** argv, char mode) {
       return 0;
     }
     bool badCharset = false;
-    if (TakeCharsetOption(argc, argv, i, charsetName, badCharset)) {
+    if (TakeCharsetOption(argc, argv, i, o.Charset, badCharset)) {
       if (badCharset) return 2;
     } else if (std::strcmp(a, "-q") == 0) {
-      quiet = true;
+      o.Quiet = true;
     } else if (std::strcmp(a, "-v") == 0) {
-      verbose = true;
+      o.Verbose = true;
     } else if (std::strcmp(a, "--progress") == 0) {
-      forceProgress = true;
+      o.ForceProgress = true;
     } else if (mode == 'X' && std::strcmp(a, "-y") == 0) {
-      overwrite = ConsoleHost::Overwrite::kAll;
+      o.Overwrite = ConsoleHost::Overwrite::kAll;
     } else if (mode == 'X' && std::strcmp(a, "-f") == 0) {
-      force = true;
+      o.Force = true;
     } else if (mode == 'X' && std::strcmp(a, "-n") == 0) {
-      overwrite = ConsoleHost::Overwrite::kNever;
+      o.Overwrite = ConsoleHost::Overwrite::kNever;
     } else if (a[0] == '-' && a[1] != '\0') {
       std::fprintf(stderr, "korvane: unknown option %s\n%s", a, usage);
       return 2;
     } else if (count < (mode == 'X' ? 2 : 1)) {
-      positional[count++] = a;
+      o.Positional[count++] = a;
     } else {
       std::fputs(usage, stderr);
       return 2;
@@ -230,6 +235,76 @@ int Run(int argc, char** argv, char mode) {
     std::fputs(usage, stderr);
     return 2;
   }
+  return -1;
+}
+
+// The engine's statuses as the user reads them: failures and damage on stderr, each entry's
+// verdict on stdout. Counts the failures it names.
+class StatusLines {
+ public:
+  StatusLines(const ArchiveReader& reader, const ExtractionJob& job, Progress& progress, const NameCharset& charset,
+              const Options& options)
+      : Reader(reader), Job(job), Bar(progress), Charset(charset), Opts(options) {}
+
+  void operator()(const char* id);
+  int Failures = 0;
+
+ private:
+  const ArchiveReader& Reader;
+  const ExtractionJob& Job;
+  Progress& Bar;
+  const NameCharset& Charset;
+  const Options& Opts;
+};
+
+void StatusLines::operator()(const char* id) {
+  const std::string s = id;
+  const char* reason = nullptr;
+  if (s == status::kExtrBadCRC) reason = "checksum error";
+  else if (s == status::kEncrBadCRC) reason = "encrypted (cannot be decoded)";
+  else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
+  else if (s == status::kExtrErrCreat) reason = "cannot create the file";
+  else if (s == status::kExtrErrWrite) reason = "write error";
+  else if (s == status::kExtrPathTooLong) reason = "path too long to create";
+  else if (s == status::kExtrBadSize) reason = "damaged (sizes do not match)";
+  else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
+  if (s == status::kUnexpEOF) {
+    // The engine tells each cut volume once, while it is the one open.
+    Bar.Clear();
+    std::fprintf(stderr, "korvane: %s: unexpected end of archive\n", DisplayName(Job.ArchiveName).c_str());
+    ++Failures;
+    return;
+  }
+  if (s == status::kBrokFileHead) {
+    // Told as the header is read, before the run converts the name for showing.
+    std::string stored = Reader.Archive.EntryName;
+    stored.resize(sizeof Reader.Archive.EntryName);
+    if (!Charset.Convert(Reader.Archive.File.HostOS, stored.data(), stored.size())) stored = Reader.Archive.EntryName;
+    Bar.Clear();
+    std::fprintf(stderr, "korvane: warning: %s: header checksum error\n", DisplayName(stored.c_str()).c_str());
+    return;
+  }
+  const std::string name = DisplayName(Reader.Archive.EntryName);
+  if (s == status::kFileExists && Opts.Overwrite == ConsoleHost::Overwrite::kNever) {
+    Bar.Clear();
+    std::fprintf(stderr, "korvane: %s exists, not replaced\n", name.c_str());
+    return;
+  }
+  if (reason != nullptr) {
+    Bar.Clear();
+    std::fprintf(stderr, "korvane: FAILED %s: %s\n", name.c_str(), reason);
+    ++Failures;
+  } else if (!Opts.Quiet && (s == status::kExtrOk || s == status::kExtrTestDir)) {
+    Bar.Clear();
+    std::printf("%-4s %s\n", s == status::kExtrOk ? "OK" : "dir", name.c_str());
+    std::fflush(stdout);
+  }
+}
+
+int Run(int argc, char** argv, char mode) {
+  Options options;
+  if (const int exitStatus = ReadOptions(argc, argv, mode, options); exitStatus >= 0) return exitStatus;
+  const char* const* positional = options.Positional;
 
   auto job = std::make_unique<ExtractionJob>();
   const char* destination = positional[1] != nullptr && positional[1][0] != '\0' ? positional[1] : ".";
@@ -251,7 +326,7 @@ int Run(int argc, char** argv, char mode) {
     MakeDirectories(silent, dest.data());
   }
 
-  if (mode == 'X' && !force) {
+  if (mode == 'X' && !options.Force) {
     const SpaceCheck space = CheckFreeSpace(job->ArchiveName, job->DestinationDir);
     if (!space.Fits()) {
       std::fprintf(stderr, "korvane: not enough space at %s: %llu MB needed, %llu MB free (-f extracts anyway)\n",
@@ -261,63 +336,20 @@ int Run(int argc, char** argv, char mode) {
       return 1;
     }
   }
-  const NameCharset charset(charsetName.c_str());
+  const NameCharset charset(options.Charset.c_str());
   ConsoleHost host;
   host.Charset = &charset;
-  host.OverwriteAnswer = overwrite;
-  host.Verbose = verbose;
+  host.OverwriteAnswer = options.Overwrite;
+  host.Verbose = options.Verbose;
   ArchiveReader reader(host);
   auto unpack = std::make_unique<UnpackState>();
-  const bool showProgress = !quiet && (forceProgress || StderrIsTerminal());
+  const bool showProgress = !options.Quiet && (options.ForceProgress || StderrIsTerminal());
   Progress progress(*job, showProgress, VolumeSizes(job->ArchiveName));
   host.OnProgress = [&] { progress.Update(reader.Input.Position()); };
   host.CurrentEntry = [&] { return DisplayName(reader.Archive.EntryName); };
   host.BeforeMessage = [&] { progress.Clear(); };
-  int failures = 0;
-  host.OnStatus = [&](const char* id) {
-    const std::string s = id;
-    const char* reason = nullptr;
-    if (s == status::kExtrBadCRC) reason = "checksum error";
-    else if (s == status::kEncrBadCRC) reason = "encrypted (cannot be decoded)";
-    else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
-    else if (s == status::kExtrErrCreat) reason = "cannot create the file";
-    else if (s == status::kExtrErrWrite) reason = "write error";
-    else if (s == status::kExtrPathTooLong) reason = "path too long to create";
-    else if (s == status::kExtrBadSize) reason = "damaged (sizes do not match)";
-    else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
-    if (s == status::kUnexpEOF) {
-      // The engine tells each cut volume once, while it is the one open.
-      progress.Clear();
-      std::fprintf(stderr, "korvane: %s: unexpected end of archive\n", DisplayName(job->ArchiveName).c_str());
-      ++failures;
-      return;
-    }
-    if (s == status::kBrokFileHead) {
-      // Told as the header is read, before the run converts the name for showing.
-      std::string stored = reader.Archive.EntryName;
-      stored.resize(sizeof reader.Archive.EntryName);
-      if (!charset.Convert(reader.Archive.File.HostOS, stored.data(), stored.size())) stored = reader.Archive.EntryName;
-      progress.Clear();
-      std::fprintf(stderr, "korvane: warning: %s: header checksum error\n", DisplayName(stored.c_str()).c_str());
-      return;
-    }
-    const std::string name = DisplayName(reader.Archive.EntryName);
-    if (s == status::kFileExists && overwrite == ConsoleHost::Overwrite::kNever) {
-      progress.Clear();
-      std::fprintf(stderr, "korvane: %s exists, not replaced\n", name.c_str());
-      return;
-    }
-    if (reason != nullptr) {
-      progress.Clear();
-      std::fprintf(stderr, "korvane: FAILED %s: %s\n", name.c_str(), reason);
-      ++failures;
-    } else if (!quiet && (s == status::kExtrOk || s == status::kExtrTestDir || s == status::kCreatDir)) {
-      if (s == status::kCreatDir) return;  // directories made along the way are not entries
-      progress.Clear();
-      std::printf("%-4s %s\n", s == status::kExtrOk ? "OK" : "dir", name.c_str());
-      std::fflush(stdout);
-    }
-  };
+  StatusLines lines(reader, *job, progress, charset, options);
+  host.OnStatus = [&](const char* id) { lines(id); };
 
   g_job = job.get();
 #ifdef _WIN32
@@ -340,13 +372,14 @@ int Run(int argc, char** argv, char mode) {
   }
   // A run that never opened an archive has nothing to sum up.
   if (host.ArchiveRefused) return 2;
-  if (!quiet) {
+  if (!options.Quiet) {
     std::printf("%d entr%s processed, %d failed\n", result, result == 1 ? "y" : "ies", job->ErrorCount);
   }
   // A failure that was named is the outcome even when nothing else was processed.
-  if (result == 0 && failures == 0) return 2;
-  if (failures != 0 || job->ErrorCount != 0 || job->Abort.load() != kRunning) {
-    if (failures == 0 && !host.DiskFull) std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
+  if (result == 0 && lines.Failures == 0) return 2;
+  if (lines.Failures != 0 || job->ErrorCount != 0 || job->Abort.load() != kRunning) {
+    if (lines.Failures == 0 && !host.DiskFull)
+      std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
     return 1;
   }
   return 0;
