@@ -66,13 +66,17 @@ void ConvertOldFields(FileHeader& h, std::uint8_t oldFlags, std::uint8_t oldVer,
   h.HeadCRC = 0;
 }
 
-// Reads the (limited) name behind a file header and normalises the entry.
-std::uint32_t ReadEntryName(ArchiveReader& r, bool checkCrc) {
+// Reads the name behind a file header and normalises the entry. A name longer than EntryName
+// is marked rather than cut into another name; the driver fails its entry. False when the
+// volume ends inside the name.
+bool ReadEntryName(ArchiveReader& r, bool checkCrc) {
   ArchiveState& a = r.Archive;
   const std::uint32_t want = std::min<std::uint32_t>(a.File.NameSize, kMaxNameBytes);
+  a.NameTooLong = a.File.NameSize > want;
   a.File.NameSize = static_cast<std::uint16_t>(want);
   const std::uint32_t got = r.Input.Read(a.EntryName, want);
   a.EntryName[got] = '\0';
+  if (got != want) return false;
   if (checkCrc) {
     a.HeaderCrc = UpdateCrc32(a.HeaderCrc, reinterpret_cast<const std::uint8_t*>(a.EntryName), got);
     if (!Crc16Matches(a.HeaderCrc, a.File.HeadCRC)) r.Frontend.ReportStatus(status::kBrokFileHead);
@@ -84,7 +88,38 @@ std::uint32_t ReadEntryName(ArchiveReader& r, bool checkCrc) {
   }
   for (char* c = a.EntryName; *c != '\0'; ++c)
     if (*c == '/') *c = '\\';
-  return want;
+  return true;
+}
+
+// After a fixed header came short at CurrentBlockPos: whether the bytes left there start a
+// block the volume does not hold whole. A short block that is all there (the end-of-archive
+// mark of later archivers, say) ends the walk as the end of the file does; an old header has
+// no short kind, so any bytes left are a cut one.
+bool HeaderCut(ArchiveReader& r) {
+  const std::uint64_t length = r.Input.Length(), at = r.Archive.CurrentBlockPos;
+  if (length <= at) return false;
+  const std::uint64_t left = length - at;
+  constexpr std::uint32_t kPrefix = 7, kWithDataSize = 11;
+  if (r.Archive.Format != ArchiveFormat::kNew || left < kPrefix) return true;
+  std::uint8_t raw[kWithDataSize] = {};
+  const bool there = r.Input.Seek(static_cast<std::int64_t>(at), kSeekStart) >= 0;
+  const std::uint32_t got = there ? r.Input.Read(raw, sizeof raw) : 0;
+  ByteReader b(std::span<const std::uint8_t>(raw, got));
+  b.Skip(2);
+  const std::uint8_t type = b.U8();
+  const std::uint16_t flags = b.U16(), size = b.U16();
+  std::uint64_t need = std::max<std::uint64_t>(size, type == kFileHead ? kNewFileHeaderSize : kPrefix);
+  if (flags & kLongBlock) need = std::max<std::uint64_t>(need, kWithDataSize) + b.U32();
+  return need > left;
+}
+
+// The volume ends inside the header at CurrentBlockPos: the walk ends there, as at the end of
+// the file, and the cut is told.
+std::uint32_t EndInsideHeader(ArchiveReader& r) {
+  ReportUnexpectedEnd(r);
+  r.Archive.Block = BlockPrefix{};
+  r.Input.Seek(r.Archive.CurrentBlockPos, kSeekStart);
+  return 0;
 }
 
 void CopyPrefix(const FileHeader& h, BlockPrefix& p) {
@@ -115,8 +150,8 @@ std::uint32_t NextBlockNew(ArchiveReader& r, std::uint8_t wantedType, bool accep
         a.NextBlockPos = next;
       }
       if (damaged) break;
-    } else if (r.Input.Length() < a.NextBlockPos) {
-      r.Frontend.ReportStatus(status::kUnexpEOF);
+    } else if (r.Input.Length() < a.NextBlockPos || HeaderCut(r)) {
+      ReportUnexpectedEnd(r);
     }
     if (got == 0 || a.File.HeadType == wantedType || (a.File.HeadType == kSubBlock && acceptSubBlocks)) break;
     r.Input.Seek(a.NextBlockPos, kSeekStart);
@@ -131,7 +166,11 @@ std::uint32_t NextBlockNew(ArchiveReader& r, std::uint8_t wantedType, bool accep
     r.Input.Seek(a.CurrentBlockPos, kSeekStart);
     return got;
   }
-  return kNewFileHeaderSize + ReadEntryName(r, true);
+  if (!ReadEntryName(r, true)) {
+    a.File = kept;
+    return EndInsideHeader(r);
+  }
+  return kNewFileHeaderSize + a.File.NameSize;
 }
 
 std::uint32_t NextBlockOld(ArchiveReader& r) {
@@ -157,8 +196,14 @@ std::uint32_t NextBlockOld(ArchiveReader& r) {
     a.NextBlockPos = next;
   }
   CopyPrefix(a.File, a.Block);
-  if (got == 0) return 0;
-  return kOldFileHeaderSize + ReadEntryName(r, false);
+  if (got == 0) {
+    // The old layout ends the file with the last entry's data, so bytes short of a header, or
+    // a file short of that data, are a cut.
+    if (r.Input.Length() < a.NextBlockPos || HeaderCut(r)) ReportUnexpectedEnd(r);
+    return 0;
+  }
+  if (!ReadEntryName(r, false)) return EndInsideHeader(r);
+  return kOldFileHeaderSize + a.File.NameSize;
 }
 
 }  // namespace
@@ -195,6 +240,13 @@ std::uint32_t ReadHeaderBytes(ArchiveReader& r, HeaderKind kind) {
     ConvertOldFields(a.File, flags, ver, method);
   }
   return size;
+}
+
+void ReportUnexpectedEnd(ArchiveReader& r) {
+  if (r.Archive.VolumeCut) return;
+  r.Archive.VolumeCut = true;
+  r.CutVolumes += 1;
+  r.Frontend.ReportStatus(status::kUnexpEOF);
 }
 
 bool MainHeaderCrcMatches(const ArchiveReader& r) {

@@ -23,13 +23,18 @@ enum class HeaderKind { kMain, kFile };
 // Returns the fixed size, or 0 when fewer bytes than that were there (taken as the end).
 std::uint32_t ReadHeaderBytes(ArchiveReader& reader, HeaderKind kind);
 
+// Tells the status hook ("MUnexpEOF") that the open volume ends inside a block, once per
+// volume, and counts the volume in CutVolumes.
+void ReportUnexpectedEnd(ArchiveReader& reader);
+
 // True when the main header just read matches its checksum (old archives have none).
 bool MainHeaderCrcMatches(const ArchiveReader& reader);
 
 // Walks to the next block of wantedType (0x74) and reads its name; with acceptSubBlocks a
 // 0x77 block stops the walk too and is returned with the previous FileHeader still in place
 // and the position back at its start. Returns the header bytes read, 0 at the end of the
-// archive or on a damaged chain.
+// archive, on a damaged chain or where the volume ends inside a block (told as "MUnexpEOF").
+// A name longer than EntryName holds leaves NameTooLong set.
 std::uint32_t NextBlock(ArchiveReader& reader, std::uint8_t wantedType, bool acceptSubBlocks);
 
 }  // namespace korvane

@@ -71,10 +71,12 @@ struct ArchiveState {
   bool SolidArchive = false;
   FileHeader File;
   char EntryName[kPathLimit] = {};
+  bool NameTooLong = false;  // the stored name did not fit EntryName, which holds only its start
   BlockPrefix Block;
   std::uint32_t CurrentBlockPos = 0;
   std::uint32_t NextBlockPos = 0;
   std::uint32_t HeaderCrc = 0;
+  bool VolumeCut = false;  // this volume ends inside a block, and "MUnexpEOF" has told so
 };
 
 struct ArchiveReader {
@@ -88,6 +90,7 @@ struct ArchiveReader {
     Archive = ArchiveState{};
     PackedLeft = 0;
     EntryContinues = false;
+    CutVolumes = 0;
   }
 
   Host& Frontend;  // status hook and message boxes
@@ -97,6 +100,9 @@ struct ArchiveReader {
   // the entry goes on in the next one. Moving between volumes keeps both up to date.
   std::uint32_t PackedLeft = 0;
   bool EntryContinues = false;
+  // Volumes found to end inside a block since the reader was reset. Each is one failure: the
+  // entry whose header or data was cut, or the block that was.
+  std::int32_t CutVolumes = 0;
 };
 
 }  // namespace korvane

@@ -73,6 +73,7 @@ void CopyStoredData(ArchiveReader& reader, UnpackSession& session, ExtractionJob
   while (job.Abort.load() == kRunning) {
     std::uint32_t n = ReadPackedData(reader, job, buffer, kStoredCopyBlock);
     if (n == 0) break;
+    session.StoredPacked += n;
     // A negative remainder (an unpacked size beyond 2 GiB) would, if used as a count, write
     // far past the buffer; it only means "no limit known", as the subtraction below agrees.
     if (remaining >= 0 && static_cast<std::int64_t>(n) >= remaining) n = static_cast<std::uint32_t>(remaining);

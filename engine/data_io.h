@@ -22,6 +22,7 @@ struct UnpackSession {
   bool TestOnly = false;       // output counted and checksummed, not written
   bool WriteFailed = false;    // a write of this entry failed; nothing more is written to it
   bool DiskFull = false;       // ... because the disk is full, which ends the job
+  std::uint64_t StoredPacked = 0;  // packed bytes the stored copy took, all parts together
   OutputFile Output;           // the entry's file while it is being written
 };
 

@@ -98,11 +98,7 @@ Next FindFirstVolume(Run& run) {
   // entry continues, say): starting over again would go round for ever.
   const bool tried = run.SearchedFirstVolume || (dot != nullptr && CompareNoCase(dot, ".rar") == 0);
   run.SearchedFirstVolume = true;
-  if (!tried) {
-    for (const char* extension : {"rar", "exe"}) {
-      if (ReplaceExtension(name, sizeof run.Job.ArchiveName, extension) && PathExists(name)) return Next::kStartOver;
-    }
-  }
+  if (!tried && FindFirstVolumeName(name, sizeof run.Job.ArchiveName)) return Next::kStartOver;
   run.Host.ReportStatus(status::kMissingFirstVolume);
   run.Host.ReportStatus(status::kNoFilesFatal);
   return Next::kReturnZero;
@@ -162,6 +158,24 @@ bool CreateOutput(Run& run) {
   return false;
 }
 
+// Whether the decoded entry's data runs past the end of its volume, or a cut was found while
+// reading it; the cut is told (once). After an abort the open volume says nothing of the entry.
+bool DataCut(Run& run) {
+  ArchiveReader& r = run.Reader;
+  const bool cut = r.Archive.VolumeCut || (run.Job.Abort.load() == kRunning && r.Input.IsOpen() &&
+                                           r.Input.Length() < r.Archive.NextBlockPos);
+  if (cut) ReportUnexpectedEnd(r);
+  return cut;
+}
+
+// A stored entry's data is its content: its parts' packed sizes must add up to the unpacked
+// size. Encryption pads the data, and an encrypted entry fails as such in any case.
+bool StoredSizesDiffer(const Run& run) {
+  const FileHeader& h = run.Reader.Archive.File;
+  return h.Method == 0x30 && !(h.HeadFlags & kEncrypted) && run.Job.Abort.load() == kRunning &&
+         run.Session.StoredPacked != h.UnpSize;
+}
+
 // Checks the decoded entry against the header the data ended in (after a move, the last
 // part's, which carries the whole entry's checksum) and finishes its file.
 void CheckAndFinish(Run& run, bool forDictionary) {
@@ -169,10 +183,17 @@ void CheckAndFinish(Run& run, bool forDictionary) {
   const FileHeader& h = a.File;
   UnpackSession& s = run.Session;
   bool bad = false;
-  if (s.WriteFailed) {
+  if (DataCut(run)) {
+    // Counted with its volume, and no checksum error: the data is not all there to check.
+    bad = true;
+  } else if (s.WriteFailed) {
     // Not a checksum error: the data may well be right, the disk did not take it. A full
     // disk has had its box, which also ended the job.
     if (!s.DiskFull) run.Host.ReportStatus(status::kExtrErrWrite);
+    run.ErrorCount += 1;
+    bad = true;
+  } else if (!forDictionary && StoredSizesDiffer(run)) {
+    run.Host.ReportStatus(status::kExtrBadSize);
     run.ErrorCount += 1;
     bad = true;
   } else if (!forDictionary) {
@@ -215,6 +236,7 @@ void DecodeFile(Run& run, EntryAction action) {
   s.SkipChecksum = forDictionary;
   s.TestOnly = action != EntryAction::kExtract;
   s.WriteFailed = s.DiskFull = false;
+  s.StoredPacked = 0;
   s.Checksum = a.Format == ArchiveFormat::kOld ? 0u : 0xFFFFFFFFu;
   // Taken before decoding: a move to the next volume replaces the header.
   const bool stored = h.Method == 0x30, format20 = h.UnpVer > 15, solidEntry = (h.HeadFlags & kSolidEntry) != 0;
@@ -270,7 +292,7 @@ Next Walk(Run& run) {
   const WalkEnd end = ForEachEntry(run.Reader, run.Job, [&](WalkStep step) {
     ArchiveState& a = run.Reader.Archive;
     const bool adapted = run.Host.AdaptEntryName(a.File.HostOS, a.EntryName, sizeof a.EntryName);
-    const bool nameFits = SanitizeEntryName(a.EntryName, sizeof a.EntryName) && adapted;
+    const bool nameFits = SanitizeEntryName(a.EntryName, sizeof a.EntryName) && adapted && !a.NameTooLong;
     // Only a header just read can reveal that the archive was opened past its first volume; a
     // volume used up at a block boundary still shows the entry that was being read.
     if (step == WalkStep::kEntry && (a.File.HeadFlags & kSplitBefore) && a.SolidArchive) {
@@ -309,6 +331,8 @@ std::int32_t RunExtraction(ArchiveReader& reader, UnpackState& unpack, void* own
   run.UnpackWindow.reset();
   CloseFiles(run);
   FinishFolders(run);
+  // Each volume that ended inside a block failed the one entry (or block) it cut.
+  run.ErrorCount += reader.CutVolumes;
   job.ErrorCount = run.ErrorCount;
   if (next == Next::kReturnZero) return 0;
   if (run.FilesDone == 0) {

@@ -39,4 +39,13 @@ class Host {
   ~Host() = default;
 };
 
+// A host for looking ahead (summing sizes, peeking at the first entry): no box is shown, each
+// is answered Cancel, and no status goes anywhere. What it would have said is the job's to say.
+class SilentHost final : public Host {
+ public:
+  int ShowMessageBox(void*, const char*, const char*, std::uint32_t) override { return kIdCancel; }
+  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
+  void ReportStatus(const char*) override {}
+};
+
 }  // namespace korvane

@@ -23,6 +23,10 @@ enum AbortState : std::int32_t {
   kUserAborted = 2,   // the front end's abort (its box, Ctrl-C, closing the program)
 };
 
+// Room for an output path and for the destination in front of it: the path limit, and never
+// less than the 1024 bytes the installer has always given both.
+inline constexpr std::size_t kJobPathSize = kPathLimit > 1024 ? kPathLimit : 1024;
+
 // One record per program, owned by the front end; the engine keeps only a reference.
 // The worker writes CurrentFile, FileProgress, CurrentVolume and ArchiveName while the
 // user-interface thread waits in a synchronous MSG_JOB_PROGRESS, so those need no lock.
@@ -34,14 +38,15 @@ struct ExtractionJob {
   // 14 characters, but the command-line tool takes any path, so the buffer has the path limit.
   char ArchiveName[kPathLimit] = {};
   std::int32_t CurrentVolume = 1;   // 1 for the first volume
-  char CurrentFile[1024] = {};      // output path of the entry being processed
+  char CurrentFile[kJobPathSize] = {};  // output path of the entry being processed
   char Mode = 'T';                  // 'X' extract (install) or 'T' test
   float FileProgress = 0.0f;        // 0.0 to 1.0 in steps of 0.01
-  char DestinationDir[1024] = {};   // ends in '\' in mode 'X', empty in mode 'T'
+  char DestinationDir[kJobPathSize] = {};  // ends in '\' in mode 'X', empty in mode 'T'
   std::atomic<std::int32_t> Abort{kRunning};  // an AbortState
   // Entries that failed in the last run (unknown method, file not created, checksum failure,
-  // failed move to the next volume, unusable name). RunExtraction sets it before returning,
-  // so a front end can report failure even when the result (entries processed) is above 0.
+  // stored sizes that differ, failed move to the next volume, unusable name, a volume that
+  // ends inside a block). RunExtraction sets it before returning, so a front end can report
+  // failure even when the result (entries processed) is above 0.
   std::int32_t ErrorCount = 0;
   // Set by the installer: an install run notes in it what it creates and sets aside every file
   // it replaces, so that the user may undo it; the installer then keeps or undoes it. Without

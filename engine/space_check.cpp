@@ -5,23 +5,12 @@
 #include "engine/volumes.h"
 
 namespace korvane {
-namespace {
-
-// The sum is a look ahead, not the job: a missing volume is the job's to tell.
-class SilentHost final : public Host {
- public:
-  int ShowMessageBox(void*, const char*, const char*, std::uint32_t) override { return kIdCancel; }
-  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
-  void ReportStatus(const char*) override {}
-};
-
-}  // namespace
 
 SpaceCheck CheckFreeSpace(const char* archiveName, const char* destination) {
   SpaceCheck check;
   check.Free = FreeBytesAt(destination);
   ExtractionJob job;
-  SilentHost host;
+  SilentHost host;  // the sum is a look ahead: a missing volume is the job's to tell
   ArchiveReader reader(host);
   if (!PrepareJob(job, 'T', archiveName, "") || !OpenArchive(reader, job, nullptr)) return check;
   const WalkEnd end = ForEachEntry(reader, job, [&](WalkStep step) {

@@ -21,6 +21,7 @@ inline constexpr char kExtrErrCreat[] = "MExtrErrCreat";
 inline constexpr char kExtrErrWrite[] = "MExtrErrWrite";  // ours: a write failed, not the checksum
 inline constexpr char kExtrPathTooLong[] = "MExtrPathTooLong";  // ours: beyond the path limit
 inline constexpr char kExtrThroughLink[] = "MExtrLink";  // ours: a folder on the way is a link
+inline constexpr char kExtrBadSize[] = "MExtrBadSize";  // ours: a stored entry's sizes differ
 inline constexpr char kExtrFile[] = "MExtrFile";
 inline constexpr char kExtrTestFile[] = "MExtrTestFile";
 inline constexpr char kExtrSkipFile[] = "MExtrSkipFile";

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 
@@ -86,6 +87,7 @@ bool IdentifyArchive(ArchiveReader& r) {
   a.Format = ArchiveFormat::kNone;
   a.SolidArchive = false;
   a.Main = MainHeader{};
+  a.VolumeCut = false;
   std::uint8_t sig[7];
   if (r.Input.Read(sig, sizeof sig) != sizeof sig) return false;
   bool found;
@@ -116,6 +118,9 @@ void SkipRestOfMainHeader(ArchiveReader& r) {
   const std::uint32_t size = r.Archive.Main.HeadSize;
   if (size > r.Archive.MainHeaderLength)
     r.Input.Seek(size - r.Archive.MainHeaderLength, kSeekCurrent);
+  // The first block starts here: a volume shorter than that ends inside its main header.
+  const std::int64_t end = r.Input.Position();
+  r.Archive.NextBlockPos = end < 0 ? 0 : static_cast<std::uint32_t>(end);
 }
 
 bool AdvanceVolumeName(char* name, std::size_t capacity) {
@@ -146,6 +151,12 @@ bool AdvanceVolumeName(char* name, std::size_t capacity) {
     dot[4] = '\0';
   }
   return true;
+}
+
+bool FindFirstVolumeName(char* name, std::size_t capacity) {
+  for (const char* extension : {"rar", "exe"})
+    if (ReplaceExtension(name, capacity, extension) && PathExists(name)) return true;
+  return false;
 }
 
 bool OpenNextVolume(ArchiveReader& r, ExtractionJob& job, bool insideData) {

@@ -29,6 +29,10 @@ void SkipRestOfMainHeader(ArchiveReader& reader);
 // place; false (unchanged) when the result would not fit in capacity bytes.
 bool AdvanceVolumeName(char* name, std::size_t capacity);
 
+// The first volume of the set that name belongs to, by the naming rule: the same name with the
+// extension rar, or exe when only that exists. Rewrites name; false when neither exists.
+bool FindFirstVolumeName(char* name, std::size_t capacity);
+
 // Closes the current volume, opens the next one (job.ArchiveName is rewritten) and positions
 // at the packed data of the continuing entry. A missing or damaged volume is told to the user
 // (a box owned by the progress window) and sets Abort to kEngineGaveUp.

@@ -8,12 +8,20 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#ifndef _WIN32
+#include <climits>
+#endif
 
 namespace korvane {
 
-// The Win32 path limit (MAX_PATH, terminator included). Every name buffer of the engine has
-// it: the volume name of a job, an entry's name and the output path built from it.
+// The system's path limit, terminator included: MAX_PATH on Windows, PATH_MAX on POSIX. Every
+// name buffer of the engine has it: the volume name of a job, an entry's name and the output
+// path built from it.
+#ifdef _WIN32
 inline constexpr std::size_t kPathLimit = 260;
+#else
+inline constexpr std::size_t kPathLimit = PATH_MAX;
+#endif
 
 // Win32 file handle in the Windows build, a file descriptor + 1 in the POSIX build. 0 is the
 // empty handle (no file); kFailedFile is what a failed open or creation returns.

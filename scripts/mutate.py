@@ -49,6 +49,18 @@ MUTATIONS = [
     ("E24 undo keeps the files it made", "engine/install_journal.cpp",
      "  for (const std::string& f : Files) complete = DeleteFilePath(GuardedPath(f.c_str(), Root)) && complete;\n", ""),
     ("E25 an own file set aside again", "engine/output_file.cpp", " && !journal->Touched(Final.c_str())", ""),
+    ("E26 a cut fixed header ends quietly", "engine/archive_format.cpp",
+     "} else if (r.Input.Length() < a.NextBlockPos || HeaderCut(r)) {", "} else if (r.Input.Length() < a.NextBlockPos) {"),
+    ("E27 a cut name read as a name", "engine/archive_format.cpp", "  if (got != want) return false;\n", ""),
+    ("E28 a short complete block counted as a cut", "engine/archive_format.cpp", "return need > left;",
+     "return need >= left;"),
+    ("E29 data cut judged from the block's start", "engine/extraction.cpp",
+     "r.Input.Length() < r.Archive.NextBlockPos);", "r.Input.Length() < r.Archive.CurrentBlockPos);"),
+    ("E30 stored data may exceed its size", "engine/extraction.cpp", "run.Session.StoredPacked != h.UnpSize;",
+     "run.Session.StoredPacked < h.UnpSize;"),
+    ("E31 names too long for the reader extracted", "engine/extraction.cpp", " && adapted && !a.NameTooLong;",
+     " && adapted;"),
+    ("E32 cut volumes not counted", "engine/extraction.cpp", "  run.ErrorCount += reader.CutVolumes;\n", ""),
     # unpack
     ("U01 empty refill forgets the kept bytes", "unpack/bit_input.cpp", "s.PackedFill = kept > 0 ? kept : 0;",
      "s.PackedFill = 0;"),
@@ -160,6 +172,13 @@ MUTATIONS = [
     ("T04 lower-case o not taken", "tools/cli/console_host.cpp", "line[0] == 'o' || line[0] == 'O'",
      "line[0] == 'O'"),
     ("T05 no arguments exits 0", "tools/cli/main.cpp", "return argc < 2 ? 2 : 0;", "return 0;"),
+    ("T06 a cut archive is no failure", "tools/cli/extract_command.cpp",
+     "    ++Failures;\n    return;\n  }\n  if (s == status::kBrokFileHead) {",
+     "    return;\n  }\n  if (s == status::kBrokFileHead) {"),
+    ("T07 later volume taken for the first", "tools/cli/extract_command.cpp",
+     "(reader.Archive.File.HeadFlags & kSplitBefore) == 0)", "(reader.Archive.File.HeadFlags & kSplitAfter) == 0)"),
+    ("T08 no warning for a damaged header", "tools/cli/extract_command.cpp", "if (s == status::kBrokFileHead) {",
+     "if (s == status::kBrokArcHead) {"),
 ]
 
 

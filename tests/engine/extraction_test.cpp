@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <span>
+#include <tuple>
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
@@ -122,7 +123,7 @@ TEST_F(Extraction, NamesLandInsideTheDestinationAsTheHostRulesMakeThem) {
                     StoredEntry(".\\", BytesOf("7")), outDir, bad, StoredEntry("CON", BytesOf("1")),
                     StoredEntry("aux.txt", BytesOf("2")), StoredEntry("d\\a:b", BytesOf("3")),
                     StoredEntry("x\\trailing. ", BytesOf("4")), StoredEntry("q?.txt", BytesOf("5")),
-                    StoredEntry("d\\a_b", BytesOf("6")), StoredEntry(std::string(250, 'n'), BytesOf("7"))},
+                    StoredEntry("d\\a_b", BytesOf("6")), StoredEntry(std::string(kPathLimit - 10, 'n'), BytesOf("7"))},
                    'X'),
             13);
   EXPECT_EQ(Job.ErrorCount, 4);
@@ -141,6 +142,86 @@ TEST_F(Extraction, NamesLandInsideTheDestinationAsTheHostRulesMakeThem) {
                                                   "escape1.txt", "escape2.txt", "outdir/", "q?.txt", "sub/",
                                                   "sub/up.txt", "x/", "x/trailing. "}));
 #endif
+}
+
+// A volume that ends inside a header or inside an entry's packed data fails that entry, told
+// once as the end of the archive and never as a checksum error; a cut between two entries is
+// an archive that simply ends there. Both layouts, tested and installed.
+TEST_F(Extraction, ACutArchiveFailsTheEntryItCuts) {
+  enum class Part { kFromStart, kHeader, kName, kData };  // where in the second entry (or the file)
+  const struct {
+    const char* What;
+    Part Where;
+    std::size_t At;
+    std::int32_t Result, Errors;
+  } cases[] = {{"30 bytes in: the first header", Part::kFromStart, 30, 0, 1},
+               {"second header, fixed part", Part::kHeader, 12, 1, 1},
+               {"second header, name", Part::kName, 4, 1, 1},
+               {"second entry's data", Part::kData, 7, 2, 1},
+               {"between the entries", Part::kHeader, 0, 1, 0}};
+  for (const bool old : {false, true})
+    for (const auto& c : cases)
+      for (const char mode : {'T', 'X'}) {
+        SCOPED_TRACE(::testing::Message() << c.What << (old ? ", old layout, " : ", ") << mode);
+        const EntrySpec first = StoredEntry("first.txt", Bytes(30, 'a'), old);
+        const std::size_t between = Archive({first}, old).size(), fixed = old ? 21 : 32;
+        const std::size_t cut = c.Where == Part::kFromStart ? c.At
+                                : c.Where == Part::kHeader  ? between + c.At
+                                : c.Where == Part::kName    ? between + fixed + c.At
+                                                            : between + fixed + 10 + c.At;
+        const Bytes whole = Archive({first, StoredEntry("second.txt", Bytes(48, 'b'), old)}, old);
+        Write("a.rar", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        fs::remove_all(Dest);
+        fs::create_directory(Dest);
+        EXPECT_EQ(RunOn("a.rar", mode), c.Result);
+        EXPECT_EQ(Job.ErrorCount, c.Errors);
+        EXPECT_EQ(Host.Count(status::kUnexpEOF), c.Errors);
+        EXPECT_FALSE(Host.Saw(status::kExtrBadCRC));
+        EXPECT_EQ(Host.Count(status::kExtrOk), c.Result > 0 ? 1 : 0);
+        if (mode == 'X') {
+          EXPECT_EQ(DestTree(), std::vector<std::string>(c.Result > 0 ? 1 : 0, "first.txt"));
+        }
+      }
+  // A middle volume cut inside the data of the entry that spans it: that entry fails, and the
+  // run goes on in the next volume.
+  std::vector<Bytes> set =
+      StoredVolumeSet({{"big.bin", Bytes(9000, 'c'), {3000, 6000}}, {"after.txt", BytesOf("a"), {}}});
+  set[1].resize(set[1].size() - 1000);
+  WriteSet("set", set);
+  EXPECT_EQ(RunOn("set.rar", 'T'), 2);
+  EXPECT_EQ(Job.ErrorCount, 1);
+  EXPECT_EQ(Host.Count(status::kUnexpEOF), 1);
+  EXPECT_FALSE(Host.Saw(status::kExtrBadCRC));
+  EXPECT_EQ(Host.Count(status::kExtrOk), 1);
+  EXPECT_EQ(Job.CurrentVolume, 3);
+}
+
+// A stored entry's data is its content: packed sizes (of all its parts together) that differ
+// from the unpacked size are damage, whatever the checksum says. Encryption pads the data, so
+// an encrypted entry still fails as encrypted.
+TEST_F(Extraction, StoredEntryWhoseSizesDifferIsDamaged) {
+  const Bytes ten = BytesOf("0123456789");
+  EntrySpec claims = StoredEntry("claims4000.txt", ten), longer = StoredEntry("longer.txt", BytesOf("0123456789ab"));
+  EntrySpec encrypted = StoredEntry("secret.txt", Bytes(16, 7));
+  claims.UnpSize = 4000;
+  longer.UnpSize = 10;
+  longer.FileCrc = Crc32Of(ten);
+  encrypted.UnpSize = 9;
+  encrypted.Flags = 0x04;
+  EXPECT_EQ(RunNew({claims, longer, encrypted, StoredEntry("fine.txt", ten)}, 'X'), 4);
+  EXPECT_EQ(Host.Count(status::kExtrBadSize), 2);
+  EXPECT_EQ(Host.Count(status::kEncrBadCRC), 1);
+  EXPECT_EQ(Job.ErrorCount, 3);
+  EXPECT_EQ(DestTree(), std::vector<std::string>{"fine.txt"});
+  EntrySpec part1 = StoredEntry("split.bin", Bytes(ten.begin(), ten.begin() + 4)), part2 = StoredEntry("split.bin", {});
+  part2.Packed.assign(ten.begin() + 4, ten.end());
+  part1.UnpSize = part2.UnpSize = 12;  // the parts hold 4 + 6
+  part1.Flags = 0x02;
+  part2.Flags = 0x01;
+  part2.FileCrc = Crc32Of(ten);
+  WriteSet("set", {ArchiveWriter().Main(0x01).File(part1).Data(), ArchiveWriter().Main(0x01).File(part2).Data()});
+  EXPECT_EQ(RunOn("set.rar", 'T'), 1);
+  EXPECT_EQ(Host.Count(status::kExtrBadSize), 1);
 }
 
 // A disk that fills up inside the second file ends the job there: one box naming that file,
@@ -208,6 +289,32 @@ TEST_F(Extraction, OverwriteAnswersHoldForOneRunAndNamesDifferingInCaseAreOneFil
 }
 
 #ifndef _WIN32
+// On POSIX only the system's path limit bounds a name: names of 300 and 1000 bytes extract, and
+// a path beyond the limit fails its entry alone, as does a name longer than the reader holds,
+// which is never cut into a shorter one.
+TEST_F(Extraction, LongNamesAreBoundOnlyByThePathLimit) {
+  const auto name = [](std::size_t length, char leaf) {  // components well under the system's limit
+    std::string s;
+    while (s.size() + 100 < length) s += std::string(99, 'd') + '\\';
+    return s + std::string(length - s.size(), leaf);
+  };
+  const std::size_t room = kPathLimit - Dest.size() - 1;  // behind the destination and its separator
+  EXPECT_EQ(RunNew({StoredEntry(name(300, 'a'), BytesOf("300")), StoredEntry(name(1000, 'b'), BytesOf("1000")),
+                    StoredEntry(name(room, 'c'), BytesOf("at the limit")),
+                    StoredEntry(name(kPathLimit + 50, 'e'), BytesOf("longer than the reader holds"))},
+                   'X'),
+            2);
+  EXPECT_EQ(Host.Count(status::kExtrPathTooLong), 2);
+  EXPECT_EQ(Job.ErrorCount, 2);
+  for (const auto& [length, leaf, content] : {std::tuple(300, 'a', "300"), std::tuple(1000, 'b', "1000")}) {
+    std::string path = name(length, leaf);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    EXPECT_EQ(ReadWholeFile(InDest(path)), BytesOf(content)) << length;
+  }
+  const auto isFile = [](const fs::directory_entry& e) { return e.is_regular_file(); };
+  EXPECT_EQ(std::count_if(fs::recursive_directory_iterator(Dest), {}, isFile), 2);
+}
+
 // A write that fails for another reason than a full disk fails its entry as a write error,
 // not as a checksum error, and the run goes on.
 TEST_F(Extraction, OtherWriteErrorsFailTheirEntryNotAsChecksumErrors) {

@@ -46,8 +46,8 @@ std::uint32_t HeaderCrc(const Bytes& b, std::size_t at, std::size_t end) {
   return ~UpdateCrc32(0xFFFFFFFFu, b.data() + at + 2, end - at - 2) & 0xFFFF;
 }
 void Seal(Bytes& header, std::size_t at) { Set(header, at, HeaderCrc(header, at, header.size()), 2); }
-std::size_t Find(const Bytes& b, const Bytes& signature) {
-  const auto at = std::search(b.begin(), b.end(), signature.begin(), signature.end());
+std::size_t Find(const Bytes& b, const Bytes& signature, std::size_t from = 0) {
+  const auto at = std::search(b.begin() + static_cast<std::ptrdiff_t>(from), b.end(), signature.begin(), signature.end());
   return at == b.end() ? std::string::npos : static_cast<std::size_t>(at - b.begin());
 }
 
@@ -167,7 +167,11 @@ std::vector<Bytes> StoredVolumeSet(const std::vector<SplitEntry>& entries, std::
 
 RawArchive ParseArchive(const Bytes& bytes) {
   RawArchive a;
-  const std::size_t newAt = Find(bytes, kNewSignature), oldAt = Find(bytes, kOldSignature);
+  // A leading program may hold the signature's bytes: the archive is where a main header follows.
+  std::size_t newAt = Find(bytes, kNewSignature);
+  while (newAt != std::string::npos && (newAt + 9 >= bytes.size() || bytes[newAt + 9] != 0x73))
+    newAt = Find(bytes, kNewSignature, newAt + 1);
+  const std::size_t oldAt = Find(bytes, kOldSignature);
   a.OldLayout = oldAt != std::string::npos && (newAt == std::string::npos || oldAt < newAt);
   if (a.OldLayout)
     ParseOld(bytes, oldAt, a);

@@ -117,7 +117,13 @@ TEST(ReadingCommands, ExitCodesAndMessagesFollowTheOutcome) {
       {"list " + Quote(missing), 2, "korvane: cannot open archive: " + missing + ": "},
       {"test " + Quote(rar + "dos1402__CMULTIV.RAR"), 0, "1 entry processed, 0 failed"},
       {"test -q " + Quote(rar + "fixa__rar20-password-compressed.rar"), 1, "FAILED"},
-      {"test -q " + Quote(rar + "dos1402__CMULTIV.R03"), 2, ""},
+      {"test -q " + Quote(rar + "dos1402__CMULTIV.R03"), 2,
+       "korvane: " + rar + "dos1402__CMULTIV.R03 is not the first volume of its set (start with " + rar +
+           "dos1402__CMULTIV.RAR)\n"},
+      {"extract -y " + Quote(rar + "fixc__Rar2.multi.r02") + " " + Quote(dir.File("out")), 2,
+       "(start with " + rar + "fixc__Rar2.multi.rar)\n"},
+      {"test -q " + Quote(rar + "fixa__bad-header-crc.rar"), 0,
+       "korvane: warning: payload.txt: header checksum error\n"},
       {"test " + Quote(garbage), 2, "korvane: not an archive: " + garbage + "\n"},
       {"extract " + Quote(dir.File("folder.rar")) + " " + Quote(dir.File("out")), 2,
        "korvane: cannot open archive: " + dir.File("folder.rar") + ": is a directory"},
@@ -146,6 +152,33 @@ TEST(ReadingCommands, ExitCodesAndMessagesFollowTheOutcome) {
       EXPECT_EQ(run.Output.find(" processed, "), std::string::npos) << c.Args << "\n" << run.Output;
     }
     EXPECT_FALSE(fs::exists(packTo)) << c.Args;
+  }
+}
+
+// Damage named as the user needs it, each a failure (exit 1) even when nothing else was
+// processed: the volume that ends too soon, once (here a middle one, inside the data of the
+// entry that spans it), and a stored entry whose sizes differ; neither as a checksum error.
+TEST(ReadingCommands, CutVolumesAndDamagedEntriesAreNamed) {
+  TempDir dir;
+  std::vector<Bytes> set =
+      StoredVolumeSet({{"big.bin", Bytes(9000, 'b'), {3000, 6000}}, {"after.txt", BytesOf("a"), {}}});
+  set[1].resize(set[1].size() - 1000);
+  for (std::size_t i = 0; i < set.size(); ++i) ASSERT_TRUE(WriteWholeFile(dir.File(VolumeFileName("set", i)), set[i]));
+  EntrySpec claims = StoredEntry("claims4000.txt", BytesOf("0123456789"));
+  claims.UnpSize = 4000;
+  ASSERT_TRUE(WriteWholeFile(dir.File("sizes.rar"), ArchiveWriter().Main().File(claims).Data()));
+  const Bytes one = ArchiveWriter().Main().File(StoredEntry("x.txt", BytesOf("x"))).Data();
+  ASSERT_TRUE(WriteWholeFile(dir.File("cut.rar"), Bytes(one.begin(), one.begin() + 30)));
+  const std::pair<std::string, std::string> cases[] = {
+      {"set.rar", "korvane: " + dir.File("set.r00") + ": unexpected end of archive\n"},
+      {"sizes.rar", "korvane: FAILED claims4000.txt: damaged (sizes do not match)\n"},
+      {"cut.rar", "korvane: " + dir.File("cut.rar") + ": unexpected end of archive\n"}};
+  for (const auto& [archive, line] : cases) {
+    const ToolRun run = RunTool("test " + Quote(dir.File(archive)));
+    EXPECT_EQ(run.Status, 1) << run.Output;
+    EXPECT_NE(run.Output.find(line), std::string::npos) << run.Output;
+    EXPECT_EQ(run.Output.find(line), run.Output.rfind(line)) << run.Output;
+    EXPECT_EQ(run.Output.find("checksum error"), std::string::npos) << run.Output;
   }
 }
 

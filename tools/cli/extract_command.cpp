@@ -1,6 +1,7 @@
 // korvane test ARCHIVE / korvane extract ARCHIVE [DEST]: one run of the extraction driver with
 // the terminal as its front end (progress, messages, the overwrite question, Ctrl-C).
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/archive_format.h"
 #include "engine/archive_reader.h"
 #include "engine/extraction.h"
 #include "engine/file_ops.h"
@@ -39,8 +41,9 @@ constexpr char kTestUsage[] =
     "  --progress  show the progress bar even when stderr is not a terminal\n"
     "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
     "\n"
-    "exit status: 0 every entry correct; 1 some entry failed (named on stderr);\n"
-    "             2 archive missing, not an archive or nothing processed;\n"
+    "exit status: 0 every entry correct; 1 some entry failed or the archive ends too soon\n"
+    "             (named on stderr); 2 archive missing, not an archive, not the first volume\n"
+    "             of its set or nothing processed;\n"
     "             130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.\n";
 
 constexpr char kExtractUsage[] =
@@ -60,12 +63,13 @@ constexpr char kExtractUsage[] =
     "  --progress  show the progress bar even when stderr is not a terminal\n"
     "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
     "\n"
-    "exit status: 0 every entry correct; 1 some entry failed (named on stderr), too little\n"
-    "             free space or a full disk; 2 archive missing, not an archive or nothing\n"
-    "             processed; 130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.\n";
+    "exit status: 0 every entry correct; 1 some entry failed or the archive ends too soon\n"
+    "             (named on stderr), too little free space or a full disk; 2 archive missing,\n"
+    "             not an archive, not the first volume of its set or nothing processed;\n"
+    "             130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.\n";
 
 // Longer destinations leave too little of the path limit for the entries' names.
-constexpr std::size_t kDestinationLimit = 200;
+constexpr std::size_t kDestinationLimit = kPathLimit - 60;
 
 // The one job of this process; the signal handler only stores into its atomic Abort word. The
 // engine then stops at its next poll and deletes the file it was writing, so the signal's
@@ -113,6 +117,35 @@ std::vector<std::uint64_t> VolumeSizes(const char* first) {
     sizes.push_back(size);
   } while (sizes.size() < 2000 && AdvanceVolumeName(name, sizeof name));
   return sizes;
+}
+
+// A set opened at a later volume, whose first entry goes on from an earlier one: the engine
+// would pass over that part (or, in a solid set, look for the first volume itself), and the
+// user would not learn why little or nothing came out. Says which volume to start with.
+bool OpenedPastFirstVolume(const ExtractionJob& job) {
+  SilentHost silent;  // an archive that cannot be read is the run's to report
+  ArchiveReader reader(silent);
+  if (!OpenArchive(reader, job, nullptr) || NextBlock(reader, kFileHead, false) == 0 ||
+      (reader.Archive.File.HeadFlags & kSplitBefore) == 0)
+    return false;
+  char first[sizeof job.ArchiveName];
+  std::memcpy(first, job.ArchiveName, sizeof first);
+  if (!FindFirstVolumeName(first, sizeof first)) ReplaceExtension(first, sizeof first, "rar");
+  // Shown in the case of the name given: sets from old media spell their names in capitals,
+  // which the file layer finds, but the user may not.
+  char* dot = FindExtensionDot(first);
+  const char* givenDot = std::strrchr(job.ArchiveName, '.');
+  if (dot != nullptr && givenDot != nullptr && std::isupper(static_cast<unsigned char>(givenDot[1])))
+    for (char* c = dot + 1; *c != '\0'; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  const std::string given = DisplayName(job.ArchiveName);
+  if (CompareNoCase(first, job.ArchiveName) == 0) {
+    std::fprintf(stderr, "korvane: %s is not the first volume of its set (its first volume is missing)\n",
+                 given.c_str());
+  } else {
+    std::fprintf(stderr, "korvane: %s is not the first volume of its set (start with %s)\n", given.c_str(),
+                 DisplayName(first).c_str());
+  }
+  return true;
 }
 
 // One line on stderr, redrawn in place: the share of the whole run's archive bytes read, the
@@ -179,12 +212,17 @@ class Progress {
   bool Drawn = false;
 };
 
-int Run(int argc, char** argv, char mode) {
+struct Options {
+  bool Quiet = false, Verbose = false, ForceProgress = false, Force = false;
+  std::string Charset = kDefaultCharset;
+  ConsoleHost::Overwrite Overwrite = ConsoleHost::Overwrite::kAsk;
+  const char* Positional[2] = {nullptr, nullptr};  // ARCHIVE and DEST
+};
+
+// Reads the command line into o; -1 when the run is to go on, else the exit status (help,
+// version, bad usage, which it has printed).
+int ReadOptions(int argc, char** argv, char mode, Options& o) {
   const char* usage = mode == 'X' ? kExtractUsage : kTestUsage;
-  bool quiet = false, verbose = false, forceProgress = false, force = false;
-  std::string charsetName = kDefaultCharset;
-  ConsoleHost::Overwrite overwrite = ConsoleHost::Overwrite::kAsk;
-  const char* positional[2] = {nullptr, nullptr};
   int count = 0;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
@@ -197,25 +235,25 @@ int Run(int argc, char** argv, char mode) {
       return 0;
     }
     bool badCharset = false;
-    if (TakeCharsetOption(argc, argv, i, charsetName, badCharset)) {
+    if (TakeCharsetOption(argc, argv, i, o.Charset, badCharset)) {
       if (badCharset) return 2;
     } else if (std::strcmp(a, "-q") == 0) {
-      quiet = true;
+      o.Quiet = true;
     } else if (std::strcmp(a, "-v") == 0) {
-      verbose = true;
+      o.Verbose = true;
     } else if (std::strcmp(a, "--progress") == 0) {
-      forceProgress = true;
+      o.ForceProgress = true;
     } else if (mode == 'X' && std::strcmp(a, "-y") == 0) {
-      overwrite = ConsoleHost::Overwrite::kAll;
+      o.Overwrite = ConsoleHost::Overwrite::kAll;
     } else if (mode == 'X' && std::strcmp(a, "-f") == 0) {
-      force = true;
+      o.Force = true;
     } else if (mode == 'X' && std::strcmp(a, "-n") == 0) {
-      overwrite = ConsoleHost::Overwrite::kNever;
+      o.Overwrite = ConsoleHost::Overwrite::kNever;
     } else if (a[0] == '-' && a[1] != '\0') {
       std::fprintf(stderr, "korvane: unknown option %s\n%s", a, usage);
       return 2;
     } else if (count < (mode == 'X' ? 2 : 1)) {
-      positional[count++] = a;
+      o.Positional[count++] = a;
     } else {
       std::fputs(usage, stderr);
       return 2;
@@ -225,6 +263,83 @@ int Run(int argc, char** argv, char mode) {
     std::fputs(usage, stderr);
     return 2;
   }
+  return -1;
+}
+
+// The engine's statuses as the user reads them: failures and damage on stderr, each entry's
+// verdict on stdout. Counts the failures it names.
+class StatusLines {
+ public:
+  StatusLines(const ArchiveReader& reader, const ExtractionJob& job, Progress& progress, const NameCharset& charset,
+              const Options& options)
+      : Reader(reader), Job(job), Bar(progress), Charset(charset), Opts(options) {}
+
+  void operator()(const char* id);
+  int Failures = 0;
+
+ private:
+  const ArchiveReader& Reader;
+  const ExtractionJob& Job;
+  Progress& Bar;
+  const NameCharset& Charset;
+  const Options& Opts;
+};
+
+void StatusLines::operator()(const char* id) {
+  const std::string s = id;
+  const char* reason = nullptr;
+  if (s == status::kExtrBadCRC) reason = "checksum error";
+  else if (s == status::kEncrBadCRC) reason = "encrypted (cannot be decoded)";
+  else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
+  else if (s == status::kExtrErrCreat) reason = "cannot create the file";
+  else if (s == status::kExtrErrWrite) reason = "write error";
+  else if (s == status::kExtrPathTooLong) reason = "path too long to create";
+  else if (s == status::kExtrBadSize) reason = "damaged (sizes do not match)";
+  else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
+  if (s == status::kUnexpEOF) {
+    // The engine tells each cut volume once, while it is the one open.
+    Bar.Clear();
+    std::fprintf(stderr, "korvane: %s: unexpected end of archive\n", DisplayName(Job.ArchiveName).c_str());
+    ++Failures;
+    return;
+  }
+  if (s == status::kBrokFileHead) {
+    // Told as the header is read, before the run converts the name for showing.
+    std::string stored = Reader.Archive.EntryName;
+    stored.resize(sizeof Reader.Archive.EntryName);
+    if (!Charset.Convert(Reader.Archive.File.HostOS, stored.data(), stored.size())) stored = Reader.Archive.EntryName;
+    Bar.Clear();
+    std::fprintf(stderr, "korvane: warning: %s: header checksum error\n", DisplayName(stored.c_str()).c_str());
+    return;
+  }
+  const std::string name = DisplayName(Reader.Archive.EntryName);
+  if (s == status::kExtrThroughLink) {
+    Bar.Clear();
+    std::fprintf(stderr, "korvane: refusing to write through a link: %s\n",
+                 DisplayName((std::string(Job.DestinationDir) + Reader.Archive.EntryName).c_str()).c_str());
+    ++Failures;
+    return;
+  }
+  if (s == status::kFileExists && Opts.Overwrite == ConsoleHost::Overwrite::kNever) {
+    Bar.Clear();
+    std::fprintf(stderr, "korvane: %s exists, not replaced\n", name.c_str());
+    return;
+  }
+  if (reason != nullptr) {
+    Bar.Clear();
+    std::fprintf(stderr, "korvane: FAILED %s: %s\n", name.c_str(), reason);
+    ++Failures;
+  } else if (!Opts.Quiet && (s == status::kExtrOk || s == status::kExtrTestDir)) {
+    Bar.Clear();
+    std::printf("%-4s %s\n", s == status::kExtrOk ? "OK" : "dir", name.c_str());
+    std::fflush(stdout);
+  }
+}
+
+int Run(int argc, char** argv, char mode) {
+  Options options;
+  if (const int exitStatus = ReadOptions(argc, argv, mode, options); exitStatus >= 0) return exitStatus;
+  const char* const* positional = options.Positional;
 
   auto job = std::make_unique<ExtractionJob>();
   const char* destination = positional[1] != nullptr && positional[1][0] != '\0' ? positional[1] : ".";
@@ -238,7 +353,7 @@ int Run(int argc, char** argv, char mode) {
     std::fprintf(stderr, "korvane: destination path too long\n");
     return 2;
   }
-  if (!CheckArchiveReadable(job->ArchiveName)) return 2;
+  if (!CheckArchiveReadable(job->ArchiveName) || OpenedPastFirstVolume(*job)) return 2;
   if (mode == 'X') {
     // The destination itself may be missing: create it with its parents, as the installer's
     // destination dialog does on request.
@@ -246,7 +361,7 @@ int Run(int argc, char** argv, char mode) {
     MakeDirectories(silent, dest.data());
   }
 
-  if (mode == 'X' && !force) {
+  if (mode == 'X' && !options.Force) {
     const SpaceCheck space = CheckFreeSpace(job->ArchiveName, job->DestinationDir);
     if (!space.Fits()) {
       std::fprintf(stderr, "korvane: not enough space at %s: %llu MB needed, %llu MB free (-f extracts anyway)\n",
@@ -256,53 +371,20 @@ int Run(int argc, char** argv, char mode) {
       return 1;
     }
   }
-  const NameCharset charset(charsetName.c_str());
+  const NameCharset charset(options.Charset.c_str());
   ConsoleHost host;
   host.Charset = &charset;
-  host.OverwriteAnswer = overwrite;
-  host.Verbose = verbose;
+  host.OverwriteAnswer = options.Overwrite;
+  host.Verbose = options.Verbose;
   ArchiveReader reader(host);
   auto unpack = std::make_unique<UnpackState>();
-  const bool showProgress = !quiet && (forceProgress || StderrIsTerminal());
+  const bool showProgress = !options.Quiet && (options.ForceProgress || StderrIsTerminal());
   Progress progress(*job, showProgress, VolumeSizes(job->ArchiveName));
   host.OnProgress = [&] { progress.Update(reader.Input.Position()); };
   host.CurrentEntry = [&] { return DisplayName(reader.Archive.EntryName); };
   host.BeforeMessage = [&] { progress.Clear(); };
-  int failures = 0;
-  host.OnStatus = [&](const char* id) {
-    const std::string s = id;
-    const char* reason = nullptr;
-    if (s == status::kExtrBadCRC) reason = "checksum error";
-    else if (s == status::kEncrBadCRC) reason = "encrypted (cannot be decoded)";
-    else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
-    else if (s == status::kExtrErrCreat) reason = "cannot create the file";
-    else if (s == status::kExtrErrWrite) reason = "write error";
-    else if (s == status::kExtrPathTooLong) reason = "path too long to create";
-    else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
-    const std::string name = DisplayName(reader.Archive.EntryName);
-    if (s == status::kExtrThroughLink) {
-      progress.Clear();
-      std::fprintf(stderr, "korvane: refusing to write through a link: %s\n",
-                   DisplayName((std::string(job->DestinationDir) + reader.Archive.EntryName).c_str()).c_str());
-      ++failures;
-      return;
-    }
-    if (s == status::kFileExists && overwrite == ConsoleHost::Overwrite::kNever) {
-      progress.Clear();
-      std::fprintf(stderr, "korvane: %s exists, not replaced\n", name.c_str());
-      return;
-    }
-    if (reason != nullptr) {
-      progress.Clear();
-      std::fprintf(stderr, "korvane: FAILED %s: %s\n", name.c_str(), reason);
-      ++failures;
-    } else if (!quiet && (s == status::kExtrOk || s == status::kExtrTestDir || s == status::kCreatDir)) {
-      if (s == status::kCreatDir) return;  // directories made along the way are not entries
-      progress.Clear();
-      std::printf("%-4s %s\n", s == status::kExtrOk ? "OK" : "dir", name.c_str());
-      std::fflush(stdout);
-    }
-  };
+  StatusLines lines(reader, *job, progress, charset, options);
+  host.OnStatus = [&](const char* id) { lines(id); };
 
   g_job = job.get();
   CatchStopSignals(true);
@@ -317,12 +399,14 @@ int Run(int argc, char** argv, char mode) {
   }
   // A run that never opened an archive has nothing to sum up.
   if (host.ArchiveRefused) return 2;
-  if (!quiet) {
+  if (!options.Quiet) {
     std::printf("%d entr%s processed, %d failed\n", result, result == 1 ? "y" : "ies", job->ErrorCount);
   }
-  if (result == 0) return 2;
-  if (job->ErrorCount != 0 || job->Abort.load() != kRunning) {
-    if (failures == 0 && !host.DiskFull) std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
+  // A failure that was named is the outcome even when nothing else was processed.
+  if (result == 0 && lines.Failures == 0) return 2;
+  if (lines.Failures != 0 || job->ErrorCount != 0 || job->Abort.load() != kRunning) {
+    if (lines.Failures == 0 && !host.DiskFull)
+      std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
     return 1;
   }
   return 0;

@@ -132,7 +132,7 @@ int RunListCommand(int argc, char** argv) {
   int result = 0;
   if (end == WalkEnd::kMoveFailed) {
     result = 1;
-  } else if (reader.Input.Length() >= std::uint64_t{a.CurrentBlockPos} + kNewFileHeaderSize) {
+  } else if (!host.SawUnexpectedEnd && reader.Input.Length() >= std::uint64_t{a.CurrentBlockPos} + kNewFileHeaderSize) {
     // A full header's worth of bytes left over means the chain broke, not that it ended.
     std::fflush(stdout);
     std::fprintf(stderr, "korvane: %s: damaged block chain at offset %" PRIu32 "\n", Printable(job.ArchiveName).c_str(),
