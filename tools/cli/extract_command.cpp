@@ -288,7 +288,12 @@ class StatusLines {
 void StatusLines::operator()(const char* id) {
   const std::string s = id;
   const char* reason = nullptr;
-  if (s == status::kExtrBadCRC) reason = "checksum error";
+  // An entry the run stopped inside (a signal, a volume missing) cannot match its checksum; that
+  // is not what went wrong with it.
+  const bool stopped = Job.Abort.load() != kRunning;
+  const bool checksum = s == status::kExtrBadCRC || s == status::kEncrBadCRC;
+  if (checksum && stopped) reason = "not completed (the run stopped)";
+  else if (s == status::kExtrBadCRC) reason = "checksum error";
   else if (s == status::kEncrBadCRC) reason = "encrypted (cannot be decoded)";
   else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
   else if (s == status::kExtrErrCreat) reason = "cannot create the file";
