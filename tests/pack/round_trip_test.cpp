@@ -84,7 +84,9 @@ TEST_P(StoredEntry, LeavesTheStreamAsBefore) {
   const std::vector<PackedEntry> packed = PackEntries(entries, settings, solid, 0);
   EXPECT_TRUE(packed[1].stored);
   EXPECT_EQ(UnpackEntries(packed, entries), entries);
-  if (solid) EXPECT_LT(packed[2].packed.size(), text.size() / 20);
+  if (solid) {
+    EXPECT_LT(packed[2].packed.size(), text.size() / 20);
+  }
 }
 
 // The fast levels (hash buckets) at every size; the slow ones (chains) where the crash was,
@@ -94,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(Buckets, StoredEntry,
                          ::testing::Combine(::testing::Values(3 * kMiB, 3 * kMiB + 1, 4 * kMiB + 1),
                                             ::testing::Range(1, 4), ::testing::Bool()));
 INSTANTIATE_TEST_SUITE_P(Chains, StoredEntry,
-                         ::testing::Combine(::testing::Values(3 * kMiB + 1), ::testing::Range(4, 6), ::testing::Bool()));
+                         ::testing::Combine(::testing::Values(3 * kMiB + 1), ::testing::Range(4, 6),
+                                            ::testing::Bool()));
 
 }  // namespace
 }  // namespace korvane::testing

@@ -183,7 +183,8 @@ TEST(PackCommand, UsageErrorsAndExistingFilesExitTwoAndWriteNothing) {
   EXPECT_EQ(refused.Output, "korvane: " + packTo + " exists; use -f to replace it\n");
   EXPECT_EQ(ReadWholeFile(packTo).size(), 7u);
   std::ofstream(dir.File("b.r01")) << "keep me too";
-  const ToolRun volume = RunTool("pack --volume-count 3 " + Quote(dir.File("b.rar")) + " " + Quote(dir.File("payload")));
+  const ToolRun volume =
+      RunTool("pack --volume-count 3 " + Quote(dir.File("b.rar")) + " " + Quote(dir.File("payload")));
   EXPECT_EQ(volume.Status, 2);
   EXPECT_EQ(volume.Output, "korvane: " + dir.File("b.r01") + " exists; use -f to replace it\n");
   EXPECT_EQ(ReadWholeFile(dir.File("b.r01")).size(), 11u);

@@ -18,7 +18,8 @@ bool NeedsUtf8Conversion(const std::string& s) {
   bool wide = false;
   for (std::size_t i = 0; i < s.size();) {
     const auto c = static_cast<unsigned char>(s[i]);
-    const std::size_t extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
+    const std::size_t extra =
+        c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
     if (extra == 9 || (extra == 1 && c < 0xC2) || s.size() - i <= extra) return false;
     for (std::size_t k = 1; k <= extra; ++k)
       if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;

@@ -337,7 +337,8 @@ int RunPackCommand(int argc, char** argv) {
   if (!packedOk) return Fail(error);
   if (args.VolumeCount > 1) {
     const auto size = packer::VolumeSizeForCount(sources, args.VolumeCount);
-    if (!size) return Fail("no volume size gives exactly " + std::to_string(args.VolumeCount) + " volumes for this data");
+    if (!size)
+      return Fail("no volume size gives exactly " + std::to_string(args.VolumeCount) + " volumes for this data");
     options.VolumeSize = *size;
   }
   std::vector<packer::VolumePlan> plan;

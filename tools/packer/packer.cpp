@@ -153,7 +153,8 @@ bool FollowLink(const fs::path& link, const Walk& walk) {
   if (ec) return walk.Options.FollowAllLinks;
   if (fs::is_directory(target, ec) && Contains(target, fs::weakly_canonical(link.parent_path(), ec))) return false;
   if (walk.Options.FollowAllLinks) return true;
-  return std::any_of(walk.Roots.begin(), walk.Roots.end(), [&](const fs::path& root) { return Contains(root, target); });
+  return std::any_of(walk.Roots.begin(), walk.Roots.end(),
+                     [&](const fs::path& root) { return Contains(root, target); });
 }
 
 // The archive separates folders with '\', so a Unix file name with one in it would come back
