@@ -64,9 +64,10 @@ const Tree& TreeOf(const fs::path& base, int directories, int filesPerDirectory)
   std::vector<korvane::packer::PackSource> sources;
   std::vector<korvane::packer::VolumePlan> plan;
   std::vector<std::string> written;
+  std::vector<std::string> links;
   std::string error;
   const korvane::packer::PackOptions options;
-  if (!korvane::packer::CollectSources({tree->Source.string()}, options, sources, error) ||
+  if (!korvane::packer::CollectSources({tree->Source.string()}, options, sources, links, error) ||
       !korvane::packer::PlanVolumes(sources, 0, plan, error) ||
       !korvane::packer::WriteVolumes(tree->Archive.string(), sources, plan, options, written, error))
     std::fprintf(stderr, "install benchmark: packing failed: %s\n", error.c_str());

@@ -42,7 +42,7 @@ std::vector<Archive> LoadArchives() {
       if (e.Directory() || e.UnpVer <= 15 || e.UnpVer > 20 || e.Method == 0x30) continue;
       MemoryUnpackIo io(e.Packed, static_cast<std::int32_t>(e.UnpSize));
       UnpackFormat20(fixture.s(), io, fixture.Window.data(), e.SolidFlag());
-      if (e.Encrypted() || EntryChecksum(raw, io.Output) != e.FileCrc) continue;
+      if (e.Encrypted() || Crc32Of(io.Output) != e.FileCrc) continue;
       a.original += e.Packed.size();
       a.unpacked += io.Output.size();
       a.contents.push_back(std::move(io.Output));

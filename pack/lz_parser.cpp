@@ -20,6 +20,18 @@ constexpr std::uint32_t kUncodedLength = 7;
 // The optimal parse's stretch between forced cuts.
 constexpr std::uint32_t kOptimalSpan = 4096;
 
+// Whether repeating the last match (its distance and its length) is offered at pos. Not when
+// the match at that distance runs on past the last length: the repeat is the cheapest token
+// there, but it would keep the shorter length for every repeat after it, and on periodic data
+// (numbers, tables) each of those then leaves a byte more as a literal. A price for one token
+// cannot see that, so the longer match at the same distance (a recent-distance token, which
+// sets the length anew) is the one weighed.
+bool RepeatFits(const MatchFinder& finder, std::uint32_t pos, std::uint32_t avail, const MatchHistory& h) {
+  if (h.LastLength < 2 || h.LastLength > avail) return false;
+  const std::uint32_t probe = std::min({avail, h.LastLength + 1, LongestRecentMatch(h.LastDistance)});
+  return finder.MatchLength(pos, h.LastDistance, probe) == h.LastLength;
+}
+
 struct Choice {
   Token Pick = {};
   std::int32_t Gain = 0;  // bits saved against literals
@@ -65,7 +77,9 @@ class ChoiceFinder {
                               std::uint32_t bits) {
       const std::int32_t gain =
           static_cast<std::int32_t>(literals[length] - literals[0]) - static_cast<std::int32_t>(bits);
-      if (gain > bestGain || (gain == bestGain && length > bestLength)) {
+      // On a tie the longer token, then the cheaper kind (the repeat is weighed last).
+      const bool longer = length > bestLength || (length == bestLength && kind < bestKind);
+      if (gain > bestGain || (gain == bestGain && longer)) {
         bestGain = gain;
         bestLength = length;
         bestDistance = distance;
@@ -73,21 +87,25 @@ class ChoiceFinder {
         bestSlot = slot;
       }
     };
-    if (h.LastLength >= 2 && h.LastLength <= avail &&
-        Finder.MatchLength(pos, h.LastDistance, h.LastLength) == h.LastLength)
-      consider(kRepeatLast, h.LastLength, h.LastDistance, 0, Costs.RepeatLast());
+    std::uint32_t longest = 0;
     for (std::uint32_t slot = 0; slot < Settings.RecentSlots; ++slot) {
       const std::uint32_t d = h.Recent[slot];
       if (d == 0 || (slot > 0 && std::find(h.Recent, h.Recent + slot, d) != h.Recent + slot)) continue;
       const std::uint32_t length = Finder.MatchLength(pos, d, std::min(avail, LongestRecentMatch(d)));
       if (length >= ShortestRecentMatch(d)) consider(kRecent, length, d, slot, Costs.RecentMatch(slot, length, d));
+      longest = std::max(longest, length);
     }
     const std::uint32_t found = Finder.Find(pos, std::min(avail, kMaxMatch), Matches.data());
     for (std::uint32_t i = 0; i < found; ++i) {
       const std::uint32_t d = Matches[i].Distance;
       const std::uint32_t length = std::min(Matches[i].Length, LongestLongMatch(d));
       if (length >= ShortestLongMatch(d)) consider(kLong, length, d, 0, Costs.LongMatch(length, d));
+      longest = std::max(longest, length);
     }
+    // Nor when a longer match starts here: taking the repeat would shorten the next match's
+    // start the same way, line after line (a repeat of the nice length is as good as any).
+    if (RepeatFits(Finder, pos, avail, h) && (longest <= h.LastLength || h.LastLength >= Settings.NiceLength))
+      consider(kRepeatLast, h.LastLength, h.LastDistance, 0, Costs.RepeatLast());
     if (Settings.ShortMatches) {
       const std::uint32_t d = Finder.PairDistance(pos);
       if (d != 0) consider(kShort, kShortMatchLength, d, 0, Costs.ShortMatch(d));
@@ -213,9 +231,7 @@ void ParseOptimal(MatchFinder& finder, const ParserSettings& settings, const Cos
       relax(LiteralToken(*finder.At(p)), costs.Literal(*finder.At(p)));
       if (avail < 2) continue;
 
-      if (h.LastLength >= 2 && h.LastLength <= avail &&
-          finder.MatchLength(p, h.LastDistance, h.LastLength) == h.LastLength)
-        relax(RepeatLastToken(h.LastDistance, h.LastLength), costs.RepeatLast());
+      if (RepeatFits(finder, p, avail, h)) relax(RepeatLastToken(h.LastDistance, h.LastLength), costs.RepeatLast());
       std::uint32_t longestRecent = 0;
       for (std::uint32_t slot = 0; slot < 4; ++slot) {
         const std::uint32_t d = h.Recent[slot];

@@ -127,11 +127,14 @@ void MatchFinder::MakeRoom(std::uint32_t count) {
   if (StreamEnd - Base + count <= Capacity) return;
   // Keep the last window before the end, or less when the stream is younger than that.
   const std::uint32_t from = StreamEnd - std::min(StreamEnd - std::max(Base, StreamStart), kWindow);
-  if (Marked && Saved.empty()) {
+  if (Marked && !HistorySaved) {
     // The marked history starts 1 MiB before the mark (or at the stream's start); if this
     // move drops some of it, keep a copy for a rewind.
     const std::uint32_t needed = MarkPosition - std::min(MarkPosition - std::max(Base, StreamStart), kWindow);
-    if (from > needed) Saved.assign(At(needed), At(MarkPosition));
+    if (from > needed) {
+      Saved.assign(At(needed), At(MarkPosition));
+      HistorySaved = true;
+    }
   }
   const std::uint32_t shift = from - Base;
   const std::uint32_t kept = StreamEnd - from;
@@ -178,6 +181,7 @@ void MatchFinder::Mark() {
   Marked = true;
   MarkPosition = StreamEnd;
   MarkEntered = Entered;
+  HistorySaved = false;
   Saved.clear();
 }
 
@@ -209,7 +213,7 @@ void MatchFinder::RebuildHeads() {
 bool MatchFinder::Rewind() {
   if (!Marked) return false;
   Marked = false;
-  if (Saved.empty()) {
+  if (!HistorySaved) {
     // Everything before the mark is still in place: forget what came after it. Positions
     // keyed with bytes past the mark are entered again when new bytes arrive.
     StreamEnd = MarkPosition;
@@ -223,6 +227,7 @@ bool MatchFinder::Rewind() {
   std::memcpy(Buffer.get(), Saved.data(), Saved.size());
   std::memset(Buffer.get() + Saved.size(), 0, kSlack);
   Saved.clear();
+  HistorySaved = false;
   std::fill(Head.begin(), Head.end(), 0);
   ClearBuckets();
   std::fill(TripleHead.begin(), TripleHead.end(), 0);

@@ -141,9 +141,12 @@ class MatchFinder {
   std::uint32_t StreamStart = 1;
   std::uint32_t Entered = 1;  // positions before this are in the chains
 
-  // Rewind state: the mark and, when a move of the buffer dropped bytes the marked history
-  // still needs, a copy of them.
+  // Rewind state: the mark and, once a move of the buffer has passed the start of the marked
+  // history, a copy of that history (empty when the mark began a stream). After such a move
+  // the buffer no longer holds the marked end at its old place, so a rewind must restore it
+  // from the copy however short the copy is.
   bool Marked = false;
+  bool HistorySaved = false;
   std::uint32_t MarkPosition = 0;
   std::uint32_t MarkEntered = 0;
   std::vector<std::uint8_t> Saved;

@@ -26,14 +26,14 @@ class PackedArchive : public EngineTest {
  protected:
   // Packs what root holds into dir/stem.rar as the pack command does; the volumes written.
   std::vector<std::string> Pack(const fs::path& root, const std::string& stem, packer::PackOptions options) {
-    std::vector<std::string> paths, written;
+    std::vector<std::string> paths, written, links;
     for (const auto& item : fs::directory_iterator(root)) paths.push_back(item.path().string());
     std::sort(paths.begin(), paths.end());
     std::vector<packer::PackSource> sources;
     std::vector<packer::VolumePlan> plan;
     std::string error;
     const std::string packed = Dir.File(stem + ".packing");
-    EXPECT_TRUE(packer::CollectSources(paths, options, sources, error)) << error;
+    EXPECT_TRUE(packer::CollectSources(paths, options, sources, links, error)) << error;
     EXPECT_TRUE(packer::PackSources(sources, options, packed, error)) << error;
     EXPECT_TRUE(packer::PlanVolumes(sources, options.VolumeSize, plan, error)) << error;
     EXPECT_TRUE(packer::WriteVolumes(Dir.File(stem + ".rar"), sources, plan, options, written, error)) << error;
@@ -72,8 +72,13 @@ class PackedArchive : public EngineTest {
 };
 
 packer::PackOptions Level(int level, bool solid, std::uint64_t volumeSize = 0, bool multimedia = false) {
-  return {.VolumeSize = volumeSize, .HostOs = packer::kHostWindows, .FixedDosTime = {}, .Level = level,
-          .Solid = solid, .Multimedia = multimedia, .Progress = {}};
+  packer::PackOptions options;
+  options.VolumeSize = volumeSize;
+  options.HostOs = packer::kHostWindows;
+  options.Level = level;
+  options.Solid = solid;
+  options.Multimedia = multimedia;
+  return options;
 }
 
 // Every readable corpus archive is installed, and what it gave is packed again at every

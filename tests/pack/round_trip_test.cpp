@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace korvane::testing {
 namespace {
@@ -65,6 +66,38 @@ TEST_P(PackRoundTrip, UnpacksToTheSameBytes) {
 INSTANTIATE_TEST_SUITE_P(Families, PackRoundTrip,
                          ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(kFamilies))),
                                             ::testing::Range(1, 6), ::testing::Bool()));
+
+// Incompressible entries around the boundaries of the match finder's buffer (1 MiB of window
+// and two appends of 1 MiB): each is stored, and the stream goes on as if it had never been
+// given, so a copy of the entry before it is matched right there when solid.
+class StoredEntry : public ::testing::TestWithParam<std::tuple<std::size_t, int, bool>> {};
+
+TEST_P(StoredEntry, LeavesTheStreamAsBefore) {
+  const auto [size, level, solid] = GetParam();
+  // Four bits of noise a byte: half-packable, and few enough repeats of every key that even
+  // the fastest levels' small buckets find the copy.
+  Bytes text = RandomBytes(20000, 21);
+  for (std::uint8_t& b : text) b &= 0x0F;
+  const Entries entries{text, RandomBytes(size, 22), text};
+  pack::EncoderSettings settings;
+  settings.Level = level;
+  const std::vector<PackedEntry> packed = PackEntries(entries, settings, solid, 0);
+  EXPECT_TRUE(packed[1].stored);
+  EXPECT_EQ(UnpackEntries(packed, entries), entries);
+  if (solid) {
+    EXPECT_LT(packed[2].packed.size(), text.size() / 20);
+  }
+}
+
+// The fast levels (hash buckets) at every size; the slow ones (chains) where the crash was,
+// the finder's own test covering the chains at every boundary.
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+INSTANTIATE_TEST_SUITE_P(Buckets, StoredEntry,
+                         ::testing::Combine(::testing::Values(3 * kMiB, 3 * kMiB + 1, 4 * kMiB + 1),
+                                            ::testing::Range(1, 4), ::testing::Bool()));
+INSTANTIATE_TEST_SUITE_P(Chains, StoredEntry,
+                         ::testing::Combine(::testing::Values(3 * kMiB + 1), ::testing::Range(4, 6),
+                                            ::testing::Bool()));
 
 }  // namespace
 }  // namespace korvane::testing

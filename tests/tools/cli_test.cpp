@@ -28,11 +28,13 @@ struct ToolRun {
   std::string Output;  // stdout and stderr together
 };
 
-// asNobody runs the tool as an ordinary user (the tests may run as root, who reads anything).
-ToolRun RunTool(const std::string& args, bool asNobody = false) {
+// asNobody runs the tool as an ordinary user (the tests may run as root, who reads anything);
+// in runs it in that folder.
+ToolRun RunTool(const std::string& args, bool asNobody = false, const std::string& in = ".") {
   ToolRun r;
-  const std::string command = std::string(asNobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
-                              "'" + KORVANE_TOOL + "' " + args + " 2>&1";
+  const std::string command = "{ cd '" + in + "' && " +
+                              (asNobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") + "'" +
+                              KORVANE_TOOL + "' " + args + "; } 2>&1";
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return r;
   std::array<char, 4096> buffer{};
@@ -136,11 +138,7 @@ TEST(ReadingCommands, ExitCodesAndMessagesFollowTheOutcome) {
       {"extract", 2, "usage"},
       {"pack " + Quote(packTo) + " " + Quote(dir.File("nowhere")), 1, "cannot find"},
       {"pack --volume-size 10" + payload, 1, "too small"},
-      {"pack --volume-size lots" + payload, 1, "bad volume size"},
       {"pack --volume-count 100000" + payload, 1, "no volume size gives exactly 100000 volumes"},
-      {"pack --host-os amiga" + payload, 1, "windows or unix"},
-      {"pack --time yesterday" + payload, 1, "bad time"},
-      {"pack " + Quote(packTo), 2, "usage"},
   };
   for (const auto& c : cases) {
     const ToolRun run = RunTool(c.Args, c.AsNobody);
@@ -180,6 +178,144 @@ TEST(ReadingCommands, CutVolumesAndDamagedEntriesAreNamed) {
     EXPECT_EQ(run.Output.find(line), run.Output.rfind(line)) << run.Output;
     EXPECT_EQ(run.Output.find("checksum error"), std::string::npos) << run.Output;
   }
+}
+
+// Usage errors name the flag on stderr and exit 2 before anything is read or written; an
+// existing archive or volume is refused the same way unless -f; `--` ends the options.
+TEST(PackCommand, UsageErrorsAndExistingFilesExitTwoAndWriteNothing) {
+  TempDir dir;
+  WriteBytes(dir.File("payload/f.bin"), 20000, 3);
+  const std::string packTo = dir.File("a.rar"), payload = " " + Quote(dir.File("a.rar")) + " " +
+                                                           Quote(dir.File("payload"));
+  const std::pair<std::string, std::string> cases[] = {
+      {"-x" + payload, "unknown option '-x'"},
+      {"--volume-size -5" + payload, "--volume-size needs a positive size, not '-5'"},
+      {"--volume-size 0" + payload, "--volume-size"},
+      {"--volume-size abc" + payload, "--volume-size"},
+      {"--volume-size ' 5'" + payload, "--volume-size"},
+      {"--volume-size 99999999999999999999" + payload, "--volume-size"},
+      {"--volume-count -3" + payload, "--volume-count needs a count"},
+      {"--volume-count 0" + payload, "--volume-count"},
+      {"--volume-count 2k" + payload, "--volume-count"},
+      {"--host-os amiga" + payload, "--host-os must be msdos, windows or unix"},
+      {"--time yesterday" + payload, "--time needs"},
+      {"--host-os msdos --charset klingon" + payload, "unknown charset 'klingon'"},
+      {"--charset cp850" + payload, "--charset goes with --host-os msdos or windows"},
+      {payload + " --volume-size", "--volume-size needs a value"},
+      {Quote(packTo), "PATH missing"},
+  };
+  for (const auto& [args, mentions] : cases) {
+    const ToolRun run = RunTool("pack " + args + " 2>&1 >/dev/null");
+    EXPECT_EQ(run.Status, 2) << args << "\n" << run.Output;
+    EXPECT_NE(run.Output.find(mentions), std::string::npos) << args << "\n" << run.Output;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 1) << args;
+  }
+
+  // An existing archive, then an existing later volume of the set the run would write.
+  std::ofstream(packTo) << "keep me";
+  const ToolRun refused = RunTool("pack" + payload);
+  EXPECT_EQ(refused.Status, 2);
+  EXPECT_EQ(refused.Output, "korvane: " + packTo + " exists; use -f to replace it\n");
+  EXPECT_EQ(ReadWholeFile(packTo).size(), 7u);
+  std::ofstream(dir.File("b.r01")) << "keep me too";
+  const ToolRun volume =
+      RunTool("pack --volume-count 3 " + Quote(dir.File("b.rar")) + " " + Quote(dir.File("payload")));
+  EXPECT_EQ(volume.Status, 2);
+  EXPECT_EQ(volume.Output, "korvane: " + dir.File("b.r01") + " exists; use -f to replace it\n");
+  EXPECT_EQ(ReadWholeFile(dir.File("b.r01")).size(), 11u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 3) << "no packed data left behind";
+  ASSERT_EQ(RunTool("pack -q -f -- " + Quote(packTo) + " " + Quote(dir.File("payload"))).Status, 0);
+  EXPECT_EQ(RunTool("test -q " + Quote(packTo)).Status, 0);
+
+  // After `--` a name that starts with '-' is the archive's.
+  const ToolRun dashed = RunTool("pack -q -- -odd.rar " + Quote(dir.File("payload")) + " && ls", false, dir.Path());
+  EXPECT_EQ(dashed.Status, 0) << dashed.Output;
+  EXPECT_NE(dashed.Output.find("-odd.rar\n"), std::string::npos) << dashed.Output;
+  EXPECT_EQ(dashed.Output.find("--"), std::string::npos) << dashed.Output;
+}
+
+// A signal while packing removes the packed data and exits 128 + the signal, as shells report
+// a process the signal ended; the archive never appears.
+TEST(PackCommand, SignalsLeaveNothingBehind) {
+  TempDir dir;
+  WriteBytes(dir.File("big/a.bin"), 24 << 20, 5);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      execl(KORVANE_TOOL, "korvane", "pack", "-q", "-m5", dir.File("s.rar").c_str(), dir.File("big").c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int wait = 0; wait < 2000 && !fs::exists(dir.File("s.rar.packing")); ++wait) usleep(5000);
+    EXPECT_TRUE(fs::exists(dir.File("s.rar.packing"))) << "the run never started packing";
+    kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << signal << " without cleaning up";
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 1) << "after signal " << signal;
+  }
+}
+
+// Links inside the packed paths are followed; one that leads outside is left out with a warning
+// (and counted), unless -L; one to a folder it lies in is always left out.
+TEST(PackCommand, LinksOutsideThePackedPathsAreLeftOutUnlessAsked) {
+  TempDir dir;
+  const fs::path in = dir.File("in");
+  WriteBytes(in / "inside.bin", 300, 1);
+  WriteBytes(dir.File("outside.bin"), 400, 2);
+  fs::create_symlink(in / "inside.bin", in / "to inside");
+  fs::create_symlink(dir.File("outside.bin"), in / "to outside");
+  fs::create_directory_symlink(in, in / "loop");
+  const ToolRun run = RunTool("pack -m0 " + Quote(dir.File("a.rar")) + " " + Quote(in.string()));
+  EXPECT_EQ(run.Status, 0) << run.Output;
+  for (const fs::path& left : {in / "to outside", in / "loop"})
+    EXPECT_NE(run.Output.find("warning: left out the link '" + left.string() + "'"), std::string::npos) << run.Output;
+  EXPECT_NE(run.Output.find("2 links left out"), std::string::npos) << run.Output;
+  const ToolRun list = RunTool("list " + Quote(dir.File("a.rar")));
+  EXPECT_NE(list.Output.find("in/to inside"), std::string::npos) << list.Output;
+  EXPECT_EQ(list.Output.find("to outside"), std::string::npos) << list.Output;
+  EXPECT_EQ(list.Output.find("loop"), std::string::npos) << list.Output;
+
+  ASSERT_EQ(RunTool("pack -q -m0 -L " + Quote(dir.File("all.rar")) + " " + Quote(in.string())).Status, 0);
+  ASSERT_EQ(RunTool("extract -q " + Quote(dir.File("all.rar")) + " " + Quote(dir.File("out"))).Status, 0);
+  EXPECT_EQ(ReadWholeFile(dir.File("out/in/to outside")), ReadWholeFile(dir.File("outside.bin")));
+  EXPECT_FALSE(fs::exists(dir.File("out/in/loop")));
+}
+
+// DOS and Windows names go into their code page; a name it cannot hold, or a Unix name with a
+// backslash, is refused by name with nothing written.
+TEST(PackCommand, NamesAreStoredInTheHostsCodePage) {
+  TempDir dir;
+  WriteBytes(fs::path(dir.File("in")) / "caf\xc3\xa9.txt", 10, 1);
+  const std::pair<std::string, std::string> stored[] = {
+      {"--host-os msdos", "list"},  // cp437 both ways by default
+      {"--host-os windows", "list --charset cp1252"},
+      {"--host-os msdos --charset cp850", "list --charset cp850"},
+      {"--host-os unix", "list"},
+  };
+  for (const auto& [host, list] : stored) {
+    const std::string archive = dir.File("names.rar");
+    ASSERT_EQ(RunTool("pack -q -f " + host + " " + Quote(archive) + " " + Quote(dir.File("in"))).Status, 0) << host;
+    EXPECT_NE(RunTool(list + " " + Quote(archive)).Output.find("in/caf\xc3\xa9.txt"), std::string::npos) << host;
+  }
+  fs::remove(dir.File("names.rar"));
+
+  WriteBytes(fs::path(dir.File("in")) / "\xe6\x97\xa5\xe6\x9c\xac.txt", 10, 2);  // two kanji
+  const ToolRun kanji = RunTool("pack --host-os windows " + Quote(dir.File("k.rar")) + " " + Quote(dir.File("in")));
+  EXPECT_EQ(kanji.Status, 1);
+  EXPECT_NE(kanji.Output.find("cannot store '" + dir.File("in") + "/\xe6\x97\xa5\xe6\x9c\xac.txt'"),
+            std::string::npos) << kanji.Output;
+  EXPECT_NE(kanji.Output.find("--host-os unix"), std::string::npos) << kanji.Output;
+  fs::remove(fs::path(dir.File("in")) / "\xe6\x97\xa5\xe6\x9c\xac.txt");
+
+  WriteBytes(fs::path(dir.File("in")) / "back\\slash.txt", 10, 3);
+  const ToolRun slash = RunTool("pack --host-os unix " + Quote(dir.File("s.rar")) + " " + Quote(dir.File("in")));
+  EXPECT_EQ(slash.Status, 1);
+  EXPECT_NE(slash.Output.find("cannot store '" + dir.File("in") + "/back\\slash.txt'"), std::string::npos)
+      << slash.Output;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 1) << "only the input folder";
 }
 
 // The bar measures the whole run by archive bytes: a single volume of many small files moves it

@@ -78,8 +78,9 @@ class Packer : public EngineTest {
     std::vector<PackSource> sources;
     std::vector<VolumePlan> plan;
     std::vector<std::string> written;
+    std::vector<std::string> links;
     std::string error;
-    EXPECT_TRUE(CollectSources({root.string()}, options, sources, error)) << error;
+    EXPECT_TRUE(CollectSources({root.string()}, options, sources, links, error)) << error;
     EXPECT_TRUE(PlanVolumes(sources, volumeSize, plan, error)) << error;
     EXPECT_TRUE(WriteVolumes(archive, sources, plan, options, written, error)) << error;
     std::size_t volumes = 0;
@@ -186,9 +187,9 @@ TEST_F(Packer, FailuresLeaveNothingBehind) {
   const std::string out = Dir.File("out");
   std::vector<PackSource> sources;
   std::vector<VolumePlan> plan;
-  std::vector<std::string> written;
+  std::vector<std::string> written, links;
   std::string error;
-  ASSERT_TRUE(CollectSources({root.string()}, PackOptions{}, sources, error));
+  ASSERT_TRUE(CollectSources({root.string()}, PackOptions{}, sources, links, error));
   ASSERT_TRUE(PlanVolumes(sources, 1000, plan, error));
   fs::create_directories(out + "/set.r02/blocker");
   EXPECT_FALSE(WriteVolumes(out + "/set.rar", sources, plan, PackOptions{}, written, error));
@@ -201,7 +202,7 @@ TEST_F(Packer, FailuresLeaveNothingBehind) {
   // Neither a file nor a directory: refused before anything is written.
   const std::string fifo = Dir.File("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_FALSE(CollectSources({fifo}, PackOptions{}, sources, error));
+  EXPECT_FALSE(CollectSources({fifo}, PackOptions{}, sources, links, error));
   EXPECT_NE(error.find("neither a file nor a directory"), std::string::npos) << error;
 #endif
 }

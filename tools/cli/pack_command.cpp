@@ -1,5 +1,8 @@
 // korvane pack: stores or packs files and directories in a new archive, optionally solid and
-// split into volumes.
+// split into volumes. An interrupted or failed run removes every file it made.
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +10,13 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "tools/cli/charset.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/terminal.h"
 #include "tools/packer/packer.h"
@@ -16,7 +26,7 @@ namespace korvane::cli {
 namespace {
 
 constexpr const char* kPackUsage =
-    "usage: korvane pack [OPTIONS] ARCHIVE.rar PATH...\n"
+    "usage: korvane pack [OPTIONS] [--] ARCHIVE.rar PATH...\n"
     "\n"
     "Packs every PATH (a directory with everything below it) into ARCHIVE.rar.\n"
     "\n"
@@ -25,24 +35,38 @@ constexpr const char* kPackUsage =
     "  -mm                   weigh multimedia (audio delta) coding for every file, not only\n"
     "                        for what looks like PCM audio (-m4 and -m5 try it there)\n"
     "  -s                    solid: one packed stream through all files\n"
+    "  -f                    replace ARCHIVE (and volumes of the same names) if it exists\n"
+    "  -L                    follow every symbolic link; without it a link that leads outside\n"
+    "                        the PATHs is left out with a warning\n"
     "  -q                    no progress and no summary\n"
     "  --volume-size BYTES   split into volumes of at most BYTES (suffix k or m for KiB/MiB);\n"
     "                        further volumes are named .r00, .r01, ...\n"
     "  --volume-count N      choose the volume size that gives exactly N volumes\n"
-    "  --host-os windows|unix  host system written into the headers (default: this system);\n"
-    "                        windows stores MS-DOS attributes (read-only is kept), unix the mode bits\n"
+    "  --host-os msdos|windows|unix  host system written into the headers (default: this\n"
+    "                        system); msdos and windows store MS-DOS attributes (read-only is\n"
+    "                        kept) and names in a code page, unix the mode bits and UTF-8 names\n"
+    "  --charset NAME        code page of the names for msdos and windows (an iconv name;\n"
+    "                        default cp437 for msdos, cp1252 for windows)\n"
     "  --time 'YYYY-MM-DD HH:MM:SS'  give every entry this time instead of its own\n"
+    "  --                    what follows is ARCHIVE and PATHs, even if it starts with '-'\n"
     "\n"
-    "On any error nothing is left behind.\n";
+    "Exit status: 0 packed, 1 a file could not be packed, 2 a usage error or an existing\n"
+    "ARCHIVE; 128 + the signal when interrupted. On any error or interruption nothing is\n"
+    "left behind.\n";
 
-bool ParseSize(const char* text, std::uint64_t& out) {
+constexpr std::size_t kMostVolumes = 100000;
+
+// A positive whole number, optionally in KiB (k) or MiB (m) when sizes allow it.
+bool ParseCount(const char* text, bool sizeSuffix, std::uint64_t& out) {
+  if (*text < '0' || *text > '9') return false;  // strtoull would take a sign or spaces
   char* end = nullptr;
+  errno = 0;
   const unsigned long long v = std::strtoull(text, &end, 10);
-  if (end == text) return false;
+  if (errno == ERANGE) return false;
   std::uint64_t scale = 1;
-  if (*end == 'k' || *end == 'K') scale = 1024, ++end;
-  else if (*end == 'm' || *end == 'M') scale = 1024 * 1024, ++end;
-  if (*end != '\0' || v == 0) return false;
+  if (sizeSuffix && (*end == 'k' || *end == 'K')) scale = 1024, ++end;
+  else if (sizeSuffix && (*end == 'm' || *end == 'M')) scale = 1024 * 1024, ++end;
+  if (*end != '\0' || v == 0 || v > UINT64_MAX / scale) return false;
   out = v * scale;
   return true;
 }
@@ -63,123 +87,273 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "korvane pack: %s (see korvane pack --help)\n", message.c_str());
+  return 2;
+}
+
+struct PackArguments {
+  packer::PackOptions Options;
+  bool Quiet = false;
+  bool Force = false;
+  std::size_t VolumeCount = 0;
+  std::string Charset;  // empty: the host system's default
+  std::string Archive;
+  std::vector<std::string> Paths;
+};
+
+// The value of an option that takes one; the caller then refuses a bad one, naming the flag.
+int TakeValue(PackArguments& args, const std::string& flag, const char* value) {
+  packer::PackOptions& o = args.Options;
+  std::uint64_t n = 0;
+  if (flag == "--volume-size") {
+    if (!ParseCount(value, true, o.VolumeSize)) return UsageError("--volume-size needs a positive size, not '" +
+                                                                   std::string(value) + "'");
+  } else if (flag == "--volume-count") {
+    if (!ParseCount(value, false, n) || n > kMostVolumes)
+      return UsageError("--volume-count needs a count from 1 to " + std::to_string(kMostVolumes) + ", not '" +
+                        value + "'");
+    args.VolumeCount = static_cast<std::size_t>(n);
+  } else if (flag == "--host-os") {
+    const std::string v = value;
+    if (v == "msdos") o.HostOs = packer::kHostMsdos;
+    else if (v == "windows") o.HostOs = packer::kHostWindows;
+    else if (v == "unix") o.HostOs = packer::kHostUnix;
+    else return UsageError("--host-os must be msdos, windows or unix, not '" + v + "'");
+  } else if (flag == "--charset") {
+    args.Charset = value;
+  } else {
+    std::uint32_t t = 0;
+    if (!ParseTime(value, t)) return UsageError("--time needs YYYY-MM-DD HH:MM:SS, not '" + std::string(value) + "'");
+    o.FixedDosTime = t;
+  }
+  return 0;
+}
+
+// Fills args from the command line; returns -1 to go on, else the exit code (0 after --help).
+int ParseArguments(int argc, char** argv, PackArguments& args) {
+  args.Options.Level = 3;
+  std::vector<std::string> positional;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      positional.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      PrintUsage(kPackUsage);
+      return 0;
+    } else if (arg == "--volume-size" || arg == "--volume-count" || arg == "--host-os" || arg == "--charset" ||
+               arg == "--time") {
+      if (i + 1 == argc) return UsageError(arg + " needs a value");
+      if (const int status = TakeValue(args, arg, argv[++i]); status != 0) return status;
+    } else if (arg.size() == 3 && arg[1] == 'm' && arg[2] >= '0' && arg[2] <= '5') {
+      args.Options.Level = arg[2] - '0';
+    } else if (arg == "-mm") {
+      args.Options.Multimedia = true;
+    } else if (arg == "-s") {
+      args.Options.Solid = true;
+    } else if (arg == "-f") {
+      args.Force = true;
+    } else if (arg == "-L") {
+      args.Options.FollowAllLinks = true;
+    } else if (arg == "-q") {
+      args.Quiet = true;
+    } else {
+      return UsageError("unknown option '" + arg + "'");
+    }
+  }
+  if (positional.size() < 2) return UsageError(positional.empty() ? "ARCHIVE and PATH missing" : "PATH missing");
+  if (args.VolumeCount != 0 && args.Options.VolumeSize != 0)
+    return UsageError("give --volume-size or --volume-count, not both");
+  if (!args.Charset.empty() && args.Options.HostOs == packer::kHostUnix)
+    return UsageError("--charset goes with --host-os msdos or windows");
+  args.Archive = positional.front();
+  args.Paths.assign(positional.begin() + 1, positional.end());
+  return -1;
+}
+
+// Names for a DOS or Windows host are stored in its code page. A name the code page cannot
+// hold is refused rather than stored in a form no reader shows as it was.
+int EncodeNames(const PackArguments& args, std::vector<packer::PackSource>& sources) {
+  if (args.Options.HostOs == packer::kHostUnix) return 0;
+  const bool msdos = args.Options.HostOs == packer::kHostMsdos;
+  const std::string charset = !args.Charset.empty() ? args.Charset : msdos ? "CP437" : "CP1252";
+  const NameEncoder encoder(charset.c_str());
+  if (!encoder.Valid()) return UsageError("unknown charset '" + charset + "'");
+  for (packer::PackSource& s : sources)
+    if (!encoder.Encode(s.Name))
+      return Fail("cannot store '" + s.Path + "' for " + (msdos ? "msdos" : "windows") + ": code page " + charset +
+                  " has no place for a character of its name (give another --charset, or --host-os unix to store"
+                  " names as UTF-8)");
+  return 0;
+}
+
 // Inputs at least this large show progress on a terminal.
 constexpr std::uint64_t kProgressFrom = 1 << 20;
 
-// The packed data waits in a file beside the archive until the volumes are written.
-class PackedDataFile {
- public:
-  explicit PackedDataFile(std::string path) : path_(std::move(path)) {}
-  ~PackedDataFile() {
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
+// What an interrupted run must remove: the packed data, the temporary volumes, and the final
+// volumes already moved into place (never a file of that name from before the run). The
+// signal handler reads it, so the lists are complete before a count makes them visible.
+struct RunFiles {
+  std::string Packed;
+  std::vector<std::string> Temporary, Final;
+  std::atomic<std::size_t> VolumesKnown{0};
+  std::atomic<std::size_t> VolumesInPlace{0};
+};
+std::atomic<RunFiles*> g_runFiles{nullptr};
+
+void RemoveFile(const std::string& path) {
+#ifdef _WIN32
+  _unlink(path.c_str());
+#else
+  unlink(path.c_str());
+#endif
+}
+
+extern "C" void RemoveRunFilesAndExit(int signal) {
+  if (const RunFiles* files = g_runFiles.load()) {
+    RemoveFile(files->Packed);
+    const std::size_t known = files->VolumesKnown.load(), inPlace = files->VolumesInPlace.load();
+    for (std::size_t v = 0; v < known; ++v) RemoveFile(files->Temporary[v]);
+    for (std::size_t v = 0; v < inPlace && v < known; ++v) RemoveFile(files->Final[v]);
   }
-  const std::string& Path() const { return path_; }
+  _exit(128 + signal);
+}
+
+// Owns the run's files for the signal handler and removes the packed data however the run ends.
+class RunFilesGuard {
+ public:
+  explicit RunFilesGuard(std::string packed) {
+    files_.Packed = std::move(packed);
+    g_runFiles.store(&files_);
+    for (const int signal : kSignals) std::signal(signal, RemoveRunFilesAndExit);
+  }
+  ~RunFilesGuard() {
+    for (const int signal : kSignals) std::signal(signal, SIG_DFL);
+    g_runFiles.store(nullptr);
+    std::error_code ec;
+    std::filesystem::remove(files_.Packed, ec);
+  }
+  RunFilesGuard(const RunFilesGuard&) = delete;
+  RunFilesGuard& operator=(const RunFilesGuard&) = delete;
+
+  const std::string& Packed() const { return files_.Packed; }
+  void SetVolumes(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+      files_.Temporary.push_back(packer::TemporaryVolumeName(name));
+      files_.Final.push_back(name);
+    }
+    files_.VolumesKnown.store(names.size());
+  }
+  void VolumeInPlace(std::size_t volume) { files_.VolumesInPlace.store(volume + 1); }
 
  private:
-  std::string path_;
+#ifdef SIGHUP
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#else
+  static constexpr int kSignals[] = {SIGINT, SIGTERM};
+#endif
+  RunFiles files_;
 };
+
+int RefuseExisting(const std::string& path) {
+  std::fprintf(stderr, "korvane: %s exists; use -f to replace it\n", path.c_str());
+  return 2;
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+void ShowProgress(std::uint64_t done, std::uint64_t total, int& shownPercent) {
+  const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+  if (percent == shownPercent) return;
+  shownPercent = percent;
+  char bar[21];
+  for (int i = 0; i < 20; ++i) bar[i] = i < percent / 5 ? '#' : '.';
+  bar[20] = '\0';
+  std::fprintf(stderr, "\r[%s] %3d%%  packing %llu of %llu bytes\x1b[K", bar, percent,
+               static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+  std::fflush(stderr);
+}
+
+void PrintSummary(const PackArguments& args, const std::vector<packer::PackSource>& sources,
+                  const std::vector<std::string>& written, std::uint64_t volumeSize) {
+  std::uint64_t input = 0, data = 0;
+  for (const packer::PackSource& s : sources) {
+    input += s.Size;
+    data += s.Method == packer::kMethodStored ? s.Size : s.PackedSize;
+  }
+  const char* archive = args.Archive.c_str();
+  if (args.Options.Level == 0) {
+    std::printf("%s: %zu entries, %llu bytes stored", archive, sources.size(), static_cast<unsigned long long>(input));
+  } else {
+    std::printf("%s: %zu entries, %llu bytes packed into %llu (%.1f%%)%s", archive, sources.size(),
+                static_cast<unsigned long long>(input), static_cast<unsigned long long>(data),
+                input == 0 ? 100.0 : 100.0 * static_cast<double>(data) / static_cast<double>(input),
+                args.Options.Solid ? ", solid" : "");
+  }
+  std::printf(", %zu volume%s", written.size(), written.size() == 1 ? "" : "s");
+  if (written.size() > 1) std::printf(" of at most %llu bytes", static_cast<unsigned long long>(volumeSize));
+  std::printf("\n");
+}
+
+// Collects the sources with their stored names, warning of every link left out.
+int CollectNamedSources(const PackArguments& args, std::vector<packer::PackSource>& sources,
+                        std::size_t& skippedLinks) {
+  std::vector<std::string> links;
+  std::string error;
+  if (!packer::CollectSources(args.Paths, args.Options, sources, links, error)) return Fail(error);
+  for (const std::string& link : links)
+    std::fprintf(stderr, "korvane pack: warning: left out the link '%s': it leads outside the packed paths or "
+                 "into a folder it is in (-L follows links outside)\n", link.c_str());
+  skippedLinks = links.size();
+  return EncodeNames(args, sources);
+}
 
 }  // namespace
 
 int RunPackCommand(int argc, char** argv) {
-  packer::PackOptions options;
-  options.Level = 3;
-  bool quiet = false;
-  std::size_t volumeCount = 0;
-  std::vector<std::string> positional;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--help" || arg == "-h") {
-      PrintUsage(kPackUsage);
-      return 0;
-    } else if (arg == "--volume-size" && hasValue) {
-      if (!ParseSize(argv[++i], options.VolumeSize)) return Fail(std::string("bad volume size '") + argv[i] + "'");
-    } else if (arg == "--volume-count" && hasValue) {
-      std::uint64_t n = 0;
-      if (!ParseSize(argv[++i], n) || n > 100000) return Fail(std::string("bad volume count '") + argv[i] + "'");
-      volumeCount = static_cast<std::size_t>(n);
-    } else if (arg == "--host-os" && hasValue) {
-      const std::string v = argv[++i];
-      if (v == "windows") options.HostOs = packer::kHostWindows;
-      else if (v == "unix") options.HostOs = packer::kHostUnix;
-      else return Fail("host system must be windows or unix, not '" + v + "'");
-    } else if (arg == "--time" && hasValue) {
-      std::uint32_t t = 0;
-      if (!ParseTime(argv[++i], t)) return Fail(std::string("bad time '") + argv[i] + "' (want YYYY-MM-DD HH:MM:SS)");
-      options.FixedDosTime = t;
-    } else if (arg.size() == 3 && arg[0] == '-' && arg[1] == 'm' && arg[2] >= '0' && arg[2] <= '5') {
-      options.Level = arg[2] - '0';
-    } else if (arg == "-mm") {
-      options.Multimedia = true;
-    } else if (arg == "-s") {
-      options.Solid = true;
-    } else if (arg == "-q") {
-      quiet = true;
-    } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
-      return Fail("unknown or incomplete option '" + arg + "' (see korvane pack --help)");
-    } else {
-      positional.push_back(arg);
-    }
-  }
-  if (positional.size() < 2) {
-    PrintUsage(kPackUsage);
-    return 2;
-  }
-  if (volumeCount != 0 && options.VolumeSize != 0) return Fail("give --volume-size or --volume-count, not both");
-
-  const std::string archive = positional.front();
-  const std::vector<std::string> paths(positional.begin() + 1, positional.end());
+  PackArguments args;
+  if (const int status = ParseArguments(argc, argv, args); status >= 0) return status;
+  packer::PackOptions& options = args.Options;
+  if (!args.Force && Exists(args.Archive)) return RefuseExisting(args.Archive);
   std::vector<packer::PackSource> sources;
-  std::string error;
-  if (!packer::CollectSources(paths, options, sources, error)) return Fail(error);
+  std::size_t skippedLinks = 0;
+  if (const int status = CollectNamedSources(args, sources, skippedLinks); status != 0) return status;
   std::uint64_t input = 0;
   for (const packer::PackSource& s : sources) input += s.Size;
-  const bool showProgress = !quiet && input >= kProgressFrom && StderrIsTerminal();
   int shownPercent = -1;
-  if (showProgress) {
-    options.Progress = [&](std::uint64_t done, std::uint64_t total) {
-      const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-      if (percent == shownPercent) return;
-      shownPercent = percent;
-      char bar[21];
-      for (int i = 0; i < 20; ++i) bar[i] = i < percent / 5 ? '#' : '.';
-      bar[20] = '\0';
-      std::fprintf(stderr, "\r[%s] %3d%%  packing %llu of %llu bytes\x1b[K", bar, percent,
-                   static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
-      std::fflush(stderr);
-    };
-  }
-  const PackedDataFile packed(archive + ".packing");
-  const bool packedOk = packer::PackSources(sources, options, packed.Path(), error);
+  if (!args.Quiet && input >= kProgressFrom && StderrIsTerminal())
+    options.Progress = [&](std::uint64_t done, std::uint64_t total) { ShowProgress(done, total, shownPercent); };
+
+  RunFilesGuard files(args.Archive + ".packing");
+  std::string error;
+  const bool packedOk = packer::PackSources(sources, options, files.Packed(), error);
   if (shownPercent >= 0) std::fputs("\r\x1b[K", stderr);
   if (!packedOk) return Fail(error);
-  if (volumeCount > 1) {
-    const auto size = packer::VolumeSizeForCount(sources, volumeCount);
-    if (!size) return Fail("no volume size gives exactly " + std::to_string(volumeCount) + " volumes for this data");
+  if (args.VolumeCount > 1) {
+    const auto size = packer::VolumeSizeForCount(sources, args.VolumeCount);
+    if (!size)
+      return Fail("no volume size gives exactly " + std::to_string(args.VolumeCount) + " volumes for this data");
     options.VolumeSize = *size;
   }
   std::vector<packer::VolumePlan> plan;
   if (!packer::PlanVolumes(sources, options.VolumeSize, plan, error)) return Fail(error);
+  const std::vector<std::string> names = packer::VolumeNames(args.Archive, plan.size());
+  for (const std::string& name : names)
+    if (!args.Force && Exists(name)) return RefuseExisting(name);
+  files.SetVolumes(names);
+  options.VolumeInPlace = [&](std::size_t volume) { files.VolumeInPlace(volume); };
   std::vector<std::string> written;
-  if (!packer::WriteVolumes(archive, sources, plan, options, written, error)) return Fail(error);
+  if (!packer::WriteVolumes(args.Archive, sources, plan, options, written, error)) return Fail(error);
 
-  if (quiet) return 0;
-  std::uint64_t data = 0;
-  for (const packer::PackSource& s : sources) data += s.Method == packer::kMethodStored ? s.Size : s.PackedSize;
-  if (options.Level == 0) {
-    std::printf("%s: %zu entries, %llu bytes stored", archive.c_str(), sources.size(),
-                static_cast<unsigned long long>(input));
-  } else {
-    std::printf("%s: %zu entries, %llu bytes packed into %llu (%.1f%%)%s", archive.c_str(), sources.size(),
-                static_cast<unsigned long long>(input), static_cast<unsigned long long>(data),
-                input == 0 ? 100.0 : 100.0 * static_cast<double>(data) / static_cast<double>(input),
-                options.Solid ? ", solid" : "");
-  }
-  std::printf(", %zu volume%s", written.size(), written.size() == 1 ? "" : "s");
-  if (written.size() > 1) std::printf(" of at most %llu bytes", static_cast<unsigned long long>(options.VolumeSize));
-  std::printf("\n");
+  if (skippedLinks != 0) std::fprintf(stderr, "korvane pack: %zu link%s left out\n", skippedLinks,
+                                      skippedLinks == 1 ? "" : "s");
+  if (!args.Quiet) PrintSummary(args, sources, written, options.VolumeSize);
   return 0;
 }
 

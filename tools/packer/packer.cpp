@@ -132,9 +132,47 @@ std::uint32_t AttributesOf(const fs::file_status& st, bool directory, std::uint8
   return kDosArchive | (writable ? 0 : kDosReadOnly);
 }
 
-bool AddSource(const fs::path& path, const std::string& name, const PackOptions& options,
-               std::vector<PackSource>& sources, std::string& error) {
+// What a walk is given and what it leaves out.
+struct Walk {
+  const PackOptions& Options;
+  std::vector<fs::path> Roots;  // the given paths, resolved
+  std::vector<PackSource>& Sources;
+  std::vector<std::string>& SkippedLinks;
+};
+
+bool Contains(const fs::path& root, const fs::path& path) {
+  const auto [r, p] = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
+  return r == root.end();
+}
+
+// A link is followed when it stays inside what is being packed and cannot lead the walk in a
+// circle (a link to a folder it lies in would be walked for ever).
+bool FollowLink(const fs::path& link, const Walk& walk) {
   std::error_code ec;
+  const fs::path target = fs::weakly_canonical(link, ec);
+  if (ec) return walk.Options.FollowAllLinks;
+  if (fs::is_directory(target, ec) && Contains(target, fs::weakly_canonical(link.parent_path(), ec))) return false;
+  if (walk.Options.FollowAllLinks) return true;
+  return std::any_of(walk.Roots.begin(), walk.Roots.end(),
+                     [&](const fs::path& root) { return Contains(root, target); });
+}
+
+// The archive separates folders with '\', so a Unix file name with one in it would come back
+// as a folder and a file.
+bool NamePartFits(const fs::path& path, const std::string& part, std::string& error) {
+  if (part.find('\\') == std::string::npos) return true;
+  error = "cannot store '" + path.string() + "': its name has a '\\', which archives take for a folder separator";
+  return false;
+}
+
+bool AddSource(const fs::path& path, const std::string& name, Walk& walk, std::string& error) {
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(path, ec)) && !FollowLink(path, walk)) {
+    walk.SkippedLinks.push_back(path.string());
+    return true;
+  }
+  const PackOptions& options = walk.Options;
+  std::vector<PackSource>& sources = walk.Sources;
   const fs::file_status st = fs::status(path, ec);
   if (ec || !fs::exists(st)) {
     error = "cannot find '" + path.string() + "'";
@@ -188,8 +226,10 @@ bool AddSource(const fs::path& path, const std::string& name, const PackOptions&
   }
   std::sort(children.begin(), children.end(),
             [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
-  for (const fs::path& child : children)
-    if (!AddSource(child, name + "\\" + child.filename().string(), options, sources, error)) return false;
+  for (const fs::path& child : children) {
+    const std::string part = child.filename().string();
+    if (!NamePartFits(child, part, error) || !AddSource(child, name + "\\" + part, walk, error)) return false;
+  }
   return true;
 }
 
@@ -204,8 +244,14 @@ std::uint32_t DosTime(int year, int month, int day, int hour, int minute, int se
 }
 
 bool CollectSources(const std::vector<std::string>& paths, const PackOptions& options,
-                    std::vector<PackSource>& sources, std::string& error) {
+                    std::vector<PackSource>& sources, std::vector<std::string>& skippedLinks, std::string& error) {
   sources.clear();
+  skippedLinks.clear();
+  Walk walk{options, {}, sources, skippedLinks};
+  for (const std::string& arg : paths) {
+    std::error_code ec;
+    walk.Roots.push_back(fs::weakly_canonical(arg, ec));
+  }
   for (const std::string& arg : paths) {
     fs::path p(arg);
     std::string base = p.filename().string();
@@ -217,7 +263,7 @@ bool CollectSources(const std::vector<std::string>& paths, const PackOptions& op
       error = "cannot store '" + arg + "' under a name of its own";
       return false;
     }
-    if (!AddSource(p, base, options, sources, error)) return false;
+    if (!NamePartFits(p, base, error) || !AddSource(p, base, walk, error)) return false;
   }
   if (sources.empty()) {
     error = "nothing to pack";
@@ -411,17 +457,21 @@ std::string NextVolumeName(const std::string& path) {
   return path.substr(0, start) + name;
 }
 
+std::vector<std::string> VolumeNames(const std::string& archivePath, std::size_t count) {
+  std::vector<std::string> names;
+  for (std::string name = archivePath; names.size() < count; name = NextVolumeName(name)) names.push_back(name);
+  return names;
+}
+
+std::string TemporaryVolumeName(const std::string& volumeName) { return volumeName + ".part"; }
+
 bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>& sources,
                   const std::vector<VolumePlan>& volumes, const PackOptions& options,
                   std::vector<std::string>& written, std::string& error) {
   written.clear();
-  std::vector<std::string> finals, temps;
-  std::string name = archivePath;
-  for (std::size_t i = 0; i < volumes.size(); ++i) {
-    finals.push_back(name);
-    temps.push_back(name + ".part");
-    name = NextVolumeName(name);
-  }
+  const std::vector<std::string> finals = VolumeNames(archivePath, volumes.size());
+  std::vector<std::string> temps;
+  for (const std::string& name : finals) temps.push_back(TemporaryVolumeName(name));
   File out;
   const auto fail = [&](const std::string& message) {
     // Windows refuses to delete a file that is still open: close the volume being written first.
@@ -494,6 +544,7 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
       for (std::size_t u = 0; u < v; ++u) fs::remove(finals[u], ec);
       return fail("cannot rename '" + temps[v] + "' to '" + finals[v] + "'");
     }
+    if (options.VolumeInPlace) options.VolumeInPlace(v);
   }
   written = finals;
   return true;

@@ -11,6 +11,7 @@
 
 namespace korvane::packer {
 
+inline constexpr std::uint8_t kHostMsdos = 0;
 inline constexpr std::uint8_t kHostWindows = 2;
 inline constexpr std::uint8_t kHostUnix = 3;
 #ifdef _WIN32
@@ -24,13 +25,17 @@ inline constexpr std::uint8_t kMethodStored = 0x30;
 
 struct PackOptions {
   std::uint64_t VolumeSize = 0;                // 0: one file, no volumes
-  std::uint8_t HostOs = kNativeHost;           // kHostWindows or kHostUnix
+  std::uint8_t HostOs = kNativeHost;           // kHostMsdos, kHostWindows or kHostUnix
   std::optional<std::uint32_t> FixedDosTime;   // every entry gets this time when set
   int Level = 0;                               // 0 stores; 1 (fastest) to 5 (smallest) pack
   bool Solid = false;                          // one packed stream through all entries
   bool Multimedia = false;                     // weigh multimedia blocks for all data
+  bool FollowAllLinks = false;                 // also links that lead outside the given paths
   // Called now and then while packing with the bytes read so far and in all.
   std::function<void(std::uint64_t done, std::uint64_t total)> Progress;
+  // Called as each volume is renamed to its final name, so that an interrupted run knows
+  // which final names are its own.
+  std::function<void(std::size_t volume)> VolumeInPlace;
 };
 
 // One file or directory to be archived, as found on disk, and how its data is written.
@@ -67,8 +72,11 @@ struct VolumePlan {
 // Walks the given paths (a directory is stored with everything below it, named from its
 // own base name) in a stable order: a directory before its contents, names sorted bytewise.
 // Every file is opened once here so that an unreadable one fails before anything is written.
+// A symbolic link is followed when its target lies inside one of the given paths (or with
+// FollowAllLinks); otherwise, and always when it leads to a directory it is in, it is left
+// out and its path added to skippedLinks.
 bool CollectSources(const std::vector<std::string>& paths, const PackOptions& options,
-                    std::vector<PackSource>& sources, std::string& error);
+                    std::vector<PackSource>& sources, std::vector<std::string>& skippedLinks, std::string& error);
 
 // Packs the files at options.Level into packedPath, one after the other, and points each
 // packed source there. A file that packing does not make smaller stays stored (and, in a
@@ -91,6 +99,11 @@ std::optional<std::uint64_t> VolumeSizeForCount(const std::vector<PackSource>& s
 // The name of the volume after `name`: name.rar -> name.r00 -> ... -> name.r99 -> name.s00.
 // Only the file-name part of a path is changed.
 std::string NextVolumeName(const std::string& name);
+
+// The names of the planned volumes, the first being archivePath.
+std::vector<std::string> VolumeNames(const std::string& archivePath, std::size_t count);
+// The temporary name a volume is written under until all are complete.
+std::string TemporaryVolumeName(const std::string& volumeName);
 
 // Writes the planned volumes, the first at archivePath. Each volume is written under a
 // temporary name and renamed only when all of them are complete; on any failure every
