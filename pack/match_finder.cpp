@@ -224,7 +224,7 @@ bool MatchFinder::Rewind() {
   }
   Base = MarkPosition - static_cast<std::uint32_t>(Saved.size());
   StreamEnd = MarkPosition;
-  std::memcpy(Buffer.get(), Saved.data(), Saved.size());
+  if (!Saved.empty()) std::memcpy(Buffer.get(), Saved.data(), Saved.size());  // no history: data() may be null
   std::memset(Buffer.get() + Saved.size(), 0, kSlack);
   Saved.clear();
   HistorySaved = false;
