@@ -25,10 +25,13 @@ constexpr std::uint32_t kOptimalSpan = 4096;
 // there, but it would keep the shorter length for every repeat after it, and on periodic data
 // (numbers, tables) each of those then leaves a byte more as a literal. A price for one token
 // cannot see that, so the longer match at the same distance (a recent-distance token, which
-// sets the length anew) is the one weighed.
-bool RepeatFits(const MatchFinder& finder, std::uint32_t pos, std::uint32_t avail, const MatchHistory& h) {
+// sets the length anew) is the one weighed. A repeat of the nice length or more is always
+// offered: through long runs it is the cheapest way.
+bool RepeatFits(const MatchFinder& finder, std::uint32_t pos, std::uint32_t avail, const MatchHistory& h,
+                std::uint32_t niceLength) {
   if (h.LastLength < 2 || h.LastLength > avail) return false;
-  const std::uint32_t probe = std::min({avail, h.LastLength + 1, LongestRecentMatch(h.LastDistance)});
+  const bool longerPays = h.LastLength < niceLength && h.LastLength < LongestRecentMatch(h.LastDistance);
+  const std::uint32_t probe = std::min(avail, longerPays ? h.LastLength + 1 : h.LastLength);
   return finder.MatchLength(pos, h.LastDistance, probe) == h.LastLength;
 }
 
@@ -104,7 +107,8 @@ class ChoiceFinder {
     }
     // Nor when a longer match starts here: taking the repeat would shorten the next match's
     // start the same way, line after line (a repeat of the nice length is as good as any).
-    if (RepeatFits(Finder, pos, avail, h) && (longest <= h.LastLength || h.LastLength >= Settings.NiceLength))
+    if (RepeatFits(Finder, pos, avail, h, Settings.NiceLength) &&
+        (longest <= h.LastLength || h.LastLength >= Settings.NiceLength))
       consider(kRepeatLast, h.LastLength, h.LastDistance, 0, Costs.RepeatLast());
     if (Settings.ShortMatches) {
       const std::uint32_t d = Finder.PairDistance(pos);
@@ -231,7 +235,8 @@ void ParseOptimal(MatchFinder& finder, const ParserSettings& settings, const Cos
       relax(LiteralToken(*finder.At(p)), costs.Literal(*finder.At(p)));
       if (avail < 2) continue;
 
-      if (RepeatFits(finder, p, avail, h)) relax(RepeatLastToken(h.LastDistance, h.LastLength), costs.RepeatLast());
+      if (RepeatFits(finder, p, avail, h, settings.NiceLength))
+        relax(RepeatLastToken(h.LastDistance, h.LastLength), costs.RepeatLast());
       std::uint32_t longestRecent = 0;
       for (std::uint32_t slot = 0; slot < 4; ++slot) {
         const std::uint32_t d = h.Recent[slot];
