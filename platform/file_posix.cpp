@@ -411,13 +411,6 @@ bool RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
   return ::renameat(fromDir, from, toDir, to) == 0;
 }
 
-// What a new name in name's folder becomes, written into out (the engine's spelling of the folder).
-bool WriteSiblingName(const char* name, const std::string& leaf, char* out, std::size_t capacity) {
-  const std::string whole = detail::FolderPrefix(name) + leaf;
-  if (whole.size() >= capacity) return false;
-  std::memcpy(out, whole.c_str(), whole.size() + 1);
-  return true;
-}
 
 }  // namespace
 
@@ -467,7 +460,7 @@ FileHandle CreateTemporaryBeside(GuardedPath name, char* tempName, std::size_t c
   if (!p.Ok()) return kFailedFile;
   for (int attempt = 0; attempt < 64; ++attempt) {
     const std::string leaf = detail::OwnLeafName("tmp");
-    if (!WriteSiblingName(name.Name, leaf, tempName, capacity)) return kFailedFile;
+    if (!detail::WriteSiblingName(name.Name, leaf, tempName, capacity)) return kFailedFile;
     const int fd = ::openat(p.Folder.Get(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
       Register(fd, false);
@@ -491,7 +484,7 @@ bool MoveOnto(GuardedPath from, GuardedPath to, char* asideName, std::size_t asi
     asideName[0] = '\0';
     for (int attempt = 0; attempt < 64 && ::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0; ++attempt) {
       const std::string candidate = detail::OwnLeafName("bak");
-      if (!WriteSiblingName(to.Name, candidate, asideName, asideCapacity)) return false;
+      if (!detail::WriteSiblingName(to.Name, candidate, asideName, asideCapacity)) return false;
       if (RenameNoReplace(dir, leaf, dir, candidate.c_str())) {
         aside = candidate;
         NoteDeleted(target.Path);
@@ -499,8 +492,10 @@ bool MoveOnto(GuardedPath from, GuardedPath to, char* asideName, std::size_t asi
       }
       if (errno != EEXIST) return false;
     }
-    if (aside.empty() && ::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0) return false;
-    if (aside.empty()) asideName[0] = '\0';
+    if (aside.empty()) {
+      asideName[0] = '\0';  // a failed candidate may be written there
+      if (::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0) return false;
+    }
   }
   if (::renameat(source.Folder.Get(), source.Leaf().c_str(), dir, leaf) != 0) {
     if (!aside.empty() && ::renameat(dir, aside.c_str(), dir, leaf) == 0) asideName[0] = '\0';

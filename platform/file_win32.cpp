@@ -54,12 +54,6 @@ std::string AsStored(const char* name) {
   return detail::FolderPrefix(name) + found.cFileName;
 }
 
-bool WriteSiblingName(const char* name, const std::string& leaf, char* out, std::size_t capacity) {
-  const std::string whole = detail::FolderPrefix(name) + leaf;
-  if (whole.size() >= capacity) return false;
-  lstrcpynA(out, whole.c_str(), static_cast<int>(capacity));
-  return true;
-}
 
 bool ClearReadOnly(const char* name) {
   const DWORD attributes = GetFileAttributesA(name);
@@ -99,7 +93,7 @@ FileHandle CreateFileForWriting(GuardedPath name, CreateMode mode) {
 FileHandle CreateTemporaryBeside(GuardedPath name, char* tempName, std::size_t capacity) {
   if (!NoLinkOnTheWay(name)) return kFailedFile;
   for (int attempt = 0; attempt < 64; ++attempt) {
-    if (!WriteSiblingName(name.Name, detail::OwnLeafName("tmp"), tempName, capacity)) return kFailedFile;
+    if (!detail::WriteSiblingName(name.Name, detail::OwnLeafName("tmp"), tempName, capacity)) return kFailedFile;
     const HANDLE h = CreateFileA(tempName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH, nullptr);
     if (h != INVALID_HANDLE_VALUE) return FromHandle(h);
     const DWORD error = GetLastError();
@@ -115,7 +109,7 @@ bool MoveOnto(GuardedPath from, GuardedPath to, char* asideName, std::size_t asi
   if (asideName != nullptr) {
     asideName[0] = '\0';
     for (int attempt = 0; attempt < 64 && GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES; ++attempt) {
-      if (!WriteSiblingName(to.Name, detail::OwnLeafName("bak"), asideName, asideCapacity)) return false;
+      if (!detail::WriteSiblingName(to.Name, detail::OwnLeafName("bak"), asideName, asideCapacity)) return false;
       if (MoveFileExA(target.c_str(), asideName, 0)) {
         movedAside = true;
         break;

@@ -42,4 +42,11 @@ std::string FolderPrefix(const char* name) {
   return slash == nullptr ? std::string() : std::string(name, static_cast<std::size_t>(slash - name) + 1);
 }
 
+bool WriteSiblingName(const char* name, const std::string& leaf, char* out, std::size_t capacity) {
+  const std::string whole = FolderPrefix(name) + leaf;
+  if (whole.size() >= capacity) return false;
+  std::memcpy(out, whole.c_str(), whole.size() + 1);
+  return true;
+}
+
 }  // namespace korvane::detail

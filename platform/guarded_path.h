@@ -20,4 +20,7 @@ std::string OwnLeafName(const char* extension);
 // name up to and including its last separator (empty when it has none).
 std::string FolderPrefix(const char* name);
 
+// The name leaf would have in name's folder, written into out; false when it does not fit.
+bool WriteSiblingName(const char* name, const std::string& leaf, char* out, std::size_t capacity);
+
 }  // namespace korvane::detail
