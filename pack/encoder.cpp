@@ -174,6 +174,7 @@ class Format20Encoder::Impl {
     BitOutput lz = Out.Fork();
     StreamState lzState = State;
     EncodeLz(lz, lzState, begin, end);
+    const CostModel lzCosts = Costs;  // the mixed trial reprices; a rejected one must not stay
 
     if (Settings.Multimedia || Tuning.TryAudio) {
       // Multimedia blocks where the estimates say they pay, LZ elsewhere; kept if smaller.
@@ -197,32 +198,58 @@ class Format20Encoder::Impl {
         }
       }
     }
+    Costs = lzCosts;
     Out.Join(std::move(lz));
     State = lzState;
   }
 
   void EncodeLz(BitOutput& out, StreamState& state, std::uint32_t begin, std::uint32_t end) {
-    Tokens.clear();
-    if (Tuning.PricedPass) {
-      // A first, lazy parse gives the code lengths this stretch is likely to get; the real
-      // parse is priced with them.
-      MatchHistory trial = state.Matches;
-      ParserSettings lazy = Tuning.Parser;
-      lazy.Kind = ParseKind::kLazy2;
-      ParseStretch(Finder, lazy, Costs, begin, end, trial, Tokens);
-      LzCounts counts;
-      for (const Token& t : Tokens) counts.Add(t);
-      std::uint8_t lengths[kNormalBlockPositions];
-      BuildLzLengths(counts, lengths);
-      Costs.SetFromLengths(lengths);
-      Tokens.clear();
-    }
     ParserSettings parser = Tuning.Parser;
     parser.ThoroughUntil = EntryStart + Tuning.ThoroughBytes;
+    Tokens.clear();
+    if (!Tuning.PricedPass) {
+      ParseStretch(Finder, parser, Costs, begin, end, state.Matches, Tokens);
+      WriteLz(out, state, Tokens);
+      return;
+    }
+    // A first, lazy parse gives the code lengths this stretch is likely to get; the real parse
+    // is priced with them. Both are written and the smaller is kept: prices taken from one
+    // parse hold the optimal one close to it, and on periodic data (numbers, tables) the way
+    // they lead can be worse than the lazy parse's own.
+    StreamState lazyState = state;
+    ParserSettings lazy = parser;
+    lazy.Kind = ParseKind::kLazy2;
+    LazyTokens.clear();
+    ParseStretch(Finder, lazy, Costs, begin, end, lazyState.Matches, LazyTokens);
+    LzCounts counts;
+    for (const Token& t : LazyTokens) counts.Add(t);
+    std::uint8_t lengths[kNormalBlockPositions];
+    BuildLzLengths(counts, lengths);
+    Costs.SetFromLengths(lengths);
     ParseStretch(Finder, parser, Costs, begin, end, state.Matches, Tokens);
+
+    BitOutput optimal = out.Fork();
+    StreamState optimalState = state;
+    WriteLz(optimal, optimalState, Tokens);
+    const CostModel optimalCosts = Costs;
+    BitOutput lazyOut = out.Fork();
+    WriteLz(lazyOut, lazyState, LazyTokens);
+    if (lazyOut.BitCount() < optimal.BitCount()) {
+      out.Join(std::move(lazyOut));
+      state = lazyState;
+      Tokens.swap(LazyTokens);
+    } else {
+      out.Join(std::move(optimal));
+      state = optimalState;
+      Costs = optimalCosts;
+    }
+  }
+
+  // Cuts the tokens into blocks and writes them; the costs then follow the last tables.
+  void WriteLz(BitOutput& out, StreamState& state, const std::vector<Token>& tokens) {
     const std::uint8_t* lengths = nullptr;
-    for (const LzBlock& block : SplitLzBlocks(Tokens, Tuning.SplitEffort))
-      lengths = WriteLzBlock(out, state, Tokens.data(), block);
+    for (const LzBlock& block : SplitLzBlocks(tokens, Tuning.SplitEffort))
+      lengths = WriteLzBlock(out, state, tokens.data(), block);
     if (lengths != nullptr) Costs.SetFromLengths(lengths);
   }
 
@@ -234,6 +261,7 @@ class Format20Encoder::Impl {
   BitOutput Out;
   std::vector<std::uint8_t> Pending;
   std::vector<Token> Tokens;
+  std::vector<Token> LazyTokens;  // the priced pass's first parse
   bool StreamBegun = false;
   // Where the current entry started, for DiscardEntry.
   StreamState EntryState;

@@ -166,7 +166,12 @@ void ParseLazy(MatchFinder& finder, const ParserSettings& settings, const CostMo
       std::uint32_t step = 0;
       for (std::uint32_t k = 1; k <= lookAhead && pos + k < end; ++k) {
         choices.BestAt(pos + k, end, history, later);
-        if (later.Gain > cur.Gain) {
+        // The same match begun a byte later and reaching no further is not a better one,
+        // whatever the prices say: on periodic data the literal it leaves in front becomes
+        // cheap by being left there on every line, and the parse stays out of phase.
+        const bool sameMatch = later.Pick.Symbol >= 256 && later.Pick.Value == cur.Pick.Value &&
+                               k + later.Pick.Length <= cur.Pick.Length;
+        if (later.Gain > cur.Gain && !sameMatch) {
           step = k;
           break;
         }
