@@ -65,9 +65,10 @@ BENCHMARK(BM_UpdateOldChecksum);
 
 class NullHost final : public korvane::Host {
  public:
-  int ShowMessageBox(void*, const char*, const char*, std::uint32_t) override { return korvane::kIdOk; }
-  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
-  void ReportStatus(const char* id) override { Ok += std::strcmp(id, "MExtrOk") == 0; }
+  void Tell(korvane::Notice, const char*) override {}
+  bool Ask(korvane::Question, const char*) override { return true; }
+  void ShowProgress() override {}
+  void ReportStatus(korvane::Status status) override { Ok += status == korvane::Status::kExtrOk; }
   int Ok = 0;
 };
 
@@ -82,9 +83,9 @@ void RunCorpus(benchmark::State& state, const std::vector<std::pair<std::string,
       korvane::ArchiveReader reader(host);
       const std::string path = std::string(KORVANE_CORPUS) + "/rar/" + name;
       std::snprintf(job->ArchiveName, sizeof job->ArchiveName, "%s", path.c_str());
-      job->Abort = 0;
+      job->Stop(korvane::AbortState::kRunning);
       job->CurrentVolume = 1;
-      if (korvane::RunExtraction(reader, *unpack, nullptr, *job) == 0 || job->ErrorCount != 0) {
+      if (korvane::RunExtraction(reader, *unpack, *job) == 0 || job->ErrorCount != 0) {
         state.SkipWithError(("corpus archive did not test clean: " + name).c_str());
         return;
       }

@@ -28,11 +28,12 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-class SilentHost final : public korvane::Host {
+class AgreeingHost final : public korvane::Host {
  public:
-  int ShowMessageBox(void*, const char*, const char*, std::uint32_t) override { return korvane::kIdOk; }
-  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
-  void ReportStatus(const char*) override {}
+  void Tell(korvane::Notice, const char*) override {}
+  bool Ask(korvane::Question, const char*) override { return true; }
+  void ShowProgress() override {}
+  void ReportStatus(korvane::Status) override {}
 };
 
 // Files of 100 to 1,600 bytes, directories-by-files as asked; the archive is built once.
@@ -112,15 +113,15 @@ void BM_Install(benchmark::State& state) {
     fs::remove_all(theirs);
     fs::create_directories(ours);
     fs::create_directories(theirs);
-    SilentHost host;
+    AgreeingHost host;
     korvane::ArchiveReader reader(host);
-    korvane::PrepareJob(*job, 'X', tree.Archive.string(), ours.string() + "/");
+    korvane::PrepareJob(*job, korvane::JobMode::kInstall, tree.Archive.string(), ours.string() + "/");
     bool ok = true;
     double extract = 0, copy = 0;
     auto runExtract = [&] {
       Settle(tree.Root);
       const auto start = Clock::now();
-      ok = korvane::RunExtraction(reader, *unpack, nullptr, *job) != 0 && job->ErrorCount == 0 && ok;
+      ok = korvane::RunExtraction(reader, *unpack, *job) != 0 && job->ErrorCount == 0 && ok;
       extract = SecondsOf(Clock::now() - start);
     };
     auto runCopy = [&] {

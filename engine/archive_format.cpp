@@ -79,7 +79,7 @@ bool ReadEntryName(ArchiveReader& r, bool checkCrc) {
   if (got != want) return false;
   if (checkCrc) {
     a.HeaderCrc = UpdateCrc32(a.HeaderCrc, reinterpret_cast<const std::uint8_t*>(a.EntryName), got);
-    if (!Crc16Matches(a.HeaderCrc, a.File.HeadCRC)) r.Frontend.ReportStatus(status::kBrokFileHead);
+    if (!Crc16Matches(a.HeaderCrc, a.File.HeadCRC)) r.Frontend.ReportStatus(Status::kBrokFileHead);
   }
   if (a.File.HostOS >= 3) {
     if (a.File.HostOS == kHostUnix) a.File.UnixMode = a.File.FileAttr;
@@ -246,7 +246,7 @@ void ReportUnexpectedEnd(ArchiveReader& r) {
   if (r.Archive.VolumeCut) return;
   r.Archive.VolumeCut = true;
   r.CutVolumes += 1;
-  r.Frontend.ReportStatus(status::kUnexpEOF);
+  r.Frontend.ReportStatus(Status::kUnexpEOF);
 }
 
 bool MainHeaderCrcMatches(const ArchiveReader& r) {

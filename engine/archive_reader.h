@@ -1,6 +1,6 @@
 // The archive reader: the open volume, what identifying it found, and the walk over its
 // blocks. Listing, extracting and summing sizes all read an archive through one of these;
-// the reader needs nothing of a run but the host its status hook and boxes go to.
+// the reader needs nothing of a run but the host its statuses and notices go to.
 #pragma once
 #include <cstdint>
 
@@ -93,7 +93,7 @@ struct ArchiveReader {
     CutVolumes = 0;
   }
 
-  Host& Frontend;  // status hook and message boxes
+  Host& Frontend;  // statuses, notices and questions
   File Input;      // the volume being read
   ArchiveState Archive;
   // The packed data of the entry being read: bytes still unread in this volume, and whether

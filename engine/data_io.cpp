@@ -5,7 +5,6 @@
 
 #include "engine/checksum.h"
 #include "engine/file_ops.h"
-#include "engine/messages.h"
 #include "engine/status.h"
 #include "engine/volumes.h"
 #include "platform/disk_space.h"
@@ -17,16 +16,16 @@ void ReportFileProgress(const ArchiveReader& reader, const UnpackSession& sessio
   const std::int32_t percent = PercentOf(static_cast<std::int32_t>(session.BytesWritten),
                                          static_cast<std::int32_t>(reader.Archive.File.UnpSize));
   job.FileProgress = static_cast<float>(percent) * 0.01f;
-  reader.Frontend.SendProgressMessage(job.ProgressWindow, 0, 0);
+  reader.Frontend.ShowProgress();
 }
 
 }  // namespace
 
 std::uint32_t ReadPackedData(ArchiveReader& reader, ExtractionJob& job, std::uint8_t* buffer, std::uint32_t count) {
   std::uint32_t delivered = 0;
-  if (job.Abort.load() != kRunning) return 0;
+  if (!job.Running()) return 0;
   while (count > 0) {
-    if (job.Abort.load() != kRunning) return 0;
+    if (!job.Running()) return 0;
     const std::uint32_t want = std::min(count, reader.PackedLeft);
     const std::uint32_t got = want == 0 ? 0 : reader.Input.Read(buffer + delivered, want);
     delivered += got;
@@ -43,18 +42,16 @@ std::uint32_t ReadPackedData(ArchiveReader& reader, ExtractionJob& job, std::uin
 
 std::uint32_t WriteUnpackedData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job,
                                 const std::uint8_t* buffer, std::uint32_t count) {
-  if (job.Abort.load() != kRunning) return 0;
+  if (!job.Running()) return 0;
   if (!session.TestOnly && !session.WriteFailed && session.Output.Data().WriteRaw(buffer, count) != count) {
     session.WriteFailed = true;
     session.DiskFull = LastWriteFailedForSpace();
     if (session.DiskFull) {
-      char text[sizeof job.CurrentFile + 64];
-      std::snprintf(text, sizeof text, messages::kDiskFull, job.CurrentFile);
-      reader.Frontend.ShowMessageBox(job.ProgressWindow, text, messages::kVolumeTitle, messages::kStopStyle);
-      job.Abort.store(kEngineGaveUp);
+      reader.Frontend.Tell(Notice::kDiskFull, job.CurrentFile);
+      job.Stop(AbortState::kEngineGaveUp);
       return 0;
     }
-    reader.Frontend.ShowMessageBox(nullptr, messages::kWriteError, messages::kWriteErrorTitle, kMbOk);
+    reader.Frontend.Tell(Notice::kWriteError, nullptr);
   }
   session.BytesWritten += count;
   if (!session.SkipChecksum) {
@@ -70,7 +67,7 @@ void CopyStoredData(ArchiveReader& reader, UnpackSession& session, ExtractionJob
   // stand between compressed ones, and the next of those still reaches back into the window.
   std::uint8_t buffer[kStoredCopyBlock];
   std::int32_t& remaining = session.RemainingOutput;
-  while (job.Abort.load() == kRunning) {
+  while (job.Running()) {
     std::uint32_t n = ReadPackedData(reader, job, buffer, kStoredCopyBlock);
     if (n == 0) break;
     session.StoredPacked += n;

@@ -30,8 +30,8 @@ struct UnpackSession {
 // when the entry continues there. 0 when Abort is set (bytes already read are dropped).
 std::uint32_t ReadPackedData(ArchiveReader& reader, ExtractionJob& job, std::uint8_t* buffer, std::uint32_t count);
 // Writes (or in a test run only counts) count bytes, keeps the checksum, reports progress.
-// A failed write is told once per entry: a full disk in a box naming the file, which also
-// ends the job (Abort); any other error in the write-error box, and the entry goes on being
+// A failed write is told once per entry: a full disk as kDiskFull naming the file, which also
+// ends the job (Abort); any other error as kWriteError, and the entry goes on being
 // decoded without output, as a solid archive's later entries need its data.
 std::uint32_t WriteUnpackedData(ArchiveReader& reader, UnpackSession& session, ExtractionJob& job,
                                 const std::uint8_t* buffer, std::uint32_t count);

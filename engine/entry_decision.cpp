@@ -2,7 +2,7 @@
 
 namespace korvane {
 
-EntryDecision DecideEntry(const FileHeader& h, bool nameUsable, char mode, bool solidArchive) {
+EntryDecision DecideEntry(const FileHeader& h, bool nameUsable, JobMode mode, bool solidArchive) {
   EntryDecision d;
   d.WithoutOutput = solidArchive ? EntryAction::kDecodeForDictionary : EntryAction::kSkipFile;
   const bool continued = (h.HeadFlags & kSplitBefore) != 0;
@@ -31,7 +31,7 @@ EntryDecision DecideEntry(const FileHeader& h, bool nameUsable, char mode, bool 
     extract = false;
   }
   if (extract) {
-    d.Action = mode == 'X' ? EntryAction::kExtract : EntryAction::kTest;
+    d.Action = mode == JobMode::kInstall ? EntryAction::kExtract : EntryAction::kTest;
   } else {
     d.Action = d.WithoutOutput;
   }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/archive_reader.h"
+#include "engine/job.h"
 
 namespace korvane {
 
@@ -29,7 +30,7 @@ struct EntryDecision {
 };
 
 // header: the entry (flags, version, attributes). nameUsable: the sanitised name is not empty
-// and the destination and name together fit the path limit. mode: 'X' or 'T'.
-EntryDecision DecideEntry(const FileHeader& header, bool nameUsable, char mode, bool solidArchive);
+// and the destination and name together fit the path limit.
+EntryDecision DecideEntry(const FileHeader& header, bool nameUsable, JobMode mode, bool solidArchive);
 
 }  // namespace korvane

@@ -7,7 +7,7 @@ namespace korvane {
 WalkStep NextEntry(ArchiveReader& reader, ExtractionJob& job) {
   ArchiveState& a = reader.Archive;
   for (;;) {
-    if (job.Abort.load() != kRunning) return WalkStep::kEnd;
+    if (!job.Running()) return WalkStep::kEnd;
     const std::uint32_t size = NextBlock(reader, kFileHead, true);
     if (size == 0 && !reader.EntryContinues) return WalkStep::kEnd;
     if (a.Block.HeadType == kSubBlock) {

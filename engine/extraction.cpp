@@ -17,7 +17,6 @@
 #include "engine/entry_name.h"
 #include "engine/entry_walk.h"
 #include "engine/file_ops.h"
-#include "engine/messages.h"
 #include "engine/output_file.h"
 #include "engine/status.h"
 #include "engine/volumes.h"
@@ -38,14 +37,13 @@ struct FolderToFinish {
 
 // Everything one call of RunExtraction keeps besides the reader.
 struct Run {
-  Run(ArchiveReader& reader, UnpackState& unpack, void* owner, ExtractionJob& job)
-      : Reader(reader), Host(reader.Frontend), Unpack(unpack), Owner(owner), Job(job),
-        RootLength(std::strlen(job.DestinationDir)), Journal(job.Mode == 'X' ? job.Journal : nullptr) {}
+  Run(ArchiveReader& reader, UnpackState& unpack, ExtractionJob& job)
+      : Reader(reader), Host(reader.Frontend), Unpack(unpack), Job(job),
+        RootLength(std::strlen(job.DestinationDir)), Journal(job.Mode == JobMode::kInstall ? job.Journal : nullptr) {}
 
   ArchiveReader& Reader;
   korvane::Host& Host;
   UnpackState& Unpack;
-  void* Owner;
   ExtractionJob& Job;
   UnpackSession Session;
   std::unique_ptr<std::uint8_t[]> UnpackWindow;
@@ -75,10 +73,10 @@ void CloseFiles(Run& run) {
 bool Open(Run& run) {
   run.EntriesSinceOpen = 0;
   run.Job.FileProgress = 0.0f;
-  if (!OpenArchive(run.Reader, run.Job, run.Owner)) return false;
+  if (!OpenArchive(run.Reader, run.Job)) return false;
   run.UnpackWindow.reset(new (std::nothrow) std::uint8_t[kWindowSize]());
   if (!run.UnpackWindow) {
-    run.Host.ShowMessageBox(run.Owner, messages::kOutOfMemory, nullptr, kMbOk);
+    run.Host.Tell(Notice::kOutOfMemory, nullptr);
     CloseFiles(run);
     return false;
   }
@@ -99,19 +97,19 @@ Next FindFirstVolume(Run& run) {
   const bool tried = run.SearchedFirstVolume || (dot != nullptr && CompareNoCase(dot, ".rar") == 0);
   run.SearchedFirstVolume = true;
   if (!tried && FindFirstVolumeName(name, sizeof run.Job.ArchiveName)) return Next::kStartOver;
-  run.Host.ReportStatus(status::kMissingFirstVolume);
-  run.Host.ReportStatus(status::kNoFilesFatal);
+  run.Host.ReportStatus(Status::kMissingFirstVolume);
+  run.Host.ReportStatus(Status::kNoFilesFatal);
   return Next::kReturnZero;
 }
 
 // ---- one function per EntryAction ----
 
-void PassOverDirectory(Run& run) { run.Host.ReportStatus(status::kExtrSkipDir); }
+void PassOverDirectory(Run& run) { run.Host.ReportStatus(Status::kExtrSkipDir); }
 
 void HandleDirectory(Run& run) {
   run.FilesDone += 1;
-  if (run.Job.Mode == 'T') {
-    run.Host.ReportStatus(status::kExtrTestDir);
+  if (run.Job.Mode == JobMode::kTest) {
+    run.Host.ReportStatus(Status::kExtrTestDir);
     return;
   }
   DirResult r = CreateDirectoryPath(Output(run));
@@ -119,15 +117,15 @@ void HandleDirectory(Run& run) {
     MakeDirectories(run.Host, run.OutputName, run.RootLength, run.Journal);
     r = CreateDirectoryPath(Output(run));
     if (r != DirResult::kCreated && r != DirResult::kExists && r != DirResult::kThroughLink)
-      run.Host.ReportStatus(status::kExtrErrMkDir);
+      run.Host.ReportStatus(Status::kExtrErrMkDir);
   }
   if (r == DirResult::kThroughLink) {
-    run.Host.ReportStatus(status::kExtrThroughLink);
+    run.Host.ReportStatus(Status::kExtrThroughLink);
     run.ErrorCount += 1;
     return;
   }
   if (r == DirResult::kCreated) {
-    run.Host.ReportStatus(status::kCreatDir);
+    run.Host.ReportStatus(Status::kCreatDir);
     if (run.Journal != nullptr) run.Journal->NoteFolder(run.OutputName);
   }
   if (r == DirResult::kCreated || r == DirResult::kExists) {
@@ -146,13 +144,13 @@ void FinishFolders(Run& run) {
 // The output file of an entry to extract; false when there is none (refused or failed).
 bool CreateOutput(Run& run) {
   run.Job.FileProgress = 0.0f;
-  run.Host.SendProgressMessage(run.Job.ProgressWindow, 0, 0);
+  run.Host.ShowProgress();
   using Opened = OutputFile::Opened;
   const Opened opened =
-      run.Session.Output.Create(run.Host, run.OverwriteAll, run.Owner, run.OutputName, run.RootLength, run.Journal);
+      run.Session.Output.Create(run.Host, run.OverwriteAll, run.OutputName, run.RootLength, run.Journal);
   if (opened == Opened::kCreated) return true;
   if (opened != Opened::kRefused) {
-    run.Host.ReportStatus(opened == Opened::kThroughLink ? status::kExtrThroughLink : status::kExtrErrCreat);
+    run.Host.ReportStatus(opened == Opened::kThroughLink ? Status::kExtrThroughLink : Status::kExtrErrCreat);
     run.ErrorCount += 1;
   }
   return false;
@@ -162,7 +160,7 @@ bool CreateOutput(Run& run) {
 // reading it; the cut is told (once). After an abort the open volume says nothing of the entry.
 bool DataCut(Run& run) {
   ArchiveReader& r = run.Reader;
-  const bool cut = r.Archive.VolumeCut || (run.Job.Abort.load() == kRunning && r.Input.IsOpen() &&
+  const bool cut = r.Archive.VolumeCut || (run.Job.Running() && r.Input.IsOpen() &&
                                            r.Input.Length() < r.Archive.NextBlockPos);
   if (cut) ReportUnexpectedEnd(r);
   return cut;
@@ -172,7 +170,7 @@ bool DataCut(Run& run) {
 // size. Encryption pads the data, and an encrypted entry fails as such in any case.
 bool StoredSizesDiffer(const Run& run) {
   const FileHeader& h = run.Reader.Archive.File;
-  return h.Method == 0x30 && !(h.HeadFlags & kEncrypted) && run.Job.Abort.load() == kRunning &&
+  return h.Method == 0x30 && !(h.HeadFlags & kEncrypted) && run.Job.Running() &&
          run.Session.StoredPacked != h.UnpSize;
 }
 
@@ -188,20 +186,20 @@ void CheckAndFinish(Run& run, bool forDictionary) {
     bad = true;
   } else if (s.WriteFailed) {
     // Not a checksum error: the data may well be right, the disk did not take it. A full
-    // disk has had its box, which also ended the job.
-    if (!s.DiskFull) run.Host.ReportStatus(status::kExtrErrWrite);
+    // disk has been told, which also ended the job.
+    if (!s.DiskFull) run.Host.ReportStatus(Status::kExtrErrWrite);
     run.ErrorCount += 1;
     bad = true;
   } else if (!forDictionary && StoredSizesDiffer(run)) {
-    run.Host.ReportStatus(status::kExtrBadSize);
+    run.Host.ReportStatus(Status::kExtrBadSize);
     run.ErrorCount += 1;
     bad = true;
   } else if (!forDictionary) {
     const bool ok = a.Format == ArchiveFormat::kOld ? s.Checksum == h.FileCRC : s.Checksum == ~h.FileCRC;
     if (ok) {
-      run.Host.ReportStatus(status::kExtrOk);
+      run.Host.ReportStatus(Status::kExtrOk);
     } else {
-      run.Host.ReportStatus((h.HeadFlags & kEncrypted) ? status::kEncrBadCRC : status::kExtrBadCRC);
+      run.Host.ReportStatus((h.HeadFlags & kEncrypted) ? Status::kEncrBadCRC : Status::kExtrBadCRC);
       run.ErrorCount += 1;
       bad = true;
     }
@@ -214,7 +212,7 @@ void CheckAndFinish(Run& run, bool forDictionary) {
   ApplyFileTimeAndAttributes(h, s.Output);
   // The old file, if any, is replaced only now; should that fail, it stays as it was.
   if (!s.Output.Commit(run.Journal)) {
-    run.Host.ReportStatus(LastPathMetLink() ? status::kExtrThroughLink : status::kExtrErrCreat);
+    run.Host.ReportStatus(LastPathMetLink() ? Status::kExtrThroughLink : Status::kExtrErrCreat);
     run.ErrorCount += 1;
   }
 }
@@ -226,9 +224,9 @@ void DecodeFile(Run& run, EntryAction action) {
   const bool forDictionary = action == EntryAction::kDecodeForDictionary;
   if (!forDictionary) run.FilesDone += 1;
   run.EntriesSinceOpen += 1;
-  run.Host.ReportStatus(forDictionary          ? status::kExtrSkipFile
-                        : run.Job.Mode == 'X' ? status::kExtrFile
-                                              : status::kExtrTestFile);
+  run.Host.ReportStatus(forDictionary          ? Status::kExtrSkipFile
+                        : run.Job.Mode == JobMode::kInstall ? Status::kExtrFile
+                                              : Status::kExtrTestFile);
   UnpackSession& s = run.Session;
   run.Reader.PackedLeft = h.PackSize;
   s.RemainingOutput = static_cast<std::int32_t>(h.UnpSize);
@@ -265,7 +263,7 @@ void HandleEntry(Run& run, bool nameFits) {
     std::strcpy(run.OutputName + destLength, a.EntryName);
   }
   const EntryDecision d = DecideEntry(a.File, nameUsable, job.Mode, a.SolidArchive);
-  if (d.UnknownMethod) run.Host.ReportStatus(status::kExtrUnknMeth);
+  if (d.UnknownMethod) run.Host.ReportStatus(Status::kExtrUnknMeth);
   run.ErrorCount += d.Errors;
   switch (d.Action) {
     case EntryAction::kPassOver:
@@ -281,7 +279,7 @@ void HandleEntry(Run& run, bool nameFits) {
   }
   std::snprintf(job.CurrentFile, sizeof job.CurrentFile, "%s", nameUsable ? run.OutputName : a.EntryName);
   // A path the file layer cannot create fails its entry; it is never cut into another name.
-  if (d.UnusableName) run.Host.ReportStatus(tooLong ? status::kExtrPathTooLong : status::kExtrErrCreat);
+  if (d.UnusableName) run.Host.ReportStatus(tooLong ? Status::kExtrPathTooLong : Status::kExtrErrCreat);
   EntryAction action = d.Action;
   if (action == EntryAction::kExtract && !CreateOutput(run)) action = d.WithoutOutput;
   if (action != EntryAction::kSkipFile) DecodeFile(run, action);
@@ -318,8 +316,8 @@ void ApplyFileTimeAndAttributes(const FileHeader& header, OutputFile& output) {
   SetFileTimesFromDos(file, header.FileTime);
 }
 
-std::int32_t RunExtraction(ArchiveReader& reader, UnpackState& unpack, void* ownerWindow, ExtractionJob& job) {
-  Run run(reader, unpack, ownerWindow, job);
+std::int32_t RunExtraction(ArchiveReader& reader, UnpackState& unpack, ExtractionJob& job) {
+  Run run(reader, unpack, job);
   reader.Reset();
   job.ErrorCount = 0;
   Next next = Next::kStartOver;
@@ -336,10 +334,10 @@ std::int32_t RunExtraction(ArchiveReader& reader, UnpackState& unpack, void* own
   job.ErrorCount = run.ErrorCount;
   if (next == Next::kReturnZero) return 0;
   if (run.FilesDone == 0) {
-    reader.Frontend.ReportStatus(status::kExtrNoFiles);
+    reader.Frontend.ReportStatus(Status::kExtrNoFiles);
     return 0;
   }
-  reader.Frontend.ReportStatus(run.ErrorCount != 0 ? status::kExtrTotalErr : status::kExtrAllOk);
+  reader.Frontend.ReportStatus(run.ErrorCount != 0 ? Status::kExtrTotalErr : Status::kExtrAllOk);
   return run.FilesDone;
 }
 

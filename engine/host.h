@@ -1,31 +1,41 @@
-// What the engine needs from the program around it: message boxes, the synchronous progress
-// message to the job's progress window, and the status hook. The engine never shows
-// anything itself; the installer answers with MessageBoxA/SendMessageA, the command-line tool
-// prints and answers from its flags, tests script the answers.
+// What the engine needs from the program around it: telling the user what went wrong, asking
+// the one question it has, showing progress, and the status hook. The engine only names what
+// happened; each front end decides how it looks (the installer's message boxes, the
+// command-line tool's lines, a test's record).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/status.h"
+
 namespace korvane {
 
-// Message box styles and answers, with the values Windows gives them so the installer can
-// pass them straight through.
-inline constexpr std::uint32_t kMbOk = 0x00;
-inline constexpr std::uint32_t kMbOkCancel = 0x01;
-inline constexpr std::uint32_t kMbIconStop = 0x10;
-inline constexpr std::uint32_t kMbButtonMask = 0x0F;
-inline constexpr int kIdOk = 1;
-inline constexpr int kIdCancel = 2;
+// What the engine tells the user. The subject is the name concerned: the volume's for the
+// first three, the file's for kDiskFull, none (nullptr) for the others.
+enum class Notice {
+  kCannotFind,     // a volume is not there
+  kNotAnArchive,   // the first volume is not an archive
+  kCorruptVolume,  // a volume is damaged, or is not the one that comes next
+  kOutOfMemory,    // the decompression state could not be had; nothing was done
+  kWriteError,     // a write failed; the entry goes on and fails its check
+  kDiskFull,       // a write found the disk full; the run ends
+};
+
+// What the engine asks. The subject is the name concerned.
+enum class Question {
+  kOverwriteAll,  // the file exists: replace it, and every later one without asking?
+};
 
 class Host {
  public:
-  // Shows text under title (nullptr: the system's default title) owned by owner (a window
-  // handle, may be null) and returns the button chosen (kIdOk, kIdCancel, ...).
-  virtual int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) = 0;
-  // MSG_JOB_PROGRESS to window, returning only after the window has dealt with it.
-  virtual void SendProgressMessage(void* window, std::uintptr_t wParam, std::intptr_t lParam) = 0;
-  // The status hook: one of the identifiers of engine/status.h.
-  virtual void ReportStatus(const char* identifier) = 0;
+  virtual void Tell(Notice notice, const char* subject) = 0;
+  // True when the user agrees.
+  virtual bool Ask(Question question, const char* subject) = 0;
+  // The job's progress fields (current file, its progress, the volume) have changed; returns
+  // once the front end has shown them, so the worker may change them again.
+  virtual void ShowProgress() = 0;
+  // The status hook: what the engine is doing or has found, by its fixed identifier.
+  virtual void ReportStatus(Status status) = 0;
   // Turns an entry's stored name (from an archive made on hostOs) into the name shown and
   // created, in place; false, name unchanged, when the result would not fit capacity. The
   // installer keeps the stored bytes, as Windows reads them; the command-line tool on POSIX
@@ -39,13 +49,15 @@ class Host {
   ~Host() = default;
 };
 
-// A host for looking ahead (summing sizes, peeking at the first entry): no box is shown, each
-// is answered Cancel, and no status goes anywhere. What it would have said is the job's to say.
+// A host for looking ahead (summing sizes, peeking at the first entry): nothing is shown,
+// every question is answered no, and no status goes anywhere. What it would have said is the
+// job's to say.
 class SilentHost final : public Host {
  public:
-  int ShowMessageBox(void*, const char*, const char*, std::uint32_t) override { return kIdCancel; }
-  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
-  void ReportStatus(const char*) override {}
+  void Tell(Notice, const char*) override {}
+  bool Ask(Question, const char*) override { return false; }
+  void ShowProgress() override {}
+  void ReportStatus(Status) override {}
 };
 
 }  // namespace korvane

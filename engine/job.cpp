@@ -5,7 +5,7 @@
 
 namespace korvane {
 
-bool PrepareJob(ExtractionJob& job, char mode, std::string_view archiveName, std::string_view destination) {
+bool PrepareJob(ExtractionJob& job, JobMode mode, std::string_view archiveName, std::string_view destination) {
   // AdvanceVolumeName turns name into name.r00 at most, and needs its result to fit.
   if (archiveName.size() + 4 >= sizeof job.ArchiveName) return false;
   std::string prefix(destination);  // destination may be the job's own field
@@ -16,7 +16,7 @@ bool PrepareJob(ExtractionJob& job, char mode, std::string_view archiveName, std
   std::memcpy(job.DestinationDir, prefix.c_str(), prefix.size() + 1);
   job.Mode = mode;
   job.CurrentVolume = 1;
-  job.Abort.store(kRunning);
+  job.Stop(AbortState::kRunning);
   return true;
 }
 

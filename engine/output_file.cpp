@@ -2,20 +2,17 @@
 
 #include <cstring>
 
-#include "engine/messages.h"
 #include "engine/status.h"
 
 namespace korvane {
 
-OutputFile::Opened OutputFile::Create(Host& host, bool& overwriteAll, void* owner, const char* finalName,
+OutputFile::Opened OutputFile::Create(Host& host, bool& overwriteAll, const char* finalName,
                                       std::size_t rootLength, InstallJournal* journal) {
   Discard();
   const GuardedPath target(finalName, rootLength);
   if (PathExists(target) && !overwriteAll) {
-    host.ReportStatus(status::kFileExists);
-    if (host.ShowMessageBox(owner, messages::kOverwriteAll, messages::kOverwriteTitle, messages::kQuestionStyle) !=
-        kIdOk)
-      return Opened::kRefused;
+    host.ReportStatus(Status::kFileExists);
+    if (!host.Ask(Question::kOverwriteAll, finalName)) return Opened::kRefused;
     overwriteAll = true;
   }
   if (LastPathMetLink()) return Opened::kThroughLink;
@@ -63,7 +60,7 @@ void MakeDirectories(Host& host, char* path, std::size_t rootLength, InstallJour
     *c = '\0';
     // An empty prefix (a leading separator) or a drive fails and is ignored, like an existing one.
     if (path[0] != '\0' && CreateDirectoryPath(GuardedPath(path, rootLength)) == DirResult::kCreated) {
-      host.ReportStatus(status::kCreatDir);
+      host.ReportStatus(Status::kCreatDir);
       if (journal != nullptr && static_cast<std::size_t>(c - path) > rootLength) journal->NoteFolder(path);
     }
     *c = '\\';

@@ -26,7 +26,7 @@ class OutputFile {
   // replacing an existing file unless the user already answered OK for the whole run
   // (overwriteAll, which an OK sets), then creates the temporary file, making missing folders
   // on the way (noted in journal when there is one). kRefused when the user declined.
-  Opened Create(Host& host, bool& overwriteAll, void* owner, const char* finalName, std::size_t rootLength,
+  Opened Create(Host& host, bool& overwriteAll, const char* finalName, std::size_t rootLength,
                 InstallJournal* journal);
 
   bool IsOpen() const { return Temp.IsOpen(); }

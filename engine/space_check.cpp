@@ -12,7 +12,7 @@ SpaceCheck CheckFreeSpace(const char* archiveName, const char* destination) {
   ExtractionJob job;
   SilentHost host;  // the sum is a look ahead: a missing volume is the job's to tell
   ArchiveReader reader(host);
-  if (!PrepareJob(job, 'T', archiveName, "") || !OpenArchive(reader, job, nullptr)) return check;
+  if (!PrepareJob(job, JobMode::kTest, archiveName, "") || !OpenArchive(reader, job)) return check;
   const WalkEnd end = ForEachEntry(reader, job, [&](WalkStep step) {
     const FileHeader& h = reader.Archive.File;
     // A split file counts once, with the size its first part gives for the whole.
@@ -20,7 +20,7 @@ SpaceCheck CheckFreeSpace(const char* archiveName, const char* destination) {
       check.Needed += h.UnpSize;
     return true;
   });
-  check.Known = end == WalkEnd::kEnd && job.Abort.load() == kRunning;
+  check.Known = end == WalkEnd::kEnd && job.Running();
   return check;
 }
 

@@ -10,7 +10,6 @@
 
 #include "engine/archive_format.h"
 #include "engine/file_ops.h"
-#include "engine/messages.h"
 #include "engine/status.h"
 
 namespace korvane {
@@ -52,29 +51,23 @@ bool FindArchiveBehindProgram(ArchiveReader& r) {
   return false;
 }
 
-void ShowNameBox(Host& host, void* owner, const char* format, const char* title, const char* name) {
-  char text[kPathLimit + 64];
-  std::snprintf(text, sizeof text, format, name);
-  host.ShowMessageBox(owner, text, title, messages::kStopStyle);
-}
-
 // The move failed after telling the user why; the run stops at its next poll.
-bool GiveUpOnVolume(ArchiveReader& r, ExtractionJob& job, const char* format) {
-  ShowNameBox(r.Frontend, job.ProgressWindow, format, messages::kVolumeTitle, job.ArchiveName);
-  job.Abort.store(kEngineGaveUp);
+bool GiveUpOnVolume(ArchiveReader& r, ExtractionJob& job, Notice notice) {
+  r.Frontend.Tell(notice, job.ArchiveName);
+  job.Stop(AbortState::kEngineGaveUp);
   return false;
 }
 
 }  // namespace
 
-bool OpenArchive(ArchiveReader& r, const ExtractionJob& job, void* owner) {
+bool OpenArchive(ArchiveReader& r, const ExtractionJob& job) {
   r.Input = File::OpenForReading(job.ArchiveName);
   if (!r.Input.IsOpen()) {
-    ShowNameBox(r.Frontend, owner, messages::kCannotFind, messages::kVolumeTitle, job.ArchiveName);
+    r.Frontend.Tell(Notice::kCannotFind, job.ArchiveName);
     return false;
   }
   if (!IdentifyArchive(r)) {
-    ShowNameBox(r.Frontend, owner, messages::kNotAnArchive, nullptr, job.ArchiveName);
+    r.Frontend.Tell(Notice::kNotAnArchive, job.ArchiveName);
     r.Input.Close();
     return false;
   }
@@ -106,7 +99,7 @@ bool IdentifyArchive(ArchiveReader& r) {
     a.MainHeaderLength = kOldMainHeaderSize;
   } else {
     a.MainHeaderLength = kNewMainHeaderSize;
-    if (!MainHeaderCrcMatches(r)) r.Frontend.ReportStatus(status::kBrokArcHead);
+    if (!MainHeaderCrcMatches(r)) r.Frontend.ReportStatus(Status::kBrokArcHead);
   }
   a.SolidArchive = (a.Main.HeadFlags & kSolidArchiveFlag) != 0;
   return true;
@@ -160,29 +153,29 @@ bool FindFirstVolumeName(char* name, std::size_t capacity) {
 }
 
 bool OpenNextVolume(ArchiveReader& r, ExtractionJob& job, bool insideData) {
-  if (job.Abort.load() != kRunning) return false;
+  if (!job.Running()) return false;
   r.Input.Close();
   if (AdvanceVolumeName(job.ArchiveName, sizeof job.ArchiveName)) r.Input = File::OpenForReading(job.ArchiveName);
   if (!r.Input.IsOpen()) {
-    if (job.Abort.load() != kRunning) return false;
-    return GiveUpOnVolume(r, job, messages::kCannotFind);
+    if (!job.Running()) return false;
+    return GiveUpOnVolume(r, job, Notice::kCannotFind);
   }
   if (!IdentifyArchive(r)) {
-    r.Frontend.ReportStatus(status::kBadArc);
-    return GiveUpOnVolume(r, job, messages::kCorruptVolume);
+    r.Frontend.ReportStatus(Status::kBadArc);
+    return GiveUpOnVolume(r, job, Notice::kCorruptVolume);
   }
-  r.Frontend.ReportStatus(job.Mode == 'X' ? status::kExtrVol : status::kTestVol);
+  r.Frontend.ReportStatus(job.Mode == JobMode::kInstall ? Status::kExtrVol : Status::kTestVol);
   SkipRestOfMainHeader(r);
   // A volume without a continuing entry header is as unusable as one without a signature:
   // reading on would take packed data from a position computed for the previous volume.
-  if (NextBlock(r, kFileHead, false) == 0) return GiveUpOnVolume(r, job, messages::kCorruptVolume);
-  if (insideData) r.Frontend.ReportStatus(status::kExtrPoints);
+  if (NextBlock(r, kFileHead, false) == 0) return GiveUpOnVolume(r, job, Notice::kCorruptVolume);
+  if (insideData) r.Frontend.ReportStatus(Status::kExtrPoints);
   const FileHeader& h = r.Archive.File;
   r.EntryContinues = (h.HeadFlags & kSplitAfter) != 0;
   r.Input.Seek(r.Archive.NextBlockPos - h.PackSize, kSeekStart);
   r.PackedLeft = h.PackSize;
   job.CurrentVolume += 1;
-  r.Frontend.SendProgressMessage(job.ProgressWindow, 0, 0);
+  r.Frontend.ShowProgress();
   return true;
 }
 

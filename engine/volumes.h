@@ -15,8 +15,8 @@ static_assert(kSfxSearchFill <= kSfxSearchBuffer);
 
 // Opens job.ArchiveName, identifies it and skips the rest of its main header, so that the
 // next NextBlock reads the first entry. A file that cannot be opened or is not an archive is
-// told in a box owned by owner, and false comes back with nothing open.
-bool OpenArchive(ArchiveReader& reader, const ExtractionJob& job, void* owner);
+// told to the host, and false comes back with nothing open.
+bool OpenArchive(ArchiveReader& reader, const ExtractionJob& job);
 
 // Works on the open volume at its start. On success the position is just behind the fixed
 // part of the main header and the archive state is set.
@@ -35,7 +35,7 @@ bool FindFirstVolumeName(char* name, std::size_t capacity);
 
 // Closes the current volume, opens the next one (job.ArchiveName is rewritten) and positions
 // at the packed data of the continuing entry. A missing or damaged volume is told to the user
-// (a box owned by the progress window) and sets Abort to kEngineGaveUp.
+// (kCannotFind or kCorruptVolume) and sets Abort to kEngineGaveUp.
 bool OpenNextVolume(ArchiveReader& reader, ExtractionJob& job, bool insideData);
 
 }  // namespace korvane

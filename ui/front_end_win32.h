@@ -18,13 +18,23 @@
 
 namespace korvane::ui {
 
-// The engine's view of the installer: message boxes and sent messages, as they are. The
-// status hook shows nothing.
+// Private window message 1997 to the progress window: (0, 0) asks it to repaint from the job,
+// (1, result) tells it that the job has ended. Always sent, never posted: the worker goes on
+// only once the window has read the job.
+inline constexpr UINT MSG_JOB_PROGRESS = 1997;
+
+// The engine's view of the installer: what it tells and asks becomes the installer's message
+// boxes (ui/engine_boxes.h), progress a MSG_JOB_PROGRESS to the progress window. The status
+// hook shows nothing.
 class Win32Host final : public Host {
  public:
-  int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) override;
-  void SendProgressMessage(void* window, std::uintptr_t wParam, std::intptr_t lParam) override;
-  void ReportStatus(const char* identifier) override;
+  void Tell(Notice notice, const char* subject) override;
+  bool Ask(Question question, const char* subject) override;
+  void ShowProgress() override;
+  void ReportStatus(Status status) override;
+
+  // The running job's progress window, which owns the boxes; null while none is open.
+  HWND ProgressWindow = nullptr;
 };
 
 struct NfoViewerArgs {

@@ -68,7 +68,7 @@ void InitMainWindow(HWND window, FrontEnd& fe) {
                reinterpret_cast<LPARAM>(LoadIconA(fe.Instance, MAKEINTRESOURCEA(IDI_KORVANE))));
   fe.MainWindow = window;
   fe.Ticker.StartIndex = 0;
-  PrepareJob(fe.Job, 'T', ArchiveNameFromResource(fe), "");
+  PrepareJob(fe.Job, JobMode::kTest, ArchiveNameFromResource(fe), "");
   fe.Job.VolumeCount = VolumeCountFromResource(fe);
   FillCaptionTicker(fe.Ticker, LoadRcData(fe.Instance, IDR_CAPTION_TEXT));
   SetTimer(window, TIMER_CAPTION, kCaptionPeriodMs, nullptr);
@@ -113,7 +113,7 @@ void OpenNfoViewer(FrontEnd& fe) {
 void StartTest(FrontEnd& fe) {
   // One job at a time: the record and the progress window's state are shared.
   if (fe.RunningJob) return;
-  PrepareJob(fe.Job, 'T', ArchiveNameFromResource(fe), "");
+  PrepareJob(fe.Job, JobMode::kTest, ArchiveNameFromResource(fe), "");
   StartJob(fe);
 }
 
@@ -138,7 +138,7 @@ void StartInstall(FrontEnd& fe) {
   const BOOL confirmed = SelectDestination(fe);
   if (length > 0 && length < sizeof saved) SetCurrentDirectoryA(saved);
   if (!confirmed) return;
-  PrepareJob(fe.Job, 'X', ArchiveNameFromResource(fe), fe.Job.DestinationDir);
+  PrepareJob(fe.Job, JobMode::kInstall, ArchiveNameFromResource(fe), fe.Job.DestinationDir);
   if (!EnoughSpaceOrInstallAnyway(fe)) return;
   StartJob(fe);
 }

@@ -98,7 +98,7 @@ DWORD WINAPI ProgressWindow::ExtractionThreadProc(void* parameter) {
   auto& self = *static_cast<ProgressWindow*>(parameter);
   ExtractionJob& job = self.Job;
   ArchiveReader reader(self.Fe.Host);
-  const std::int32_t result = RunExtraction(reader, self.Fe.Unpack, job.ProgressWindow, job);
+  const std::int32_t result = RunExtraction(reader, self.Fe.Unpack, job);
   SendMessageA(self.Dialog, MSG_JOB_PROGRESS, 1, static_cast<LPARAM>(result));
   return 0;
 }
@@ -106,7 +106,7 @@ DWORD WINAPI ProgressWindow::ExtractionThreadProc(void* parameter) {
 BOOL ProgressWindow::Init() {
   Font = FontHandle(CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_STROKE_PRECIS,
                                  CLIP_STROKE_PRECIS | CLIP_LH_ANGLES, DRAFT_QUALITY, 0, "Arial"));
-  Job.ProgressWindow = Dialog;
+  Fe.Host.ProgressWindow = Dialog;
   Job.CurrentVolume = 1;
   Job.FileProgress = 0.0f;
   PcxPicture picture;
@@ -137,14 +137,14 @@ void ProgressWindow::Paint(HDC dc) {
 
 void ProgressWindow::JobEnded(std::int32_t result) {
   if (Closing) return;
-  const std::int32_t abort = Job.Abort.load();
+  const AbortState abort = Job.StopReason();
   // The user's abort box is up (or about to be): it closes the window itself.
-  if (abort == kUserAborted) return;
+  if (abort == AbortState::kUserAborted) return;
   Ending = true;
-  const bool install = Job.Mode == 'X';
+  const bool install = Job.Mode == JobMode::kInstall;
   // Entries that failed (bad checksum, file not created, ...) make a failed job even when
   // others were processed.
-  if (abort == kRunning && result >= 1 && Job.ErrorCount == 0) {
+  if (abort == AbortState::kRunning && result >= 1 && Job.ErrorCount == 0) {
     Job.FileProgress = 1.0f;
     Job.CurrentVolume = Job.VolumeCount + 1;
     {
@@ -157,14 +157,14 @@ void ProgressWindow::JobEnded(std::int32_t result) {
   } else {
     MessageBoxA(Dialog, install ? texts::kInstallFailed : texts::kTestFailed, texts::kOutcomeTitle, 0x30);
     // The engine may have given up on a volume after telling the user why.
-    Job.Abort.store(kRunning);
+    Job.Stop(AbortState::kRunning);
     OfferUndo();
   }
   BeginClose();
 }
 
 void ProgressWindow::OfferUndo() {
-  if (Job.Mode != 'X' || Fe.Journal.Empty()) return Fe.Journal.Keep();
+  if (Job.Mode != JobMode::kInstall || Fe.Journal.Empty()) return Fe.Journal.Keep();
   if (MessageBoxA(Dialog, texts::kUndoInstall, texts::kOutcomeTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
     return Fe.Journal.Keep();
   if (!Fe.Journal.Undo()) MessageBoxA(Dialog, texts::kUndoIncomplete, texts::kOutcomeTitle, MB_ICONEXCLAMATION);
@@ -174,10 +174,10 @@ void ProgressWindow::UserAbort() {
   if (Aborting || Closing) return;
   Aborting = true;
   // Abort stays set until the worker has returned, so nothing is written once the box shows.
-  Job.Abort.store(kUserAborted);
+  Job.Stop(AbortState::kUserAborted);
   WaitForWorker();
-  MessageBoxA(Dialog, Job.Mode == 'X' ? texts::kInstallAborted : texts::kTestAborted, texts::kAbortTitle, 0x10);
-  Job.Abort.store(kRunning);
+  MessageBoxA(Dialog, Job.Mode == JobMode::kInstall ? texts::kInstallAborted : texts::kTestAborted, texts::kAbortTitle, 0x10);
+  Job.Stop(AbortState::kRunning);
   OfferUndo();
   BeginClose();
 }
@@ -214,9 +214,9 @@ void ProgressWindow::BeginClose() {
 
 bool StartJob(FrontEnd& fe) {
   if (fe.RunningJob) return false;
-  fe.Job.Abort.store(kRunning);
+  fe.Job.Stop(AbortState::kRunning);
   fe.Journal.Begin(std::strlen(fe.Job.DestinationDir));
-  fe.Job.Journal = fe.Job.Mode == 'X' ? &fe.Journal : nullptr;
+  fe.Job.Journal = fe.Job.Mode == JobMode::kInstall ? &fe.Journal : nullptr;
   return CreateDialogParamA(fe.Instance, MAKEINTRESOURCEA(IDD_PROGRESS), fe.MainWindow, ProgressDialogProc,
                             reinterpret_cast<LPARAM>(&fe)) != nullptr;
 }
@@ -226,9 +226,9 @@ bool JobInsideBox(const FrontEnd& fe) { return fe.RunningJob && fe.RunningJob->I
 void StopRunningJob(FrontEnd& fe) {
   ProgressWindow* running = fe.RunningJob;
   if (!running) return;
-  fe.Job.Abort.store(kUserAborted);
+  fe.Job.Stop(AbortState::kUserAborted);
   running->WaitForWorker();
-  fe.Job.Abort.store(kRunning);
+  fe.Job.Stop(AbortState::kRunning);
   // The program is closing: what is complete stays, as it always did.
   fe.Journal.Keep();
   DestroyWindow(running->Window());
@@ -270,7 +270,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
       state->WaitForWorker();
       FrontEnd& fe = state->Front();
       if (fe.RunningJob == state) fe.RunningJob = nullptr;
-      if (fe.Job.ProgressWindow == window) fe.Job.ProgressWindow = nullptr;
+      if (fe.Host.ProgressWindow == window) fe.Host.ProgressWindow = nullptr;
       delete state;
       if (fe.CloseRequested && fe.MainWindow) PostMessageA(fe.MainWindow, WM_CLOSE, 0, 0);
       return 0;

@@ -123,11 +123,11 @@ TEST_F(Corpus, EveryArchiveWalksAsTheManifestsSay) {
     EXPECT_EQ(i, want.size());
     const std::string& notes = m.at("notes");
     if (notes.find("WRONG CRC") != notes.npos || notes.find("covers extra bytes") != notes.npos) {
-      EXPECT_TRUE(Host.Saw(status::kBrokFileHead));
+      EXPECT_TRUE(Host.Saw(Status::kBrokFileHead));
     } else if (notes.find("0x1000") == notes.npos && notes.find("comment") == notes.npos) {
-      EXPECT_FALSE(Host.Saw(status::kBrokFileHead));
+      EXPECT_FALSE(Host.Saw(Status::kBrokFileHead));
     }
-    EXPECT_TRUE(notes.find("unexpected EOF") == notes.npos || Host.Saw(status::kUnexpEOF));
+    EXPECT_TRUE(notes.find("unexpected EOF") == notes.npos || Host.Saw(Status::kUnexpEOF));
     ++walked;
   }
   EXPECT_GE(walked, 85);
@@ -143,10 +143,10 @@ TEST_F(Corpus, TestModeChecksEveryEntry) {
     int good = 0, encrypted = 0, dirs = 0, unknown = 0;
     for (const auto& e : a.Entries)
       ++(Directory(e) ? dirs : Hex(e.at("flags")) & 0x04 ? encrypted : Decodable(a, e) ? good : unknown);
-    EXPECT_EQ(Host.Count(status::kExtrOk), good);
-    EXPECT_EQ(Host.Count(status::kEncrBadCRC), encrypted);
-    EXPECT_EQ(Host.Count(status::kExtrBadCRC), 0);
-    EXPECT_EQ(Host.Count(status::kExtrTestDir), dirs);
+    EXPECT_EQ(Host.Count(Status::kExtrOk), good);
+    EXPECT_EQ(Host.Count(Status::kEncrBadCRC), encrypted);
+    EXPECT_EQ(Host.Count(Status::kExtrBadCRC), 0);
+    EXPECT_EQ(Host.Count(Status::kExtrTestDir), dirs);
     EXPECT_EQ(result, good + encrypted + dirs);
     EXPECT_EQ(Job.ErrorCount, encrypted + unknown);
     EXPECT_TRUE(Host.Boxes.empty());
@@ -237,7 +237,7 @@ TEST_F(Corpus, SameEntriesPassWhereverTheVolumesAreCut) {
     std::erase_if(cuts, [&](std::uint64_t c) { return c == 0 || c >= total; });
     ASSERT_FALSE(cuts.empty());
     const std::int32_t whole = Run(Rar(file), 'T');
-    const int wholeOk = Host.Count(status::kExtrOk);
+    const int wholeOk = Host.Count(Status::kExtrOk);
     ASSERT_GT(whole, 0);
     ASSERT_EQ(Job.ErrorCount, 0);
     const std::string stem = "set" + std::to_string(n++);
@@ -245,7 +245,7 @@ TEST_F(Corpus, SameEntriesPassWhereverTheVolumesAreCut) {
     ASSERT_EQ(volumes.size(), cuts.size() + 1);
     WriteSet(stem, volumes);
     EXPECT_EQ(Run(Dir.File(stem + ".rar"), 'T'), whole);
-    EXPECT_EQ(Host.Count(status::kExtrOk), wholeOk);
+    EXPECT_EQ(Host.Count(Status::kExtrOk), wholeOk);
     EXPECT_EQ(Job.ErrorCount, 0);
     EXPECT_EQ(Job.CurrentVolume, static_cast<std::int32_t>(volumes.size()));
     EXPECT_TRUE(Host.Boxes.empty());
@@ -263,7 +263,7 @@ TEST_F(Corpus, BrokenAndLaterOpenedVolumeSets) {
   fs::remove(Dir.File("gap.r00"));
   Run(Dir.File("gap.rar"), 'T');
   EXPECT_EQ(Host.CountBoxes("Cannot find:\n" + Dir.File("gap.r00")), 1);
-  EXPECT_EQ(Job.Abort.load(), kEngineGaveUp);
+  EXPECT_EQ(Job.StopReason(), AbortState::kEngineGaveUp);
   EXPECT_GE(Job.ErrorCount, 1);
 
   thirds("fixc__Rar15.rar", "bad");
@@ -271,9 +271,9 @@ TEST_F(Corpus, BrokenAndLaterOpenedVolumeSets) {
   for (std::size_t i = 0; i < 7; ++i) garbage[i] ^= 0xFF;
   Write("bad.r00", garbage);
   Run(Dir.File("bad.rar"), 'T');
-  EXPECT_TRUE(Host.Saw(status::kBadArc));
+  EXPECT_TRUE(Host.Saw(Status::kBadArc));
   EXPECT_EQ(Host.CountBoxes("This archive is corrupt:\n" + Dir.File("bad.r00")), 1);
-  EXPECT_EQ(Job.Abort.load(), kEngineGaveUp);
+  EXPECT_EQ(Job.StopReason(), AbortState::kEngineGaveUp);
   EXPECT_GE(Job.ErrorCount, 1);
 
   const std::int32_t whole = Run(Rar("dos250__SOLID.RAR"), 'T');
@@ -288,8 +288,8 @@ TEST_F(Corpus, BrokenAndLaterOpenedVolumeSets) {
   EXPECT_EQ(std::string(Job.ArchiveName), Dir.File("set.r01"));
   fs::remove(Dir.File("set.exe"));
   EXPECT_EQ(Run(Dir.File("set.r00"), 'T'), 0);
-  EXPECT_TRUE(Host.Saw(status::kMissingFirstVolume));
-  EXPECT_TRUE(Host.Saw(status::kNoFilesFatal));
+  EXPECT_TRUE(Host.Saw(Status::kMissingFirstVolume));
+  EXPECT_TRUE(Host.Saw(Status::kNoFilesFatal));
 }
 
 // Regression: a stored entry inside a solid archive must leave the dictionary alone, since the
@@ -337,8 +337,8 @@ TEST_F(Corpus, DamagedCopiesEndCleanly) {
       Write("d.rar", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(at)));
       EXPECT_LE(Run(Dir.File("d.rar"), 'T'), intact);
       if (at > firstEntry && !betweenEntries.contains(at)) {
-        EXPECT_EQ(Host.Count(status::kUnexpEOF), 1);
-        EXPECT_FALSE(Host.Saw(status::kExtrBadCRC));
+        EXPECT_EQ(Host.Count(Status::kUnexpEOF), 1);
+        EXPECT_FALSE(Host.Saw(Status::kExtrBadCRC));
         EXPECT_GE(Job.ErrorCount, 1);
       }
       Bytes flipped = whole;

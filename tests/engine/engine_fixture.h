@@ -17,36 +17,48 @@
 #include "engine/volumes.h"
 #include "tests/support/archive_bytes.h"
 #include "tests/support/corpus.h"
+#include "ui/engine_boxes.h"
 
 namespace korvane::testing {
 
-// Records the statuses and every box, and answers every box with Answer.
+// Records the statuses and, as the installer would show them, every notice and question, and
+// answers every question with Answer.
 class FakeHost final : public Host {
  public:
   struct Box {
-    void* Owner;
+    bool Owned;               // by the progress window
     std::string Text, Title;  // Title "(none)": the system's default title
     std::uint32_t Style;
   };
-  int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) override {
-    Boxes.push_back(Box{owner, text, title ? title : "(none)", style});
+  void Tell(Notice notice, const char* subject) override { Record(ui::BoxFor(notice), subject); }
+  bool Ask(Question question, const char*) override {
+    Record(ui::BoxFor(question), nullptr);
     return Answer;
   }
-  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {
+  void ShowProgress() override {
     if (OnProgress) OnProgress();
   }
-  void ReportStatus(const char* identifier) override { Statuses.emplace_back(identifier); }
+  void ReportStatus(Status status) override { Statuses.emplace_back(StatusName(status)); }
 
   int Count(const std::string& id) const { return static_cast<int>(std::count(Statuses.begin(), Statuses.end(), id)); }
+  int Count(Status status) const { return Count(std::string(StatusName(status))); }
   bool Saw(const std::string& id) const { return Count(id) > 0; }
+  bool Saw(Status status) const { return Count(status) > 0; }
   int CountBoxes(const std::string& text) const {
     return static_cast<int>(std::count_if(Boxes.begin(), Boxes.end(), [&](const Box& b) { return b.Text == text; }));
   }
 
   std::vector<Box> Boxes;
   std::vector<std::string> Statuses;
-  int Answer = kIdOk;
+  bool Answer = true;
   std::function<void()> OnProgress;
+
+ private:
+  void Record(const ui::EngineBox& box, const char* subject) {
+    char text[kPathLimit + 64];
+    ui::FormatBoxText(box, subject, text, sizeof text);
+    Boxes.push_back(Box{box.OwnedByProgress, text, box.Title ? box.Title : "(none)", box.Style});
+  }
 };
 
 class EngineTest : public ::testing::Test {
@@ -70,16 +82,16 @@ class EngineTest : public ::testing::Test {
   // Opens path in the reader up to its first block; true when it is an archive.
   bool Open(const std::string& path) {
     Start(path);
-    return OpenArchive(Reader, Job, nullptr);
+    return OpenArchive(Reader, Job);
   }
   // A whole driver run in mode on path; a test run has no destination.
   std::int32_t Run(const std::string& path, char mode) {
     Start(path);
-    Job.Abort = kRunning;
+    Job.Stop(AbortState::kRunning);
     Job.CurrentVolume = 1;
-    Job.Mode = mode;
-    if (mode == 'T') Job.DestinationDir[0] = '\0';
-    return RunExtraction(Reader, *Unpack, Job.ProgressWindow, Job);
+    Job.Mode = static_cast<JobMode>(mode);  // 'X' or 'T'
+    if (Job.Mode == JobMode::kTest) Job.DestinationDir[0] = '\0';
+    return RunExtraction(Reader, *Unpack, Job);
   }
   // The archive's name in the job, and fresh statuses and boxes.
   void Start(const std::string& path) {

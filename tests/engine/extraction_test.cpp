@@ -13,7 +13,6 @@
 
 #include "engine/entry_decision.h"
 #include "engine/entry_name.h"
-#include "engine/messages.h"
 #include "engine/status.h"
 #include "platform/disk_space.h"
 #include "tests/engine/engine_fixture.h"
@@ -65,7 +64,7 @@ TEST(EntryDecision, EveryKindOfEntryInEachModeAndArchive) {
     h.HeadFlags = c.Flags;
     h.UnpVer = c.UnpVer;
     h.FileAttr = c.Attr;
-    const EntryDecision d = DecideEntry(h, c.NameUsable, c.Mode, c.Solid);
+    const EntryDecision d = DecideEntry(h, c.NameUsable, static_cast<JobMode>(c.Mode), c.Solid);
     EXPECT_EQ(d.Action, c.Action);
     EXPECT_EQ(d.UnknownMethod, c.Unknown);
     EXPECT_EQ(d.UnusableName, c.Unusable);
@@ -127,15 +126,15 @@ TEST_F(Extraction, NamesLandInsideTheDestinationAsTheHostRulesMakeThem) {
                    'X'),
             13);
   EXPECT_EQ(Job.ErrorCount, 4);
-  EXPECT_EQ(Host.Count(status::kExtrPathTooLong), 1);
-  EXPECT_TRUE(Host.Saw(status::kExtrBadCRC));
-  EXPECT_TRUE(Host.Saw(status::kExtrTotalErr));
+  EXPECT_EQ(Host.Count(Status::kExtrPathTooLong), 1);
+  EXPECT_TRUE(Host.Saw(Status::kExtrBadCRC));
+  EXPECT_TRUE(Host.Saw(Status::kExtrTotalErr));
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path()), {}), 2);  // a.rar and dest
 #ifdef _WIN32
   EXPECT_EQ(DestTree(), (std::vector<std::string>{"_CON", "_aux.txt", "abs.txt", "d/", "d/a_b", "drive.txt",
                                                   "escape1.txt", "escape2.txt", "outdir/", "q_.txt", "sub/",
                                                   "sub/up.txt", "x/", "x/trailing"}));
-  EXPECT_EQ(Host.Count(status::kFileExists), 1);
+  EXPECT_EQ(Host.Count(Status::kFileExists), 1);
   EXPECT_EQ(ReadWholeFile(InDest("d/a_b")), BytesOf("6"));
 #else
   EXPECT_EQ(DestTree(), (std::vector<std::string>{"CON", "abs.txt", "aux.txt", "d/", "d/a:b", "d/a_b", "drive.txt",
@@ -175,9 +174,9 @@ TEST_F(Extraction, ACutArchiveFailsTheEntryItCuts) {
         fs::create_directory(Dest);
         EXPECT_EQ(RunOn("a.rar", mode), c.Result);
         EXPECT_EQ(Job.ErrorCount, c.Errors);
-        EXPECT_EQ(Host.Count(status::kUnexpEOF), c.Errors);
-        EXPECT_FALSE(Host.Saw(status::kExtrBadCRC));
-        EXPECT_EQ(Host.Count(status::kExtrOk), c.Result > 0 ? 1 : 0);
+        EXPECT_EQ(Host.Count(Status::kUnexpEOF), c.Errors);
+        EXPECT_FALSE(Host.Saw(Status::kExtrBadCRC));
+        EXPECT_EQ(Host.Count(Status::kExtrOk), c.Result > 0 ? 1 : 0);
         if (mode == 'X') {
           EXPECT_EQ(DestTree(), std::vector<std::string>(c.Result > 0 ? 1 : 0, "first.txt"));
         }
@@ -190,9 +189,9 @@ TEST_F(Extraction, ACutArchiveFailsTheEntryItCuts) {
   WriteSet("set", set);
   EXPECT_EQ(RunOn("set.rar", 'T'), 2);
   EXPECT_EQ(Job.ErrorCount, 1);
-  EXPECT_EQ(Host.Count(status::kUnexpEOF), 1);
-  EXPECT_FALSE(Host.Saw(status::kExtrBadCRC));
-  EXPECT_EQ(Host.Count(status::kExtrOk), 1);
+  EXPECT_EQ(Host.Count(Status::kUnexpEOF), 1);
+  EXPECT_FALSE(Host.Saw(Status::kExtrBadCRC));
+  EXPECT_EQ(Host.Count(Status::kExtrOk), 1);
   EXPECT_EQ(Job.CurrentVolume, 3);
 }
 
@@ -209,8 +208,8 @@ TEST_F(Extraction, StoredEntryWhoseSizesDifferIsDamaged) {
   encrypted.UnpSize = 9;
   encrypted.Flags = 0x04;
   EXPECT_EQ(RunNew({claims, longer, encrypted, StoredEntry("fine.txt", ten)}, 'X'), 4);
-  EXPECT_EQ(Host.Count(status::kExtrBadSize), 2);
-  EXPECT_EQ(Host.Count(status::kEncrBadCRC), 1);
+  EXPECT_EQ(Host.Count(Status::kExtrBadSize), 2);
+  EXPECT_EQ(Host.Count(Status::kEncrBadCRC), 1);
   EXPECT_EQ(Job.ErrorCount, 3);
   EXPECT_EQ(DestTree(), std::vector<std::string>{"fine.txt"});
   EntrySpec part1 = StoredEntry("split.bin", Bytes(ten.begin(), ten.begin() + 4)), part2 = StoredEntry("split.bin", {});
@@ -221,7 +220,7 @@ TEST_F(Extraction, StoredEntryWhoseSizesDifferIsDamaged) {
   part2.FileCrc = Crc32Of(ten);
   WriteSet("set", {ArchiveWriter().Main(0x01).File(part1).Data(), ArchiveWriter().Main(0x01).File(part2).Data()});
   EXPECT_EQ(RunOn("set.rar", 'T'), 1);
-  EXPECT_EQ(Host.Count(status::kExtrBadSize), 1);
+  EXPECT_EQ(Host.Count(Status::kExtrBadSize), 1);
 }
 
 // A disk that fills up inside the second file ends the job there: one box naming that file,
@@ -237,34 +236,31 @@ TEST_F(Extraction, AFullDiskEndsTheJobAtTheFileItHappenedIn) {
   SimulateFreeSpaceForTests(-1);
   EXPECT_EQ(result, 2);
   EXPECT_EQ(Job.ErrorCount, 1);
-  EXPECT_EQ(Job.Abort.load(), kEngineGaveUp);
+  EXPECT_EQ(Job.StopReason(), AbortState::kEngineGaveUp);
   ASSERT_EQ(Host.Boxes.size(), 1u);
-  char expected[512];
-  std::snprintf(expected, sizeof expected, messages::kDiskFull, (Dest + "\\sub\\second.bin").c_str());
-  EXPECT_EQ(Host.Boxes[0].Text, expected);
+  EXPECT_EQ(Host.Boxes[0].Text, "The disk is full!\nCannot write:\n" + Dest + "\\sub\\second.bin");
   EXPECT_EQ(DestTree(), (std::vector<std::string>{"first.bin", "sub/"}));
   EXPECT_EQ(ReadWholeFile(Dest + "/first.bin"), big);
-  EXPECT_FALSE(Host.Saw(status::kExtrBadCRC));
-  EXPECT_FALSE(Host.Saw(status::kExtrErrWrite));
+  EXPECT_FALSE(Host.Saw(Status::kExtrBadCRC));
+  EXPECT_FALSE(Host.Saw(Status::kExtrErrWrite));
 }
 
 // Cancel keeps the file and asks again for the next, without failing; OK replaces this and
 // every later file of the run; the next run asks again. Names that differ only in case are one
 // file, as on the installer's own file systems.
 TEST_F(Extraction, OverwriteAnswersHoldForOneRunAndNamesDifferingInCaseAreOneFile) {
-  Job.ProgressWindow = reinterpret_cast<void*>(0x99);
   Write("dest/a", BytesOf("old a"));
   Write("dest/b", BytesOf("old b"));
   Write("dest/Old.TXT", BytesOf("old"));
   const std::vector<EntrySpec> entries = {StoredEntry("a", BytesOf("new a")), StoredEntry("b", BytesOf("new b"))};
-  Host.Answer = kIdCancel;
+  Host.Answer = false;
   EXPECT_EQ(RunNew(entries, 'X'), 0);
   EXPECT_EQ(Job.ErrorCount, 0);
   EXPECT_EQ(Host.CountBoxes("Overwrite all files:"), 2);
-  EXPECT_EQ(Host.Count(status::kFileExists), 2);
+  EXPECT_EQ(Host.Count(Status::kFileExists), 2);
   EXPECT_EQ(ReadWholeFile(InDest("a")), BytesOf("old a"));
-  EXPECT_TRUE(Host.Saw(status::kExtrNoFiles));
-  Host.Answer = kIdOk;
+  EXPECT_TRUE(Host.Saw(Status::kExtrNoFiles));
+  Host.Answer = true;
   EntrySpec bad = StoredEntry("gone.txt", BytesOf("bad")), dir = StoredEntry("D", {});
   bad.FileCrc ^= 1;
   dir.Attr = 0x10;
@@ -277,13 +273,13 @@ TEST_F(Extraction, OverwriteAnswersHoldForOneRunAndNamesDifferingInCaseAreOneFil
   ASSERT_EQ(Host.Boxes.size(), 1u);  // at C\b.txt, the first name found again
   EXPECT_EQ(Host.Boxes[0].Title, "Zendril 97");
   EXPECT_EQ(Host.Boxes[0].Style, 0x11u);
-  EXPECT_EQ(Host.Boxes[0].Owner, Job.ProgressWindow);
+  EXPECT_TRUE(Host.Boxes[0].Owned);
   EXPECT_EQ(Job.ErrorCount, 1);
   EXPECT_EQ(DestTree(), (std::vector<std::string>{"D/", "D/x.txt", "GONE.TXT", "Old.TXT", "a", "b", "c/", "c/B.TXT"}));
   const std::pair<const char*, const char*> contents[] = {
       {"c/B.TXT", "second"}, {"D/x.txt", "X"}, {"Old.TXT", "new"}, {"a", "new a"}, {"b", "new b"}};
   for (const auto& [file, content] : contents) EXPECT_EQ(ReadWholeFile(InDest(file)), BytesOf(content)) << file;
-  Host.Answer = kIdCancel;
+  Host.Answer = false;
   EXPECT_EQ(RunNew(entries, 'X'), 0);
   EXPECT_EQ(Host.Boxes.size(), 2u);
 }
@@ -304,7 +300,7 @@ TEST_F(Extraction, LongNamesAreBoundOnlyByThePathLimit) {
                     StoredEntry(name(kPathLimit + 50, 'e'), BytesOf("longer than the reader holds"))},
                    'X'),
             2);
-  EXPECT_EQ(Host.Count(status::kExtrPathTooLong), 2);
+  EXPECT_EQ(Host.Count(Status::kExtrPathTooLong), 2);
   EXPECT_EQ(Job.ErrorCount, 2);
   for (const auto& [length, leaf, content] : {std::tuple(300, 'a', "300"), std::tuple(1000, 'b', "1000")}) {
     std::string path = name(length, leaf);
@@ -330,9 +326,9 @@ TEST_F(Extraction, OtherWriteErrorsFailTheirEntryNotAsChecksumErrors) {
   std::signal(SIGXFSZ, previous);
   EXPECT_EQ(result, 2);
   EXPECT_EQ(Job.ErrorCount, 1);
-  EXPECT_EQ(Host.CountBoxes(messages::kWriteError), 1);
-  EXPECT_EQ(Host.Count(status::kExtrErrWrite), 1);
-  EXPECT_FALSE(Host.Saw(status::kExtrBadCRC));
+  EXPECT_EQ(Host.CountBoxes("EWRITE,WRITE_ERROR"), 1);
+  EXPECT_EQ(Host.Count(Status::kExtrErrWrite), 1);
+  EXPECT_FALSE(Host.Saw(Status::kExtrBadCRC));
   EXPECT_EQ(DestTree(), (std::vector<std::string>{"small.txt"}));
 }
 
@@ -357,8 +353,8 @@ TEST_F(Extraction, SymbolicLinkAtAnOutputPathIsReplacedNotWrittenThrough) {
 TEST_F(Extraction, SelfExtractingVolumeThatIsNotTheFirstEndsTheSearch) {
   Write("x.exe", StoredVolumeSet({{"split.txt", Bytes(100, 3), {40}}}, 0x09)[1]);
   EXPECT_EQ(RunOn("x.exe", 'T'), 0);
-  EXPECT_TRUE(Host.Saw(status::kMissingFirstVolume));
-  EXPECT_TRUE(Host.Saw(status::kNoFilesFatal));
+  EXPECT_TRUE(Host.Saw(Status::kMissingFirstVolume));
+  EXPECT_TRUE(Host.Saw(Status::kNoFilesFatal));
 }
 
 }  // namespace

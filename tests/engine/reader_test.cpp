@@ -167,7 +167,7 @@ TEST_F(ReaderTest, EntryOverThreeVolumesIsReadWithoutAGapOrAShortRead) {
     }
     EXPECT_EQ(out, content);
     EXPECT_EQ(Job.CurrentVolume, 3);
-    EXPECT_EQ(Host.Count(status::kExtrPoints), 2);
+    EXPECT_EQ(Host.Count(Status::kExtrPoints), 2);
     EXPECT_FALSE(Reader.EntryContinues);
   }
 }

@@ -44,7 +44,7 @@ TEST_F(Extraction, AnyFailureLeavesTheFileThatWasThereAndNoTemporaryFile) {
       {"encrypted", single([](EntrySpec& e) { e.Flags = 0x04, e.FileCrc ^= 1; })},
       {"unknown version", single([](EntrySpec& e) { e.UnpVer = 29; })},
       {"full disk", [&] { single([](EntrySpec&) {})(), SimulateFreeSpaceForTests(1000); }},
-      {"abort", [&] { single([](EntrySpec&) {})(), Host.OnProgress = [&] { if (++progress == 3) Job.Abort = kUserAborted; }; }},
+      {"abort", [&] { single([](EntrySpec&) {})(), Host.OnProgress = [&] { if (++progress == 3) Job.Stop(AbortState::kUserAborted); }; }},
       {"missing volume", [&] { Write("a.rar", StoredVolumeSet({{"victim.txt", content, {40000}}})[0]); }},
       {"damaged volume", [&] {
          WriteSet("a", StoredVolumeSet({{"victim.txt", content, {40000}}}));
@@ -63,7 +63,7 @@ TEST_F(Extraction, AnyFailureLeavesTheFileThatWasThereAndNoTemporaryFile) {
       SimulateFreeSpaceForTests(-1);
       Host.OnProgress = nullptr;
       progress = 0;
-      EXPECT_TRUE(Job.ErrorCount > 0 || Job.Abort.load() != kRunning);
+      EXPECT_TRUE(Job.ErrorCount > 0 || !Job.Running());
       EXPECT_EQ(ReadWholeFile(InDest("victim.txt")), original);
       EXPECT_EQ(DestTree(), std::vector<std::string>{"victim.txt"});
       fs::permissions(InDest("victim.txt"), fs::perms::owner_write, fs::perm_options::add);
@@ -87,7 +87,7 @@ TEST_F(Extraction, NothingIsWrittenThroughALinkBelowTheDestination) {
                     dir, StoredEntry("real\\ok.txt", BytesOf("ok"))},
                    'X'),
             2);  // the folder entry and ok.txt; files never created are not counted
-  EXPECT_EQ(Host.Count(status::kExtrThroughLink), 3);
+  EXPECT_EQ(Host.Count(Status::kExtrThroughLink), 3);
   EXPECT_EQ(Job.ErrorCount, 3);
   EXPECT_TRUE(fs::is_empty(outside));
   EXPECT_EQ(DestTree(), (std::vector<std::string>{"link", "real/", "real/ok.txt"}));

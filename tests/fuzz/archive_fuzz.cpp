@@ -18,7 +18,7 @@ using korvane::fuzzing::QuietHost;
 void Walk(korvane::ArchiveReader& r, korvane::ExtractionJob& job, const std::string& path, bool acceptSubBlocks) {
   using namespace korvane;
   std::strcpy(job.ArchiveName, path.c_str());
-  job.Abort = kRunning;
+  job.Stop(AbortState::kRunning);
   r.Reset();
   r.Input = File::OpenForReading(path.c_str());
   if (!IdentifyArchive(r)) return;
@@ -37,7 +37,7 @@ void Walk(korvane::ArchiveReader& r, korvane::ExtractionJob& job, const std::str
     // A few refills are enough to reach the volume move; whole multi-GiB entries are not read.
     for (int refill = 0; refill < 8 && ReadPackedData(r, job, buffer, sizeof buffer) != 0; ++refill) {
     }
-    if (job.Abort.load() != kRunning || !r.Input.IsOpen()) break;
+    if (!job.Running() || !r.Input.IsOpen()) break;
     r.Input.Seek(r.Archive.NextBlockPos, kSeekStart);
   }
 }

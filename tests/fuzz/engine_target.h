@@ -1,5 +1,5 @@
-// What the fuzz targets that run the engine share: a host that answers every box OK and shows
-// nothing, and the input written to a temporary archive (the engine reads files by name).
+// What the fuzz targets that run the engine share: a host that answers every question yes and
+// shows nothing, and the input written to a temporary archive (the engine reads files by name).
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -12,9 +12,10 @@ namespace korvane::fuzzing {
 
 class QuietHost final : public korvane::Host {
  public:
-  int ShowMessageBox(void*, const char*, const char*, std::uint32_t) override { return korvane::kIdOk; }
-  void SendProgressMessage(void*, std::uintptr_t, std::intptr_t) override {}
-  void ReportStatus(const char*) override {}
+  void Tell(korvane::Notice, const char*) override {}
+  bool Ask(korvane::Question, const char*) override { return true; }
+  void ShowProgress() override {}
+  void ReportStatus(korvane::Status) override {}
 };
 
 // The input as a .rar in the temp folder, named apart for each process (by where its stack lies)

@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   QuietHost host;
   korvane::ArchiveReader reader(host);
   std::snprintf(job->ArchiveName, sizeof job->ArchiveName, "%s", path.c_str());
-  job->Abort = 0;
+  job->Stop(korvane::AbortState::kRunning);
   job->CurrentVolume = 1;
   job->DestinationDir[0] = '\0';
-  korvane::RunExtraction(reader, *unpack, nullptr, *job);
+  korvane::RunExtraction(reader, *unpack, *job);
   std::remove(path.c_str());
   return 0;
 }

@@ -107,7 +107,7 @@ class Packer : public EngineTest {
     EXPECT_EQ(got, want);
     EXPECT_EQ(Run(archive, 'T'), static_cast<std::int32_t>(entries.size()));
     EXPECT_EQ(Job.ErrorCount, 0);
-    EXPECT_EQ(Host.Count(status::kExtrOk), files);
+    EXPECT_EQ(Host.Count(Status::kExtrOk), files);
     EXPECT_TRUE(Host.Boxes.empty());
     EXPECT_EQ(Job.CurrentVolume, static_cast<std::int32_t>(volumes));
     return volumes;

@@ -5,31 +5,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/messages.h"
-#include "engine/status.h"
 
 namespace korvane::cli {
-namespace {
-
-// The engine's boxes in the tool's words. The box texts are the installer's own; the tool
-// recognises them by their fixed part (everything before the volume name) and keeps the name.
-struct Wording {
-  const char* Box;
-  const char* Line;
-  const char* After;    // what follows the name
-  bool RefusesArchive;  // the archive named in the box was never opened as one
-  bool DiskFull;
-};
-constexpr Wording kWordings[] = {
-    {messages::kCannotFind, "cannot open volume: ", "", false, false},
-    {messages::kNotAnArchive, "not an archive: ", "", true, false},
-    {messages::kCorruptVolume, "damaged volume: ", "", false, false},
-    {messages::kOutOfMemory, "out of memory", "", false, false},
-    {messages::kWriteError, "write error", "", false, false},
-    {messages::kDiskFull, "disk full while writing ", "; stopped", false, true},
-};
-
-}  // namespace
 
 std::string Printable(const char* text) {
   std::string out;
@@ -104,53 +81,68 @@ bool CheckArchiveReadable(const char* path) {
   return false;
 }
 
-int ConsoleHost::ShowMessageBox(void*, const char* text, const char*, std::uint32_t style) {
+void ConsoleHost::Tell(Notice notice, const char* subject) {
   ++Messages;
-  // A question already answered by a flag is not shown.
-  const bool question = (style & kMbButtonMask) == kMbOkCancel;
-  if (question && OverwriteAnswer == Overwrite::kAll) return kIdOk;
-  if (question && OverwriteAnswer == Overwrite::kNever) return kIdCancel;
   if (BeforeMessage) BeforeMessage();
-  if (question) {
-    // The installer's only question: replace an existing file, and all later ones.
-    const std::string name = CurrentEntry ? CurrentEntry() : std::string();
-    std::fprintf(stderr, "korvane: %s exists; [o]verwrite it and all later files, or [s]kip it? ",
-                 name.empty() ? "a file" : name.c_str());
-    std::fflush(stderr);
-    char line[64];
-    if (std::fgets(line, sizeof line, stdin) == nullptr) return kIdCancel;
-    return line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y' ? kIdOk : kIdCancel;
-  }
+  const std::string name = subject != nullptr ? DisplayName(subject) : std::string();
   std::string said;
-  for (const Wording& w : kWordings) {
-    const char* name = std::strstr(w.Box, "%s");
-    const std::size_t n = name != nullptr ? static_cast<std::size_t>(name - w.Box) : std::strlen(w.Box);
-    if (std::strncmp(text, w.Box, n) != 0 || (name == nullptr && text[n] != '\0')) continue;
-    said = w.Line + DisplayName(text + n) + w.After;
-    ArchiveRefused = ArchiveRefused || w.RefusesArchive;
-    DiskFull = DiskFull || w.DiskFull;
-    break;
-  }
-  if (said.empty()) {
-    for (const char* p = text; *p != 0; ++p) said.push_back(*p == '\n' ? ' ' : *p);
-    said = Printable(said.c_str());
+  switch (notice) {
+    case Notice::kCannotFind:
+      said = "cannot open volume: " + name;
+      break;
+    case Notice::kNotAnArchive:
+      said = "not an archive: " + name;
+      ArchiveRefused = true;
+      break;
+    case Notice::kCorruptVolume:
+      said = "damaged volume: " + name;
+      break;
+    case Notice::kOutOfMemory:
+      said = "out of memory";
+      break;
+    case Notice::kWriteError:
+      said = "write error";
+      break;
+    case Notice::kDiskFull:
+      said = "disk full while writing " + name + "; stopped";
+      DiskFull = true;
+      break;
   }
   std::fprintf(stderr, "korvane: %s\n", said.c_str());
-  return kIdOk;
 }
 
-void ConsoleHost::SendProgressMessage(void*, std::uintptr_t, std::intptr_t) {
+bool ConsoleHost::Ask(Question question, const char* subject) {
+  ++Messages;
+  // A question already answered by a flag is not shown.
+  if (OverwriteAnswer == Overwrite::kAll) return true;
+  if (OverwriteAnswer == Overwrite::kNever) return false;
+  if (BeforeMessage) BeforeMessage();
+  switch (question) {
+    case Question::kOverwriteAll: {
+      std::string name = CurrentEntry ? CurrentEntry() : std::string();
+      if (name.empty() && subject != nullptr) name = DisplayName(subject);
+      std::fprintf(stderr, "korvane: %s exists; [o]verwrite it and all later files, or [s]kip it? ",
+                   name.empty() ? "a file" : name.c_str());
+      break;
+    }
+  }
+  std::fflush(stderr);
+  char line[64];
+  if (std::fgets(line, sizeof line, stdin) == nullptr) return false;
+  return line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y';
+}
+
+void ConsoleHost::ShowProgress() {
   if (OnProgress) OnProgress();
 }
 
-void ConsoleHost::ReportStatus(const char* identifier) {
-  LastStatus = identifier;
-  if (std::strcmp(identifier, status::kUnexpEOF) == 0) SawUnexpectedEnd = true;
+void ConsoleHost::ReportStatus(Status status) {
+  if (status == Status::kUnexpEOF) SawUnexpectedEnd = true;
   if (Verbose) {
     if (BeforeMessage) BeforeMessage();
-    std::fprintf(stderr, "[%s]\n", identifier);
+    std::fprintf(stderr, "[%s]\n", StatusName(status));
   }
-  if (OnStatus) OnStatus(identifier);
+  if (OnStatus) OnStatus(status);
 }
 
 }  // namespace korvane::cli

@@ -1,7 +1,7 @@
-// The command-line tool's Host: the engine's message boxes become one line each on stderr in
-// the tool's own words (never the installer's box titles), questions are answered from a
-// policy or asked on the terminal, status identifiers are printed on request, and progress
-// messages call back into the command that runs the job.
+// The command-line tool's Host: what the engine tells becomes one line each on stderr in the
+// tool's own words, its question is answered from a policy or asked on the terminal, status
+// identifiers are printed on request, and progress calls back into the command that runs the
+// job.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -16,21 +16,21 @@ class ConsoleHost final : public Host {
  public:
   enum class Overwrite { kAsk, kAll, kNever };
 
-  int ShowMessageBox(void* owner, const char* text, const char* title, std::uint32_t style) override;
-  void SendProgressMessage(void* window, std::uintptr_t wParam, std::intptr_t lParam) override;
-  void ReportStatus(const char* identifier) override;
+  void Tell(Notice notice, const char* subject) override;
+  bool Ask(Question question, const char* subject) override;
+  void ShowProgress() override;
+  void ReportStatus(Status status) override;
   bool AdaptEntryName(std::uint8_t hostOs, char* name, std::size_t capacity) override;
 
   Overwrite OverwriteAnswer = Overwrite::kAsk;
   const NameCharset* Charset = nullptr;  // converts names of DOS and Windows archives, if set
   bool Verbose = false;                 // print status identifiers
-  std::function<void()> OnProgress;     // called for each progress message
+  std::function<void()> OnProgress;     // called for each progress report
   std::function<void()> BeforeMessage;  // lets a progress bar clear its line first
-  std::function<void(const char*)> OnStatus;  // every status identifier, verbose or not
+  std::function<void(Status)> OnStatus;  // every status, verbose or not
   std::function<std::string()> CurrentEntry;  // names the entry an overwrite question is about
-  std::string LastStatus;
-  int Messages = 0;                     // boxes shown
-  bool ArchiveRefused = false;          // the archive could not be opened or is not one
+  int Messages = 0;                     // notices and questions
+  bool ArchiveRefused = false;          // the archive is not one
   bool DiskFull = false;                // a write found the disk full, which ended the job
   bool SawUnexpectedEnd = false;
 };

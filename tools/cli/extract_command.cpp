@@ -79,7 +79,7 @@ volatile std::sig_atomic_t g_signal = 0;
 
 extern "C" void OnInterrupt(int signal) {
   g_signal = signal;
-  if (g_job != nullptr) g_job->Abort.store(kUserAborted);
+  if (g_job != nullptr) g_job->Stop(AbortState::kUserAborted);
 }
 
 constexpr int kStopSignals[] = {
@@ -125,7 +125,7 @@ std::vector<std::uint64_t> VolumeSizes(const char* first) {
 bool OpenedPastFirstVolume(const ExtractionJob& job) {
   SilentHost silent;  // an archive that cannot be read is the run's to report
   ArchiveReader reader(silent);
-  if (!OpenArchive(reader, job, nullptr) || NextBlock(reader, kFileHead, false) == 0 ||
+  if (!OpenArchive(reader, job) || NextBlock(reader, kFileHead, false) == 0 ||
       (reader.Archive.File.HeadFlags & kSplitBefore) == 0)
     return false;
   char first[sizeof job.ArchiveName];
@@ -221,8 +221,8 @@ struct Options {
 
 // Reads the command line into o; -1 when the run is to go on, else the exit status (help,
 // version, bad usage, which it has printed).
-int ReadOptions(int argc, char** argv, char mode, Options& o) {
-  const char* usage = mode == 'X' ? kExtractUsage : kTestUsage;
+int ReadOptions(int argc, char** argv, JobMode mode, Options& o) {
+  const char* usage = mode == JobMode::kInstall ? kExtractUsage : kTestUsage;
   int count = 0;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
@@ -231,7 +231,7 @@ int ReadOptions(int argc, char** argv, char mode, Options& o) {
       return 0;
     }
     if (std::strcmp(a, "--version") == 0) {
-      std::printf("korvane %s 1.0\n", mode == 'X' ? "extract" : "test");
+      std::printf("korvane %s 1.0\n", mode == JobMode::kInstall ? "extract" : "test");
       return 0;
     }
     bool badCharset = false;
@@ -243,16 +243,16 @@ int ReadOptions(int argc, char** argv, char mode, Options& o) {
       o.Verbose = true;
     } else if (std::strcmp(a, "--progress") == 0) {
       o.ForceProgress = true;
-    } else if (mode == 'X' && std::strcmp(a, "-y") == 0) {
+    } else if (mode == JobMode::kInstall && std::strcmp(a, "-y") == 0) {
       o.Overwrite = ConsoleHost::Overwrite::kAll;
-    } else if (mode == 'X' && std::strcmp(a, "-f") == 0) {
+    } else if (mode == JobMode::kInstall && std::strcmp(a, "-f") == 0) {
       o.Force = true;
-    } else if (mode == 'X' && std::strcmp(a, "-n") == 0) {
+    } else if (mode == JobMode::kInstall && std::strcmp(a, "-n") == 0) {
       o.Overwrite = ConsoleHost::Overwrite::kNever;
     } else if (a[0] == '-' && a[1] != '\0') {
       std::fprintf(stderr, "korvane: unknown option %s\n%s", a, usage);
       return 2;
-    } else if (count < (mode == 'X' ? 2 : 1)) {
+    } else if (count < (mode == JobMode::kInstall ? 2 : 1)) {
       o.Positional[count++] = a;
     } else {
       std::fputs(usage, stderr);
@@ -274,7 +274,7 @@ class StatusLines {
               const Options& options)
       : Reader(reader), Job(job), Bar(progress), Charset(charset), Opts(options) {}
 
-  void operator()(const char* id);
+  void operator()(Status status);
   int Failures = 0;
 
  private:
@@ -285,71 +285,78 @@ class StatusLines {
   const Options& Opts;
 };
 
-void StatusLines::operator()(const char* id) {
-  const std::string s = id;
-  const char* reason = nullptr;
-  // An entry the run stopped inside (a signal, a volume missing) cannot match its checksum; that
-  // is not what went wrong with it.
-  const bool stopped = Job.Abort.load() != kRunning;
-  const bool checksum = s == status::kExtrBadCRC || s == status::kEncrBadCRC;
-  if (checksum && stopped) reason = "not completed (the run stopped)";
-  else if (s == status::kExtrBadCRC) reason = "checksum error";
-  else if (s == status::kEncrBadCRC) reason = "encrypted (cannot be decoded)";
-  else if (s == status::kExtrUnknMeth) reason = "unknown method or version";
-  else if (s == status::kExtrErrCreat) reason = "cannot create the file";
-  else if (s == status::kExtrErrWrite) reason = "write error";
-  else if (s == status::kExtrPathTooLong) reason = "path too long to create";
-  else if (s == status::kExtrBadSize) reason = "damaged (sizes do not match)";
-  else if (s == status::kExtrErrMkDir) reason = "cannot create the directory";
-  if (s == status::kUnexpEOF) {
-    // The engine tells each cut volume once, while it is the one open.
-    Bar.Clear();
-    std::fprintf(stderr, "korvane: %s: unexpected end of archive\n", DisplayName(Job.ArchiveName).c_str());
-    ++Failures;
-    return;
-  }
-  if (s == status::kBrokFileHead) {
-    // Told as the header is read, before the run converts the name for showing.
-    std::string stored = Reader.Archive.EntryName;
-    stored.resize(sizeof Reader.Archive.EntryName);
-    if (!Charset.Convert(Reader.Archive.File.HostOS, stored.data(), stored.size())) stored = Reader.Archive.EntryName;
-    Bar.Clear();
-    std::fprintf(stderr, "korvane: warning: %s: header checksum error\n", DisplayName(stored.c_str()).c_str());
-    return;
-  }
-  const std::string name = DisplayName(Reader.Archive.EntryName);
-  if (s == status::kExtrThroughLink) {
-    Bar.Clear();
-    std::fprintf(stderr, "korvane: refusing to write through a link: %s\n",
-                 DisplayName((std::string(Job.DestinationDir) + Reader.Archive.EntryName).c_str()).c_str());
-    ++Failures;
-    return;
-  }
-  if (s == status::kFileExists && Opts.Overwrite == ConsoleHost::Overwrite::kNever) {
-    Bar.Clear();
-    std::fprintf(stderr, "korvane: %s exists, not replaced\n", name.c_str());
-    return;
-  }
-  if (reason != nullptr) {
-    Bar.Clear();
-    std::fprintf(stderr, "korvane: FAILED %s: %s\n", name.c_str(), reason);
-    ++Failures;
-  } else if (!Opts.Quiet && (s == status::kExtrOk || s == status::kExtrTestDir)) {
-    Bar.Clear();
-    std::printf("%-4s %s\n", s == status::kExtrOk ? "OK" : "dir", name.c_str());
-    std::fflush(stdout);
+// Why an entry failed, for the statuses that name a failure; nullptr for the others.
+const char* FailureReason(Status s) {
+  switch (s) {
+    case Status::kExtrBadCRC: return "checksum error";
+    case Status::kEncrBadCRC: return "encrypted (cannot be decoded)";
+    case Status::kExtrUnknMeth: return "unknown method or version";
+    case Status::kExtrErrCreat: return "cannot create the file";
+    case Status::kExtrErrWrite: return "write error";
+    case Status::kExtrPathTooLong: return "path too long to create";
+    case Status::kExtrBadSize: return "damaged (sizes do not match)";
+    case Status::kExtrErrMkDir: return "cannot create the directory";
+    default: return nullptr;
   }
 }
 
-int Run(int argc, char** argv, char mode) {
+void StatusLines::operator()(Status s) {
+  switch (s) {
+    case Status::kUnexpEOF:
+      // The engine tells each cut volume once, while it is the one open.
+      Bar.Clear();
+      std::fprintf(stderr, "korvane: %s: unexpected end of archive\n", DisplayName(Job.ArchiveName).c_str());
+      ++Failures;
+      return;
+    case Status::kBrokFileHead: {
+      // Told as the header is read, before the run converts the name for showing.
+      std::string stored = Reader.Archive.EntryName;
+      stored.resize(sizeof Reader.Archive.EntryName);
+      if (!Charset.Convert(Reader.Archive.File.HostOS, stored.data(), stored.size())) stored = Reader.Archive.EntryName;
+      Bar.Clear();
+      std::fprintf(stderr, "korvane: warning: %s: header checksum error\n", DisplayName(stored.c_str()).c_str());
+      return;
+    }
+    case Status::kExtrThroughLink:
+      Bar.Clear();
+      std::fprintf(stderr, "korvane: refusing to write through a link: %s\n",
+                   DisplayName((std::string(Job.DestinationDir) + Reader.Archive.EntryName).c_str()).c_str());
+      ++Failures;
+      return;
+    case Status::kFileExists:
+      if (Opts.Overwrite != ConsoleHost::Overwrite::kNever) return;
+      Bar.Clear();
+      std::fprintf(stderr, "korvane: %s exists, not replaced\n", DisplayName(Reader.Archive.EntryName).c_str());
+      return;
+    case Status::kExtrOk:
+    case Status::kExtrTestDir:
+      if (Opts.Quiet) return;
+      Bar.Clear();
+      std::printf("%-4s %s\n", s == Status::kExtrOk ? "OK" : "dir", DisplayName(Reader.Archive.EntryName).c_str());
+      std::fflush(stdout);
+      return;
+    default:
+      break;
+  }
+  const char* reason = FailureReason(s);
+  if (reason == nullptr) return;
+  // An entry the run stopped inside (a signal, a volume missing) cannot match its checksum; that
+  // is not what went wrong with it.
+  if ((s == Status::kExtrBadCRC || s == Status::kEncrBadCRC) && !Job.Running()) reason = "not completed (the run stopped)";
+  Bar.Clear();
+  std::fprintf(stderr, "korvane: FAILED %s: %s\n", DisplayName(Reader.Archive.EntryName).c_str(), reason);
+  ++Failures;
+}
+
+int Run(int argc, char** argv, JobMode mode) {
   Options options;
   if (const int exitStatus = ReadOptions(argc, argv, mode, options); exitStatus >= 0) return exitStatus;
   const char* const* positional = options.Positional;
 
   auto job = std::make_unique<ExtractionJob>();
   const char* destination = positional[1] != nullptr && positional[1][0] != '\0' ? positional[1] : ".";
-  std::string dest = mode == 'X' ? destination : "";
-  if (mode == 'X' && dest.back() != '\\' && dest.back() != '/') dest.push_back('\\');
+  std::string dest = mode == JobMode::kInstall ? destination : "";
+  if (mode == JobMode::kInstall && dest.back() != '\\' && dest.back() != '/') dest.push_back('\\');
   if (!PrepareJob(*job, mode, positional[0], dest.size() < kDestinationLimit ? dest : std::string())) {
     std::fprintf(stderr, "korvane: archive name too long\n");
     return 2;
@@ -359,14 +366,14 @@ int Run(int argc, char** argv, char mode) {
     return 2;
   }
   if (!CheckArchiveReadable(job->ArchiveName) || OpenedPastFirstVolume(*job)) return 2;
-  if (mode == 'X') {
+  if (mode == JobMode::kInstall) {
     // The destination itself may be missing: create it with its parents, as the installer's
     // destination dialog does on request.
     ConsoleHost silent;
     MakeDirectories(silent, dest.data());
   }
 
-  if (mode == 'X' && !options.Force) {
+  if (mode == JobMode::kInstall && !options.Force) {
     const SpaceCheck space = CheckFreeSpace(job->ArchiveName, job->DestinationDir);
     if (!space.Fits()) {
       std::fprintf(stderr, "korvane: not enough space at %s: %llu MB needed, %llu MB free (-f extracts anyway)\n",
@@ -389,11 +396,11 @@ int Run(int argc, char** argv, char mode) {
   host.CurrentEntry = [&] { return DisplayName(reader.Archive.EntryName); };
   host.BeforeMessage = [&] { progress.Clear(); };
   StatusLines lines(reader, *job, progress, charset, options);
-  host.OnStatus = [&](const char* id) { lines(id); };
+  host.OnStatus = [&](Status status) { lines(status); };
 
   g_job = job.get();
   CatchStopSignals(true);
-  const std::int32_t result = RunExtraction(reader, *unpack, nullptr, *job);
+  const std::int32_t result = RunExtraction(reader, *unpack, *job);
   CatchStopSignals(false);
   g_job = nullptr;
   progress.Clear();
@@ -409,7 +416,7 @@ int Run(int argc, char** argv, char mode) {
   }
   // A failure that was named is the outcome even when nothing else was processed.
   if (result == 0 && lines.Failures == 0) return 2;
-  if (lines.Failures != 0 || job->ErrorCount != 0 || job->Abort.load() != kRunning) {
+  if (lines.Failures != 0 || job->ErrorCount != 0 || !job->Running()) {
     if (lines.Failures == 0 && !host.DiskFull)
       std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
     return 1;
@@ -419,7 +426,7 @@ int Run(int argc, char** argv, char mode) {
 
 }  // namespace
 
-int RunTestCommand(int argc, char** argv) { return Run(argc, argv, 'T'); }
-int RunExtractCommand(int argc, char** argv) { return Run(argc, argv, 'X'); }
+int RunTestCommand(int argc, char** argv) { return Run(argc, argv, JobMode::kTest); }
+int RunExtractCommand(int argc, char** argv) { return Run(argc, argv, JobMode::kInstall); }
 
 }  // namespace korvane::cli

@@ -88,7 +88,7 @@ int RunListCommand(int argc, char** argv) {
   }
 
   ExtractionJob job;
-  if (!PrepareJob(job, 'T', archive, "")) {
+  if (!PrepareJob(job, JobMode::kTest, archive, "")) {
     std::fprintf(stderr, "korvane: archive name too long: %s\n", archive);
     return 2;
   }
@@ -96,7 +96,7 @@ int RunListCommand(int argc, char** argv) {
   const NameCharset charset(charsetName.c_str());
   ConsoleHost host;
   ArchiveReader reader(host);
-  if (!OpenArchive(reader, job, nullptr)) return 2;
+  if (!OpenArchive(reader, job)) return 2;
   const ArchiveState& a = reader.Archive;
   const bool oldLayout = a.Format == ArchiveFormat::kOld;
   std::printf("Archive %s: %s layout%s\n\n", Printable(archive).c_str(), oldLayout ? "old (1.x)" : "new (2.0)",
