@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/output_file.h"
+#include "engine/engine.h"
 #include "ui/front_end_win32.h"
 #include "ui/resource.h"
 #include "ui/texts.h"
@@ -69,11 +69,7 @@ void Confirm(HWND dialog, DestinationHook& hook) {
     char question[kDestinationSize + 80];
     std::snprintf(question, sizeof question, texts::kCreateDirectory, destination);
     if (MessageBoxA(dialog, question, texts::kCreateDirectoryTitle, MB_OKCANCEL) == IDCANCEL) return;
-    // The engine's helper rewrites separators in place; it gets a copy.
-    char path[kDestinationSize];
-    std::memcpy(path, destination, kDestinationSize);
-    MakeDirectories(*hook.Frontend, path);
-    // Whether it worked is for the extraction to find out: it reports files it cannot create.
+    MakeDestination(*hook.Frontend, destination);
   }
   PostMessageA(dialog, WM_COMMAND, IDABORT, 1);
 }

@@ -5,12 +5,10 @@
 
 #include <array>
 
-#include "engine/host.h"
+#include "engine/engine.h"
 #include "engine/install_journal.h"
-#include "engine/job.h"
 #include "player/mod_player.h"
 #include "player/wave_output.h"
-#include "unpack/unpack_state.h"
 #include "ui/buttons.h"
 #include "ui/palette_dib.h"
 #include "ui/ticker.h"
@@ -53,9 +51,10 @@ struct FrontEnd {
   ExtractionJob& Job;
   ModPlayer& Player;
   WaveOutput Music;  // plays Player while the main window is open
-  // Decompression state; a solid archive's dictionary lives in it from entry to entry.
-  UnpackState& Unpack;
   Win32Host Host;
+  // The reader and the decompression state; a solid archive's dictionary lives in it from
+  // entry to entry.
+  Extraction Engine{Host};
   PaletteHandle Palette;
   PaletteDib Background;
   std::array<ImageButton, kButtonCount> Buttons;
@@ -68,8 +67,7 @@ struct FrontEnd {
   // What the running install has changed, until it ends well (kept) or the user undoes it.
   InstallJournal Journal;
 
-  FrontEnd(ExtractionJob& job, ModPlayer& player, UnpackState& unpack)
-      : Job(job), Player(player), Music(player), Unpack(unpack) {}
+  FrontEnd(ExtractionJob& job, ModPlayer& player) : Job(job), Player(player), Music(player) {}
 };
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

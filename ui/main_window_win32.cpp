@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "engine/space_check.h"
 #include "ui/resource.h"
 #include "ui/texts.h"
 
@@ -229,11 +228,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
   using namespace korvane::ui;
-  // The program's single job record, music player and decompression state.
+  // The program's single job record and music player; the front end holds the engine.
   static korvane::ExtractionJob job;
   static korvane::ModPlayer player;
-  static korvane::UnpackState unpack;
-  static FrontEnd frontEnd(job, player, unpack);
+  static FrontEnd frontEnd(job, player);
   frontEnd.Instance = instance;
 
   if (!previous) {

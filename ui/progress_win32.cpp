@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/extraction.h"
 #include "ui/front_end_win32.h"
 #include "ui/gauge.h"
 #include "ui/resource.h"
@@ -96,9 +95,7 @@ void DrawProgress(HDC dc, const ExtractionJob& job, const PaletteDib& background
 
 DWORD WINAPI ProgressWindow::ExtractionThreadProc(void* parameter) {
   auto& self = *static_cast<ProgressWindow*>(parameter);
-  ExtractionJob& job = self.Job;
-  ArchiveReader reader(self.Fe.Host);
-  const std::int32_t result = RunExtraction(reader, self.Fe.Unpack, job);
+  const std::int32_t result = self.Fe.Engine.Run(self.Job);
   SendMessageA(self.Dialog, MSG_JOB_PROGRESS, 1, static_cast<LPARAM>(result));
   return 0;
 }

@@ -12,20 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/archive_format.h"
-#include "engine/archive_reader.h"
-#include "engine/extraction.h"
-#include "engine/file_ops.h"
-#include "engine/output_file.h"
-#include "engine/job.h"
-#include "engine/space_check.h"
-#include "engine/status.h"
-#include "engine/volumes.h"
+#include "engine/engine.h"
 #include "platform/file_layer.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/terminal.h"
 #include "tools/cli/console_host.h"
-#include "unpack/unpack_state.h"
 
 
 namespace korvane::cli {
@@ -104,46 +95,19 @@ void CatchStopSignals(bool on) {
   }
 }
 
-// Sizes of the volumes present from the first one on, by the naming rule: the whole run's
-// bytes, known before it starts (a run cannot go past a missing volume).
-std::vector<std::uint64_t> VolumeSizes(const char* first) {
-  char name[sizeof ExtractionJob{}.ArchiveName];
-  std::snprintf(name, sizeof name, "%s", first);
-  std::vector<std::uint64_t> sizes;
-  do {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(name, error);
-    if (error) break;
-    sizes.push_back(size);
-  } while (sizes.size() < 2000 && AdvanceVolumeName(name, sizeof name));
-  return sizes;
-}
-
 // A set opened at a later volume, whose first entry goes on from an earlier one: the engine
 // would pass over that part (or, in a solid set, look for the first volume itself), and the
 // user would not learn why little or nothing came out. Says which volume to start with.
-bool OpenedPastFirstVolume(const ExtractionJob& job) {
-  SilentHost silent;  // an archive that cannot be read is the run's to report
-  ArchiveReader reader(silent);
-  if (!OpenArchive(reader, job) || NextBlock(reader, kFileHead, false) == 0 ||
-      (reader.Archive.File.HeadFlags & kSplitBefore) == 0)
-    return false;
-  char first[sizeof job.ArchiveName];
-  std::memcpy(first, job.ArchiveName, sizeof first);
-  if (!FindFirstVolumeName(first, sizeof first)) ReplaceExtension(first, sizeof first, "rar");
-  // Shown in the case of the name given: sets from old media spell their names in capitals,
-  // which the file layer finds, but the user may not.
-  char* dot = FindExtensionDot(first);
-  const char* givenDot = std::strrchr(job.ArchiveName, '.');
-  if (dot != nullptr && givenDot != nullptr && std::isupper(static_cast<unsigned char>(givenDot[1])))
-    for (char* c = dot + 1; *c != '\0'; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-  const std::string given = DisplayName(job.ArchiveName);
-  if (CompareNoCase(first, job.ArchiveName) == 0) {
+bool OpenedPastFirstVolume(const char* name) {
+  const FirstVolume first = FindFirstVolume(name);
+  if (!first.Later) return false;
+  const std::string given = DisplayName(name);
+  if (first.Missing) {
     std::fprintf(stderr, "korvane: %s is not the first volume of its set (its first volume is missing)\n",
                  given.c_str());
   } else {
     std::fprintf(stderr, "korvane: %s is not the first volume of its set (start with %s)\n", given.c_str(),
-                 DisplayName(first).c_str());
+                 DisplayName(first.Name.c_str()).c_str());
   }
   return true;
 }
@@ -270,15 +234,15 @@ int ReadOptions(int argc, char** argv, JobMode mode, Options& o) {
 // verdict on stdout. Counts the failures it names.
 class StatusLines {
  public:
-  StatusLines(const ArchiveReader& reader, const ExtractionJob& job, Progress& progress, const NameCharset& charset,
+  StatusLines(const Extraction& engine, const ExtractionJob& job, Progress& progress, const NameCharset& charset,
               const Options& options)
-      : Reader(reader), Job(job), Bar(progress), Charset(charset), Opts(options) {}
+      : Engine(engine), Job(job), Bar(progress), Charset(charset), Opts(options) {}
 
   void operator()(Status status);
   int Failures = 0;
 
  private:
-  const ArchiveReader& Reader;
+  const Extraction& Engine;
   const ExtractionJob& Job;
   Progress& Bar;
   const NameCharset& Charset;
@@ -301,6 +265,7 @@ const char* FailureReason(Status s) {
 }
 
 void StatusLines::operator()(Status s) {
+  const EntryInfo entry = Engine.CurrentEntry();
   switch (s) {
     case Status::kUnexpEOF:
       // The engine tells each cut volume once, while it is the one open.
@@ -310,9 +275,9 @@ void StatusLines::operator()(Status s) {
       return;
     case Status::kBrokFileHead: {
       // Told as the header is read, before the run converts the name for showing.
-      std::string stored = Reader.Archive.EntryName;
-      stored.resize(sizeof Reader.Archive.EntryName);
-      if (!Charset.Convert(Reader.Archive.File.HostOS, stored.data(), stored.size())) stored = Reader.Archive.EntryName;
+      std::string stored = entry.Name;
+      stored.resize(kPathLimit);
+      if (!Charset.Convert(entry.HostOs, stored.data(), stored.size())) stored = entry.Name;
       Bar.Clear();
       std::fprintf(stderr, "korvane: warning: %s: header checksum error\n", DisplayName(stored.c_str()).c_str());
       return;
@@ -320,19 +285,19 @@ void StatusLines::operator()(Status s) {
     case Status::kExtrThroughLink:
       Bar.Clear();
       std::fprintf(stderr, "korvane: refusing to write through a link: %s\n",
-                   DisplayName((std::string(Job.DestinationDir) + Reader.Archive.EntryName).c_str()).c_str());
+                   DisplayName((std::string(Job.DestinationDir) + entry.Name).c_str()).c_str());
       ++Failures;
       return;
     case Status::kFileExists:
       if (Opts.Overwrite != ConsoleHost::Overwrite::kNever) return;
       Bar.Clear();
-      std::fprintf(stderr, "korvane: %s exists, not replaced\n", DisplayName(Reader.Archive.EntryName).c_str());
+      std::fprintf(stderr, "korvane: %s exists, not replaced\n", DisplayName(entry.Name).c_str());
       return;
     case Status::kExtrOk:
     case Status::kExtrTestDir:
       if (Opts.Quiet) return;
       Bar.Clear();
-      std::printf("%-4s %s\n", s == Status::kExtrOk ? "OK" : "dir", DisplayName(Reader.Archive.EntryName).c_str());
+      std::printf("%-4s %s\n", s == Status::kExtrOk ? "OK" : "dir", DisplayName(entry.Name).c_str());
       std::fflush(stdout);
       return;
     default:
@@ -344,7 +309,7 @@ void StatusLines::operator()(Status s) {
   // is not what went wrong with it.
   if ((s == Status::kExtrBadCRC || s == Status::kEncrBadCRC) && !Job.Running()) reason = "not completed (the run stopped)";
   Bar.Clear();
-  std::fprintf(stderr, "korvane: FAILED %s: %s\n", DisplayName(Reader.Archive.EntryName).c_str(), reason);
+  std::fprintf(stderr, "korvane: FAILED %s: %s\n", DisplayName(entry.Name).c_str(), reason);
   ++Failures;
 }
 
@@ -365,12 +330,12 @@ int Run(int argc, char** argv, JobMode mode) {
     std::fprintf(stderr, "korvane: destination path too long\n");
     return 2;
   }
-  if (!CheckArchiveReadable(job->ArchiveName) || OpenedPastFirstVolume(*job)) return 2;
+  if (!CheckArchiveReadable(job->ArchiveName) || OpenedPastFirstVolume(job->ArchiveName)) return 2;
   if (mode == JobMode::kInstall) {
     // The destination itself may be missing: create it with its parents, as the installer's
     // destination dialog does on request.
     ConsoleHost silent;
-    MakeDirectories(silent, dest.data());
+    MakeDestination(silent, dest.c_str());
   }
 
   if (mode == JobMode::kInstall && !options.Force) {
@@ -388,19 +353,18 @@ int Run(int argc, char** argv, JobMode mode) {
   host.Charset = &charset;
   host.OverwriteAnswer = options.Overwrite;
   host.Verbose = options.Verbose;
-  ArchiveReader reader(host);
-  auto unpack = std::make_unique<UnpackState>();
+  Extraction engine(host);
   const bool showProgress = !options.Quiet && (options.ForceProgress || StderrIsTerminal());
   Progress progress(*job, showProgress, VolumeSizes(job->ArchiveName));
-  host.OnProgress = [&] { progress.Update(reader.Input.Position()); };
-  host.CurrentEntry = [&] { return DisplayName(reader.Archive.EntryName); };
+  host.OnProgress = [&] { progress.Update(engine.VolumePosition()); };
+  host.CurrentEntry = [&] { return DisplayName(engine.CurrentEntry().Name); };
   host.BeforeMessage = [&] { progress.Clear(); };
-  StatusLines lines(reader, *job, progress, charset, options);
+  StatusLines lines(engine, *job, progress, charset, options);
   host.OnStatus = [&](Status status) { lines(status); };
 
   g_job = job.get();
   CatchStopSignals(true);
-  const std::int32_t result = RunExtraction(reader, *unpack, *job);
+  const std::int32_t result = engine.Run(*job);
   CatchStopSignals(false);
   g_job = nullptr;
   progress.Clear();

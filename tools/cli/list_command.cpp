@@ -2,13 +2,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
 
-#include "engine/archive_format.h"
-#include "engine/entry_walk.h"
-#include "engine/job.h"
-#include "engine/volumes.h"
+#include "engine/engine.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/console_host.h"
 
@@ -26,13 +22,6 @@ constexpr char kListUsage[] =
     "exit status: 0 the whole archive was listed; 1 a volume was missing or damaged;\n"
     "             2 the file cannot be opened or is not an archive.\n";
 
-struct Row {
-  FileHeader Header;
-  std::string Name;
-  std::uint64_t Packed = 0;
-  bool OldLayout = false;
-};
-
 std::string Attributes(std::uint32_t a) {
   std::string s = "......";
   const char letters[] = "RHSVDA";
@@ -41,20 +30,19 @@ std::string Attributes(std::uint32_t a) {
   return s;
 }
 
-void PrintRow(const Row& r) {
-  const FileHeader& h = r.Header;
-  const std::uint32_t t = h.FileTime;
-  const unsigned ratio = h.UnpSize == 0 ? 0 : static_cast<unsigned>(r.Packed * 100 / h.UnpSize);
+void PrintRow(const EntryInfo& e, bool oldLayout) {
+  const std::uint32_t t = e.DosTime;
+  const unsigned ratio = e.UnpackedSize == 0 ? 0 : static_cast<unsigned>(e.PackedSize * 100 / e.UnpackedSize);
   char crc[16];
-  if (r.OldLayout)
-    std::snprintf(crc, sizeof crc, "    %04" PRIx32, h.FileCRC & 0xFFFF);
+  if (oldLayout)
+    std::snprintf(crc, sizeof crc, "    %04" PRIx32, e.Checksum);
   else
-    std::snprintf(crc, sizeof crc, "%08" PRIx32, h.FileCRC);
-  std::printf("%s %10" PRIu32 " %10" PRIu64 " %4u%% %04u-%02u-%02u %02u:%02u:%02u %s %u.%u m%c%s %s\n",
-              Attributes(h.FileAttr).c_str(), h.UnpSize, r.Packed, ratio, (t >> 25) + 1980, (t >> 21) & 15,
-              (t >> 16) & 31, (t >> 11) & 31, (t >> 5) & 63, (t & 31) * 2, crc, h.UnpVer / 10u, h.UnpVer % 10u,
-              h.Method >= 0x30 && h.Method <= 0x39 ? h.Method : '?', (h.HeadFlags & kEncrypted) ? "*" : " ",
-              DisplayName(r.Name.c_str()).c_str());
+    std::snprintf(crc, sizeof crc, "%08" PRIx32, e.Checksum);
+  std::printf("%s %10" PRIu64 " %10" PRIu64 " %4u%% %04u-%02u-%02u %02u:%02u:%02u %s %u.%u m%c%s %s\n",
+              Attributes(e.Attributes).c_str(), e.UnpackedSize, e.PackedSize, ratio, (t >> 25) + 1980, (t >> 21) & 15,
+              (t >> 16) & 31, (t >> 11) & 31, (t >> 5) & 63, (t & 31) * 2, crc, e.Version / 10u, e.Version % 10u,
+              e.Method >= 0x30 && e.Method <= 0x39 ? e.Method : '?', e.Encrypted ? "*" : " ",
+              DisplayName(e.Name).c_str());
 }
 
 }  // namespace
@@ -95,51 +83,31 @@ int RunListCommand(int argc, char** argv) {
   if (!CheckArchiveReadable(archive)) return 2;
   const NameCharset charset(charsetName.c_str());
   ConsoleHost host;
-  ArchiveReader reader(host);
-  if (!OpenArchive(reader, job)) return 2;
-  const ArchiveState& a = reader.Archive;
-  const bool oldLayout = a.Format == ArchiveFormat::kOld;
-  std::printf("Archive %s: %s layout%s\n\n", Printable(archive).c_str(), oldLayout ? "old (1.x)" : "new (2.0)",
-              a.SolidArchive ? ", solid" : "");
-  std::puts("Attrs        Size     Packed Ratio Date       Time     CRC      Ver Meth Name");
-
-  std::optional<Row> pending;
+  host.Charset = &charset;
+  bool oldLayout = false;
   std::uint64_t files = 0, totalUnpacked = 0, totalPacked = 0;
-  auto flush = [&] {
-    if (!pending) return;
-    PrintRow(*pending);
-    ++files;
-    totalUnpacked += pending->Header.UnpSize;
-    totalPacked += pending->Packed;
-    pending.reset();
-  };
-  const WalkEnd end = ForEachEntry(reader, job, [&](WalkStep step) {
-    const FileHeader& h = a.File;
-    if (step == WalkStep::kContinuation && pending) {
-      // The continuing part: its packed bytes add up, its CRC is the one of the whole entry.
-      pending->Packed += h.PackSize;
-      pending->Header.FileCRC = h.FileCRC;
-      pending->Header.HeadFlags = h.HeadFlags;
-    } else {
-      flush();
-      pending = Row{h, a.EntryName, h.PackSize, oldLayout};
-      char name[sizeof a.EntryName];
-      std::memcpy(name, a.EntryName, sizeof name);
-      if (charset.Convert(h.HostOS, name, sizeof name)) pending->Name = name;
-    }
-    return true;
-  });
-  int result = 0;
-  if (end == WalkEnd::kMoveFailed) {
-    result = 1;
-  } else if (!host.SawUnexpectedEnd && reader.Input.Length() >= std::uint64_t{a.CurrentBlockPos} + kNewFileHeaderSize) {
-    // A full header's worth of bytes left over means the chain broke, not that it ended.
+  const ListEnd end = ListArchive(
+      host, job,
+      [&](bool old, bool solid) {
+        oldLayout = old;
+        std::printf("Archive %s: %s layout%s\n\n", Printable(archive).c_str(), old ? "old (1.x)" : "new (2.0)",
+                    solid ? ", solid" : "");
+        std::puts("Attrs        Size     Packed Ratio Date       Time     CRC      Ver Meth Name");
+      },
+      [&](const EntryInfo& entry) {
+        PrintRow(entry, oldLayout);
+        ++files;
+        totalUnpacked += entry.UnpackedSize;
+        totalPacked += entry.PackedSize;
+      });
+  if (!end.Opened) return 2;
+  int result = end.MoveFailed ? 1 : 0;
+  if (!end.MoveFailed && !host.SawUnexpectedEnd && end.ChainBroke) {
     std::fflush(stdout);
     std::fprintf(stderr, "korvane: %s: damaged block chain at offset %" PRIu32 "\n", Printable(job.ArchiveName).c_str(),
-                 a.CurrentBlockPos);
+                 end.BrokenAt);
     result = 1;
   }
-  flush();
   if (host.SawUnexpectedEnd) {
     std::fflush(stdout);
     std::fprintf(stderr, "korvane: %s: the archive ends before its last block\n", Printable(job.ArchiveName).c_str());
@@ -147,8 +115,7 @@ int RunListCommand(int argc, char** argv) {
   }
   const unsigned ratio = totalUnpacked == 0 ? 0 : static_cast<unsigned>(totalPacked * 100 / totalUnpacked);
   std::printf("%" PRIu64 " file%s, %" PRIu64 " bytes, %" PRIu64 " packed (%u%%), %d volume%s\n", files,
-              files == 1 ? "" : "s", totalUnpacked, totalPacked, ratio, job.CurrentVolume,
-              job.CurrentVolume == 1 ? "" : "s");
+              files == 1 ? "" : "s", totalUnpacked, totalPacked, ratio, end.Volumes, end.Volumes == 1 ? "" : "s");
   return result;
 }
 
