@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "tests/engine/engine_fixture.h"
-#include "tests/pack/round_trip.h"
+#include "tests/support/round_trip.h"
 #include "tests/support/archive_bytes.h"
 #include "tools/packer/packer.h"
 
