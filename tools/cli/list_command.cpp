@@ -43,17 +43,16 @@ std::string Attributes(std::uint32_t a) {
 
 void PrintRow(const Row& r) {
   const FileHeader& h = r.Header;
-  const std::uint32_t t = h.FileTime;
+  const DosDateTime t = SplitDosTime(h.FileTime);
   const unsigned ratio = h.UnpSize == 0 ? 0 : static_cast<unsigned>(r.Packed * 100 / h.UnpSize);
   char crc[16];
   if (r.OldLayout)
     std::snprintf(crc, sizeof crc, "    %04" PRIx32, h.FileCRC & 0xFFFF);
   else
     std::snprintf(crc, sizeof crc, "%08" PRIx32, h.FileCRC);
-  std::printf("%s %10" PRIu32 " %10" PRIu64 " %4u%% %04u-%02u-%02u %02u:%02u:%02u %s %u.%u m%c%s %s\n",
-              Attributes(h.FileAttr).c_str(), h.UnpSize, r.Packed, ratio, (t >> 25) + 1980, (t >> 21) & 15,
-              (t >> 16) & 31, (t >> 11) & 31, (t >> 5) & 63, (t & 31) * 2, crc, h.UnpVer / 10u, h.UnpVer % 10u,
-              h.Method >= 0x30 && h.Method <= 0x39 ? h.Method : '?', (h.HeadFlags & kEncrypted) ? "*" : " ",
+  std::printf("%s %10" PRIu32 " %10" PRIu64 " %4u%% %04d-%02d-%02d %02d:%02d:%02d %s %u.%u m%c%s %s\n",
+              Attributes(h.FileAttr).c_str(), h.UnpSize, r.Packed, ratio, t.Year, t.Month, t.Day, t.Hour, t.Minute,
+              t.Second, crc, h.UnpVer / 10u, h.UnpVer % 10u, h.Method >= '0' && h.Method <= '9' ? h.Method : '?', (h.HeadFlags & kEncrypted) ? "*" : " ",
               DisplayName(r.Name.c_str()).c_str());
 }
 
