@@ -20,7 +20,7 @@
 #include "engine/archive_reader.h"
 #include "engine/extraction.h"
 #include "engine/job.h"
-#include "tools/packer/packer.h"
+#include "archive/archive_writer.h"
 #include "unpack/unpack_state.h"
 
 namespace {
@@ -62,15 +62,15 @@ const Tree& TreeOf(const fs::path& base, int directories, int filesPerDirectory)
           .write(bytes.data(), 100 + (d * 7 + f * 13) % 1500);
     }
   }
-  std::vector<korvane::packer::PackSource> sources;
-  std::vector<korvane::packer::VolumePlan> plan;
+  std::vector<korvane::PackSource> sources;
+  std::vector<korvane::VolumePlan> plan;
   std::vector<std::string> written;
   std::vector<std::string> links;
   std::string error;
-  const korvane::packer::PackOptions options;
-  if (!korvane::packer::CollectSources({tree->Source.string()}, options, sources, links, error) ||
-      !korvane::packer::PlanVolumes(sources, 0, plan, error) ||
-      !korvane::packer::WriteVolumes(tree->Archive.string(), sources, plan, options, written, error))
+  const korvane::PackOptions options;
+  if (!korvane::CollectSources({tree->Source.string()}, options, sources, links, error) ||
+      !korvane::PlanVolumes(sources, 0, plan, error) ||
+      !korvane::WriteVolumes(tree->Archive.string(), sources, plan, options, written, error))
     std::fprintf(stderr, "install benchmark: packing failed: %s\n", error.c_str());
   built.push_back(std::move(tree));
   return *built.back();

@@ -19,7 +19,7 @@
 
 #include "bench/counting_io.h"
 #include "pack/encoder.h"
-#include "tests/pack/data_kinds.h"
+#include "tests/support/data_kinds.h"
 #include "unpack/unpack.h"
 
 // Heap bytes held and the most held since the last reset: every allocation of the program

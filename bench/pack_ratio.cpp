@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/pack/round_trip.h"
+#include "tests/support/round_trip.h"
 #include "tests/support/corpus.h"
-#include "tests/unpack/memory_io.h"
+#include "tests/support/memory_io.h"
 #include "tests/support/archive_bytes.h"
 #include "unpack/unpack.h"
 

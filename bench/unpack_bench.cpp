@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bench/counting_io.h"
-#include "tests/unpack/memory_io.h"
+#include "tests/support/memory_io.h"
 #include "tests/support/archive_bytes.h"
 #include "unpack/unpack.h"
 

@@ -58,11 +58,11 @@ void DecodeOldFileHeader(std::span<const std::uint8_t> b, FileHeader& h, std::ui
 
 void ConvertOldFields(FileHeader& h, std::uint8_t oldFlags, std::uint8_t oldVer, std::uint8_t oldMethod) {
   h.HeadFlags = static_cast<std::uint16_t>(oldFlags | kLongBlock);
-  h.Method = static_cast<std::uint8_t>(oldMethod + 0x30);
+  h.Method = static_cast<std::uint8_t>(oldMethod + kMethodStored);
   // Old version 2 is the one this engine reads; anything else becomes 10, refused later.
-  h.UnpVer = oldVer == 2 ? 13 : 10;
+  h.UnpVer = oldVer == 2 ? kOldestUnpackVersion : 10;
   h.HeadType = kFileHead;
-  h.HostOS = 0;
+  h.HostOS = kHostMsdos;
   h.HeadCRC = 0;
 }
 
@@ -81,10 +81,10 @@ bool ReadEntryName(ArchiveReader& r, bool checkCrc) {
     a.HeaderCrc = UpdateCrc32(a.HeaderCrc, reinterpret_cast<const std::uint8_t*>(a.EntryName), got);
     if (!Crc16Matches(a.HeaderCrc, a.File.HeadCRC)) r.Frontend.ReportStatus(Status::kBrokFileHead);
   }
-  if (a.File.HostOS >= 3) {
+  if (a.File.HostOS >= kHostUnix) {
     if (a.File.HostOS == kHostUnix) a.File.UnixMode = a.File.FileAttr;
-    a.File.FileAttr = (a.File.HeadFlags & kDirectoryBits) == kDirectoryBits ? 0x10 : 0x20;
-    if (a.File.HostOS > 3) a.File.HostOS = 0;
+    a.File.FileAttr = (a.File.HeadFlags & kDirectoryBits) == kDirectoryBits ? kDosDirectory : kDosArchive;
+    if (a.File.HostOS > kHostUnix) a.File.HostOS = kHostMsdos;
   }
   for (char* c = a.EntryName; *c != '\0'; ++c)
     if (*c == '/') *c = '\\';

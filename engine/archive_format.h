@@ -1,4 +1,4 @@
-// The block layouts of both archive generations: signatures, block types and flags, the
+// Reading the block layouts of both archive generations (archive/archive_layout.h): the
 // records a header is read into, and the walk over the chain of blocks to the next entry.
 #pragma once
 #include <cstdint>
@@ -7,13 +7,6 @@
 
 namespace korvane {
 
-inline constexpr std::uint8_t kNewSignature[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-inline constexpr std::uint8_t kOldSignature[4] = {0x52, 0x45, 0x7E, 0x5E};
-
-inline constexpr std::uint32_t kNewMainHeaderSize = 13;
-inline constexpr std::uint32_t kOldMainHeaderSize = 7;
-inline constexpr std::uint32_t kNewFileHeaderSize = 32;
-inline constexpr std::uint32_t kOldFileHeaderSize = 21;
 inline constexpr std::uint32_t kMaxNameBytes = kPathLimit - 1;
 
 enum class HeaderKind { kMain, kFile };

@@ -4,26 +4,13 @@
 #pragma once
 #include <cstdint>
 
+#include "archive/archive_layout.h"
 #include "engine/host.h"
 #include "platform/file_layer.h"
 
 namespace korvane {
 
 enum class ArchiveFormat : std::uint8_t { kNone, kOld, kNew };
-
-inline constexpr std::uint8_t kMainHead = 0x73;
-inline constexpr std::uint8_t kFileHead = 0x74;
-inline constexpr std::uint8_t kSubBlock = 0x77;
-
-inline constexpr std::uint8_t kHostUnix = 3;
-
-inline constexpr std::uint16_t kLongBlock = 0x8000;
-inline constexpr std::uint16_t kSplitBefore = 0x0001;  // entry continues from the previous volume
-inline constexpr std::uint16_t kSplitAfter = 0x0002;   // entry continues in the next volume
-inline constexpr std::uint16_t kEncrypted = 0x0004;
-inline constexpr std::uint16_t kSolidEntry = 0x0010;
-inline constexpr std::uint16_t kDirectoryBits = 0x00E0;
-inline constexpr std::uint16_t kSolidArchiveFlag = 0x0008;
 
 // Every entry, whichever layout it came from, in the widened form of the new layout.
 struct FileHeader {

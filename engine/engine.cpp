@@ -25,7 +25,8 @@ EntryInfo InfoOf(const ArchiveState& a) {
   e.HostOs = h.HostOS;
   e.UnpackedSize = h.UnpSize;
   e.PackedSize = h.PackSize;
-  e.DosTime = h.FileTime;
+  const DosDateTime t = SplitDosTime(h.FileTime);
+  e.Time = {t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
   e.Attributes = h.FileAttr;
   e.Checksum = a.Format == ArchiveFormat::kOld ? h.FileCRC & 0xFFFF : h.FileCRC;
   e.Version = h.UnpVer;

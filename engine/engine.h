@@ -20,7 +20,9 @@ struct EntryInfo {
   std::uint8_t HostOs = 0;       // the system the archive was made on
   std::uint64_t UnpackedSize = 0;
   std::uint64_t PackedSize = 0;  // all parts of an entry split over volumes
-  std::uint32_t DosTime = 0;     // MS-DOS date and time, local
+  struct Stamp {
+    int Year, Month, Day, Hour, Minute, Second;
+  } Time = {1980, 1, 1, 0, 0, 0};  // the MS-DOS stamp, local time
   std::uint32_t Attributes = 0;  // DOS attribute bits (read-only 0x01 ... archive 0x20)
   std::uint32_t Checksum = 0;    // CRC-32, or the old layout's 16-bit checksum
   std::uint8_t Version = 0;      // the unpacker version needed, times ten

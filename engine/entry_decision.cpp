@@ -11,11 +11,11 @@ EntryDecision DecideEntry(const FileHeader& h, bool nameUsable, JobMode mode, bo
   // In a solid archive it can only follow a move at a block boundary after an entry that was
   // decoded for the dictionary; it is decoded the same way.
   const bool forDictionary = continued;
-  d.UnknownMethod = h.UnpVer < 13 || h.UnpVer > 20;
+  d.UnknownMethod = h.UnpVer < kOldestUnpackVersion || h.UnpVer > kNewestUnpackVersion;
   bool extract = !forDictionary && !d.UnknownMethod;
   if (d.UnknownMethod && !forDictionary) d.Errors += 1;
-  if (h.FileAttr & 0x08) return d;  // a volume label: nothing to do
-  if (h.FileAttr & 0x10) {
+  if (h.FileAttr & kDosVolumeLabel) return d;  // nothing to do
+  if (h.FileAttr & kDosDirectory) {
     if (forDictionary) {
       d.Action = EntryAction::kPassOverDirectory;
     } else if (!nameUsable) {

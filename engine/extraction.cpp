@@ -170,7 +170,7 @@ bool DataCut(Run& run) {
 // size. Encryption pads the data, and an encrypted entry fails as such in any case.
 bool StoredSizesDiffer(const Run& run) {
   const FileHeader& h = run.Reader.Archive.File;
-  return h.Method == 0x30 && !(h.HeadFlags & kEncrypted) && run.Job.Running() &&
+  return h.Method == kMethodStored && !(h.HeadFlags & kEncrypted) && run.Job.Running() &&
          run.Session.StoredPacked != h.UnpSize;
 }
 
@@ -237,7 +237,7 @@ void DecodeFile(Run& run, EntryAction action) {
   s.StoredPacked = 0;
   s.Checksum = a.Format == ArchiveFormat::kOld ? 0u : 0xFFFFFFFFu;
   // Taken before decoding: a move to the next volume replaces the header.
-  const bool stored = h.Method == 0x30, format20 = h.UnpVer > 15, solidEntry = (h.HeadFlags & kSolidEntry) != 0;
+  const bool stored = h.Method == kMethodStored, format20 = h.UnpVer > 15, solidEntry = (h.HeadFlags & kSolidEntry) != 0;
   EngineUnpackIo io(run.Reader, s, run.Job);
   if (stored) {
     CopyStoredData(run.Reader, s, run.Job);
@@ -312,7 +312,7 @@ Next Walk(Run& run) {
 void ApplyFileTimeAndAttributes(const FileHeader& header, OutputFile& output) {
   const FileHandle file = output.Data().Handle();
   SetPermissions(file, PermissionsOf(header), header.UnixMode);
-  SetFileAttributesOf(file, output.TemporaryName(), header.FileAttr & (0x01 | 0x02 | 0x04 | 0x20));
+  SetFileAttributesOf(file, output.TemporaryName(), header.FileAttr & kDosFileAttributes);
   SetFileTimesFromDos(file, header.FileTime);
 }
 

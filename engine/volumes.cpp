@@ -15,6 +15,8 @@
 namespace korvane {
 namespace {
 
+static_assert(kNewSignature[0] == kOldSignature[0]);
+
 bool StartsWith(const std::uint8_t* p, const std::uint8_t* sig, std::size_t n) { return std::memcmp(p, sig, n) == 0; }
 
 bool ReadNewMainHeader(ArchiveReader& r) {
@@ -38,7 +40,7 @@ bool FindArchiveBehindProgram(ArchiveReader& r) {
   constexpr std::size_t kRsfxIndex = 28 - 7;
   const bool hasRsfx = n >= kRsfxIndex + 4 && std::memcmp(b + kRsfxIndex, "RSFX", 4) == 0;
   for (std::size_t i = 0; i < n; ++i) {
-    if (b[i] != 0x52) continue;
+    if (b[i] != kNewSignature[0]) continue;  // the first byte of either signature
     const std::int64_t offset = static_cast<std::int64_t>(i) + 7;
     if (hasRsfx && i + 4 <= n && StartsWith(b + i, kOldSignature, 4))
       return ReadOldMainHeaderAt(r, offset);
@@ -114,36 +116,6 @@ void SkipRestOfMainHeader(ArchiveReader& r) {
   // The first block starts here: a volume shorter than that ends inside its main header.
   const std::int64_t end = r.Input.Position();
   r.Archive.NextBlockPos = end < 0 ? 0 : static_cast<std::uint32_t>(end);
-}
-
-bool AdvanceVolumeName(char* name, std::size_t capacity) {
-  if (std::strlen(name) + 4 >= capacity) return false;
-  char* dot = FindExtensionDot(name);
-  if (dot == nullptr || dot[1] == '\0' || CompareNoCase(dot + 1, "exe") == 0) {
-    ReplaceExtension(name, capacity, "rar");
-    dot = FindExtensionDot(name);
-  }
-  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-  if (dot[1] != '\0' && isDigit(dot[2]) && isDigit(dot[3])) {
-    char* p = dot + 3;
-    ++*p;
-    // Only a digit that ran over becomes '0' and carries; the first character after the dot
-    // is incremented as a plain byte (r -> s), except that a digit there runs over into 'A'.
-    while (*p == '9' + 1) {
-      if (p - 1 == dot) {
-        *p = 'A';
-        break;
-      }
-      *p = '0';
-      --p;
-      ++*p;
-    }
-  } else {
-    dot[2] = '0';
-    dot[3] = '0';
-    dot[4] = '\0';
-  }
-  return true;
 }
 
 bool FindFirstVolumeName(char* name, std::size_t capacity) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 
+#include "archive/archive_layout.h"  // AdvanceVolumeName
 #include "engine/archive_reader.h"
 #include "engine/job.h"
 
@@ -24,10 +25,6 @@ bool IdentifyArchive(ArchiveReader& reader);
 
 // The rest of the main header behind its fixed part, skipped by whoever opened the archive.
 void SkipRestOfMainHeader(ArchiveReader& reader);
-
-// name.rar/.exe -> name.r00 -> ... -> name.r99 -> name.s00; .999 -> .A00. Rewrites name in
-// place; false (unchanged) when the result would not fit in capacity bytes.
-bool AdvanceVolumeName(char* name, std::size_t capacity);
 
 // The first volume of the set that name belongs to, by the naming rule: the same name with the
 // extension rar, or exe when only that exists. Rewrites name; false when neither exists.

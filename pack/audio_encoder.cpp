@@ -8,7 +8,7 @@
 
 #include "pack/block_split.h"
 #include "pack/prefix_code.h"
-#include "unpack/audio.h"
+#include "unpack/audio_predictor.h"
 
 namespace korvane::pack {
 namespace {

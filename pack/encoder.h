@@ -1,6 +1,6 @@
 // The format 2.0 packer: turns the bytes of archive entries into the packed data the
 // unpacker of format 2.0 reads, entry by entry, optionally as one solid stream. It knows
-// nothing of archive headers or volumes (tools/packer/ writes those).
+// nothing of archive headers or volumes (archive/archive_writer.h writes those).
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 
 #include "pack/match_finder.h"
 #include "pack/token.h"
-#include "unpack/unpack_state.h"
+#include "unpack/format20_tables.h"
 
 namespace korvane::pack {
 

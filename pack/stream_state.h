@@ -8,7 +8,6 @@
 #include "pack/table_block.h"
 #include "pack/token.h"
 #include "unpack/format20_codes.h"
-#include "unpack/unpack_state.h"
 
 namespace korvane::pack {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pack/bit_output.h"
-#include "unpack/unpack_state.h"
+#include "unpack/format20_tables.h"
 
 namespace korvane::pack {
 

@@ -140,7 +140,7 @@ enum class DirResult {
 };
 DirResult CreateDirectoryPath(GuardedPath name);
 
-// MS-DOS/Windows attribute bits 0x01 read-only, 0x02 hidden, 0x04 system, 0x20 archive, of the
+// MS-DOS/Windows attribute bits (archive/archive_layout.h) read-only, hidden, system, archive, of the
 // open file that name names. POSIX keeps only read-only (as a file without write permission)
 // and drops the rest.
 bool SetFileAttributesOf(FileHandle file, GuardedPath name, std::uint32_t attributes);
@@ -158,11 +158,8 @@ bool SetPermissions(FileHandle file, PermissionSource source, std::uint32_t unix
 // permissions; set once everything inside it has been written.
 bool FinishDirectory(GuardedPath name, std::uint32_t dosTime, PermissionSource source, std::uint32_t unixMode);
 
-// The fields of an MS-DOS date/time stamp, and whether they form a real date and time.
-struct DosDateTime {
-  int Year, Month, Day, Hour, Minute, Second;
-};
-DosDateTime SplitDosTime(std::uint32_t dosTime);
-bool IsValidDosDateTime(const DosDateTime& t);
+// The modification time of the file name names, as an MS-DOS date/time in local time;
+// false when it cannot be read.
+bool FileDosTime(const char* name, std::uint32_t& dosTime);
 
 }  // namespace korvane

@@ -32,6 +32,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "archive/archive_layout.h"
 #include "platform/file_layer.h"
 #include "platform/guarded_path.h"
 
@@ -665,6 +666,14 @@ bool SetFileAttributesOf(FileHandle file, GuardedPath, std::uint32_t attributes)
   if (!IsOpenFile(file) || ::fstat(ToFd(file), &st) != 0) return false;
   if (!(attributes & 0x01)) return true;  // only read-only changes anything here
   return ::fchmod(ToFd(file), (st.st_mode & 07777) & static_cast<mode_t>(~0222)) == 0;
+}
+
+bool FileDosTime(const char* name, std::uint32_t& dosTime) {
+  struct stat st;
+  std::tm local{};
+  if (::stat(Resolve(name).path.c_str(), &st) != 0 || localtime_r(&st.st_mtime, &local) == nullptr) return false;
+  dosTime = DosTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  return true;
 }
 
 bool SetFileTimesFromDos(FileHandle file, std::uint32_t dosTime) {

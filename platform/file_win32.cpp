@@ -3,8 +3,10 @@
 // point (a symbolic link, a junction, a mount point) before the operation.
 #include <windows.h>
 
+#include <ctime>
 #include <string>
 
+#include "archive/archive_layout.h"
 #include "platform/file_layer.h"
 #include "platform/guarded_path.h"
 
@@ -209,6 +211,19 @@ bool SetFileAttributesOf(FileHandle, GuardedPath name, std::uint32_t attributes)
   const DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                    FILE_ATTRIBUTE_ARCHIVE);
   return NoLinkOnTheWay(name) && SetFileAttributesA(name.Name, kept) != 0;
+}
+
+bool FileDosTime(const char* name, std::uint32_t& dosTime) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(name, GetFileExInfoStandard, &data)) return false;
+  // FILETIME counts 100 ns from 1601; the C library's local time, as on POSIX, takes seconds from 1970.
+  const ULONGLONG ticks = (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                          data.ftLastWriteTime.dwLowDateTime;
+  const std::time_t seconds = static_cast<std::time_t>((static_cast<long long>(ticks) - 116444736000000000LL) / 10000000LL);
+  std::tm local{};
+  if (localtime_s(&local, &seconds) != 0) return false;
+  dosTime = DosTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  return true;
 }
 
 bool SetFileTimesFromDos(FileHandle file, std::uint32_t dosTime) {

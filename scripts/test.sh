@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: native unit tests, the sanitizer build's tests (with the fuzz seed replays),
 # the same tests built for 32-bit x86 under qemu-i386, the win64 build's tests under Wine, the
-# GUI tests that drive korvane.exe under Xvfb and Wine, and checks that the win32 build compiles.
+# GUI tests that drive korvane.exe under Xvfb and Wine, and checks that the win32, benchmark and
+# libFuzzer builds compile.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,6 +16,12 @@ step "linux: build and test"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$jobs"
 ctest --preset linux -j "$jobs"
+
+step "bench and linux-fuzz: build only (the benchmark and the fuzzers are run by hand)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "$jobs"
+cmake --preset linux-fuzz >/dev/null
+cmake --build --preset linux-fuzz -j "$jobs"
 
 step "linux-asan: build and test"
 cmake --preset linux-asan >/dev/null

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "unpack/unpack_state.h"
+#include "unpack/format20_tables.h"
 
 namespace korvane::format20 {
 

@@ -5,11 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace korvane {
+#include "unpack/format20_tables.h"
 
-inline constexpr std::uint32_t kWindowSize = 0x100000;  // the driver's 1 MiB UnpackWindow
-inline constexpr std::uint32_t WindowMask = kWindowSize - 1;
-static_assert(WindowMask == 0xFFFFF);
+namespace korvane {
 
 inline constexpr std::uint32_t kPackedBufferSize = 8192;
 // Bytes behind the packed buffer that the bit readers may load but that no refill ever fills.
@@ -34,25 +32,6 @@ struct HuffmanTable {
   std::uint32_t LengthStart[16];
   std::uint32_t Symbols[kAlphabet];
   std::uint32_t Fast[1u << kFastBits];  // (length << 16) | symbol
-};
-
-inline constexpr std::size_t kMainAlphabet = 298;
-inline constexpr std::size_t kDistanceAlphabet = 48;
-inline constexpr std::size_t kRepeatLengthAlphabet = 28;
-inline constexpr std::size_t kPreCodeAlphabet = 19;
-inline constexpr std::size_t kAudioAlphabet = 257;
-inline constexpr std::size_t kMaxAudioChannels = 4;
-inline constexpr std::size_t kTableLengthCount = kAudioAlphabet * kMaxAudioChannels;  // 1028
-inline constexpr std::size_t kNormalBlockPositions = kMainAlphabet + kDistanceAlphabet + kRepeatLengthAlphabet;
-static_assert(kNormalBlockPositions == 374 && kTableLengthCount == 1028);
-
-struct AudioChannelState {
-  std::int32_t Weight[5];
-  std::int32_t Delta[4];
-  std::int32_t PrevDelta;
-  std::uint32_t ErrorSum[11];
-  std::uint32_t SampleCount;
-  std::int32_t PrevByte;
 };
 
 struct UnpackState {

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "tests/pack/round_trip.h"
+#include "tests/support/round_trip.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-#include "tests/unpack/memory_io.h"
+#include "tests/support/memory_io.h"
 #include "unpack/unpack.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -12,10 +12,10 @@
 #include <tuple>
 #include <utility>
 
+#include "archive/archive_writer.h"
 #include "tests/engine/engine_fixture.h"
-#include "tests/pack/round_trip.h"
+#include "tests/support/round_trip.h"
 #include "tests/support/archive_bytes.h"
-#include "tools/packer/packer.h"
 
 namespace korvane::testing {
 namespace {
@@ -25,18 +25,18 @@ namespace fs = std::filesystem;
 class PackedArchive : public EngineTest {
  protected:
   // Packs what root holds into dir/stem.rar as the pack command does; the volumes written.
-  std::vector<std::string> Pack(const fs::path& root, const std::string& stem, packer::PackOptions options) {
+  std::vector<std::string> Pack(const fs::path& root, const std::string& stem, PackOptions options) {
     std::vector<std::string> paths, written, links;
     for (const auto& item : fs::directory_iterator(root)) paths.push_back(item.path().string());
     std::sort(paths.begin(), paths.end());
-    std::vector<packer::PackSource> sources;
-    std::vector<packer::VolumePlan> plan;
+    std::vector<PackSource> sources;
+    std::vector<VolumePlan> plan;
     std::string error;
     const std::string packed = Dir.File(stem + ".packing");
-    EXPECT_TRUE(packer::CollectSources(paths, options, sources, links, error)) << error;
-    EXPECT_TRUE(packer::PackSources(sources, options, packed, error)) << error;
-    EXPECT_TRUE(packer::PlanVolumes(sources, options.VolumeSize, plan, error)) << error;
-    EXPECT_TRUE(packer::WriteVolumes(Dir.File(stem + ".rar"), sources, plan, options, written, error)) << error;
+    EXPECT_TRUE(CollectSources(paths, options, sources, links, error)) << error;
+    EXPECT_TRUE(PackSources(sources, options, packed, error)) << error;
+    EXPECT_TRUE(PlanVolumes(sources, options.VolumeSize, plan, error)) << error;
+    EXPECT_TRUE(WriteVolumes(Dir.File(stem + ".rar"), sources, plan, options, written, error)) << error;
     fs::remove(packed);
     return written;
   }
@@ -71,10 +71,10 @@ class PackedArchive : public EngineTest {
   }
 };
 
-packer::PackOptions Level(int level, bool solid, std::uint64_t volumeSize = 0, bool multimedia = false) {
-  packer::PackOptions options;
+PackOptions Level(int level, bool solid, std::uint64_t volumeSize = 0, bool multimedia = false) {
+  PackOptions options;
   options.VolumeSize = volumeSize;
-  options.HostOs = packer::kHostWindows;
+  options.HostOs = kHostWindows;
   options.Level = level;
   options.Solid = solid;
   options.Multimedia = multimedia;

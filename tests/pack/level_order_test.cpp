@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/pack/data_kinds.h"
+#include "tests/support/data_kinds.h"
 
 namespace korvane::testing {
 namespace {

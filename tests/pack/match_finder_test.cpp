@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <tuple>
 
-#include "tests/pack/round_trip.h"
+#include "tests/support/round_trip.h"
 
 namespace korvane::testing {
 namespace {

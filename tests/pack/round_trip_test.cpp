@@ -1,6 +1,6 @@
 // The packer's output read back by our own unpacker: families of data at every level, entry
 // by entry and solid, must come back byte for byte; what does not shrink must be stored.
-#include "tests/pack/round_trip.h"
+#include "tests/support/round_trip.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "archive/archive_layout.h"
 #include "tests/support/corpus.h"
 
 namespace korvane {
@@ -111,6 +112,11 @@ TEST(FileLayer, TimesComeFromTheDosStampAsLocalTimeAndOnlyFromRealDates) {
   }
   CloseFileHandle(f);
   EXPECT_EQ(ModifiedAt(path), "1998-07-14 23:59:58");
+  // Read back as the writer stamps what it archives; a missing file has no time.
+  std::uint32_t stamp = 0;
+  EXPECT_TRUE(FileDosTime(path.c_str(), stamp));
+  EXPECT_EQ(stamp, Dos(1998, 7, 14, 23, 59, 58));
+  EXPECT_FALSE(FileDosTime(dir.File("missing").c_str(), stamp));
 }
 
 #ifndef _WIN32

@@ -5,7 +5,7 @@
 #include <random>
 #include <utility>
 
-#include "tests/unpack/memory_io.h"
+#include "tests/support/memory_io.h"
 #include "unpack/bit_input.h"
 #include "unpack/huffman.h"
 

@@ -8,7 +8,7 @@
 #include "engine/checksum.h"
 #include "tests/support/archive_bytes.h"
 #include "tests/support/corpus.h"
-#include "tests/unpack/memory_io.h"
+#include "tests/support/memory_io.h"
 #include "unpack/unpack.h"
 
 namespace korvane::testing {

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "tests/unpack/stream_writer.h"
-#include "tests/unpack/memory_io.h"
+#include "tests/support/memory_io.h"
 #include "unpack/audio.h"
 #include "unpack/format15_codes.h"
 

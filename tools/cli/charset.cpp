@@ -7,10 +7,11 @@
 #include <iconv.h>
 #endif
 
+#include "archive/archive_layout.h"
+
 namespace korvane::cli {
 namespace {
 
-constexpr std::uint8_t kHostUnix = 3;
 void* const kNoConverter = reinterpret_cast<void*>(-1);
 
 // Well-formed UTF-8 with at least one byte above ASCII (plain ASCII needs no conversion).

@@ -31,18 +31,17 @@ std::string Attributes(std::uint32_t a) {
 }
 
 void PrintRow(const EntryInfo& e, bool oldLayout) {
-  const std::uint32_t t = e.DosTime;
+  const EntryInfo::Stamp& t = e.Time;
   const unsigned ratio = e.UnpackedSize == 0 ? 0 : static_cast<unsigned>(e.PackedSize * 100 / e.UnpackedSize);
   char crc[16];
   if (oldLayout)
     std::snprintf(crc, sizeof crc, "    %04" PRIx32, e.Checksum);
   else
     std::snprintf(crc, sizeof crc, "%08" PRIx32, e.Checksum);
-  std::printf("%s %10" PRIu64 " %10" PRIu64 " %4u%% %04u-%02u-%02u %02u:%02u:%02u %s %u.%u m%c%s %s\n",
-              Attributes(e.Attributes).c_str(), e.UnpackedSize, e.PackedSize, ratio, (t >> 25) + 1980, (t >> 21) & 15,
-              (t >> 16) & 31, (t >> 11) & 31, (t >> 5) & 63, (t & 31) * 2, crc, e.Version / 10u, e.Version % 10u,
-              e.Method >= 0x30 && e.Method <= 0x39 ? e.Method : '?', e.Encrypted ? "*" : " ",
-              DisplayName(e.Name).c_str());
+  std::printf("%s %10" PRIu64 " %10" PRIu64 " %4u%% %04d-%02d-%02d %02d:%02d:%02d %s %u.%u m%c%s %s\n",
+              Attributes(e.Attributes).c_str(), e.UnpackedSize, e.PackedSize, ratio, t.Year, t.Month, t.Day, t.Hour,
+              t.Minute, t.Second, crc, e.Version / 10u, e.Version % 10u,
+              e.Method >= '0' && e.Method <= '9' ? e.Method : '?', e.Encrypted ? "*" : " ", DisplayName(e.Name).c_str());
 }
 
 }  // namespace

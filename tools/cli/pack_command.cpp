@@ -16,10 +16,10 @@
 #include <unistd.h>
 #endif
 
+#include "archive/archive_writer.h"
 #include "tools/cli/charset.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/terminal.h"
-#include "tools/packer/packer.h"
 
 
 namespace korvane::cli {
@@ -78,7 +78,7 @@ bool ParseTime(const char* text, std::uint32_t& out) {
   if (y < 1980 || y > 2107 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
       s < 0 || s > 59)
     return false;
-  out = packer::DosTime(y, mo, d, h, mi, s);
+  out = DosTime(y, mo, d, h, mi, s);
   return true;
 }
 
@@ -93,7 +93,7 @@ int UsageError(const std::string& message) {
 }
 
 struct PackArguments {
-  packer::PackOptions Options;
+  PackOptions Options;
   bool Quiet = false;
   bool Force = false;
   std::size_t VolumeCount = 0;
@@ -104,7 +104,7 @@ struct PackArguments {
 
 // The value of an option that takes one; the caller then refuses a bad one, naming the flag.
 int TakeValue(PackArguments& args, const std::string& flag, const char* value) {
-  packer::PackOptions& o = args.Options;
+  PackOptions& o = args.Options;
   std::uint64_t n = 0;
   if (flag == "--volume-size") {
     if (!ParseCount(value, true, o.VolumeSize)) return UsageError("--volume-size needs a positive size, not '" +
@@ -116,9 +116,9 @@ int TakeValue(PackArguments& args, const std::string& flag, const char* value) {
     args.VolumeCount = static_cast<std::size_t>(n);
   } else if (flag == "--host-os") {
     const std::string v = value;
-    if (v == "msdos") o.HostOs = packer::kHostMsdos;
-    else if (v == "windows") o.HostOs = packer::kHostWindows;
-    else if (v == "unix") o.HostOs = packer::kHostUnix;
+    if (v == "msdos") o.HostOs = kHostMsdos;
+    else if (v == "windows") o.HostOs = kHostWindows;
+    else if (v == "unix") o.HostOs = kHostUnix;
     else return UsageError("--host-os must be msdos, windows or unix, not '" + v + "'");
   } else if (flag == "--charset") {
     args.Charset = value;
@@ -167,7 +167,7 @@ int ParseArguments(int argc, char** argv, PackArguments& args) {
   if (positional.size() < 2) return UsageError(positional.empty() ? "ARCHIVE and PATH missing" : "PATH missing");
   if (args.VolumeCount != 0 && args.Options.VolumeSize != 0)
     return UsageError("give --volume-size or --volume-count, not both");
-  if (!args.Charset.empty() && args.Options.HostOs == packer::kHostUnix)
+  if (!args.Charset.empty() && args.Options.HostOs == kHostUnix)
     return UsageError("--charset goes with --host-os msdos or windows");
   args.Archive = positional.front();
   args.Paths.assign(positional.begin() + 1, positional.end());
@@ -176,13 +176,13 @@ int ParseArguments(int argc, char** argv, PackArguments& args) {
 
 // Names for a DOS or Windows host are stored in its code page. A name the code page cannot
 // hold is refused rather than stored in a form no reader shows as it was.
-int EncodeNames(const PackArguments& args, std::vector<packer::PackSource>& sources) {
-  if (args.Options.HostOs == packer::kHostUnix) return 0;
-  const bool msdos = args.Options.HostOs == packer::kHostMsdos;
+int EncodeNames(const PackArguments& args, std::vector<PackSource>& sources) {
+  if (args.Options.HostOs == kHostUnix) return 0;
+  const bool msdos = args.Options.HostOs == kHostMsdos;
   const std::string charset = !args.Charset.empty() ? args.Charset : msdos ? "CP437" : "CP1252";
   const NameEncoder encoder(charset.c_str());
   if (!encoder.Valid()) return UsageError("unknown charset '" + charset + "'");
-  for (packer::PackSource& s : sources)
+  for (PackSource& s : sources)
     if (!encoder.Encode(s.Name))
       return Fail("cannot store '" + s.Path + "' for " + (msdos ? "msdos" : "windows") + ": code page " + charset +
                   " has no place for a character of its name (give another --charset, or --host-os unix to store"
@@ -242,7 +242,7 @@ class RunFilesGuard {
   const std::string& Packed() const { return files_.Packed; }
   void SetVolumes(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-      files_.Temporary.push_back(packer::TemporaryVolumeName(name));
+      files_.Temporary.push_back(TemporaryVolumeName(name));
       files_.Final.push_back(name);
     }
     files_.VolumesKnown.store(names.size());
@@ -280,12 +280,12 @@ void ShowProgress(std::uint64_t done, std::uint64_t total, int& shownPercent) {
   std::fflush(stderr);
 }
 
-void PrintSummary(const PackArguments& args, const std::vector<packer::PackSource>& sources,
+void PrintSummary(const PackArguments& args, const std::vector<PackSource>& sources,
                   const std::vector<std::string>& written, std::uint64_t volumeSize) {
   std::uint64_t input = 0, data = 0;
-  for (const packer::PackSource& s : sources) {
+  for (const PackSource& s : sources) {
     input += s.Size;
-    data += s.Method == packer::kMethodStored ? s.Size : s.PackedSize;
+    data += s.Method == kMethodStored ? s.Size : s.PackedSize;
   }
   const char* archive = args.Archive.c_str();
   if (args.Options.Level == 0) {
@@ -302,11 +302,11 @@ void PrintSummary(const PackArguments& args, const std::vector<packer::PackSourc
 }
 
 // Collects the sources with their stored names, warning of every link left out.
-int CollectNamedSources(const PackArguments& args, std::vector<packer::PackSource>& sources,
+int CollectNamedSources(const PackArguments& args, std::vector<PackSource>& sources,
                         std::size_t& skippedLinks) {
   std::vector<std::string> links;
   std::string error;
-  if (!packer::CollectSources(args.Paths, args.Options, sources, links, error)) return Fail(error);
+  if (!CollectSources(args.Paths, args.Options, sources, links, error)) return Fail(error);
   for (const std::string& link : links)
     std::fprintf(stderr, "korvane pack: warning: left out the link '%s': it leads outside the packed paths or "
                  "into a folder it is in (-L follows links outside)\n", link.c_str());
@@ -319,37 +319,37 @@ int CollectNamedSources(const PackArguments& args, std::vector<packer::PackSourc
 int RunPackCommand(int argc, char** argv) {
   PackArguments args;
   if (const int status = ParseArguments(argc, argv, args); status >= 0) return status;
-  packer::PackOptions& options = args.Options;
+  PackOptions& options = args.Options;
   if (!args.Force && Exists(args.Archive)) return RefuseExisting(args.Archive);
-  std::vector<packer::PackSource> sources;
+  std::vector<PackSource> sources;
   std::size_t skippedLinks = 0;
   if (const int status = CollectNamedSources(args, sources, skippedLinks); status != 0) return status;
   std::uint64_t input = 0;
-  for (const packer::PackSource& s : sources) input += s.Size;
+  for (const PackSource& s : sources) input += s.Size;
   int shownPercent = -1;
   if (!args.Quiet && input >= kProgressFrom && StderrIsTerminal())
     options.Progress = [&](std::uint64_t done, std::uint64_t total) { ShowProgress(done, total, shownPercent); };
 
   RunFilesGuard files(args.Archive + ".packing");
   std::string error;
-  const bool packedOk = packer::PackSources(sources, options, files.Packed(), error);
+  const bool packedOk = PackSources(sources, options, files.Packed(), error);
   if (shownPercent >= 0) std::fputs("\r\x1b[K", stderr);
   if (!packedOk) return Fail(error);
   if (args.VolumeCount > 1) {
-    const auto size = packer::VolumeSizeForCount(sources, args.VolumeCount);
+    const auto size = VolumeSizeForCount(sources, args.VolumeCount);
     if (!size)
       return Fail("no volume size gives exactly " + std::to_string(args.VolumeCount) + " volumes for this data");
     options.VolumeSize = *size;
   }
-  std::vector<packer::VolumePlan> plan;
-  if (!packer::PlanVolumes(sources, options.VolumeSize, plan, error)) return Fail(error);
-  const std::vector<std::string> names = packer::VolumeNames(args.Archive, plan.size());
+  std::vector<VolumePlan> plan;
+  if (!PlanVolumes(sources, options.VolumeSize, plan, error)) return Fail(error);
+  const std::vector<std::string> names = VolumeNames(args.Archive, plan.size());
   for (const std::string& name : names)
     if (!args.Force && Exists(name)) return RefuseExisting(name);
   files.SetVolumes(names);
   options.VolumeInPlace = [&](std::size_t volume) { files.VolumeInPlace(volume); };
   std::vector<std::string> written;
-  if (!packer::WriteVolumes(args.Archive, sources, plan, options, written, error)) return Fail(error);
+  if (!WriteVolumes(args.Archive, sources, plan, options, written, error)) return Fail(error);
 
   if (skippedLinks != 0) std::fprintf(stderr, "korvane pack: %zu link%s left out\n", skippedLinks,
                                       skippedLinks == 1 ? "" : "s");

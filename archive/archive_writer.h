@@ -1,7 +1,7 @@
-// The volume packer: writes the archive layout the installer reads (signature, main header,
+// The archive writer: writes the archive layout the installer reads (signature, main header,
 // file headers with their data), optionally split into volumes name.rar, name.r00, ...
-// Entries are stored (method 0x30) or packed with the format 2.0 packer (0x31 to 0x35, the
-// level), each on its own or as one solid stream.
+// Entries are stored (kMethodStored) or packed with the format 2.0 packer (one method per
+// level up to kMethodBest), each on its own or as one solid stream.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -9,19 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace korvane::packer {
+#include "archive/archive_layout.h"
 
-inline constexpr std::uint8_t kHostMsdos = 0;
-inline constexpr std::uint8_t kHostWindows = 2;
-inline constexpr std::uint8_t kHostUnix = 3;
-#ifdef _WIN32
-inline constexpr std::uint8_t kNativeHost = kHostWindows;
-#else
-inline constexpr std::uint8_t kNativeHost = kHostUnix;
-#endif
-
-
-inline constexpr std::uint8_t kMethodStored = 0x30;
+namespace korvane {
 
 struct PackOptions {
   std::uint64_t VolumeSize = 0;                // 0: one file, no volumes
@@ -45,14 +35,14 @@ struct PackSource {
   bool Directory = false;
   std::uint64_t Size = 0;
   std::uint32_t DosTime = 0;
-  std::uint32_t Attributes = 0;  // DOS attribute bits for host 2, the st_mode bits for host 3
+  std::uint32_t Attributes = 0;  // DOS attribute bits for MS-DOS and Windows, the st_mode bits for Unix
   // Filled by CollectSources for a stored entry, changed by PackSources for a packed one.
   std::uint8_t Method = kMethodStored;
   std::uint64_t PackedSize = 0;     // bytes of data in the volumes
   std::string DataPath;             // where those bytes are read from
   std::uint64_t DataOffset = 0;     // and from which offset
   std::uint32_t PackedCrc = 0;      // packed entries: the CRC-32 of the file, as FileCRC holds it
-  bool Solid = false;               // flag 0x10: continues the packed stream of the entries before
+  bool Solid = false;               // kSolidEntry: continues the packed stream of the entries before
 };
 
 // One stretch of an entry's data inside one volume.
@@ -60,8 +50,8 @@ struct PartPlan {
   std::size_t Entry = 0;     // index into the sources
   std::uint64_t Offset = 0;  // first data byte of the entry in this part
   std::uint64_t Size = 0;    // packed (= stored) bytes in this part
-  bool ContinuesFromPrevious = false;  // flag 0x01
-  bool ContinuesInNext = false;        // flag 0x02
+  bool ContinuesFromPrevious = false;  // kSplitBefore
+  bool ContinuesInNext = false;        // kSplitAfter
 };
 
 struct VolumePlan {
@@ -96,10 +86,6 @@ bool PlanVolumes(const std::vector<PackSource>& sources, std::uint64_t volumeSiz
 // Finds the volume size that gives exactly `count` volumes, if there is one.
 std::optional<std::uint64_t> VolumeSizeForCount(const std::vector<PackSource>& sources, std::size_t count);
 
-// The name of the volume after `name`: name.rar -> name.r00 -> ... -> name.r99 -> name.s00.
-// Only the file-name part of a path is changed.
-std::string NextVolumeName(const std::string& name);
-
 // The names of the planned volumes, the first being archivePath.
 std::vector<std::string> VolumeNames(const std::string& archivePath, std::size_t count);
 // The temporary name a volume is written under until all are complete.
@@ -112,7 +98,4 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
                   const std::vector<VolumePlan>& volumes, const PackOptions& options,
                   std::vector<std::string>& written, std::string& error);
 
-// MS-DOS date/time (local time) of a calendar time; years before 1980 clamp to 1980-01-01.
-std::uint32_t DosTime(int year, int month, int day, int hour, int minute, int second);
-
-}  // namespace korvane::packer
+}  // namespace korvane

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "tests/pack/round_trip.h"
+#include "tests/support/round_trip.h"
 
 namespace korvane::testing {
 

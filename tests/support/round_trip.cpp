@@ -1,11 +1,12 @@
-#include "tests/pack/round_trip.h"
+#include "tests/support/round_trip.h"
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
 
-#include "tests/unpack/memory_io.h"
+#include "pack/store_decision.h"
+#include "tests/support/memory_io.h"
 #include "unpack/unpack.h"
 
 namespace korvane::testing {
@@ -17,16 +18,20 @@ std::vector<PackedEntry> PackEntries(const std::vector<Bytes>& entries, const pa
   for (const Bytes& data : entries) {
     PackedEntry e;
     e.solid = solid && encoder.StreamStarted();
+    if (!pack::WorthPacking(data.size())) {
+      e.stored = true;
+      result.push_back(std::move(e));
+      continue;
+    }
     encoder.StartEntry(e.solid);
-    const std::size_t step = piece == 0 ? std::max<std::size_t>(data.size(), 1) : piece;
+    const std::size_t step = piece == 0 ? data.size() : piece;
     for (std::size_t at = 0; at < data.size(); at += step)
       encoder.Write(data.data() + at, std::min(step, data.size() - at));
     encoder.FinishEntry();
     e.packed = std::move(encoder.Output());
-    if ((data.empty() || e.packed.size() >= data.size()) && encoder.DiscardEntry()) {
+    if (pack::StoreInstead(encoder, data.size(), e.packed.size())) {
       e.packed = data;
       e.stored = true;
-      e.solid = false;
     }
     result.push_back(std::move(e));
   }

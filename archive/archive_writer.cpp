@@ -2,53 +2,34 @@
 // Header layout: 7-byte signature, 13-byte main header, then per part a 32-byte file header,
 // the name and the part's data bytes. Header checksums are the low 16 bits of the
 // complemented CRC-32 of the header from its type byte on.
-#include "tools/packer/packer.h"
+#include "archive/archive_writer.h"
 
 #include <algorithm>
-#include <array>
-#include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "engine/archive_format.h"
 #include "engine/checksum.h"
 #include "pack/encoder.h"
+#include "pack/store_decision.h"
+#include "platform/file_layer.h"
 
-namespace korvane::packer {
+namespace korvane {
 namespace fs = std::filesystem;
 namespace {
 
-// The layout's block types and flags are the reader's own (engine/); only what a reader
-// never needs to name is defined here.
-constexpr std::uint16_t kMainVolume = 0x0001;
-constexpr std::uint8_t kUnpackVersion = 20;
-// The dictionary bits of a packed entry: 1 MiB, the window the packer uses, as the corpus
-// manifests read them.
-constexpr std::uint16_t kDictionary1M = 0x0080;
 constexpr std::uint32_t kVolumeLead = sizeof kNewSignature + kNewMainHeaderSize;
-constexpr std::uint32_t kDosReadOnly = 0x01;
-constexpr std::uint32_t kDosDirectory = 0x10;
-constexpr std::uint32_t kDosArchive = 0x20;
-constexpr std::uint32_t kUnixDirectoryType = 0040000;
-constexpr std::uint32_t kUnixFileType = 0100000;
-constexpr std::size_t kCopyChunk = 1 << 16;
+constexpr std::uint32_t kCopyChunk = 1 << 16;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f != nullptr) std::fclose(f);
-  }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-bool SeekTo(std::FILE* f, std::uint64_t offset) {
-#ifdef _WIN32
-  return _fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0;
-#else
-  return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
+bool SeekTo(File& f, std::uint64_t offset) {
+  return f.Seek(static_cast<std::int64_t>(offset), kSeekStart) == static_cast<std::int64_t>(offset);
+}
+// The whole buffer or nothing: the file layer writes what it can and says how much.
+bool WriteAll(File& f, const void* data, std::size_t size) {
+  return f.WriteRaw(data, static_cast<std::uint32_t>(size)) == size;
+}
+bool ReadAll(File& f, void* data, std::size_t size) {
+  return f.Read(data, static_cast<std::uint32_t>(size)) == size;
 }
 
 std::uint64_t HeaderBytes(const PackSource& s) { return kNewFileHeaderSize + s.Name.size(); }
@@ -73,7 +54,7 @@ void SealHeader(std::vector<std::uint8_t>& header) {
   header[1] = static_cast<std::uint8_t>(crc >> 8);
 }
 
-std::vector<std::uint8_t> MainHeader(bool volumes, bool solid) {
+std::vector<std::uint8_t> MainHeaderBytes(bool volumes, bool solid) {
   std::vector<std::uint8_t> h = {0, 0, kMainHead};
   Put16(h, (volumes ? kMainVolume : 0) | (solid ? kSolidArchiveFlag : 0));
   Put16(h, kNewMainHeaderSize);
@@ -83,7 +64,7 @@ std::vector<std::uint8_t> MainHeader(bool volumes, bool solid) {
   return h;
 }
 
-std::vector<std::uint8_t> FileHeader(const PackSource& s, const PartPlan& part, std::uint8_t hostOs,
+std::vector<std::uint8_t> FileHeaderBytes(const PackSource& s, const PartPlan& part, std::uint8_t hostOs,
                                      std::uint32_t fileCrc) {
   std::uint16_t flags = kLongBlock;
   if (part.ContinuesFromPrevious) flags |= kSplitBefore;
@@ -101,27 +82,15 @@ std::vector<std::uint8_t> FileHeader(const PackSource& s, const PartPlan& part, 
   h.push_back(hostOs);
   Put32(h, fileCrc);
   Put32(h, s.DosTime);
-  h.push_back(kUnpackVersion);
+  // The packed data is format 2.0's; a stored entry reads with any version, and the format's
+  // own archivers write the newest there too.
+  h.push_back(kNewestUnpackVersion);
   h.push_back(s.Method);
   Put16(h, static_cast<std::uint32_t>(s.Name.size()));
   Put32(h, s.Attributes);
   h.insert(h.end(), s.Name.begin(), s.Name.end());
   SealHeader(h);
   return h;
-}
-
-std::uint32_t DosTimeOf(const fs::file_time_type& t) {
-  const auto sys = std::chrono::file_clock::to_sys(t);
-  const std::time_t tt = std::chrono::system_clock::to_time_t(
-      std::chrono::time_point_cast<std::chrono::system_clock::duration>(sys));
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &tt) != 0) return DosTime(1980, 1, 1, 0, 0, 0);
-#else
-  if (localtime_r(&tt, &local) == nullptr) return DosTime(1980, 1, 1, 0, 0, 0);
-#endif
-  return DosTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                 local.tm_sec);
 }
 
 std::uint32_t AttributesOf(const fs::file_status& st, bool directory, std::uint8_t hostOs) {
@@ -194,8 +163,7 @@ bool AddSource(const fs::path& path, const std::string& name, Walk& walk, std::s
   if (options.FixedDosTime) {
     s.DosTime = *options.FixedDosTime;
   } else {
-    const auto t = fs::last_write_time(path, ec);
-    s.DosTime = ec ? DosTime(1980, 1, 1, 0, 0, 0) : DosTimeOf(t);
+    if (!FileDosTime(s.Path.c_str(), s.DosTime)) s.DosTime = DosTime(1980, 1, 1, 0, 0, 0);
   }
   if (!s.Directory) {
     s.Size = fs::file_size(path, ec);
@@ -208,8 +176,7 @@ bool AddSource(const fs::path& path, const std::string& name, Walk& walk, std::s
       error = "'" + path.string() + "' is 4 GiB or larger, which the archive layout cannot store";
       return false;
     }
-    File f(std::fopen(s.Path.c_str(), "rb"));
-    if (!f) {
+    if (!File::OpenForReading(s.Path.c_str()).IsOpen()) {
       error = "cannot read '" + path.string() + "'";
       return false;
     }
@@ -234,14 +201,6 @@ bool AddSource(const fs::path& path, const std::string& name, Walk& walk, std::s
 }
 
 }  // namespace
-
-std::uint32_t DosTime(int year, int month, int day, int hour, int minute, int second) {
-  if (year < 1980) return (1u << 21) | (1u << 16);
-  if (year > 2107) year = 2107;
-  return static_cast<std::uint32_t>(year - 1980) << 25 | static_cast<std::uint32_t>(month) << 21 |
-         static_cast<std::uint32_t>(day) << 16 | static_cast<std::uint32_t>(hour) << 11 |
-         static_cast<std::uint32_t>(minute) << 5 | static_cast<std::uint32_t>(second / 2);
-}
 
 bool CollectSources(const std::vector<std::string>& paths, const PackOptions& options,
                     std::vector<PackSource>& sources, std::vector<std::string>& skippedLinks, std::string& error) {
@@ -275,8 +234,8 @@ bool CollectSources(const std::vector<std::string>& paths, const PackOptions& op
 bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, const std::string& packedPath,
                  std::string& error) {
   if (options.Level <= 0) return true;
-  File out(std::fopen(packedPath.c_str(), "wb"));
-  if (!out) {
+  File out = File::Create(packedPath.c_str(), CreateMode::kCreateAlways);
+  if (!out.IsOpen()) {
     error = "cannot create '" + packedPath + "'";
     return false;
   }
@@ -290,7 +249,7 @@ bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, c
   // Moves what the packer has produced into the file; false on a write error.
   const auto drain = [&](std::uint64_t& written) {
     std::vector<std::uint8_t>& bytes = encoder.Output();
-    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size();
+    const bool ok = WriteAll(out, bytes.data(), bytes.size());
     written += bytes.size();
     bytes.clear();
     return ok;
@@ -299,9 +258,9 @@ bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, c
     // Every entry after the stream's start carries the solid flag; the first packed one may
     // not, so that the unpacker reads its tables.
     s.Solid = options.Solid && encoder.StreamStarted();
-    if (s.Directory || s.Size == 0) continue;
-    File in(std::fopen(s.Path.c_str(), "rb"));
-    if (!in || !SeekTo(out.get(), offset)) {
+    if (s.Directory || !pack::WorthPacking(s.Size)) continue;
+    File in = File::OpenForReading(s.Path.c_str());
+    if (!in.IsOpen() || !SeekTo(out, offset)) {
       error = "cannot read '" + s.Path + "'";
       return false;
     }
@@ -310,7 +269,7 @@ bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, c
     std::uint64_t packed = 0;
     for (std::uint64_t read = 0; read < s.Size;) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), s.Size - read));
-      if (std::fread(buffer.data(), 1, n, in.get()) != n) {
+      if (!ReadAll(in, buffer.data(), n)) {
         error = "cannot read '" + s.Path + "' (it changed or shrank while packing)";
         return false;
       }
@@ -329,18 +288,14 @@ bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, c
       error = "cannot write '" + packedPath + "'";
       return false;
     }
-    // What packing does not shrink is stored; its packed bytes are overwritten by the next.
-    if (packed >= s.Size && encoder.DiscardEntry()) continue;
+    // A stored entry's packed bytes are overwritten by the next.
+    if (pack::StoreInstead(encoder, s.Size, packed)) continue;
     s.Method = static_cast<std::uint8_t>(kMethodStored + options.Level);
     s.PackedSize = packed;
     s.DataPath = packedPath;
     s.DataOffset = offset;
     s.PackedCrc = ~crc;
     offset += packed;
-  }
-  if (std::fflush(out.get()) != 0 || std::fclose(out.release()) != 0) {
-    error = "cannot write '" + packedPath + "'";
-    return false;
   }
   return true;
 }
@@ -423,40 +378,6 @@ std::optional<std::uint64_t> VolumeSizeForCount(const std::vector<PackSource>& s
   return std::nullopt;
 }
 
-std::string NextVolumeName(const std::string& path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-  std::string name = path.substr(start);
-  std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos) {
-    name += ".rar";
-    dot = name.rfind('.');
-  }
-  std::string ext = name.substr(dot + 1);
-  std::string lower = ext;
-  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  if (ext.empty() || lower == "exe") name = name.substr(0, dot + 1) + "rar";
-  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (name.size() >= dot + 4 && digit(name[dot + 2]) && digit(name[dot + 3])) {
-    // A carry out of a digit moves left; the letter after the dot counts on as a plain byte
-    // (r -> s), and a carry out of a leading digit turns it into 'A' (.999 -> .A00).
-    std::size_t i = dot + 3;
-    ++name[i];
-    while (name[i] == '9' + 1) {
-      if (name[i - 1] == '.') {
-        name[i] = 'A';
-        break;
-      }
-      name[i] = '0';
-      --i;
-      ++name[i];
-    }
-  } else {
-    name = name.substr(0, dot + 2) + "00";
-  }
-  return path.substr(0, start) + name;
-}
-
 std::vector<std::string> VolumeNames(const std::string& archivePath, std::size_t count) {
   std::vector<std::string> names;
   for (std::string name = archivePath; names.size() < count; name = NextVolumeName(name)) names.push_back(name);
@@ -475,9 +396,8 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
   File out;
   const auto fail = [&](const std::string& message) {
     // Windows refuses to delete a file that is still open: close the volume being written first.
-    out.reset();
-    std::error_code ec;
-    for (const std::string& t : temps) fs::remove(t, ec);
+    out.Close();
+    for (const std::string& t : temps) DeleteFilePath(t.c_str());
     error = message;
     return false;
   };
@@ -489,33 +409,32 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
   std::uint32_t entryCrc = 0xFFFFFFFFu;
   std::vector<std::uint8_t> buffer(kCopyChunk);
   const bool solid = std::any_of(sources.begin(), sources.end(), [](const PackSource& s) { return s.Solid; });
-  const std::vector<std::uint8_t> mainHeader = MainHeader(volumes.size() > 1, solid);
+  const std::vector<std::uint8_t> mainHeader = MainHeaderBytes(volumes.size() > 1, solid);
 
   for (std::size_t v = 0; v < volumes.size(); ++v) {
-    out.reset(std::fopen(temps[v].c_str(), "wb"));
-    if (!out) return fail("cannot create '" + temps[v] + "'");
-    bool ok = std::fwrite(kNewSignature, 1, sizeof kNewSignature, out.get()) == sizeof kNewSignature &&
-              std::fwrite(mainHeader.data(), 1, mainHeader.size(), out.get()) == mainHeader.size();
+    out = File::Create(temps[v].c_str(), CreateMode::kCreateAlways);
+    if (!out.IsOpen()) return fail("cannot create '" + temps[v] + "'");
+    bool ok = WriteAll(out, kNewSignature, sizeof kNewSignature) && WriteAll(out, mainHeader.data(), mainHeader.size());
     for (const PartPlan& part : volumes[v].Parts) {
       if (!ok) break;
       const PackSource& s = sources[part.Entry];
       if (part.Entry != openEntry) {
         openEntry = part.Entry;
         entryCrc = 0xFFFFFFFFu;
-        ahead.reset();
-        copier.reset();
+        ahead.Close();
+        copier.Close();
         if (!s.Directory) {
           const std::string& from = DataPath(s);
-          ahead.reset(std::fopen(from.c_str(), "rb"));
-          copier.reset(std::fopen(from.c_str(), "rb"));
-          if (!ahead || !copier || !SeekTo(ahead.get(), s.DataOffset) || !SeekTo(copier.get(), s.DataOffset))
+          ahead = File::OpenForReading(from.c_str());
+          copier = File::OpenForReading(from.c_str());
+          if (!ahead.IsOpen() || !copier.IsOpen() || !SeekTo(ahead, s.DataOffset) || !SeekTo(copier, s.DataOffset))
             return fail("cannot read '" + from + "'");
         }
       }
       std::uint32_t partCrc = 0xFFFFFFFFu;
       for (std::uint64_t left = part.Size; left > 0;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-        if (std::fread(buffer.data(), 1, n, ahead.get()) != n)
+        if (!ReadAll(ahead, buffer.data(), n))
           return fail("cannot read '" + s.Path + "' (it changed or shrank while packing)");
         partCrc = UpdateCrc32(partCrc, buffer.data(), n);
         entryCrc = UpdateCrc32(entryCrc, buffer.data(), n);
@@ -524,18 +443,17 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
       // Earlier parts carry the checksum of their own bytes, the last part that of the whole
       // entry's unpacked bytes.
       const std::uint32_t crc = part.ContinuesInNext ? ~partCrc : Packed(s) ? s.PackedCrc : ~entryCrc;
-      const std::vector<std::uint8_t> header = FileHeader(s, part, options.HostOs, crc);
-      ok = std::fwrite(header.data(), 1, header.size(), out.get()) == header.size();
+      const std::vector<std::uint8_t> header = FileHeaderBytes(s, part, options.HostOs, crc);
+      ok = WriteAll(out, header.data(), header.size());
       for (std::uint64_t left = part.Size; ok && left > 0;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-        if (std::fread(buffer.data(), 1, n, copier.get()) != n)
-          return fail("cannot read '" + s.Path + "' (it changed while packing)");
-        ok = std::fwrite(buffer.data(), 1, n, out.get()) == n;
+        if (!ReadAll(copier, buffer.data(), n)) return fail("cannot read '" + s.Path + "' (it changed while packing)");
+        ok = WriteAll(out, buffer.data(), n);
         left -= n;
       }
     }
-    if (!ok || std::fflush(out.get()) != 0) return fail("cannot write '" + temps[v] + "'");
-    if (std::fclose(out.release()) != 0) return fail("cannot write '" + temps[v] + "'");
+    if (!ok) return fail("cannot write '" + temps[v] + "'");
+    out.Close();
   }
   for (std::size_t v = 0; v < volumes.size(); ++v) {
     std::error_code ec;
@@ -550,4 +468,4 @@ bool WriteVolumes(const std::string& archivePath, const std::vector<PackSource>&
   return true;
 }
 
-}  // namespace korvane::packer
+}  // namespace korvane

@@ -1,5 +1,6 @@
-// Test support: entries packed by the format 2.0 packer the way the archive packer does it
-// (stored when packing does not make them smaller, solid entries continuing the stream), and
+// Test support: entries packed by the format 2.0 packer the way the archive writer does it
+// (stored when empty or when packing does not make them smaller, by pack/store_decision.h;
+// solid entries continuing the stream), and
 // unpacked again by the format 2.0 unpacker the way the extraction driver does it.
 #pragma once
 #include <cstdint>
@@ -14,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 struct PackedEntry {
   Bytes packed;  // the stored bytes themselves when stored
   bool stored = false;
-  bool solid = false;  // the entry's solid flag
+  bool solid = false;  // the entry's solid flag, which a stored entry keeps as the writer does
 };
 
 // solid: one stream through all entries; otherwise each entry starts its own. A Write call

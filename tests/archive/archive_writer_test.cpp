@@ -1,7 +1,7 @@
-// The volume packer, checked by the tests' own archive reader (signatures, header checksums,
+// The archive writer, checked by the tests' own archive reader (signatures, header checksums,
 // continuation flags, per-part checksums, every volume but the last ending inside a continuing
 // entry) and by the engine, which must test every set it writes and follow its volume names.
-#include "tools/packer/packer.h"
+#include "archive/archive_writer.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #endif
 
-namespace korvane::packer {
+namespace korvane {
 namespace {
 namespace fs = std::filesystem;
 using namespace korvane::testing;
@@ -208,4 +208,4 @@ TEST_F(Packer, FailuresLeaveNothingBehind) {
 }
 
 }  // namespace
-}  // namespace korvane::packer
+}  // namespace korvane

@@ -1,4 +1,4 @@
-#include "tests/pack/data_kinds.h"
+#include "tests/support/data_kinds.h"
 
 #include <algorithm>
 #include <cstdio>
