@@ -23,7 +23,6 @@ class ProgressWindow {
   ProgressWindow(FrontEnd& fe, HWND window) : Fe(fe), Job(fe.Job), Dialog(window) {}
   ProgressWindow(const ProgressWindow&) = delete;
   ProgressWindow& operator=(const ProgressWindow&) = delete;
-  ~ProgressWindow() { CloseWorkerHandle(); }
 
   BOOL Init();
   void Paint(HDC dc);
@@ -44,10 +43,6 @@ class ProgressWindow {
  private:
   static DWORD WINAPI ExtractionThreadProc(void* parameter);
   void ReleaseImages();
-  void CloseWorkerHandle() {
-    if (Worker) CloseHandle(Worker);
-    Worker = nullptr;
-  }
 
   FrontEnd& Fe;
   ExtractionJob& Job;
@@ -57,7 +52,7 @@ class ProgressWindow {
   PaletteDib Background;
   PaletteDib Fill;
   ScreenRect BackgroundRect{};
-  HANDLE Worker = nullptr;
+  KernelHandle Worker;
   bool Closing = false;
   bool Aborting = false;
   bool Ending = false;
@@ -121,9 +116,9 @@ BOOL ProgressWindow::Init() {
     CopyPictureRect(Fill, picture.Pixels, 400, 54, 424, 247, picture.Width());
   }
   ShowWindow(Dialog, SW_SHOW);
-  Worker = CreateThread(nullptr, 0, ExtractionThreadProc, this, 0, nullptr);
+  Worker = KernelHandle(CreateThread(nullptr, 0, ExtractionThreadProc, this, 0, nullptr));
   if (Worker) return TRUE;
-  MessageBoxA(Dialog, texts::kNoThread, texts::kNoThreadTitle, 0x30);
+  MessageBoxA(Dialog, texts::kNoThread, texts::kNoThreadTitle, MB_ICONEXCLAMATION);
   BeginClose();
   return FALSE;
 }
@@ -184,9 +179,10 @@ void ProgressWindow::UserAbort() {
 
 void ProgressWindow::WaitForWorker() {
   while (Worker) {
-    const DWORD woke = MsgWaitForMultipleObjects(1, &Worker, FALSE, INFINITE, QS_SENDMESSAGE);
+    const HANDLE worker = Worker.Get();
+    const DWORD woke = MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE);
     if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) {
-      CloseWorkerHandle();
+      Worker.Reset();
       break;
     }
     MSG message;
