@@ -67,9 +67,12 @@ ProgressWindow* StateOf(HWND window) {
 void DrawProgress(HDC dc, const ExtractionJob& job, const PaletteDib& background, const PaletteDib& fill,
                   HPALETTE palette, const ScreenRect& backgroundRect, HFONT font) {
   PaletteSelection selection(dc, palette);
-  const int previousMode = SetBkMode(dc, TRANSPARENT);
+  // The DC goes back as it came: the font is deleted when the window closes, and a DC must
+  // not be left with an object selected that no longer exists.
+  SavedDcState saved(dc);
+  SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, RGB(254, 254, 254));
-  HGDIOBJ previousFont = SelectObject(dc, font);
+  SelectObject(dc, font);
   SetTextAlign(dc, TA_RIGHT | TA_TOP);
   SelectObject(dc, GetStockObject(WHITE_PEN));
   SelectObject(dc, GetStockObject(WHITE_BRUSH));
@@ -83,8 +86,6 @@ void DrawProgress(HDC dc, const ExtractionJob& job, const PaletteDib& background
     Polygon(dc, marker, 3);
     TextOutA(dc, g->TextRight, g->TextTop, g->Text, static_cast<int>(std::strlen(g->Text)));
   }
-  SetBkMode(dc, previousMode);
-  SelectObject(dc, previousFont);
 }
 
 }  // namespace

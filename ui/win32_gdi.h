@@ -102,6 +102,22 @@ class PaintDc {
   HDC Dc;
 };
 
+// Everything a drawing changes in a device context (selected pen, brush and font, text
+// alignment, colours, background mode) comes back as it was on scope exit.
+class SavedDcState {
+ public:
+  explicit SavedDcState(HDC dc) : Dc(dc), Saved(dc ? SaveDC(dc) : 0) {}
+  SavedDcState(const SavedDcState&) = delete;
+  SavedDcState& operator=(const SavedDcState&) = delete;
+  ~SavedDcState() {
+    if (Saved != 0) RestoreDC(Dc, Saved);
+  }
+
+ private:
+  HDC Dc;
+  int Saved;
+};
+
 // Selects a palette as foreground palette and realises it; the previous one comes back on
 // scope exit so no device context keeps a palette that is about to be deleted.
 class PaletteSelection {
