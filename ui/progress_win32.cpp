@@ -101,7 +101,8 @@ DWORD WINAPI ProgressWindow::ExtractionThreadProc(void* parameter) {
 
 BOOL ProgressWindow::Init() {
   Font = FontHandle(CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_STROKE_PRECIS,
-                                 CLIP_STROKE_PRECIS | CLIP_LH_ANGLES, DRAFT_QUALITY, 0, "Arial"));
+                                 CLIP_STROKE_PRECIS | CLIP_LH_ANGLES, DRAFT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                 "Arial"));
   Job.ProgressWindow = Dialog;
   Job.CurrentVolume = 1;
   Job.FileProgress = 0.0f;
@@ -148,10 +149,11 @@ void ProgressWindow::JobEnded(std::int32_t result) {
       Paint(dc.Get());
     }
     MessageBoxA(Dialog,
-                install ? texts::kInstallDone : texts::kTestDone, texts::kOutcomeTitle, 0x30);
+                install ? texts::kInstallDone : texts::kTestDone, texts::kOutcomeTitle, MB_ICONEXCLAMATION);
     Fe.Journal.Keep();
   } else {
-    MessageBoxA(Dialog, install ? texts::kInstallFailed : texts::kTestFailed, texts::kOutcomeTitle, 0x30);
+    MessageBoxA(Dialog, install ? texts::kInstallFailed : texts::kTestFailed, texts::kOutcomeTitle,
+                MB_ICONEXCLAMATION);
     // The engine may have given up on a volume after telling the user why.
     Job.Abort.store(kRunning);
     OfferUndo();
@@ -172,7 +174,8 @@ void ProgressWindow::UserAbort() {
   // Abort stays set until the worker has returned, so nothing is written once the box shows.
   Job.Abort.store(kUserAborted);
   WaitForWorker();
-  MessageBoxA(Dialog, Job.Mode == 'X' ? texts::kInstallAborted : texts::kTestAborted, texts::kAbortTitle, 0x10);
+  MessageBoxA(Dialog, Job.Mode == 'X' ? texts::kInstallAborted : texts::kTestAborted, texts::kAbortTitle,
+              MB_ICONERROR);
   Job.Abort.store(kRunning);
   OfferUndo();
   BeginClose();
