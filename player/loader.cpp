@@ -183,7 +183,7 @@ bool ReadSampleData(ModPlayer& player, const std::uint8_t* data, std::size_t siz
   return true;
 }
 
-// Everything after the layout; false when the block is too short or memory runs out.
+// The whole module into the song; false when the block is too short or memory runs out.
 bool ReadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
   const Layout layout = ReadLayout(player, data, size);
   const std::size_t patternOffset = layout.patternOffset();
