@@ -19,14 +19,29 @@ std::atomic<std::size_t> g_refuseFrom{~std::size_t{0}};
 
 }  // namespace
 
+// Every plain form is replaced, so that no block is taken by one allocator and given back
+// to the other (a sanitizer's operator new and this free, say).
 void* operator new(std::size_t size) {
   if (size >= g_refuseFrom.load(std::memory_order_relaxed)) throw std::bad_alloc();
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
 // Not inlined: where the compiler sees free() meet a pointer from operator new, it warns.
 [[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { ::operator delete(p); }
+void operator delete[](void* p) noexcept { ::operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { ::operator delete(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { ::operator delete(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { ::operator delete(p); }
 
 namespace korvane::testing {
 namespace {
