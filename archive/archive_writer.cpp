@@ -243,6 +243,13 @@ bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, c
   settings.Level = options.Level;
   settings.Multimedia = options.Multimedia;
   pack::Format20Encoder encoder(settings);
+  // The packer's tables and parses need far more memory than anything else here; when they
+  // cannot have it, the run ends with a message rather than the process.
+  const auto outOfMemory = [&](const PackSource* s) {
+    error = s ? "out of memory while packing '" + s->Path + "'" : "out of memory";
+    return false;
+  };
+  if (encoder.Failed()) return outOfMemory(nullptr);
   std::uint64_t total = 0, done = 0, offset = 0;
   for (const PackSource& s : sources) total += s.Size;
   std::vector<std::uint8_t> buffer(kCopyChunk);
@@ -264,7 +271,7 @@ bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, c
       error = "cannot read '" + s.Path + "'";
       return false;
     }
-    encoder.StartEntry(s.Solid);
+    if (!encoder.StartEntry(s.Solid)) return outOfMemory(&s);
     std::uint32_t crc = 0xFFFFFFFFu;
     std::uint64_t packed = 0;
     for (std::uint64_t read = 0; read < s.Size;) {
@@ -274,7 +281,7 @@ bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, c
         return false;
       }
       crc = UpdateCrc32(crc, buffer.data(), n);
-      encoder.Write(buffer.data(), n);
+      if (!encoder.Write(buffer.data(), n)) return outOfMemory(&s);
       read += n;
       done += n;
       if (!drain(packed)) {
@@ -283,13 +290,14 @@ bool PackSources(std::vector<PackSource>& sources, const PackOptions& options, c
       }
       if (options.Progress) options.Progress(done, total);
     }
-    encoder.FinishEntry();
+    if (!encoder.FinishEntry()) return outOfMemory(&s);
     if (!drain(packed)) {
       error = "cannot write '" + packedPath + "'";
       return false;
     }
     // A stored entry's packed bytes are overwritten by the next.
     if (pack::StoreInstead(encoder, s.Size, packed)) continue;
+    if (encoder.Failed()) return outOfMemory(&s);
     s.Method = static_cast<std::uint8_t>(kMethodStored + options.Level);
     s.PackedSize = packed;
     s.DataPath = packedPath;

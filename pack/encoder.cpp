@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 
 #include "pack/audio_encoder.h"
 #include "pack/bit_output.h"
@@ -270,13 +271,41 @@ class Format20Encoder::Impl {
   std::uint32_t EntryStart = 0;  // stream position of the entry's first byte
 };
 
-Format20Encoder::Format20Encoder(const EncoderSettings& settings) : Body(std::make_unique<Impl>(settings)) {}
+// An allocation that fails inside a step marks the encoder failed for good: the step may have
+// stopped half way through its state.
+template <typename Step>
+bool Format20Encoder::Guarded(Step step) {
+  if (!Body || OutOfMemory) return false;
+  try {
+    return step(*Body);
+  } catch (const std::bad_alloc&) {
+    OutOfMemory = true;
+    return false;
+  }
+}
+
+Format20Encoder::Format20Encoder(const EncoderSettings& settings) {
+  try {
+    Body = std::make_unique<Impl>(settings);
+  } catch (const std::bad_alloc&) {
+    OutOfMemory = true;
+  }
+}
 Format20Encoder::~Format20Encoder() = default;
-bool Format20Encoder::StreamStarted() const { return Body->StreamStarted(); }
-void Format20Encoder::StartEntry(bool solid) { Body->StartEntry(solid); }
-void Format20Encoder::Write(const std::uint8_t* data, std::size_t count) { Body->Write(data, count); }
-void Format20Encoder::FinishEntry() { Body->FinishEntry(); }
-std::vector<std::uint8_t>& Format20Encoder::Output() { return Body->Output(); }
-bool Format20Encoder::DiscardEntry() { return Body->DiscardEntry(); }
+bool Format20Encoder::Failed() const { return OutOfMemory; }
+bool Format20Encoder::StreamStarted() const { return Body && Body->StreamStarted(); }
+bool Format20Encoder::StartEntry(bool solid) {
+  return Guarded([&](Impl& b) { b.StartEntry(solid); return true; });
+}
+bool Format20Encoder::Write(const std::uint8_t* data, std::size_t count) {
+  return Guarded([&](Impl& b) { b.Write(data, count); return true; });
+}
+bool Format20Encoder::FinishEntry() {
+  return Guarded([](Impl& b) { b.FinishEntry(); return true; });
+}
+std::vector<std::uint8_t>& Format20Encoder::Output() { return Body ? Body->Output() : NoOutput; }
+bool Format20Encoder::DiscardEntry() {
+  return Guarded([](Impl& b) { return b.DiscardEntry(); });
+}
 
 }  // namespace korvane::pack

@@ -79,38 +79,26 @@ void FreeModule(ModPlayer& player) {
   player.mixOut.reset();
 }
 
-int LoadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
-  FreeModule(player);
-  if (data == nullptr) return 0;
+namespace {
 
+// The header layout from the signature at 1080, which also gives the channel count; without
+// one the module is of the old 15-sample, 4-channel kind.
+Layout ReadLayout(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
   player.channelCount = 4;
-  Layout layout{kShortSampleHeaders, false};
   if (size >= kSignatureOffset + 4) {
     for (const Signature& s : kSignatures) {
       if (std::memcmp(data + kSignatureOffset, s.text, 4) == 0) {
         player.channelCount = s.channels;
-        layout = {kLongSampleHeaders, true};
         std::memcpy(player.signature, s.text, 5);
-        break;
+        return {kLongSampleHeaders, true};
       }
     }
   }
-  const std::size_t patternOffset = layout.patternOffset();
-  // Everything up to the pattern data is needed to make sense of the rest; a block that
-  // stops before that is not a module.
-  if (size < patternOffset) {
-    FreeModule(player);
-    return 0;
-  }
+  return {kShortSampleHeaders, false};
+}
 
-  player.sampleSlots = layout.sampleHeaders + 1;
-  player.channels = AllocateZeroed<ModChannel>(player.channelCount);
-  player.samples = AllocateZeroed<ModSample>(player.sampleSlots);
-  if (!player.channels || !player.samples) {
-    FreeModule(player);
-    return 0;
-  }
-
+// Title and sample headers; returns where the song length follows.
+std::size_t ReadSampleHeaders(ModPlayer& player, const std::uint8_t* data) {
   CopyText(player.title, data, kTitleBytes);
   std::size_t cursor = kTitleBytes;
   for (int slot = 1; slot < player.sampleSlots; ++slot) {
@@ -130,7 +118,11 @@ int LoadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
     // position below the data; such samples play once.
     s.loops = s.loopEnd > 2 && s.loopLength > 0 && s.loopStart < s.length && s.loopLength <= s.loopEnd;
   }
+  return cursor;
+}
 
+// Song length and order table; the pattern count is one past the largest order.
+void ReadOrders(ModPlayer& player, const std::uint8_t* data, std::size_t cursor) {
   player.songLength = data[cursor];
   cursor += 2;  // the restart byte plays no part
   std::int32_t largest = 0;
@@ -143,16 +135,18 @@ int LoadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
   if (player.songLength > kOrderTableSize) player.songLength = kOrderTableSize;
   if (player.songLength < 1) player.songLength = 1;
   player.patternCount = largest + 1;
+}
 
-  const std::size_t cellCount =
-      static_cast<std::size_t>(player.patternCount) * kRowsPerPattern * player.channelCount;
+std::size_t CellCount(const ModPlayer& player) {
+  return static_cast<std::size_t>(player.patternCount) * kRowsPerPattern * player.channelCount;
+}
+
+// Pattern cells from cursor on; false when they cannot be allocated. Cells that the file
+// does not contain are left empty (no sample, no note).
+bool ReadPatterns(ModPlayer& player, const std::uint8_t* data, std::size_t size, std::size_t cursor) {
+  const std::size_t cellCount = CellCount(player);
   player.patterns = AllocateZeroed<ModCell>(cellCount);
-  if (!player.patterns) {
-    FreeModule(player);
-    return 0;
-  }
-  // Cells that the file does not contain are left empty (no sample, no note).
-  cursor = patternOffset;
+  if (!player.patterns) return false;
   const std::size_t presentCells = (size - cursor) / 4 < cellCount ? (size - cursor) / 4 : cellCount;
   for (std::size_t i = 0; i < cellCount; ++i) {
     ModCell& cell = player.patterns[i];
@@ -168,16 +162,16 @@ int LoadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
     cell.command = b[2] & 0x0F;
     cell.param = b[3];
   }
-  cursor += cellCount * 4;  // may lie past the block; the copies below check
+  return true;
+}
 
+// Sample data from cursor on, which may lie past the block; false when a sample cannot be
+// allocated. Sample bytes missing from a short file stay zero (silence).
+bool ReadSampleData(ModPlayer& player, const std::uint8_t* data, std::size_t size, std::size_t cursor) {
   for (int slot = 1; slot < player.sampleSlots; ++slot) {
     ModSample& s = player.samples[slot];
     s.data = AllocateZeroed<std::int8_t>(static_cast<std::size_t>(s.length) + 1);
-    if (!s.data) {
-      FreeModule(player);
-      return 0;
-    }
-    // Sample bytes missing from a short file stay zero (silence).
+    if (!s.data) return false;
     if (cursor < size) {
       const std::size_t available = size - cursor;
       const std::size_t n = available < static_cast<std::size_t>(s.length) ? available : s.length;
@@ -186,7 +180,36 @@ int LoadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
     cursor += s.length;
     if (s.length > 0 && s.loopLength > 2 && s.loops) s.data[s.loopEnd] = s.data[s.loopStart];
   }
+  return true;
+}
 
+// The whole module into the song; false when the block is too short or memory runs out.
+bool ReadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
+  const Layout layout = ReadLayout(player, data, size);
+  const std::size_t patternOffset = layout.patternOffset();
+  // Everything up to the pattern data is needed to make sense of the rest; a block that
+  // stops before that is not a module.
+  if (size < patternOffset) return false;
+
+  player.sampleSlots = layout.sampleHeaders + 1;
+  player.channels = AllocateZeroed<ModChannel>(player.channelCount);
+  player.samples = AllocateZeroed<ModSample>(player.sampleSlots);
+  if (!player.channels || !player.samples) return false;
+
+  ReadOrders(player, data, ReadSampleHeaders(player, data));
+  if (!ReadPatterns(player, data, size, patternOffset)) return false;
+  return ReadSampleData(player, data, size, patternOffset + CellCount(player) * 4);
+}
+
+}  // namespace
+
+int LoadModule(ModPlayer& player, const std::uint8_t* data, std::size_t size) {
+  FreeModule(player);
+  if (data == nullptr) return 0;
+  if (!ReadModule(player, data, size)) {
+    FreeModule(player);
+    return 0;
+  }
   BuildVolumeTable(64, player);
   return 1;
 }

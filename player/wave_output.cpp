@@ -24,7 +24,50 @@ struct ModBufferTag {
 
 namespace {
 
+// Owns one handle, closed by Closer; player/ includes nothing outside itself, so it has this
+// rather than the front end's wrappers.
+template <typename Handle, typename Closer>
+class OwnedHandle {
+ public:
+  OwnedHandle() = default;
+  explicit OwnedHandle(Handle h) : Value(h) {}
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(OwnedHandle&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      Value = o.Release();
+    }
+    return *this;
+  }
+  ~OwnedHandle() { Reset(); }
+  void Reset() {
+    if (Value != nullptr) Closer{}(Value);
+    Value = nullptr;
+  }
+  // Gives the handle up unclosed.
+  Handle Release() {
+    Handle h = Value;
+    Value = nullptr;
+    return h;
+  }
+  Handle Get() const { return Value; }
+  explicit operator bool() const { return Value != nullptr; }
+
+ private:
+  Handle Value = nullptr;
+};
+struct CloseKernelHandle {
+  void operator()(HANDLE h) const { CloseHandle(h); }
+};
+struct CloseWaveOut {
+  void operator()(HWAVEOUT h) const { waveOutClose(h); }
+};
+using KernelHandle = OwnedHandle<HANDLE, CloseKernelHandle>;
+using WaveOutHandle = OwnedHandle<HWAVEOUT, CloseWaveOut>;
+
 constexpr UINT kGlobalFlags = GMEM_MOVEABLE | GMEM_SHARE;  // 0x2002
+constexpr UINT kSimpleBeep = 0xFFFFFFFF;  // MessageBeep's plain beep, which the SDK does not name
 static_assert(kGlobalFlags == 0x2002);
 constexpr int kQueueLimit = 2;
 constexpr DWORD kPollMs = 50;
@@ -76,17 +119,15 @@ class WaveBuffer {
 }  // namespace
 
 struct WaveOutput::Device {
-  HWAVEOUT handle = nullptr;
-  HANDLE wake = nullptr;
-  HANDLE thread = nullptr;
+  // Declared before the buffers, which are unprepared on it, so that it closes after them.
+  WaveOutHandle handle;
+  KernelHandle wake;
+  KernelHandle thread;
   std::atomic<LONG> quit{0};
   // Only the thread that renders touches the queue: StartMusic before the render thread
   // exists, the render thread while it runs, StopMusic after it has ended.
   std::unique_ptr<WaveBuffer> queued[kQueueLimit + 1];
 
-  ~Device() {
-    if (wake != nullptr) CloseHandle(wake);
-  }
   bool Add(std::unique_ptr<WaveBuffer> buffer) {
     for (auto& slot : queued) {
       if (!slot) {
@@ -116,9 +157,9 @@ void CALLBACK WaveOutDone(HWAVEOUT, UINT message, DWORD_PTR, DWORD_PTR param1, D
 
 int RenderBuffer(WaveOutput& output) {
   WaveOutput::Device* device = output.waveOut.get();
-  if (device == nullptr || device->handle == nullptr) return 0;
-  std::unique_ptr<WaveBuffer> buffer(new (std::nothrow) WaveBuffer(device->handle));
-  if (!buffer || !buffer->Allocate(output.player, device->wake)) return 0;
+  if (device == nullptr || !device->handle) return 0;
+  std::unique_ptr<WaveBuffer> buffer(new (std::nothrow) WaveBuffer(device->handle.Get()));
+  if (!buffer || !buffer->Allocate(output.player, device->wake.Get())) return 0;
   RenderBlock(output.player, buffer->Pcm());
   if (!buffer->Queue()) return 0;  // released at once by the destructor
   if (!device->Add(std::move(buffer))) return 0;  // cannot happen: one buffer per returned one
@@ -141,7 +182,7 @@ DWORD WINAPI RenderThread(LPVOID param) {
   WaveOutput& output = *static_cast<WaveOutput*>(param);
   WaveOutput::Device& device = *output.waveOut;
   while (device.quit.load() == 0) {
-    WaitForSingleObject(device.wake, kPollMs);
+    WaitForSingleObject(device.wake.Get(), kPollMs);
     if (device.quit.load() != 0) break;
     ReleaseReturned(output, device);
   }
@@ -157,31 +198,29 @@ int StopMusic(WaveOutput& output) {
   output.playing.store(0);
   WaveOutput::Device* device = output.waveOut.get();
   if (device == nullptr) return 1;
-  if (device->thread != nullptr) {
+  if (device->thread) {
     device->quit.store(1);
-    SetEvent(device->wake);
-    WaitForSingleObject(device->thread, INFINITE);
-    CloseHandle(device->thread);
-    device->thread = nullptr;
+    SetEvent(device->wake.Get());
+    WaitForSingleObject(device->thread.Get(), INFINITE);
+    device->thread.Reset();
   }
   bool allReturned = true;
-  if (device->handle != nullptr) {
-    waveOutReset(device->handle);
+  if (device->handle) {
+    waveOutReset(device->handle.Get());
     const DWORD start = GetTickCount();
     while (device->AnyOutstanding() && GetTickCount() - start < kReturnTimeoutMs)
-      WaitForSingleObject(device->wake, kPollMs);
+      WaitForSingleObject(device->wake.Get(), kPollMs);
     allReturned = !device->AnyOutstanding();
     if (allReturned) {
       for (auto& slot : device->queued) slot.reset();  // unprepared while the device is open
     }
-    waveOutClose(device->handle);
-    device->handle = nullptr;
+    device->handle.Reset();
   }
   if (!allReturned) {
     // The device kept buffers we cannot take back; leaving them (and the event they name)
     // allocated is better than freeing memory it may still write to.
     for (auto& slot : device->queued) slot.release();
-    device->wake = nullptr;
+    device->wake.Release();
   }
   output.waveOut.reset();
   return 1;
@@ -195,8 +234,8 @@ int StartMusic(WaveOutput& output) {
 
   std::unique_ptr<WaveOutput::Device> device(new (std::nothrow) WaveOutput::Device);
   if (!device) return 0;
-  device->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (device->wake == nullptr) return 0;
+  device->wake = KernelHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  if (!device->wake) return 0;
   output.waveOut = std::move(device);
 
   WAVEFORMATEX format{};
@@ -210,10 +249,10 @@ int StartMusic(WaveOutput& output) {
   HWAVEOUT handle = nullptr;
   if (waveOutOpen(&handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&WaveOutDone),
                   reinterpret_cast<DWORD_PTR>(GetModuleHandleA(nullptr)), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
-    MessageBeep(0xFFFFFFFF);
+    MessageBeep(kSimpleBeep);
     handle = nullptr;
   }
-  output.waveOut->handle = handle;
+  output.waveOut->handle = WaveOutHandle(handle);
 
   const bool started = RenderBuffer(output) == 1 && RenderBuffer(output) == 1;
   if (started) output.playing.store(1);
@@ -224,12 +263,12 @@ int StartMusic(WaveOutput& output) {
   // Started or not, the thread releases whatever was queued; without playing set it only
   // lets the chain run down.
   WaveOutput::Device& running = *output.waveOut;
-  running.thread = CreateThread(nullptr, 0, &RenderThread, &output, 0, nullptr);
-  if (running.thread == nullptr) {
+  running.thread = KernelHandle(CreateThread(nullptr, 0, &RenderThread, &output, 0, nullptr));
+  if (!running.thread) {
     StopMusic(output);
     return 0;
   }
-  SetThreadPriority(running.thread, THREAD_PRIORITY_HIGHEST);
+  SetThreadPriority(running.thread.Get(), THREAD_PRIORITY_HIGHEST);
   return started ? 1 : 0;
 }
 

@@ -2,6 +2,7 @@
 // template, reduced to directory list, drive list and a path field that follows them.
 #include <windows.h>
 #include <commdlg.h>
+#include <dlgs.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,8 +16,12 @@ namespace korvane::ui {
 namespace {
 
 constexpr WPARAM CMD_REFRESH_PATH = 2000;
-constexpr int kDirectoryList = 1121;  // lst2
-constexpr int kDriveList = 1137;      // cmb2
+// The old-form dialog's own controls, as the template lays them out.
+constexpr int kDirectoryList = lst2;
+constexpr int kDriveList = cmb2;
+// What the hook's WM_CLOSE carries: confirm the path in the field, or leave.
+constexpr LPARAM kCloseConfirm = 1;
+constexpr LPARAM kCloseCancel = 0;
 constexpr std::size_t kDestinationSize = sizeof(ExtractionJob{}.DestinationDir);
 static_assert(kDestinationSize == 1024);
 constexpr char kHookProperty[] = "KorvaneDestinationHook";
@@ -53,11 +58,11 @@ INT_PTR PathUpdate(HWND dialog, DestinationHook& hook, WPARAM wParam, LPARAM lPa
     PostMessageA(dialog, WM_COMMAND, wParam, lParam);
     return 0;
   }
-  SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+  SetCursor(LoadCursorA(nullptr, IDC_WAIT));
   hook.ListFlag = 0;
   RefreshFromCurrentDirectory(hook.Destination);
   SetDlgItemTextA(dialog, IDC_PATH_FIELD, hook.Destination);
-  SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));  // IDC_ARROW
+  SetCursor(LoadCursorA(nullptr, IDC_ARROW));
   return 1;
 }
 
@@ -71,7 +76,7 @@ void Confirm(HWND dialog, DestinationHook& hook) {
     if (MessageBoxA(dialog, question, texts::kCreateDirectoryTitle, MB_OKCANCEL) == IDCANCEL) return;
     MakeDestination(*hook.Frontend, destination);
   }
-  PostMessageA(dialog, WM_COMMAND, IDABORT, 1);
+  PostMessageA(dialog, WM_COMMAND, IDABORT, TRUE);
 }
 
 UINT_PTR CALLBACK DestinationHookProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -90,11 +95,11 @@ UINT_PTR CALLBACK DestinationHookProc(HWND dialog, UINT message, WPARAM wParam, 
       const WORD id = LOWORD(wParam), code = HIWORD(wParam);
       if (wParam == CMD_REFRESH_PATH) return PathUpdate(dialog, *hook, wParam, lParam);
       if (id == IDOK) {
-        SendMessageA(dialog, WM_CLOSE, 0, 1);
+        SendMessageA(dialog, WM_CLOSE, 0, kCloseConfirm);
         return 0;
       }
       if (id == IDCANCEL) {
-        SendMessageA(dialog, WM_CLOSE, 0, 0);
+        SendMessageA(dialog, WM_CLOSE, 0, kCloseCancel);
         return 0;
       }
       if (id == kDirectoryList && code == LBN_DBLCLK) return PathUpdate(dialog, *hook, wParam, lParam);
@@ -111,10 +116,10 @@ UINT_PTR CALLBACK DestinationHookProc(HWND dialog, UINT message, WPARAM wParam, 
       return 0;
     }
     case WM_CLOSE:
-      if (lParam == 1) {
+      if (lParam == kCloseConfirm) {
         Confirm(dialog, *hook);
       } else {
-        PostMessageA(dialog, WM_COMMAND, IDABORT, 0);
+        PostMessageA(dialog, WM_COMMAND, IDABORT, FALSE);
       }
       return 0;
     case WM_DESTROY:

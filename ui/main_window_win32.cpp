@@ -120,12 +120,12 @@ void StartTest(FrontEnd& fe) {
 bool EnoughSpaceOrInstallAnyway(FrontEnd& fe) {
   const SpaceCheck space = CheckFreeSpace(fe.Job.ArchiveName, fe.Job.DestinationDir);
   if (space.Fits()) return true;
-  char text[sizeof fe.Job.DestinationDir + 160];
-  std::snprintf(text, sizeof text,
-                "The files need %llu MB, but only %llu MB are free at:\n%s\n\nInstall anyway?",
+  // Room for the text with two 20-digit numbers and the whole destination in it.
+  char text[sizeof texts::kNoSpace + 2 * 20 + sizeof fe.Job.DestinationDir];
+  std::snprintf(text, sizeof text, texts::kNoSpace,
                 static_cast<unsigned long long>(SpaceCheck::Megabytes(space.Needed)),
                 static_cast<unsigned long long>(space.Free >> 20), fe.Job.DestinationDir);
-  return MessageBoxA(fe.MainWindow, text, "Korvane 98", MB_YESNO | MB_ICONQUESTION) == IDYES;
+  return MessageBoxA(fe.MainWindow, text, texts::kNoSpaceTitle, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void StartInstall(FrontEnd& fe) {
@@ -242,7 +242,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     windowClass.cbWndExtra = DLGWINDOWEXTRA;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_KORVANE));
-    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.lpszClassName = texts::kWindowClass;
     RegisterClassA(&windowClass);
   }

@@ -17,26 +17,18 @@ struct NfoViewer {
   bool FirstPaint = true;
 };
 
-// Closes the handle when it goes.
-struct FileCloser {
-  void operator()(void* h) const { CloseHandle(h); }
-};
-
 // The whole file with a NUL behind it, or nothing when it cannot be read in full.
 std::unique_ptr<std::vector<char>> ReadWholeFile(const char* name) {
-  std::unique_ptr<void, FileCloser> file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                     FILE_FLAG_RANDOM_ACCESS, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
-    return nullptr;
-  }
+  const KernelHandle file(
+      CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr));
+  if (!file) return nullptr;
   LARGE_INTEGER size{};
   // An edit control cannot show more than fits in memory anyway; a file beyond 64 MiB is
   // treated as unreadable rather than allocated.
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || size.QuadPart > (64 << 20)) return nullptr;
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > (64 << 20)) return nullptr;
   auto text = std::make_unique<std::vector<char>>(static_cast<std::size_t>(size.QuadPart) + 1, '\0');
   DWORD read = 0;
-  if (!ReadFile(file.get(), text->data(), static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
+  if (!ReadFile(file.Get(), text->data(), static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
       read != static_cast<DWORD>(size.QuadPart))
     return nullptr;
   return text;

@@ -22,7 +22,6 @@ class ProgressWindow {
   ProgressWindow(FrontEnd& fe, HWND window) : Fe(fe), Job(fe.Job), Dialog(window) {}
   ProgressWindow(const ProgressWindow&) = delete;
   ProgressWindow& operator=(const ProgressWindow&) = delete;
-  ~ProgressWindow() { CloseWorkerHandle(); }
 
   BOOL Init();
   void Paint(HDC dc);
@@ -43,10 +42,6 @@ class ProgressWindow {
  private:
   static DWORD WINAPI ExtractionThreadProc(void* parameter);
   void ReleaseImages();
-  void CloseWorkerHandle() {
-    if (Worker) CloseHandle(Worker);
-    Worker = nullptr;
-  }
 
   FrontEnd& Fe;
   ExtractionJob& Job;
@@ -56,7 +51,7 @@ class ProgressWindow {
   PaletteDib Background;
   PaletteDib Fill;
   ScreenRect BackgroundRect{};
-  HANDLE Worker = nullptr;
+  KernelHandle Worker;
   bool Closing = false;
   bool Aborting = false;
   bool Ending = false;
@@ -71,9 +66,12 @@ ProgressWindow* StateOf(HWND window) {
 void DrawProgress(HDC dc, const ExtractionJob& job, const PaletteDib& background, const PaletteDib& fill,
                   HPALETTE palette, const ScreenRect& backgroundRect, HFONT font) {
   PaletteSelection selection(dc, palette);
-  const int previousMode = SetBkMode(dc, TRANSPARENT);
+  // The DC goes back as it came: the font is deleted when the window closes, and a DC must
+  // not be left with an object selected that no longer exists.
+  SavedDcState saved(dc);
+  SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, RGB(254, 254, 254));
-  HGDIOBJ previousFont = SelectObject(dc, font);
+  SelectObject(dc, font);
   SetTextAlign(dc, TA_RIGHT | TA_TOP);
   SelectObject(dc, GetStockObject(WHITE_PEN));
   SelectObject(dc, GetStockObject(WHITE_BRUSH));
@@ -87,8 +85,6 @@ void DrawProgress(HDC dc, const ExtractionJob& job, const PaletteDib& background
     Polygon(dc, marker, 3);
     TextOutA(dc, g->TextRight, g->TextTop, g->Text, static_cast<int>(std::strlen(g->Text)));
   }
-  SetBkMode(dc, previousMode);
-  SelectObject(dc, previousFont);
 }
 
 }  // namespace
@@ -102,7 +98,8 @@ DWORD WINAPI ProgressWindow::ExtractionThreadProc(void* parameter) {
 
 BOOL ProgressWindow::Init() {
   Font = FontHandle(CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_STROKE_PRECIS,
-                                 CLIP_STROKE_PRECIS | CLIP_LH_ANGLES, DRAFT_QUALITY, 0, "Arial"));
+                                 CLIP_STROKE_PRECIS | CLIP_LH_ANGLES, DRAFT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                 "Arial"));
   Fe.Host.ProgressWindow = Dialog;
   Job.CurrentVolume = 1;
   Job.FileProgress = 0.0f;
@@ -118,9 +115,9 @@ BOOL ProgressWindow::Init() {
     CopyPictureRect(Fill, picture.Pixels, 400, 54, 424, 247, picture.Width());
   }
   ShowWindow(Dialog, SW_SHOW);
-  Worker = CreateThread(nullptr, 0, ExtractionThreadProc, this, 0, nullptr);
+  Worker = KernelHandle(CreateThread(nullptr, 0, ExtractionThreadProc, this, 0, nullptr));
   if (Worker) return TRUE;
-  MessageBoxA(Dialog, texts::kNoThread, texts::kNoThreadTitle, 0x30);
+  MessageBoxA(Dialog, texts::kNoThread, texts::kNoThreadTitle, MB_ICONEXCLAMATION);
   BeginClose();
   return FALSE;
 }
@@ -149,10 +146,11 @@ void ProgressWindow::JobEnded(std::int32_t result) {
       Paint(dc.Get());
     }
     MessageBoxA(Dialog,
-                install ? texts::kInstallDone : texts::kTestDone, texts::kOutcomeTitle, 0x30);
+                install ? texts::kInstallDone : texts::kTestDone, texts::kOutcomeTitle, MB_ICONEXCLAMATION);
     Fe.Journal.Keep();
   } else {
-    MessageBoxA(Dialog, install ? texts::kInstallFailed : texts::kTestFailed, texts::kOutcomeTitle, 0x30);
+    MessageBoxA(Dialog, install ? texts::kInstallFailed : texts::kTestFailed, texts::kOutcomeTitle,
+                MB_ICONEXCLAMATION);
     // The engine may have given up on a volume after telling the user why.
     Job.Stop(AbortState::kRunning);
     OfferUndo();
@@ -173,7 +171,8 @@ void ProgressWindow::UserAbort() {
   // Abort stays set until the worker has returned, so nothing is written once the box shows.
   Job.Stop(AbortState::kUserAborted);
   WaitForWorker();
-  MessageBoxA(Dialog, Job.Mode == JobMode::kInstall ? texts::kInstallAborted : texts::kTestAborted, texts::kAbortTitle, 0x10);
+  MessageBoxA(Dialog, Job.Mode == JobMode::kInstall ? texts::kInstallAborted : texts::kTestAborted, texts::kAbortTitle,
+              MB_ICONERROR);
   Job.Stop(AbortState::kRunning);
   OfferUndo();
   BeginClose();
@@ -181,9 +180,10 @@ void ProgressWindow::UserAbort() {
 
 void ProgressWindow::WaitForWorker() {
   while (Worker) {
-    const DWORD woke = MsgWaitForMultipleObjects(1, &Worker, FALSE, INFINITE, QS_SENDMESSAGE);
+    const HANDLE worker = Worker.Get();
+    const DWORD woke = MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE);
     if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) {
-      CloseWorkerHandle();
+      Worker.Reset();
       break;
     }
     MSG message;

@@ -21,6 +21,10 @@ inline constexpr char kAbortTitle[] = "Korvane 1998";
 inline constexpr char kUndoInstall[] =
     "Undo the X-Traction?\nYes removes the files it installed and puts back the files it replaced.";
 inline constexpr char kUndoIncomplete[] = "The X-Traction could not be undone completely!";
+// Before an install whose files do not fit at the destination; filled in with the megabytes
+// needed, the megabytes free and the destination.
+inline constexpr char kNoSpace[] = "The files need %llu MB, but only %llu MB are free at:\n%s\n\nInstall anyway?";
+inline constexpr char kNoSpaceTitle[] = "Korvane 98";
 inline constexpr char kNoThread[] = "Yer machine is pretty cooked!\nCannot create x-traction thread.";
 inline constexpr char kNoThreadTitle[] = "Korvane";
 inline constexpr char kNoNfo[] = "You are missing the KORVANE.NFO file!";

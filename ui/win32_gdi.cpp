@@ -4,9 +4,16 @@
 #include <vector>
 
 namespace korvane::ui {
+namespace {
+
+// The SDK names neither: MessageBeep's plain speaker beep, and the only LOGPALETTE version.
+constexpr UINT kSimpleBeep = 0xFFFFFFFF;
+constexpr WORD kPaletteVersion = 0x300;
+
+}  // namespace
 
 std::span<const std::uint8_t> LoadRcData(HINSTANCE instance, int id) {
-  HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+  HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(id), RT_RCDATA);
   if (!found) return {};
   HGLOBAL loaded = LoadResource(instance, found);
   if (!loaded) return {};
@@ -24,13 +31,13 @@ PaletteHandle CreatePcxPalette(std::span<const std::uint8_t, 768> palette) {
   // LOGPALETTE declares one entry; the other 255 follow it in the same block.
   std::vector<std::uint8_t> block(sizeof(LOGPALETTE) + 255 * sizeof(PALETTEENTRY), 0);
   auto* description = reinterpret_cast<LOGPALETTE*>(block.data());
-  description->palVersion = 0x300;
+  description->palVersion = kPaletteVersion;
   description->palNumEntries = 256;
   for (int i = 0; i < 256; ++i) {
     description->palPalEntry[i] = {palette[3 * i], palette[3 * i + 1], palette[3 * i + 2], 0};
   }
   HPALETTE handle = CreatePalette(description);
-  if (!handle) MessageBeep(0xFFFFFFFF);
+  if (!handle) MessageBeep(kSimpleBeep);
   return PaletteHandle(handle);
 }
 

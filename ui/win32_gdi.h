@@ -1,6 +1,6 @@
-// Windows helpers of the front end: owning wrappers for GDI objects, device contexts and
-// palette selections, resource bytes, and the palette / DIB operations over the portable
-// picture code.
+// Windows helpers of the front end: owning wrappers for kernel handles, GDI objects, device
+// contexts, their saved state and palette selections, resource bytes, and the palette / DIB
+// operations over the portable picture code.
 #pragma once
 #include <windows.h>
 
@@ -11,6 +11,35 @@
 #include "ui/pcx.h"
 
 namespace korvane::ui {
+
+// Closes the kernel handle (thread, event, file) it holds. CreateFile fails with
+// INVALID_HANDLE_VALUE where the others give null; both are kept as no handle.
+class KernelHandle {
+ public:
+  KernelHandle() = default;
+  explicit KernelHandle(HANDLE h) : Handle(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+  KernelHandle(const KernelHandle&) = delete;
+  KernelHandle& operator=(const KernelHandle&) = delete;
+  KernelHandle(KernelHandle&& o) noexcept : Handle(o.Handle) { o.Handle = nullptr; }
+  KernelHandle& operator=(KernelHandle&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      Handle = o.Handle;
+      o.Handle = nullptr;
+    }
+    return *this;
+  }
+  ~KernelHandle() { Reset(); }
+  void Reset() {
+    if (Handle) CloseHandle(Handle);
+    Handle = nullptr;
+  }
+  HANDLE Get() const { return Handle; }
+  explicit operator bool() const { return Handle != nullptr; }
+
+ private:
+  HANDLE Handle = nullptr;
+};
 
 // Deletes the GDI object (palette, font) it holds.
 template <typename Handle>
@@ -71,6 +100,22 @@ class PaintDc {
   HWND Window;
   PAINTSTRUCT Paint{};
   HDC Dc;
+};
+
+// Everything a drawing changes in a device context (selected pen, brush and font, text
+// alignment, colours, background mode) comes back as it was on scope exit.
+class SavedDcState {
+ public:
+  explicit SavedDcState(HDC dc) : Dc(dc), Saved(dc ? SaveDC(dc) : 0) {}
+  SavedDcState(const SavedDcState&) = delete;
+  SavedDcState& operator=(const SavedDcState&) = delete;
+  ~SavedDcState() {
+    if (Saved != 0) RestoreDC(Dc, Saved);
+  }
+
+ private:
+  HDC Dc;
+  int Saved;
 };
 
 // Selects a palette as foreground palette and realises it; the previous one comes back on
