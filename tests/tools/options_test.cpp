@@ -147,7 +147,7 @@ TEST(OptionTable, RefusesWhatTheTableDoesNotAllow) {
       {kSpec, {}, "ARCHIVE and PATH missing"},
       {kSpec, {"a"}, "korvane demo: PATH missing"},
       {kSpec, {"-q", "--", "--size"}, "PATH missing"},
-      {kBounded, {"a", "b", "c"}, "too many operands: 'c'"},
+      {kBounded, {"a", "b", "c"}, "too many operands at 'c'; the command takes ARCHIVE [DEST]"},
       {kBounded, {}, "ARCHIVE missing"},
   };
   for (const auto& c : cases) {

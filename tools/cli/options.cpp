@@ -78,6 +78,16 @@ const OptionSpec* FindShort(const CommandSpec& spec, std::string_view word, cons
   return nullptr;
 }
 
+// The table entry a word names, with a value given in the same word (--size=5, -m3).
+const OptionSpec* FindOption(const CommandSpec& spec, const char* word, const char*& value) {
+  const std::string_view w = word;
+  if (w.substr(0, 2) != "--") return FindShort(spec, w.substr(1), value);
+  const std::size_t equals = w.find('=');
+  if (equals == std::string_view::npos) return FindLong(spec, w.substr(2));
+  value = word + equals + 1;
+  return FindLong(spec, w.substr(2, equals - 2));
+}
+
 bool OperandCountFits(const CommandSpec& spec, const std::vector<const char*>& given, std::string& problem) {
   const std::vector<OperandWord> words = OperandWords(spec.Operands);
   std::vector<std::string> missing;
@@ -92,7 +102,7 @@ bool OperandCountFits(const CommandSpec& spec, const std::vector<const char*>& g
   }
   const bool unlimited = !words.empty() && words.back().Repeats;
   if (!unlimited && given.size() > words.size()) {
-    problem = std::string("too many operands: '") + given[words.size()] + "' (takes " + spec.Operands + ")";
+    problem = std::string("too many operands at '") + given[words.size()] + "'; the command takes " + spec.Operands;
     return false;
   }
   return true;
@@ -177,18 +187,9 @@ int ParseCommandLine(const CommandSpec& spec, int argc, char** argv, ParsedArgs&
       return 0;
     }
     const char* value = nullptr;
-    const OptionSpec* option = nullptr;
-    if (word.substr(0, 2) == "--") {
-      const std::size_t equals = word.find('=');
-      option = FindLong(spec, word.substr(2, equals == std::string_view::npos ? equals : equals - 2));
-      if (option != nullptr && equals != std::string_view::npos) {
-        if (option->Value == nullptr) return UsageError(spec, FlagName(*option) + " takes no value");
-        value = a + equals + 1;
-      }
-    } else {
-      option = FindShort(spec, word.substr(1), value);
-    }
+    const OptionSpec* option = FindOption(spec, a, value);
     if (option == nullptr) return UsageError(spec, "unknown option '" + std::string(word) + "'");
+    if (option->Value == nullptr && value != nullptr) return UsageError(spec, FlagName(*option) + " takes no value");
     if (option->Value != nullptr && value == nullptr) {
       if (i + 1 == argc) return UsageError(spec, FlagName(*option) + " needs a value (" + option->Value + ")");
       value = argv[++i];
