@@ -15,7 +15,7 @@
 namespace {
 using namespace korvane::cli;
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {.Short = "q", .Help = "quiet"},
     {.Short = "y", .Help = "yes to all"},
     {.Short = "n", .Help = "no to all"},
@@ -27,7 +27,7 @@ constexpr OptionSpec kOptions[] = {
     {.Long = "progress", .Short = "p", .Help = "always show progress"},
 };
 
-const CommandSpec kSpec{
+const CommandTable kDemo{
     .Name = "demo",
     .Options = kOptions,
     .Operands = "ARCHIVE PATH [MORE...]",
@@ -35,7 +35,7 @@ const CommandSpec kSpec{
     .Epilogue = "exit status: 0 fine",
 };
 
-const CommandSpec kBounded{
+const CommandTable kBounded{
     .Name = "bounded", .Options = kOptions, .Operands = "ARCHIVE [DEST]", .Description = "", .Epilogue = ""};
 
 std::string ReadBack(std::FILE* f) {
@@ -74,12 +74,12 @@ struct Parse {
   std::string Out, Err;
 };
 
-Parse ParseWords(const CommandSpec& spec, std::vector<std::string> words) {
-  words.insert(words.begin(), spec.Name);
+Parse ParseWords(const CommandTable& table, std::vector<std::string> words) {
+  words.insert(words.begin(), table.Name);
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   Parse p;
-  Captured([&] { p.Status = ParseCommandLine(spec, static_cast<int>(argv.size()), argv.data(), p.Args); }, p.Out,
+  Captured([&] { p.Status = ParseCommandLine(table, static_cast<int>(argv.size()), argv.data(), p.Args); }, p.Out,
            p.Err);
   return p;
 }
@@ -113,7 +113,7 @@ TEST(OptionTable, AcceptsFlagsValuesAndOperands) {
       {{"-", "dir"}, "-|dir", "", "", "", false, false, false},
   };
   for (const auto& c : cases) {
-    const Parse p = ParseWords(kSpec, c.Words);
+    const Parse p = ParseWords(kDemo, c.Words);
     const std::string shown = ::testing::PrintToString(c.Words);
     ASSERT_EQ(p.Status, -1) << shown << "\n" << p.Err;
     EXPECT_EQ(p.Out + p.Err, "") << shown;
@@ -133,30 +133,30 @@ TEST(OptionTable, AcceptsFlagsValuesAndOperands) {
 // line, all on stderr.
 TEST(OptionTable, RefusesWhatTheTableDoesNotAllow) {
   const struct {
-    const CommandSpec& Spec;
+    const CommandTable& Table;
     std::vector<std::string> Words;
     std::string Message;
   } cases[] = {
-      {kSpec, {"-x", "a", "b"}, "korvane demo: unknown option '-x' (see korvane demo --help)\n"},
-      {kSpec, {"a", "b", "--sise", "1"}, "unknown option '--sise'"},
-      {kSpec, {"-qy", "a", "b"}, "unknown option '-qy'"},      // no bundling
-      {kSpec, {"-m", "3", "a", "b"}, "unknown option '-m'"},   // an attached value is not the next word
-      {kSpec, {"a", "b", "--size"}, "--size needs a value (BYTES)"},
-      {kSpec, {"-q=1", "a", "b"}, "unknown option '-q=1'"},
-      {kSpec, {"--progress=1", "a", "b"}, "--progress takes no value"},
-      {kSpec, {}, "ARCHIVE and PATH missing"},
-      {kSpec, {"a"}, "korvane demo: PATH missing"},
-      {kSpec, {"-q", "--", "--size"}, "PATH missing"},
+      {kDemo, {"-x", "a", "b"}, "korvane demo: unknown option '-x' (see korvane demo --help)\n"},
+      {kDemo, {"a", "b", "--sise", "1"}, "unknown option '--sise'"},
+      {kDemo, {"-qy", "a", "b"}, "unknown option '-qy'"},      // no bundling
+      {kDemo, {"-m", "3", "a", "b"}, "unknown option '-m'"},   // an attached value is not the next word
+      {kDemo, {"a", "b", "--size"}, "--size needs a value (BYTES)"},
+      {kDemo, {"-q=1", "a", "b"}, "unknown option '-q=1'"},
+      {kDemo, {"--progress=1", "a", "b"}, "--progress takes no value"},
+      {kDemo, {}, "ARCHIVE and PATH missing"},
+      {kDemo, {"a"}, "korvane demo: PATH missing"},
+      {kDemo, {"-q", "--", "--size"}, "PATH missing"},
       {kBounded, {"a", "b", "c"}, "too many operands at 'c'; the command takes ARCHIVE [DEST]"},
       {kBounded, {}, "ARCHIVE missing"},
   };
   for (const auto& c : cases) {
-    const Parse p = ParseWords(c.Spec, c.Words);
+    const Parse p = ParseWords(c.Table, c.Words);
     const std::string shown = ::testing::PrintToString(c.Words);
     EXPECT_EQ(p.Status, 2) << shown;
     EXPECT_EQ(p.Out, "") << shown;
     EXPECT_NE(p.Err.find(c.Message), std::string::npos) << shown << "\n" << p.Err;
-    EXPECT_NE(p.Err.find("\nusage: korvane " + std::string(c.Spec.Name) + " "), std::string::npos) << p.Err;
+    EXPECT_NE(p.Err.find("\nusage: korvane " + std::string(c.Table.Name) + " "), std::string::npos) << p.Err;
   }
   // Within the bounds nothing is refused.
   EXPECT_EQ(ParseWords(kBounded, {"a"}).Status, -1);
@@ -166,18 +166,18 @@ TEST(OptionTable, RefusesWhatTheTableDoesNotAllow) {
 // --help and --version end the parse with 0 wherever they stand, even without the operands;
 // the help names every option with its value and every line of its text.
 TEST(OptionTable, HelpAndVersionComeFromTheTable) {
-  const Parse version = ParseWords(kSpec, {"a", "--version"});
+  const Parse version = ParseWords(kDemo, {"a", "--version"});
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Out, "korvane demo 1.0\n");
   for (const char* flag : {"--help", "-h"}) {
-    const Parse help = ParseWords(kSpec, {"-q", flag});
+    const Parse help = ParseWords(kDemo, {"-q", flag});
     EXPECT_EQ(help.Status, 0) << flag;
     EXPECT_EQ(help.Err, "") << flag;
-    EXPECT_EQ(help.Out.rfind(UsageLine(kSpec) + "\n\nDemonstrates the table.\n", 0), 0u) << help.Out;
+    EXPECT_EQ(help.Out.rfind(UsageLine(kDemo) + "\n\nDemonstrates the table.\n", 0), 0u) << help.Out;
     for (const char* shown : {"  -q ", "  -mN ", "  -mm ", "  --size BYTES ", "  --host OS ", "  --code NAME ",
                               "  -p, --progress ", "  -h, --help ", "  --version ", "  -- ", "exit status: 0 fine"})
       EXPECT_NE(help.Out.find(shown), std::string::npos) << shown << "\n" << help.Out;
-    for (const OptionSpec& o : kOptions) {
+    for (const OptionEntry& o : kOptions) {
       const std::string text = o.Help;
       EXPECT_NE(help.Out.find(text.substr(0, text.find('\n')) + "\n"), std::string::npos) << text;
     }
@@ -185,7 +185,7 @@ TEST(OptionTable, HelpAndVersionComeFromTheTable) {
     EXPECT_NE(help.Out.find("volume size\n" + std::string(24, ' ') + "second line"), std::string::npos) << help.Out;
   }
   // An option that goes with another is nested in its brackets; operands come after `--`.
-  const std::string usage = UsageLine(kSpec);
+  const std::string usage = UsageLine(kDemo);
   EXPECT_NE(usage.find("[--host OS [--code NAME]]"), std::string::npos) << usage;
   EXPECT_EQ(usage.find("] [--code"), std::string::npos) << usage;
   EXPECT_NE(usage.find("[--] ARCHIVE PATH [MORE...]"), std::string::npos) << usage;
@@ -194,7 +194,7 @@ TEST(OptionTable, HelpAndVersionComeFromTheTable) {
 
 // The tool's own table stops at the command's name: what follows is the command's to read.
 TEST(OptionTable, AFirstOperandCanEndTheOptions) {
-  const CommandSpec tool{.Name = "", .Options = {}, .Operands = "COMMAND [ARGS...]", .Description = "",
+  const CommandTable tool{.Name = "", .Options = {}, .Operands = "COMMAND [ARGS...]", .Description = "",
                          .Epilogue = "", .OperandEndsOptions = true};
   const Parse p = ParseWords(tool, {"pack", "-x", "--help"});
   EXPECT_EQ(p.Status, -1) << p.Err;

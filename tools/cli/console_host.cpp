@@ -48,12 +48,12 @@ std::string DisplayName(const char* entryName) {
   return name;
 }
 
-const char* ReadCharset(const CommandSpec& spec, const ParsedArgs& args) {
+const char* ReadCharset(const CommandTable& table, const ParsedArgs& args) {
   const char* name = args.Has("charset") ? args.Value("charset") : kDefaultCharset;
   if (NameCharset(name).Valid()) return name;
   // The first line is the one scripts have matched on since the option appeared.
   std::fprintf(stderr, "korvane: unknown charset: %s\n", Printable(name).c_str());
-  UsageError(spec, "--charset needs a code page this system knows, such as cp437, cp866 or cp1251");
+  UsageError(table, "--charset needs a code page this system knows, such as cp437, cp866 or cp1251");
   return nullptr;
 }
 

@@ -46,7 +46,7 @@ std::string Printable(const char* text);
 std::string DisplayName(const char* entryName);
 
 // --charset NAME as the reading commands take it.
-inline constexpr OptionSpec kReadCharsetOption{
+inline constexpr OptionEntry kReadCharsetOption{
     .Long = "charset",
     .Value = "NAME",
     .Help = "code page of names from DOS and Windows archives (default cp437;\n"
@@ -54,7 +54,7 @@ inline constexpr OptionSpec kReadCharsetOption{
 
 // The code page --charset names, or the default; nullptr, after the usage error, when the
 // system does not know it.
-const char* ReadCharset(const CommandSpec& spec, const ParsedArgs& args);
+const char* ReadCharset(const CommandTable& table, const ParsedArgs& args);
 
 // Checks that path names a readable file before the engine opens it, so that a missing,
 // unreadable or directory argument gets a precise message; prints it and returns false.

@@ -18,14 +18,14 @@
 namespace korvane::cli {
 namespace {
 
-constexpr OptionSpec kTestOptions[] = {
+constexpr OptionEntry kTestOptions[] = {
     {.Short = "q", .Help = "no progress and no per-file lines, only failures"},
     {.Short = "v", .Help = "also print the engine's status identifiers"},
     {.Long = "progress", .Help = "show the progress bar even when stderr is not a terminal"},
     kReadCharsetOption,
 };
 
-constexpr OptionSpec kExtractOptions[] = {
+constexpr OptionEntry kExtractOptions[] = {
     {.Short = "q", .Help = "no progress and no per-file lines, only failures"},
     {.Short = "v", .Help = "also print the engine's status identifiers"},
     {.Short = "y", .Help = "replace existing files without asking"},
@@ -36,7 +36,7 @@ constexpr OptionSpec kExtractOptions[] = {
     kReadCharsetOption,
 };
 
-const CommandSpec kTestCommand{
+const CommandTable kTestCommand{
     .Name = "test",
     .Options = kTestOptions,
     .Operands = "ARCHIVE",
@@ -48,7 +48,7 @@ const CommandSpec kTestCommand{
                 "             130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.",
 };
 
-const CommandSpec kExtractCommand{
+const CommandTable kExtractCommand{
     .Name = "extract",
     .Options = kExtractOptions,
     .Operands = "ARCHIVE [DEST]",
@@ -168,10 +168,10 @@ struct Options {
 // Reads the command line into o; -1 when the run is to go on, else the exit status (help,
 // version, bad usage, which it has printed).
 int ReadOptions(int argc, char** argv, JobMode mode, Options& o) {
-  const CommandSpec& spec = mode == JobMode::kInstall ? kExtractCommand : kTestCommand;
+  const CommandTable& table = mode == JobMode::kInstall ? kExtractCommand : kTestCommand;
   ParsedArgs args;
-  if (const int status = ParseCommandLine(spec, argc, argv, args); status >= 0) return status;
-  o.Charset = ReadCharset(spec, args);
+  if (const int status = ParseCommandLine(table, argc, argv, args); status >= 0) return status;
+  o.Charset = ReadCharset(table, args);
   if (o.Charset == nullptr) return 2;
   o.Quiet = args.Has("q");
   o.Verbose = args.Has("v");

@@ -12,9 +12,9 @@
 namespace korvane::cli {
 namespace {
 
-constexpr OptionSpec kListOptions[] = {kReadCharsetOption};
+constexpr OptionEntry kListOptions[] = {kReadCharsetOption};
 
-const CommandSpec kListCommand{
+const CommandTable kListCommand{
     .Name = "list",
     .Options = kListOptions,
     .Operands = "ARCHIVE",

@@ -30,7 +30,7 @@ std::string CommandList() {
 
 const std::string kCommandList = CommandList();
 
-const CommandSpec kToolCommand{
+const CommandTable kToolCommand{
     .Name = "",
     .Options = {},
     .Operands = "COMMAND [ARGS...]",

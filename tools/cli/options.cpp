@@ -35,12 +35,12 @@ std::vector<OperandWord> OperandWords(const char* operands) {
   return words;
 }
 
-std::string ProgramName(const CommandSpec& spec) {
-  return *spec.Name == '\0' ? std::string("korvane") : std::string("korvane ") + spec.Name;
+std::string ProgramName(const CommandTable& table) {
+  return *table.Name == '\0' ? std::string("korvane") : std::string("korvane ") + table.Name;
 }
 
 // How an option is written: "-q", "--wav FILE", "-mN", "-h, --help".
-std::string Shown(const OptionSpec& o, bool withShort = true) {
+std::string Shown(const OptionEntry& o, bool withShort = true) {
   std::string s;
   if (o.Short != nullptr && (withShort || o.Long == nullptr)) {
     s = std::string("-") + o.Short;
@@ -53,21 +53,21 @@ std::string Shown(const OptionSpec& o, bool withShort = true) {
 }
 
 // The name an option goes by in messages: its long name if it has one.
-std::string FlagName(const OptionSpec& o) {
+std::string FlagName(const OptionEntry& o) {
   return o.Long != nullptr ? std::string("--") + o.Long : std::string("-") + o.Short;
 }
 
-const OptionSpec* FindLong(const CommandSpec& spec, std::string_view name) {
-  for (const OptionSpec& o : spec.Options)
+const OptionEntry* FindLong(const CommandTable& table, std::string_view name) {
+  for (const OptionEntry& o : table.Options)
     if (o.Long != nullptr && name == o.Long) return &o;
   return nullptr;
 }
 
 // An exact short name first, so that -mm is not read as -m with the value "m".
-const OptionSpec* FindShort(const CommandSpec& spec, std::string_view word, const char*& attached) {
-  for (const OptionSpec& o : spec.Options)
+const OptionEntry* FindShort(const CommandTable& table, std::string_view word, const char*& attached) {
+  for (const OptionEntry& o : table.Options)
     if (o.Short != nullptr && !o.Attached && word == o.Short) return &o;
-  for (const OptionSpec& o : spec.Options) {
+  for (const OptionEntry& o : table.Options) {
     if (o.Short == nullptr || !o.Attached) continue;
     const std::size_t n = std::strlen(o.Short);
     if (word.size() > n && word.substr(0, n) == o.Short) {
@@ -79,17 +79,17 @@ const OptionSpec* FindShort(const CommandSpec& spec, std::string_view word, cons
 }
 
 // The table entry a word names, with a value given in the same word (--size=5, -m3).
-const OptionSpec* FindOption(const CommandSpec& spec, const char* word, const char*& value) {
+const OptionEntry* FindOption(const CommandTable& table, const char* word, const char*& value) {
   const std::string_view w = word;
-  if (w.substr(0, 2) != "--") return FindShort(spec, w.substr(1), value);
+  if (w.substr(0, 2) != "--") return FindShort(table, w.substr(1), value);
   const std::size_t equals = w.find('=');
-  if (equals == std::string_view::npos) return FindLong(spec, w.substr(2));
+  if (equals == std::string_view::npos) return FindLong(table, w.substr(2));
   value = word + equals + 1;
-  return FindLong(spec, w.substr(2, equals - 2));
+  return FindLong(table, w.substr(2, equals - 2));
 }
 
-bool OperandCountFits(const CommandSpec& spec, const std::vector<const char*>& given, std::string& problem) {
-  const std::vector<OperandWord> words = OperandWords(spec.Operands);
+bool OperandCountFits(const CommandTable& table, const std::vector<const char*>& given, std::string& problem) {
+  const std::vector<OperandWord> words = OperandWords(table.Operands);
   std::vector<std::string> missing;
   for (std::size_t w = given.size(); w < words.size(); ++w)
     if (!words[w].Optional) missing.push_back(words[w].Name);
@@ -102,7 +102,7 @@ bool OperandCountFits(const CommandSpec& spec, const std::vector<const char*>& g
   }
   const bool unlimited = !words.empty() && words.back().Repeats;
   if (!unlimited && given.size() > words.size()) {
-    problem = std::string("too many operands at '") + given[words.size()] + "'; the command takes " + spec.Operands;
+    problem = std::string("too many operands at '") + given[words.size()] + "'; the command takes " + table.Operands;
     return false;
   }
   return true;
@@ -128,23 +128,23 @@ void PrintOptionLine(std::FILE* out, const std::string& shown, const char* help)
 }
 
 // One option with the options that go with it nested: "[--host-os OS [--charset NAME]]".
-std::string UsageItem(const CommandSpec& spec, const OptionSpec& o) {
+std::string UsageItem(const CommandTable& table, const OptionEntry& o) {
   std::string item = "[" + Shown(o, false);
-  for (const OptionSpec& w : spec.Options)
-    if (w.With != nullptr && o.Long != nullptr && std::strcmp(w.With, o.Long) == 0) item += " " + UsageItem(spec, w);
+  for (const OptionEntry& w : table.Options)
+    if (w.With != nullptr && o.Long != nullptr && std::strcmp(w.With, o.Long) == 0) item += " " + UsageItem(table, w);
   return item + "]";
 }
 
 }  // namespace
 
 std::size_t ParsedArgs::Index(const char* name) const {
-  for (std::size_t i = 0; i < Spec->Options.size(); ++i) {
-    const OptionSpec& o = Spec->Options[i];
+  for (std::size_t i = 0; i < Table->Options.size(); ++i) {
+    const OptionEntry& o = Table->Options[i];
     if ((o.Long != nullptr && std::strcmp(o.Long, name) == 0) ||
         (o.Long == nullptr && o.Short != nullptr && std::strcmp(o.Short, name) == 0))
       return i;
   }
-  std::fprintf(stderr, "korvane: internal error: no option '%s' in the table of '%s'\n", name, Spec->Name);
+  std::fprintf(stderr, "korvane: internal error: no option '%s' in the table of '%s'\n", name, Table->Name);
   std::abort();
 }
 
@@ -160,17 +160,17 @@ const char* ParsedArgs::Last(std::initializer_list<const char*> names) const {
   return last;
 }
 
-int ParseCommandLine(const CommandSpec& spec, int argc, char** argv, ParsedArgs& out) {
-  out.Spec = &spec;
-  out.Position.assign(spec.Options.size(), 0);
-  out.Values.assign(spec.Options.size(), nullptr);
+int ParseCommandLine(const CommandTable& table, int argc, char** argv, ParsedArgs& out) {
+  out.Table = &table;
+  out.Position.assign(table.Options.size(), 0);
+  out.Values.assign(table.Options.size(), nullptr);
   out.OperandList.clear();
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if (optionsEnded || a[0] != '-' || a[1] == '\0') {
       out.OperandList.push_back(a);
-      optionsEnded = optionsEnded || spec.OperandEndsOptions;
+      optionsEnded = optionsEnded || table.OperandEndsOptions;
       continue;
     }
     const std::string_view word = a;
@@ -179,39 +179,39 @@ int ParseCommandLine(const CommandSpec& spec, int argc, char** argv, ParsedArgs&
       continue;
     }
     if (word == "--help" || word == "-h") {
-      PrintHelp(spec, stdout);
+      PrintHelp(table, stdout);
       return 0;
     }
     if (word == "--version") {
-      std::printf("%s 1.0\n", ProgramName(spec).c_str());
+      std::printf("%s 1.0\n", ProgramName(table).c_str());
       return 0;
     }
     const char* value = nullptr;
-    const OptionSpec* option = FindOption(spec, a, value);
-    if (option == nullptr) return UsageError(spec, "unknown option '" + std::string(word) + "'");
-    if (option->Value == nullptr && value != nullptr) return UsageError(spec, FlagName(*option) + " takes no value");
+    const OptionEntry* option = FindOption(table, a, value);
+    if (option == nullptr) return UsageError(table, "unknown option '" + std::string(word) + "'");
+    if (option->Value == nullptr && value != nullptr) return UsageError(table, FlagName(*option) + " takes no value");
     if (option->Value != nullptr && value == nullptr) {
-      if (i + 1 == argc) return UsageError(spec, FlagName(*option) + " needs a value (" + option->Value + ")");
+      if (i + 1 == argc) return UsageError(table, FlagName(*option) + " needs a value (" + option->Value + ")");
       value = argv[++i];
     }
-    const std::size_t index = static_cast<std::size_t>(option - spec.Options.data());
+    const std::size_t index = static_cast<std::size_t>(option - table.Options.data());
     out.Position[index] = i;
     out.Values[index] = value;
   }
   std::string problem;
-  if (!OperandCountFits(spec, out.OperandList, problem)) return UsageError(spec, problem);
+  if (!OperandCountFits(table, out.OperandList, problem)) return UsageError(table, problem);
   return -1;
 }
 
-int UsageError(const CommandSpec& spec, const std::string& message) {
-  const std::string program = ProgramName(spec);
+int UsageError(const CommandTable& table, const std::string& message) {
+  const std::string program = ProgramName(table);
   std::fprintf(stderr, "%s: %s (see %s --help)\n%s\n", program.c_str(), message.c_str(), program.c_str(),
-               UsageLine(spec).c_str());
+               UsageLine(table).c_str());
   return 2;
 }
 
-std::string UsageLine(const CommandSpec& spec) {
-  std::string line = "usage: " + ProgramName(spec);
+std::string UsageLine(const CommandTable& table) {
+  std::string line = "usage: " + ProgramName(table);
   const std::size_t indent = line.size();
   std::size_t column = line.size();
   auto add = [&](const std::string& item) {
@@ -222,24 +222,24 @@ std::string UsageLine(const CommandSpec& spec) {
     line += " " + item;
     column += 1 + item.size();
   };
-  for (const OptionSpec& o : spec.Options)
-    if (o.With == nullptr) add(UsageItem(spec, o));
-  if (!spec.OperandEndsOptions) add("[--]");
-  add(spec.Operands);
+  for (const OptionEntry& o : table.Options)
+    if (o.With == nullptr) add(UsageItem(table, o));
+  if (!table.OperandEndsOptions) add("[--]");
+  add(table.Operands);
   return line;
 }
 
-void PrintHelp(const CommandSpec& spec, std::FILE* out) {
-  std::fprintf(out, "%s\n\n", UsageLine(spec).c_str());
-  PrintIndented(out, spec.Description, 0);
+void PrintHelp(const CommandTable& table, std::FILE* out) {
+  std::fprintf(out, "%s\n\n", UsageLine(table).c_str());
+  PrintIndented(out, table.Description, 0);
   std::fputs("\noptions:\n", out);
-  for (const OptionSpec& o : spec.Options) PrintOptionLine(out, Shown(o), o.Help);
+  for (const OptionEntry& o : table.Options) PrintOptionLine(out, Shown(o), o.Help);
   PrintOptionLine(out, "-h, --help", "show this text");
   PrintOptionLine(out, "--version", "show the version");
-  if (!spec.OperandEndsOptions) PrintOptionLine(out, "--", "what follows are operands, even if they start with '-'");
-  if (*spec.Epilogue != '\0') {
+  if (!table.OperandEndsOptions) PrintOptionLine(out, "--", "what follows are operands, even if they start with '-'");
+  if (*table.Epilogue != '\0') {
     std::fputc('\n', out);
-    PrintIndented(out, spec.Epilogue, 0);
+    PrintIndented(out, table.Epilogue, 0);
   }
 }
 

@@ -10,7 +10,7 @@
 
 namespace korvane::cli {
 
-struct OptionSpec {
+struct OptionEntry {
   const char* Long = nullptr;   // "volume-size" for --volume-size, or nullptr
   const char* Short = nullptr;  // "q" for -q; may be longer ("mm"), matched whole
   const char* Value = nullptr;  // the value's name ("BYTES") when the option takes one
@@ -19,9 +19,9 @@ struct OptionSpec {
   bool Attached = false;        // the value follows a short name in the same word (-m3)
 };
 
-struct CommandSpec {
+struct CommandTable {
   const char* Name;            // "pack"; empty for the tool itself
-  std::span<const OptionSpec> Options;
+  std::span<const OptionEntry> Options;
   // Operand words: a plain word is required, [WORD] optional, WORD... one or more (as the
   // last word), [WORD...] any number.
   const char* Operands;
@@ -42,10 +42,10 @@ class ParsedArgs {
   const std::vector<const char*>& Operands() const { return OperandList; }
 
  private:
-  friend int ParseCommandLine(const CommandSpec&, int, char**, ParsedArgs&);
+  friend int ParseCommandLine(const CommandTable&, int, char**, ParsedArgs&);
   std::size_t Index(const char* name) const;
 
-  const CommandSpec* Spec = nullptr;
+  const CommandTable* Table = nullptr;
   std::vector<int> Position;  // per table entry: argv index of its last use, 0 when not given
   std::vector<const char*> Values;
   std::vector<const char*> OperandList;
@@ -53,12 +53,12 @@ class ParsedArgs {
 
 // Parses argv[1..argc) (argv[0] is the command's name). Returns -1 when the command is to
 // run; otherwise the exit status after printing --help or --version (0) or a usage error (2).
-int ParseCommandLine(const CommandSpec& spec, int argc, char** argv, ParsedArgs& out);
+int ParseCommandLine(const CommandTable& table, int argc, char** argv, ParsedArgs& out);
 
 // Names a usage problem on stderr with the usage line; returns 2, the usage exit status.
-int UsageError(const CommandSpec& spec, const std::string& message);
+int UsageError(const CommandTable& table, const std::string& message);
 
-std::string UsageLine(const CommandSpec& spec);  // "usage: korvane NAME ..." without newline
-void PrintHelp(const CommandSpec& spec, std::FILE* out);
+std::string UsageLine(const CommandTable& table);  // "usage: korvane NAME ..." without newline
+void PrintHelp(const CommandTable& table, std::FILE* out);
 
 }  // namespace korvane::cli

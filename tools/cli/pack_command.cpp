@@ -26,7 +26,7 @@
 namespace korvane::cli {
 namespace {
 
-constexpr OptionSpec kPackOptions[] = {
+constexpr OptionEntry kPackOptions[] = {
     {.Short = "m", .Value = "N", .Help = "-m0 stores, -m1 packs fastest ... -m5 smallest (default -m3);\n"
                                          "a file that packing does not shrink is stored",
      .Attached = true},
@@ -51,7 +51,7 @@ constexpr OptionSpec kPackOptions[] = {
     {.Long = "time", .Value = "TIME", .Help = "give every entry this time ('YYYY-MM-DD HH:MM:SS') instead of its own"},
 };
 
-const CommandSpec kPackCommand{
+const CommandTable kPackCommand{
     .Name = "pack",
     .Options = kPackOptions,
     .Operands = "ARCHIVE PATH...",

@@ -26,7 +26,7 @@
 namespace korvane::cli {
 namespace {
 
-constexpr OptionSpec kPlayOptions[] = {
+constexpr OptionEntry kPlayOptions[] = {
     {.Long = "wav", .Value = "FILE", .Help = "write a WAV file"},
     {.Long = "raw", .Help = "write the raw PCM (16-bit little-endian, left then right) to standard output"},
     {.Long = "seconds", .Value = "N", .Help = "length to render; default one pass through the song's orders,\n"
@@ -34,7 +34,7 @@ constexpr OptionSpec kPlayOptions[] = {
     {.Long = "info", .Help = "print title, signature, channels, song length, patterns and samples"},
 };
 
-const CommandSpec kPlayCommand{
+const CommandTable kPlayCommand{
     .Name = "play",
     .Options = kPlayOptions,
     .Operands = "MODULE",
