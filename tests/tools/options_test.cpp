@@ -209,11 +209,11 @@ TEST(OptionTable, AFirstOperandCanEndTheOptions) {
 TEST(ProgressLine, RedrawsOnlyWhatChanged) {
   std::FILE* f = std::tmpfile();
   ProgressLine line(true, false, f);
-  line.Update(0, 200, "  first");
-  line.Update(1, 200, "  same percentage");
-  line.Update(50, 200, "  quarter");
-  line.Update(51, 200, "  next stage", ProgressLine::Change::kStage);
-  line.Update(400, 200, "  past the end");
+  EXPECT_TRUE(line.Update(0, 200, "  first"));
+  EXPECT_FALSE(line.Update(1, 200, "  same percentage"));
+  EXPECT_TRUE(line.Update(50, 200, "  quarter"));
+  EXPECT_TRUE(line.Update(51, 200, "  next stage", ProgressLine::Change::kStage));
+  EXPECT_TRUE(line.Update(400, 200, "  past the end"));
   EXPECT_TRUE(line.Drawn());
   line.Clear();
   line.Clear();
@@ -228,7 +228,7 @@ TEST(ProgressLine, RedrawsOnlyWhatChanged) {
 
   std::FILE* quiet = std::tmpfile();
   ProgressLine hidden(false, true, quiet);
-  hidden.Update(10, 20, "  hidden", ProgressLine::Change::kStage);
+  EXPECT_FALSE(hidden.Update(10, 20, "  hidden", ProgressLine::Change::kStage));
   hidden.Clear();
   EXPECT_FALSE(hidden.Drawn());
   EXPECT_EQ(ReadBack(quiet), "");

@@ -133,8 +133,6 @@ class VolumeProgress {
     const ProgressLine::Change change = volume != LastVolume          ? ProgressLine::Change::kStage
                                         : LastFile != Job.CurrentFile ? ProgressLine::Change::kDetail
                                                                       : ProgressLine::Change::kNone;
-    LastVolume = volume;
-    LastFile = Job.CurrentFile;
     std::string name = DisplayName(Job.CurrentFile);
     if (name.size() > 32) name = "..." + name.substr(name.size() - 29);
     char detail[160];
@@ -144,7 +142,10 @@ class VolumeProgress {
       std::snprintf(detail, sizeof detail, "  vol %d/%zu", volume, Sizes.size());
       text += detail;
     }
-    Line.Update(done, Total, text, change);
+    // What was not drawn yet still counts as changed at the next report.
+    if (!Line.Update(done, Total, text, change)) return;
+    LastVolume = volume;
+    LastFile = Job.CurrentFile;
   }
   void Clear() { Line.Clear(); }
 

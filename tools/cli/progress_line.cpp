@@ -8,15 +8,15 @@ namespace korvane::cli {
 ProgressLine::ProgressLine(bool show, bool withRate, std::FILE* out)
     : Out(out), Show(show), WithRate(withRate), Start(Clock::now()) {}
 
-void ProgressLine::Update(std::uint64_t done, std::uint64_t total, const std::string& detail, Change change) {
-  if (!Show) return;
+bool ProgressLine::Update(std::uint64_t done, std::uint64_t total, const std::string& detail, Change change) {
+  if (!Show) return false;
   const int percent = total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / total, 100));
   const Clock::time_point now = Clock::now();
   const auto sinceShown = now - ShownAt;
   const bool due = percent != LastPercent || change == Change::kStage ||
                    (change == Change::kDetail && sinceShown > std::chrono::milliseconds(100)) ||
                    (WithRate && sinceShown >= std::chrono::milliseconds(500));
-  if (!due) return;
+  if (!due) return false;
   LastPercent = percent;
   ShownAt = now;
 
@@ -33,6 +33,7 @@ void ProgressLine::Update(std::uint64_t done, std::uint64_t total, const std::st
   std::fprintf(Out, "\r[%s] %3d%%%s%s\x1b[K", bar, percent, rate, detail.c_str());
   std::fflush(Out);
   IsDrawn = true;
+  return true;
 }
 
 void ProgressLine::Clear() {

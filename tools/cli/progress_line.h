@@ -19,8 +19,9 @@ class ProgressLine {
   // lasted long enough for them to mean something, and refreshes them twice a second.
   ProgressLine(bool show, bool withRate, std::FILE* out = stderr);
 
-  // A new percentage or stage is always drawn, a new detail at most ten times a second.
-  void Update(std::uint64_t done, std::uint64_t total, const std::string& detail, Change change = Change::kNone);
+  // A new percentage or stage is always drawn, a new detail at most ten times a second;
+  // true when the line was drawn.
+  bool Update(std::uint64_t done, std::uint64_t total, const std::string& detail, Change change = Change::kNone);
   void Clear();  // before any other line is printed, and at the end
   bool Drawn() const { return IsDrawn; }
 
