@@ -234,6 +234,61 @@ TEST(PackCommand, UsageErrorsAndExistingFilesExitTwoAndWriteNothing) {
   EXPECT_EQ(dashed.Output.find("--"), std::string::npos) << dashed.Output;
 }
 
+// Every command reads its command line the same way: an unknown flag or a missing operand is
+// named with exit 2 before anything is read or written, --help and --version answer on stdout
+// with 0, and after `--` an operand may start with '-'.
+TEST(EveryCommand, ReadsItsCommandLineTheSameWay) {
+  TempDir dir;
+  ASSERT_TRUE(
+      WriteWholeFile(dir.File("-a.rar"), ArchiveWriter().Main().File(StoredEntry("x.txt", BytesOf("x"))).Data()));
+  std::ofstream(dir.File("-song.mod")) << std::string(2000, 'z');
+  WriteBytes(dir.File("payload/f.bin"), 100, 4);
+  const struct {
+    std::string Command, Options, Operands;
+    int Status;  // of the run with `--`
+    std::string Mentions;
+  } commands[] = {
+      {"list", "", "-a.rar", 0, "x.txt"},
+      {"test", "-v", "-a.rar", 0, "OK   x.txt"},
+      {"extract", "-q", "-a.rar -out", 0, ""},
+      {"pack", "-q -m0", "-new.rar payload", 0, ""},
+      {"play", "--info", "-song.mod", 2, "korvane: not a module: -song.mod\n"},
+  };
+  const auto entries = [&] { return std::distance(fs::directory_iterator(dir.Path()), {}); };
+  for (const auto& c : commands) {
+    SCOPED_TRACE(c.Command);
+    const auto before = entries();
+    const ToolRun unknown = RunTool(c.Command + " -x " + c.Operands, false, dir.Path());
+    EXPECT_EQ(unknown.Status, 2) << unknown.Output;
+    EXPECT_EQ(unknown.Output.rfind("korvane " + c.Command + ": unknown option '-x' (see korvane " + c.Command +
+                                   " --help)\nusage: korvane " + c.Command + " ", 0), 0u) << unknown.Output;
+    const ToolRun missing = RunTool(c.Command + " " + c.Options, false, dir.Path());
+    EXPECT_EQ(missing.Status, 2) << missing.Output;
+    EXPECT_NE(missing.Output.find(" missing (see korvane " + c.Command + " --help)"), std::string::npos)
+        << missing.Output;
+    EXPECT_EQ(entries(), before) << "a refused command line wrote something";
+
+    const ToolRun help = RunTool(c.Command + " " + c.Options + " --help 2>/dev/null", false, dir.Path());
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_EQ(help.Output.rfind("usage: korvane " + c.Command + " ", 0), 0u) << help.Output;
+    EXPECT_NE(help.Output.find("exit "), std::string::npos) << help.Output;
+    const ToolRun version = RunTool(c.Command + " --version 2>/dev/null", false, dir.Path());
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_EQ(version.Output, "korvane " + c.Command + " 1.0\n");
+
+    const ToolRun dashed = RunTool(c.Command + " " + c.Options + " -- " + c.Operands, false, dir.Path());
+    EXPECT_EQ(dashed.Status, c.Status) << dashed.Output;
+    EXPECT_NE(dashed.Output.find(c.Mentions), std::string::npos) << dashed.Output;
+    EXPECT_EQ(dashed.Output.find("unknown option"), std::string::npos) << dashed.Output;
+  }
+  EXPECT_EQ(ReadWholeFile(dir.File("-out/x.txt")), BytesOf("x"));
+  EXPECT_TRUE(fs::exists(dir.File("-new.rar")));
+  const ToolRun tool = RunTool("-x list");
+  EXPECT_EQ(tool.Status, 2);
+  EXPECT_NE(tool.Output.find("korvane: unknown option '-x' (see korvane --help)"), std::string::npos) << tool.Output;
+  EXPECT_EQ(RunTool("--version").Output, "korvane 1.0\n");
+}
+
 // A signal while packing removes the packed data and exits 128 + the signal, as shells report
 // a process the signal ended; the archive never appears.
 TEST(PackCommand, SignalsLeaveNothingBehind) {

@@ -16,7 +16,4 @@ int RunExtractCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
 int RunPlayCommand(int argc, char** argv);
 
-// Prints the common --help text of one subcommand.
-void PrintUsage(const char* usage);
-
 }  // namespace korvane::cli

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 
-
 namespace korvane::cli {
 
 std::string Printable(const char* text) {
@@ -49,19 +48,13 @@ std::string DisplayName(const char* entryName) {
   return name;
 }
 
-bool TakeCharsetOption(int argc, char** argv, int& i, std::string& charset, bool& bad) {
-  if (std::strcmp(argv[i], "--charset") != 0) return false;
-  if (i + 1 >= argc) {
-    std::fprintf(stderr, "korvane: --charset needs a code page name (for example cp437, cp866, cp1251)\n");
-    bad = true;
-    return true;
-  }
-  charset = argv[++i];
-  if (!NameCharset(charset.c_str()).Valid()) {
-    std::fprintf(stderr, "korvane: unknown charset: %s\n", charset.c_str());
-    bad = true;
-  }
-  return true;
+const char* ReadCharset(const CommandTable& table, const ParsedArgs& args) {
+  const char* name = args.Has("charset") ? args.Value("charset") : kDefaultCharset;
+  if (NameCharset(name).Valid()) return name;
+  // The first line is the one scripts have matched on since the option appeared.
+  std::fprintf(stderr, "korvane: unknown charset: %s\n", Printable(name).c_str());
+  UsageError(table, "--charset needs a code page this system knows, such as cp437, cp866 or cp1251");
+  return nullptr;
 }
 
 bool ConsoleHost::AdaptEntryName(std::uint8_t hostOs, char* name, std::size_t capacity) {

@@ -9,6 +9,7 @@
 
 #include "engine/host.h"
 #include "tools/cli/charset.h"
+#include "tools/cli/options.h"
 
 namespace korvane::cli {
 
@@ -44,9 +45,16 @@ std::string Printable(const char* text);
 // stores `\`).
 std::string DisplayName(const char* entryName);
 
-// Takes "--charset NAME" at argv[i] (moving i past NAME); false when argv[i] is not it. A
-// missing or unknown NAME is reported and leaves charset empty.
-bool TakeCharsetOption(int argc, char** argv, int& i, std::string& charset, bool& bad);
+// --charset NAME as the reading commands take it.
+inline constexpr OptionEntry kReadCharsetOption{
+    .Long = "charset",
+    .Value = "NAME",
+    .Help = "code page of names from DOS and Windows archives (default cp437;\n"
+            "for example cp866, cp850, cp1251)"};
+
+// The code page --charset names, or the default; nullptr, after the usage error, when the
+// system does not know it.
+const char* ReadCharset(const CommandTable& table, const ParsedArgs& args);
 
 // Checks that path names a readable file before the engine opens it, so that a missing,
 // unreadable or directory argument gets a precise message; prints it and returns false.

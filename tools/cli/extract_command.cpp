@@ -1,12 +1,7 @@
 // korvane test ARCHIVE / korvane extract ARCHIVE [DEST]: one run of the extraction driver with
 // the terminal as its front end (progress, messages, the overwrite question, Ctrl-C).
-#include <algorithm>
-#include <cctype>
-#include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -15,49 +10,58 @@
 #include "engine/engine.h"
 #include "platform/file_layer.h"
 #include "tools/cli/commands.h"
-#include "tools/cli/terminal.h"
 #include "tools/cli/console_host.h"
-
+#include "tools/cli/options.h"
+#include "tools/cli/progress_line.h"
+#include "tools/cli/terminal.h"
 
 namespace korvane::cli {
 namespace {
 
-constexpr char kTestUsage[] =
-    "usage: korvane test [-q|-v] [--progress] [--charset NAME] ARCHIVE\n"
-    "\n"
-    "Decodes every entry of the archive (through all its volumes) and checks its checksum\n"
-    "without writing anything.\n"
-    "  -q  no progress and no per-file lines, only failures\n"
-    "  -v  also print the engine's status identifiers\n"
-    "  --progress  show the progress bar even when stderr is not a terminal\n"
-    "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
-    "\n"
-    "exit status: 0 every entry correct; 1 some entry failed or the archive ends too soon\n"
-    "             (named on stderr); 2 archive missing, not an archive, not the first volume\n"
-    "             of its set or nothing processed;\n"
-    "             130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.\n";
+constexpr OptionEntry kTestOptions[] = {
+    {.Short = "q", .Help = "no progress and no per-file lines, only failures"},
+    {.Short = "v", .Help = "also print the engine's status identifiers"},
+    {.Long = "progress", .Help = "show the progress bar even when stderr is not a terminal"},
+    kReadCharsetOption,
+};
 
-constexpr char kExtractUsage[] =
-    "usage: korvane extract [-q|-v] [-y|-n] [-f] [--progress] [--charset NAME] ARCHIVE [DEST]\n"
-    "\n"
-    "Extracts the archive (through all its volumes) into DEST (default: the current\n"
-    "directory) with the stored times and attributes. Each file is written under a temporary\n"
-    "name and replaces an existing one only once it is complete and correct, so a failure or\n"
-    "an interruption never loses a file that was there; nothing is written outside DEST, and\n"
-    "nothing through a link below it.\n"
-    "  -q  no progress and no per-file lines, only failures\n"
-    "  -v  also print the engine's status identifiers\n"
-    "  -y  replace existing files without asking\n"
-    "  -n  never replace existing files\n"
-    "  -f  extract even when the files need more than the free space at DEST\n"
-    "  (otherwise the first existing file asks; 'o' replaces it and all later ones)\n"
-    "  --progress  show the progress bar even when stderr is not a terminal\n"
-    "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
-    "\n"
-    "exit status: 0 every entry correct; 1 some entry failed or the archive ends too soon\n"
-    "             (named on stderr), too little free space or a full disk; 2 archive missing,\n"
-    "             not an archive, not the first volume of its set or nothing processed;\n"
-    "             130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.\n";
+constexpr OptionEntry kExtractOptions[] = {
+    {.Short = "q", .Help = "no progress and no per-file lines, only failures"},
+    {.Short = "v", .Help = "also print the engine's status identifiers"},
+    {.Short = "y", .Help = "replace existing files without asking"},
+    {.Short = "n", .Help = "never replace existing files\n"
+                           "(with neither, the first existing file asks; 'o' replaces it and all later ones)"},
+    {.Short = "f", .Help = "extract even when the files need more than the free space at DEST"},
+    {.Long = "progress", .Help = "show the progress bar even when stderr is not a terminal"},
+    kReadCharsetOption,
+};
+
+const CommandTable kTestCommand{
+    .Name = "test",
+    .Options = kTestOptions,
+    .Operands = "ARCHIVE",
+    .Description = "Decodes every entry of the archive (through all its volumes) and checks its checksum\n"
+                   "without writing anything.",
+    .Epilogue = "exit status: 0 every entry correct; 1 some entry failed or the archive ends too soon\n"
+                "             (named on stderr); 2 bad usage, archive missing, not an archive, not the\n"
+                "             first volume of its set or nothing processed;\n"
+                "             130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.",
+};
+
+const CommandTable kExtractCommand{
+    .Name = "extract",
+    .Options = kExtractOptions,
+    .Operands = "ARCHIVE [DEST]",
+    .Description = "Extracts the archive (through all its volumes) into DEST (default: the current\n"
+                   "directory) with the stored times and attributes. Each file is written under a temporary\n"
+                   "name and replaces an existing one only once it is complete and correct, so a failure or\n"
+                   "an interruption never loses a file that was there; nothing is written outside DEST, and\n"
+                   "nothing through a link below it.",
+    .Epilogue = "exit status: 0 every entry correct; 1 some entry failed or the archive ends too soon\n"
+                "             (named on stderr), too little free space or a full disk; 2 bad usage,\n"
+                "             archive missing, not an archive, not the first volume of its set or\n"
+                "             nothing processed; 130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP.",
+};
 
 // Longer destinations leave too little of the path limit for the entries' names.
 constexpr std::size_t kDestinationLimit = kPathLimit - 60;
@@ -112,120 +116,73 @@ bool OpenedPastFirstVolume(const char* name) {
   return true;
 }
 
-// One line on stderr, redrawn in place: the share of the whole run's archive bytes read, the
-// rate and the time left once the run has lasted long enough for them to mean something.
-class Progress {
+// The progress of a run over the bytes of all its volumes, with the current entry's name and,
+// for a set, the volume.
+class VolumeProgress {
  public:
-  using Clock = std::chrono::steady_clock;
-
-  Progress(const ExtractionJob& job, bool show, std::vector<std::uint64_t> volumeSizes)
-      : Job(job), Show(show), Sizes(std::move(volumeSizes)), Start(Clock::now()) {
+  VolumeProgress(const ExtractionJob& job, bool show, std::vector<std::uint64_t> volumeSizes)
+      : Job(job), Line(show, true), Sizes(std::move(volumeSizes)) {
     for (std::uint64_t size : Sizes) Total += size;
   }
 
   // position: how far the engine has read in the current volume.
   void Update(std::int64_t position) {
-    if (!Show) return;
     const int volume = Job.CurrentVolume;
     std::uint64_t done = position > 0 ? static_cast<std::uint64_t>(position) : 0;
     for (int v = 1; v < volume && v <= static_cast<int>(Sizes.size()); ++v) done += Sizes[v - 1];
-    const int percent = Total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done * 100 / Total, 100));
-    const Clock::time_point now = Clock::now();
-    const auto sinceShown = now - ShownAt;
-    // A new percentage or volume is always drawn; a new name or rate at most ten times a second.
-    const bool due = percent != LastPercent || volume != LastVolume ||
-                     (sinceShown > std::chrono::milliseconds(100) && LastFile != Job.CurrentFile);
-    if (!due && sinceShown < std::chrono::milliseconds(500)) return;
-    LastPercent = percent;
-    LastVolume = volume;
-    LastFile = Job.CurrentFile;
-    ShownAt = now;
-
-    char bar[21];
-    for (int i = 0; i < 20; ++i) bar[i] = i < percent / 5 ? '#' : '.';
-    bar[20] = '\0';
-    char rate[64] = "";
-    const double seconds = std::chrono::duration<double>(now - Start).count();
-    if (seconds >= 1.5 && done > 0) {
-      const double perSecond = static_cast<double>(done) / seconds;
-      const long left = std::lround(static_cast<double>(Total - std::min(done, Total)) / perSecond);
-      std::snprintf(rate, sizeof rate, "  %.1f MB/s  %ld:%02ld left", perSecond / 1e6, left / 60, left % 60);
-    }
+    const ProgressLine::Change change = volume != LastVolume          ? ProgressLine::Change::kStage
+                                        : LastFile != Job.CurrentFile ? ProgressLine::Change::kDetail
+                                                                      : ProgressLine::Change::kNone;
     std::string name = DisplayName(Job.CurrentFile);
     if (name.size() > 32) name = "..." + name.substr(name.size() - 29);
-    char volumeText[48] = "";
-    if (Sizes.size() > 1) std::snprintf(volumeText, sizeof volumeText, "  vol %d/%zu", volume, Sizes.size());
-    std::fprintf(stderr, "\r[%s] %3d%%%s  %-32s%s\x1b[K", bar, percent, rate, name.c_str(), volumeText);
-    std::fflush(stderr);
-    Drawn = true;
+    char detail[160];
+    std::snprintf(detail, sizeof detail, "  %-32s", name.c_str());
+    std::string text = detail;
+    if (Sizes.size() > 1) {
+      std::snprintf(detail, sizeof detail, "  vol %d/%zu", volume, Sizes.size());
+      text += detail;
+    }
+    // What was not drawn yet still counts as changed at the next report.
+    if (!Line.Update(done, Total, text, change)) return;
+    LastVolume = volume;
+    LastFile = Job.CurrentFile;
   }
-  void Clear() {
-    if (!Drawn) return;
-    std::fputs("\r\x1b[K", stderr);
-    Drawn = false;
-  }
+  void Clear() { Line.Clear(); }
 
  private:
   const ExtractionJob& Job;
-  bool Show;
+  ProgressLine Line;
   std::vector<std::uint64_t> Sizes;
   std::uint64_t Total = 0;
-  Clock::time_point Start, ShownAt;
-  int LastPercent = -1, LastVolume = -1;
+  int LastVolume = -1;
   std::string LastFile;
-  bool Drawn = false;
 };
 
 struct Options {
   bool Quiet = false, Verbose = false, ForceProgress = false, Force = false;
-  std::string Charset = kDefaultCharset;
+  const char* Charset = kDefaultCharset;
   ConsoleHost::Overwrite Overwrite = ConsoleHost::Overwrite::kAsk;
-  const char* Positional[2] = {nullptr, nullptr};  // ARCHIVE and DEST
+  const char* Archive = nullptr;
+  const char* Destination = ".";
 };
 
 // Reads the command line into o; -1 when the run is to go on, else the exit status (help,
 // version, bad usage, which it has printed).
 int ReadOptions(int argc, char** argv, JobMode mode, Options& o) {
-  const char* usage = mode == JobMode::kInstall ? kExtractUsage : kTestUsage;
-  int count = 0;
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-      PrintUsage(usage);
-      return 0;
-    }
-    if (std::strcmp(a, "--version") == 0) {
-      std::printf("korvane %s 1.0\n", mode == JobMode::kInstall ? "extract" : "test");
-      return 0;
-    }
-    bool badCharset = false;
-    if (TakeCharsetOption(argc, argv, i, o.Charset, badCharset)) {
-      if (badCharset) return 2;
-    } else if (std::strcmp(a, "-q") == 0) {
-      o.Quiet = true;
-    } else if (std::strcmp(a, "-v") == 0) {
-      o.Verbose = true;
-    } else if (std::strcmp(a, "--progress") == 0) {
-      o.ForceProgress = true;
-    } else if (mode == JobMode::kInstall && std::strcmp(a, "-y") == 0) {
-      o.Overwrite = ConsoleHost::Overwrite::kAll;
-    } else if (mode == JobMode::kInstall && std::strcmp(a, "-f") == 0) {
-      o.Force = true;
-    } else if (mode == JobMode::kInstall && std::strcmp(a, "-n") == 0) {
-      o.Overwrite = ConsoleHost::Overwrite::kNever;
-    } else if (a[0] == '-' && a[1] != '\0') {
-      std::fprintf(stderr, "korvane: unknown option %s\n%s", a, usage);
-      return 2;
-    } else if (count < (mode == JobMode::kInstall ? 2 : 1)) {
-      o.Positional[count++] = a;
-    } else {
-      std::fputs(usage, stderr);
-      return 2;
-    }
-  }
-  if (count == 0) {
-    std::fputs(usage, stderr);
-    return 2;
+  const CommandTable& table = mode == JobMode::kInstall ? kExtractCommand : kTestCommand;
+  ParsedArgs args;
+  if (const int status = ParseCommandLine(table, argc, argv, args); status >= 0) return status;
+  o.Charset = ReadCharset(table, args);
+  if (o.Charset == nullptr) return 2;
+  o.Quiet = args.Has("q");
+  o.Verbose = args.Has("v");
+  o.ForceProgress = args.Has("progress");
+  o.Archive = args.Operands()[0];
+  if (mode == JobMode::kInstall) {
+    o.Force = args.Has("f");
+    if (const char* last = args.Last({"y", "n"}); last != nullptr)
+      o.Overwrite = *last == 'y' ? ConsoleHost::Overwrite::kAll : ConsoleHost::Overwrite::kNever;
+    if (args.Operands().size() > 1 && args.Operands()[1][0] != '\0') o.Destination = args.Operands()[1];
   }
   return -1;
 }
@@ -234,7 +191,7 @@ int ReadOptions(int argc, char** argv, JobMode mode, Options& o) {
 // verdict on stdout. Counts the failures it names.
 class StatusLines {
  public:
-  StatusLines(const Extraction& engine, const ExtractionJob& job, Progress& progress, const NameCharset& charset,
+  StatusLines(const Extraction& engine, const ExtractionJob& job, VolumeProgress& progress, const NameCharset& charset,
               const Options& options)
       : Engine(engine), Job(job), Bar(progress), Charset(charset), Opts(options) {}
 
@@ -244,7 +201,7 @@ class StatusLines {
  private:
   const Extraction& Engine;
   const ExtractionJob& Job;
-  Progress& Bar;
+  VolumeProgress& Bar;
   const NameCharset& Charset;
   const Options& Opts;
 };
@@ -313,16 +270,13 @@ void StatusLines::operator()(Status s) {
   ++Failures;
 }
 
-int Run(int argc, char** argv, JobMode mode) {
-  Options options;
-  if (const int exitStatus = ReadOptions(argc, argv, mode, options); exitStatus >= 0) return exitStatus;
-  const char* const* positional = options.Positional;
-
-  auto job = std::make_unique<ExtractionJob>();
-  const char* destination = positional[1] != nullptr && positional[1][0] != '\0' ? positional[1] : ".";
-  std::string dest = mode == JobMode::kInstall ? destination : "";
+// Sets the job up and checks what can be checked before the engine runs: the names' lengths,
+// the archive, that it is a set's first volume, the destination and its free space. -1 to go
+// on, else the exit status.
+int PrepareRun(const Options& options, JobMode mode, ExtractionJob& job) {
+  std::string dest = mode == JobMode::kInstall ? options.Destination : "";
   if (mode == JobMode::kInstall && dest.back() != '\\' && dest.back() != '/') dest.push_back('\\');
-  if (!PrepareJob(*job, mode, positional[0], dest.size() < kDestinationLimit ? dest : std::string())) {
+  if (!PrepareJob(job, mode, options.Archive, dest.size() < kDestinationLimit ? dest : std::string())) {
     std::fprintf(stderr, "korvane: archive name too long\n");
     return 2;
   }
@@ -330,62 +284,83 @@ int Run(int argc, char** argv, JobMode mode) {
     std::fprintf(stderr, "korvane: destination path too long\n");
     return 2;
   }
-  if (!CheckArchiveReadable(job->ArchiveName) || OpenedPastFirstVolume(job->ArchiveName)) return 2;
-  if (mode == JobMode::kInstall) {
-    // The destination itself may be missing: create it with its parents, as the installer's
-    // destination dialog does on request.
-    ConsoleHost silent;
-    MakeDestination(silent, dest.c_str());
-  }
+  if (!CheckArchiveReadable(job.ArchiveName) || OpenedPastFirstVolume(job.ArchiveName)) return 2;
+  if (mode != JobMode::kInstall) return -1;
+  // The destination itself may be missing: create it with its parents, as the installer's
+  // destination dialog does on request.
+  ConsoleHost silent;
+  MakeDestination(silent, dest.c_str());
+  if (options.Force) return -1;
+  const SpaceCheck space = CheckFreeSpace(job.ArchiveName, job.DestinationDir);
+  if (space.Fits()) return -1;
+  std::fprintf(stderr, "korvane: not enough space at %s: %llu MB needed, %llu MB free (-f extracts anyway)\n",
+               DisplayName(job.DestinationDir).c_str(),
+               static_cast<unsigned long long>(SpaceCheck::Megabytes(space.Needed)),
+               static_cast<unsigned long long>(space.Free >> 20));
+  return 1;
+}
 
-  if (mode == JobMode::kInstall && !options.Force) {
-    const SpaceCheck space = CheckFreeSpace(job->ArchiveName, job->DestinationDir);
-    if (!space.Fits()) {
-      std::fprintf(stderr, "korvane: not enough space at %s: %llu MB needed, %llu MB free (-f extracts anyway)\n",
-                   DisplayName(job->DestinationDir).c_str(),
-                   static_cast<unsigned long long>(SpaceCheck::Megabytes(space.Needed)),
-                   static_cast<unsigned long long>(space.Free >> 20));
-      return 1;
-    }
-  }
-  const NameCharset charset(options.Charset.c_str());
+struct RunOutcome {
+  std::int32_t Processed = 0;
+  int Failures = 0;  // named on stderr
+  bool ArchiveRefused = false, DiskFull = false;
+};
+
+// The engine's run with the terminal as its host, interruptible by the stop signals.
+RunOutcome RunJob(const Options& options, ExtractionJob& job) {
+  const NameCharset charset(options.Charset);
   ConsoleHost host;
   host.Charset = &charset;
   host.OverwriteAnswer = options.Overwrite;
   host.Verbose = options.Verbose;
   Extraction engine(host);
   const bool showProgress = !options.Quiet && (options.ForceProgress || StderrIsTerminal());
-  Progress progress(*job, showProgress, VolumeSizes(job->ArchiveName));
+  VolumeProgress progress(job, showProgress, VolumeSizes(job.ArchiveName));
   host.OnProgress = [&] { progress.Update(engine.VolumePosition()); };
   host.CurrentEntry = [&] { return DisplayName(engine.CurrentEntry().Name); };
   host.BeforeMessage = [&] { progress.Clear(); };
-  StatusLines lines(engine, *job, progress, charset, options);
+  StatusLines lines(engine, job, progress, charset, options);
   host.OnStatus = [&](Status status) { lines(status); };
 
-  g_job = job.get();
+  g_job = &job;
   CatchStopSignals(true);
-  const std::int32_t result = engine.Run(*job);
+  RunOutcome outcome;
+  outcome.Processed = engine.Run(job);
   CatchStopSignals(false);
   g_job = nullptr;
   progress.Clear();
+  outcome.Failures = lines.Failures;
+  outcome.ArchiveRefused = host.ArchiveRefused;
+  outcome.DiskFull = host.DiskFull;
+  return outcome;
+}
 
+int ExitCode(const Options& options, const ExtractionJob& job, const RunOutcome& outcome) {
   if (g_signal != 0) {
     std::fprintf(stderr, "korvane: interrupted\n");
     return 128 + g_signal;
   }
   // A run that never opened an archive has nothing to sum up.
-  if (host.ArchiveRefused) return 2;
-  if (!options.Quiet) {
-    std::printf("%d entr%s processed, %d failed\n", result, result == 1 ? "y" : "ies", job->ErrorCount);
-  }
+  if (outcome.ArchiveRefused) return 2;
+  const std::int32_t result = outcome.Processed;
+  if (!options.Quiet) std::printf("%d entr%s processed, %d failed\n", result, result == 1 ? "y" : "ies", job.ErrorCount);
   // A failure that was named is the outcome even when nothing else was processed.
-  if (result == 0 && lines.Failures == 0) return 2;
-  if (lines.Failures != 0 || job->ErrorCount != 0 || !job->Running()) {
-    if (lines.Failures == 0 && !host.DiskFull)
+  if (result == 0 && outcome.Failures == 0) return 2;
+  if (outcome.Failures != 0 || job.ErrorCount != 0 || !job.Running()) {
+    if (outcome.Failures == 0 && !outcome.DiskFull)
       std::fprintf(stderr, "korvane: the run did not complete (a volume was missing or damaged)\n");
     return 1;
   }
   return 0;
+}
+
+int Run(int argc, char** argv, JobMode mode) {
+  Options options;
+  if (const int status = ReadOptions(argc, argv, mode, options); status >= 0) return status;
+  auto job = std::make_unique<ExtractionJob>();
+  if (const int status = PrepareRun(options, mode, *job); status >= 0) return status;
+  const RunOutcome outcome = RunJob(options, *job);
+  return ExitCode(options, *job, outcome);
 }
 
 }  // namespace

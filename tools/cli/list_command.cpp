@@ -7,20 +7,23 @@
 #include "engine/engine.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/console_host.h"
+#include "tools/cli/options.h"
 
 namespace korvane::cli {
 namespace {
 
-constexpr char kListUsage[] =
-    "usage: korvane list [--charset NAME] ARCHIVE\n"
-    "\n"
-    "Lists the entries of an archive (also one behind a self-extracting program), following\n"
-    "it through all of its volumes (name.rar, name.r00, name.r01, ...). An entry split over\n"
-    "volumes is shown once, with the packed sizes of all its parts added.\n"
-    "  --charset NAME  code page of names from DOS and Windows archives (default cp437)\n"
-    "\n"
-    "exit status: 0 the whole archive was listed; 1 a volume was missing or damaged;\n"
-    "             2 the file cannot be opened or is not an archive.\n";
+constexpr OptionEntry kListOptions[] = {kReadCharsetOption};
+
+const CommandTable kListCommand{
+    .Name = "list",
+    .Options = kListOptions,
+    .Operands = "ARCHIVE",
+    .Description = "Lists the entries of an archive (also one behind a self-extracting program), following\n"
+                   "it through all of its volumes (name.rar, name.r00, name.r01, ...). An entry split over\n"
+                   "volumes is shown once, with the packed sizes of all its parts added.",
+    .Epilogue = "exit status: 0 the whole archive was listed; 1 a volume was missing or damaged;\n"
+                "             2 bad usage, or the file cannot be opened or is not an archive.",
+};
 
 std::string Attributes(std::uint32_t a) {
   std::string s = "......";
@@ -44,61 +47,30 @@ void PrintRow(const EntryInfo& e, bool oldLayout) {
               e.Method >= '0' && e.Method <= '9' ? e.Method : '?', e.Encrypted ? "*" : " ", DisplayName(e.Name).c_str());
 }
 
-}  // namespace
+// The header, one row per entry and the totals; end is where the walk stopped.
+struct Listing {
+  bool OldLayout = false;
+  std::uint64_t Files = 0, Unpacked = 0, Packed = 0;
+};
 
-int RunListCommand(int argc, char** argv) {
-  const char* archive = nullptr;
-  std::string charsetName = kDefaultCharset;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintUsage(kListUsage);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::puts("korvane list 1.0");
-      return 0;
-    }
-    bool badCharset = false;
-    if (TakeCharsetOption(argc, argv, i, charsetName, badCharset)) {
-      if (badCharset) return 2;
-      continue;
-    }
-    if (archive != nullptr || argv[i][0] == '-') {
-      std::fputs(kListUsage, stderr);
-      return 2;
-    }
-    archive = argv[i];
-  }
-  if (archive == nullptr) {
-    std::fputs(kListUsage, stderr);
-    return 2;
-  }
-
-  ExtractionJob job;
-  if (!PrepareJob(job, JobMode::kTest, archive, "")) {
-    std::fprintf(stderr, "korvane: archive name too long: %s\n", archive);
-    return 2;
-  }
-  if (!CheckArchiveReadable(archive)) return 2;
-  const NameCharset charset(charsetName.c_str());
-  ConsoleHost host;
-  host.Charset = &charset;
-  bool oldLayout = false;
-  std::uint64_t files = 0, totalUnpacked = 0, totalPacked = 0;
-  const ListEnd end = ListArchive(
+ListEnd PrintEntries(ConsoleHost& host, ExtractionJob& job, const char* archive, Listing& listing) {
+  return ListArchive(
       host, job,
       [&](bool old, bool solid) {
-        oldLayout = old;
+        listing.OldLayout = old;
         std::printf("Archive %s: %s layout%s\n\n", Printable(archive).c_str(), old ? "old (1.x)" : "new (2.0)",
                     solid ? ", solid" : "");
         std::puts("Attrs        Size     Packed Ratio Date       Time     CRC      Ver Meth Name");
       },
       [&](const EntryInfo& entry) {
-        PrintRow(entry, oldLayout);
-        ++files;
-        totalUnpacked += entry.UnpackedSize;
-        totalPacked += entry.PackedSize;
+        PrintRow(entry, listing.OldLayout);
+        ++listing.Files;
+        listing.Unpacked += entry.UnpackedSize;
+        listing.Packed += entry.PackedSize;
       });
+}
+
+int ExitCode(const ConsoleHost& host, const ExtractionJob& job, const ListEnd& end, const Listing& listing) {
   if (!end.Opened) return 2;
   int result = end.MoveFailed ? 1 : 0;
   if (!end.MoveFailed && !host.SawUnexpectedEnd && end.ChainBroke) {
@@ -112,10 +84,34 @@ int RunListCommand(int argc, char** argv) {
     std::fprintf(stderr, "korvane: %s: the archive ends before its last block\n", Printable(job.ArchiveName).c_str());
     result = 1;
   }
-  const unsigned ratio = totalUnpacked == 0 ? 0 : static_cast<unsigned>(totalPacked * 100 / totalUnpacked);
-  std::printf("%" PRIu64 " file%s, %" PRIu64 " bytes, %" PRIu64 " packed (%u%%), %d volume%s\n", files,
-              files == 1 ? "" : "s", totalUnpacked, totalPacked, ratio, end.Volumes, end.Volumes == 1 ? "" : "s");
+  const unsigned ratio = listing.Unpacked == 0 ? 0 : static_cast<unsigned>(listing.Packed * 100 / listing.Unpacked);
+  std::printf("%" PRIu64 " file%s, %" PRIu64 " bytes, %" PRIu64 " packed (%u%%), %d volume%s\n", listing.Files,
+              listing.Files == 1 ? "" : "s", listing.Unpacked, listing.Packed, ratio, end.Volumes,
+              end.Volumes == 1 ? "" : "s");
   return result;
+}
+
+}  // namespace
+
+int RunListCommand(int argc, char** argv) {
+  ParsedArgs args;
+  if (const int status = ParseCommandLine(kListCommand, argc, argv, args); status >= 0) return status;
+  const char* charsetName = ReadCharset(kListCommand, args);
+  if (charsetName == nullptr) return 2;
+  const char* archive = args.Operands()[0];
+
+  ExtractionJob job;
+  if (!PrepareJob(job, JobMode::kTest, archive, "")) {
+    std::fprintf(stderr, "korvane: archive name too long: %s\n", archive);
+    return 2;
+  }
+  if (!CheckArchiveReadable(archive)) return 2;
+  const NameCharset charset(charsetName);
+  ConsoleHost host;
+  host.Charset = &charset;
+  Listing listing;
+  const ListEnd end = PrintEntries(host, job, archive, listing);
+  return ExitCode(host, job, end, listing);
 }
 
 }  // namespace korvane::cli

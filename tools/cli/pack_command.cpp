@@ -19,40 +19,47 @@
 #include "archive/archive_writer.h"
 #include "tools/cli/charset.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/options.h"
+#include "tools/cli/progress_line.h"
 #include "tools/cli/terminal.h"
-
 
 namespace korvane::cli {
 namespace {
 
-constexpr const char* kPackUsage =
-    "usage: korvane pack [OPTIONS] [--] ARCHIVE.rar PATH...\n"
-    "\n"
-    "Packs every PATH (a directory with everything below it) into ARCHIVE.rar.\n"
-    "\n"
-    "  -m0 .. -m5            -m0 stores, -m1 packs fastest ... -m5 smallest (default -m3);\n"
-    "                        a file that packing does not shrink is stored\n"
-    "  -mm                   weigh multimedia (audio delta) coding for every file, not only\n"
-    "                        for what looks like PCM audio (-m4 and -m5 try it there)\n"
-    "  -s                    solid: one packed stream through all files\n"
-    "  -f                    replace ARCHIVE (and volumes of the same names) if it exists\n"
-    "  -L                    follow every symbolic link; without it a link that leads outside\n"
-    "                        the PATHs is left out with a warning\n"
-    "  -q                    no progress and no summary\n"
-    "  --volume-size BYTES   split into volumes of at most BYTES (suffix k or m for KiB/MiB);\n"
-    "                        further volumes are named .r00, .r01, ...\n"
-    "  --volume-count N      choose the volume size that gives exactly N volumes\n"
-    "  --host-os msdos|windows|unix  host system written into the headers (default: this\n"
-    "                        system); msdos and windows store MS-DOS attributes (read-only is\n"
-    "                        kept) and names in a code page, unix the mode bits and UTF-8 names\n"
-    "  --charset NAME        code page of the names for msdos and windows (an iconv name;\n"
-    "                        default cp437 for msdos, cp1252 for windows)\n"
-    "  --time 'YYYY-MM-DD HH:MM:SS'  give every entry this time instead of its own\n"
-    "  --                    what follows is ARCHIVE and PATHs, even if it starts with '-'\n"
-    "\n"
-    "Exit status: 0 packed, 1 a file could not be packed, 2 a usage error or an existing\n"
-    "ARCHIVE; 128 + the signal when interrupted. On any error or interruption nothing is\n"
-    "left behind.\n";
+constexpr OptionEntry kPackOptions[] = {
+    {.Short = "m", .Value = "N", .Help = "-m0 stores, -m1 packs fastest ... -m5 smallest (default -m3);\n"
+                                         "a file that packing does not shrink is stored",
+     .Attached = true},
+    {.Short = "mm", .Help = "weigh multimedia (audio delta) coding for every file, not only\n"
+                            "for what looks like PCM audio (-m4 and -m5 try it there)"},
+    {.Short = "s", .Help = "solid: one packed stream through all files"},
+    {.Short = "f", .Help = "replace ARCHIVE (and volumes of the same names) if it exists"},
+    {.Short = "L", .Help = "follow every symbolic link; without it a link that leads outside\n"
+                           "the PATHs is left out with a warning"},
+    {.Short = "q", .Help = "no progress and no summary"},
+    {.Long = "volume-size", .Value = "BYTES",
+     .Help = "split into volumes of at most BYTES (suffix k or m for KiB/MiB);\n"
+             "further volumes are named .r00, .r01, ..."},
+    {.Long = "volume-count", .Value = "N", .Help = "choose the volume size that gives exactly N volumes"},
+    {.Long = "host-os", .Value = "msdos|windows|unix",
+     .Help = "host system written into the headers (default: this\n"
+             "system); msdos and windows store MS-DOS attributes (read-only is\n"
+             "kept) and names in a code page, unix the mode bits and UTF-8 names"},
+    {.Long = "charset", .Value = "NAME", .Help = "code page of the names for msdos and windows (an iconv name;\n"
+                                                 "default cp437 for msdos, cp1252 for windows)",
+     .With = "host-os"},
+    {.Long = "time", .Value = "TIME", .Help = "give every entry this time ('YYYY-MM-DD HH:MM:SS') instead of its own"},
+};
+
+const CommandTable kPackCommand{
+    .Name = "pack",
+    .Options = kPackOptions,
+    .Operands = "ARCHIVE PATH...",
+    .Description = "Packs every PATH (a directory with everything below it) into ARCHIVE (name.rar).",
+    .Epilogue = "exit status: 0 packed, 1 a file could not be packed, 2 a usage error or an existing\n"
+                "ARCHIVE; 128 + the signal when interrupted. On any error or interruption nothing is\n"
+                "left behind.",
+};
 
 constexpr std::size_t kMostVolumes = 100000;
 
@@ -87,10 +94,7 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "korvane pack: %s (see korvane pack --help)\n", message.c_str());
-  return 2;
-}
+int UsageError(const std::string& message) { return cli::UsageError(kPackCommand, message); }
 
 struct PackArguments {
   PackOptions Options;
@@ -102,75 +106,67 @@ struct PackArguments {
   std::vector<std::string> Paths;
 };
 
-// The value of an option that takes one; the caller then refuses a bad one, naming the flag.
-int TakeValue(PackArguments& args, const std::string& flag, const char* value) {
+// The values that need checking, each refused naming its flag.
+int TakeValues(const ParsedArgs& parsed, PackArguments& args) {
   PackOptions& o = args.Options;
-  std::uint64_t n = 0;
-  if (flag == "--volume-size") {
-    if (!ParseCount(value, true, o.VolumeSize)) return UsageError("--volume-size needs a positive size, not '" +
-                                                                   std::string(value) + "'");
-  } else if (flag == "--volume-count") {
-    if (!ParseCount(value, false, n) || n > kMostVolumes)
+  if (const char* level = parsed.Value("m")) {
+    if (level[0] < '0' || level[0] > '5' || level[1] != '\0')
+      return UsageError("-m takes a level from 0 to 5, not '" + std::string(level) + "'");
+    o.Level = level[0] - '0';
+  }
+  if (const char* size = parsed.Value("volume-size"); size != nullptr && !ParseCount(size, true, o.VolumeSize))
+    return UsageError("--volume-size needs a positive size, not '" + std::string(size) + "'");
+  if (const char* count = parsed.Value("volume-count")) {
+    std::uint64_t n = 0;
+    if (!ParseCount(count, false, n) || n > kMostVolumes)
       return UsageError("--volume-count needs a count from 1 to " + std::to_string(kMostVolumes) + ", not '" +
-                        value + "'");
+                        count + "'");
     args.VolumeCount = static_cast<std::size_t>(n);
-  } else if (flag == "--host-os") {
-    const std::string v = value;
+  }
+  if (const char* host = parsed.Value("host-os")) {
+    const std::string v = host;
     if (v == "msdos") o.HostOs = kHostMsdos;
     else if (v == "windows") o.HostOs = kHostWindows;
     else if (v == "unix") o.HostOs = kHostUnix;
     else return UsageError("--host-os must be msdos, windows or unix, not '" + v + "'");
-  } else if (flag == "--charset") {
-    args.Charset = value;
-  } else {
+  }
+  if (const char* time = parsed.Value("time")) {
     std::uint32_t t = 0;
-    if (!ParseTime(value, t)) return UsageError("--time needs YYYY-MM-DD HH:MM:SS, not '" + std::string(value) + "'");
+    if (!ParseTime(time, t)) return UsageError("--time needs YYYY-MM-DD HH:MM:SS, not '" + std::string(time) + "'");
     o.FixedDosTime = t;
   }
+  if (const char* charset = parsed.Value("charset")) args.Charset = charset;
   return 0;
+}
+
+// The code page names are stored in, or empty for a Unix host.
+std::string NameCodePage(const PackArguments& args) {
+  if (args.Options.HostOs == kHostUnix) return std::string();
+  if (!args.Charset.empty()) return args.Charset;
+  return args.Options.HostOs == kHostMsdos ? "CP437" : "CP1252";
 }
 
 // Fills args from the command line; returns -1 to go on, else the exit code (0 after --help).
 int ParseArguments(int argc, char** argv, PackArguments& args) {
   args.Options.Level = 3;
-  std::vector<std::string> positional;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "--help" || arg == "-h") {
-      PrintUsage(kPackUsage);
-      return 0;
-    } else if (arg == "--volume-size" || arg == "--volume-count" || arg == "--host-os" || arg == "--charset" ||
-               arg == "--time") {
-      if (i + 1 == argc) return UsageError(arg + " needs a value");
-      if (const int status = TakeValue(args, arg, argv[++i]); status != 0) return status;
-    } else if (arg.size() == 3 && arg[1] == 'm' && arg[2] >= '0' && arg[2] <= '5') {
-      args.Options.Level = arg[2] - '0';
-    } else if (arg == "-mm") {
-      args.Options.Multimedia = true;
-    } else if (arg == "-s") {
-      args.Options.Solid = true;
-    } else if (arg == "-f") {
-      args.Force = true;
-    } else if (arg == "-L") {
-      args.Options.FollowAllLinks = true;
-    } else if (arg == "-q") {
-      args.Quiet = true;
-    } else {
-      return UsageError("unknown option '" + arg + "'");
-    }
-  }
-  if (positional.size() < 2) return UsageError(positional.empty() ? "ARCHIVE and PATH missing" : "PATH missing");
+  ParsedArgs parsed;
+  if (const int status = ParseCommandLine(kPackCommand, argc, argv, parsed); status >= 0) return status;
+  if (const int status = TakeValues(parsed, args); status != 0) return status;
+  args.Options.Multimedia = parsed.Has("mm");
+  args.Options.Solid = parsed.Has("s");
+  args.Force = parsed.Has("f");
+  args.Options.FollowAllLinks = parsed.Has("L");
+  args.Quiet = parsed.Has("q");
   if (args.VolumeCount != 0 && args.Options.VolumeSize != 0)
     return UsageError("give --volume-size or --volume-count, not both");
   if (!args.Charset.empty() && args.Options.HostOs == kHostUnix)
     return UsageError("--charset goes with --host-os msdos or windows");
-  args.Archive = positional.front();
-  args.Paths.assign(positional.begin() + 1, positional.end());
+  // Checked before any file is read, as every other value is.
+  if (const std::string codePage = NameCodePage(args); !codePage.empty() && !NameEncoder(codePage.c_str()).Valid())
+    return UsageError("unknown charset '" + codePage + "'");
+  const std::vector<const char*>& operands = parsed.Operands();
+  args.Archive = operands.front();
+  args.Paths.assign(operands.begin() + 1, operands.end());
   return -1;
 }
 
@@ -179,7 +175,7 @@ int ParseArguments(int argc, char** argv, PackArguments& args) {
 int EncodeNames(const PackArguments& args, std::vector<PackSource>& sources) {
   if (args.Options.HostOs == kHostUnix) return 0;
   const bool msdos = args.Options.HostOs == kHostMsdos;
-  const std::string charset = !args.Charset.empty() ? args.Charset : msdos ? "CP437" : "CP1252";
+  const std::string charset = NameCodePage(args);
   const NameEncoder encoder(charset.c_str());
   if (!encoder.Valid()) return UsageError("unknown charset '" + charset + "'");
   for (PackSource& s : sources)
@@ -268,16 +264,11 @@ bool Exists(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
-void ShowProgress(std::uint64_t done, std::uint64_t total, int& shownPercent) {
-  const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-  if (percent == shownPercent) return;
-  shownPercent = percent;
-  char bar[21];
-  for (int i = 0; i < 20; ++i) bar[i] = i < percent / 5 ? '#' : '.';
-  bar[20] = '\0';
-  std::fprintf(stderr, "\r[%s] %3d%%  packing %llu of %llu bytes\x1b[K", bar, percent,
-               static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
-  std::fflush(stderr);
+std::string PackingDetail(std::uint64_t done, std::uint64_t total) {
+  char text[96];
+  std::snprintf(text, sizeof text, "  packing %llu of %llu bytes", static_cast<unsigned long long>(done),
+                static_cast<unsigned long long>(total));
+  return text;
 }
 
 void PrintSummary(const PackArguments& args, const std::vector<PackSource>& sources,
@@ -326,14 +317,17 @@ int RunPackCommand(int argc, char** argv) {
   if (const int status = CollectNamedSources(args, sources, skippedLinks); status != 0) return status;
   std::uint64_t input = 0;
   for (const PackSource& s : sources) input += s.Size;
-  int shownPercent = -1;
-  if (!args.Quiet && input >= kProgressFrom && StderrIsTerminal())
-    options.Progress = [&](std::uint64_t done, std::uint64_t total) { ShowProgress(done, total, shownPercent); };
+  const bool showProgress = !args.Quiet && input >= kProgressFrom && StderrIsTerminal();
+  ProgressLine progress(showProgress, false);
+  if (showProgress)
+    options.Progress = [&](std::uint64_t done, std::uint64_t total) {
+      progress.Update(done, total, PackingDetail(done, total));
+    };
 
   RunFilesGuard files(args.Archive + ".packing");
   std::string error;
   const bool packedOk = PackSources(sources, options, files.Packed(), error);
-  if (shownPercent >= 0) std::fputs("\r\x1b[K", stderr);
+  progress.Clear();
   if (!packedOk) return Fail(error);
   if (args.VolumeCount > 1) {
     const auto size = VolumeSizeForCount(sources, args.VolumeCount);

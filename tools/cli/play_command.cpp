@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "player/mod_player.h"
 #include "player/module_check.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/options.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -24,25 +26,27 @@
 namespace korvane::cli {
 namespace {
 
-constexpr char kUsage[] =
-    "usage: korvane play [OPTIONS] MODULE\n"
-    "\n"
-    "Renders a Protracker module (M.K., FLT4, FLT8, 6CHN, 8CHN or the 15-sample layout)\n"
-    "as 44100 Hz 16-bit stereo, exactly as the installer plays it.\n"
-    "\n"
-    "options:\n"
-    "  --wav FILE     write a WAV file\n"
-    "  --raw          write the raw PCM (16-bit little-endian, left then right) to standard output\n"
-    "  --seconds N    length to render; default one pass through the song's orders,\n"
-    "                 or 60 seconds when the song never repeats a row within an hour\n"
-    "  --info         print title, signature, channels, song length, patterns and samples\n"
+constexpr OptionEntry kPlayOptions[] = {
+    {.Long = "wav", .Value = "FILE", .Help = "write a WAV file"},
+    {.Long = "raw", .Help = "write the raw PCM (16-bit little-endian, left then right) to standard output"},
+    {.Long = "seconds", .Value = "N", .Help = "length to render; default one pass through the song's orders,\n"
+                                               "or 60 seconds when the song never repeats a row within an hour"},
+    {.Long = "info", .Help = "print title, signature, channels, song length, patterns and samples"},
+};
+
+const CommandTable kPlayCommand{
+    .Name = "play",
+    .Options = kPlayOptions,
+    .Operands = "MODULE",
+    .Description = "Renders a Protracker module (M.K., FLT4, FLT8, 6CHN, 8CHN or the 15-sample layout)\n"
+                   "as 44100 Hz 16-bit stereo, exactly as the installer plays it."
 #ifdef _WIN32
-    "  (with none of --wav, --raw and --info the module plays on the wave output device)\n"
+                   "\nWith none of --wav, --raw and --info the module plays on the wave output device."
 #endif
-    "  --help         show this text\n"
-    "\n"
-    "exit codes: 0 done; 1 the output could not be written or played;\n"
-    "            2 bad usage, the file cannot be read or is not a module\n";
+    ,
+    .Epilogue = "exit codes: 0 done; 1 the output could not be written or played;\n"
+                "            2 bad usage, the file cannot be read or is not a module",
+};
 
 constexpr double kMaxSeconds = 6 * 3600.0;  // keeps a WAV's data size within 32 bits
 constexpr std::int64_t kDetectLimitFrames = 3600LL * kOutputRate;
@@ -57,9 +61,29 @@ struct Options {
   double Seconds = -1;
 };
 
-int Usage(const char* message) {
-  std::fprintf(stderr, "korvane play: %s\n(see korvane play --help)\n", message);
-  return 2;
+int Usage(const std::string& message) { return UsageError(kPlayCommand, message); }
+
+// Reads the command line into o; -1 when the run is to go on, else the exit status.
+int ReadOptions(int argc, char** argv, Options& o) {
+  ParsedArgs args;
+  if (const int status = ParseCommandLine(kPlayCommand, argc, argv, args); status >= 0) return status;
+  o.Module = args.Operands()[0];
+  o.Wav = args.Value("wav");
+  o.Raw = args.Has("raw");
+  o.Info = args.Has("info");
+  if (const char* seconds = args.Value("seconds")) {
+    char* end = nullptr;
+    errno = 0;
+    o.Seconds = std::strtod(seconds, &end);
+    if (end == seconds || *end != '\0' || errno != 0 || !(o.Seconds > 0) || o.Seconds > kMaxSeconds)
+      return Usage("--seconds takes a number of seconds above 0 and at most 21600, not '" + std::string(seconds) +
+                   "'");
+  }
+  if (o.Raw && o.Info) return Usage("--raw writes PCM to standard output; it cannot be combined with --info");
+#ifndef _WIN32
+  if (!o.Raw && !o.Info && o.Wav == nullptr) return Usage("nothing to do: give --wav FILE, --raw or --info");
+#endif
+  return -1;
 }
 
 bool ReadFile(const char* path, std::vector<std::uint8_t>& bytes) {
@@ -143,73 +167,40 @@ bool Render(ModPlayer& player, std::int64_t frames, std::FILE* out) {
   return std::fflush(out) == 0;
 }
 
-}  // namespace
-
-int RunPlayCommand(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-      PrintUsage(kUsage);
-      return 0;
-    } else if (std::strcmp(a, "--wav") == 0) {
-      if (++i >= argc) return Usage("--wav needs a file name");
-      o.Wav = argv[i];
-    } else if (std::strcmp(a, "--raw") == 0) {
-      o.Raw = true;
-    } else if (std::strcmp(a, "--info") == 0) {
-      o.Info = true;
-    } else if (std::strcmp(a, "--seconds") == 0) {
-      if (++i >= argc) return Usage("--seconds needs a number");
-      char* end = nullptr;
-      errno = 0;
-      o.Seconds = std::strtod(argv[i], &end);
-      if (end == argv[i] || *end != '\0' || errno != 0 || !(o.Seconds > 0) || o.Seconds > kMaxSeconds)
-        return Usage("--seconds takes a number of seconds above 0 and at most 21600");
-    } else if (a[0] == '-' && a[1] != '\0') {
-      std::fprintf(stderr, "korvane play: unknown option '%s'\n", a);
-      return 2;
-    } else if (o.Module == nullptr) {
-      o.Module = a;
-    } else {
-      return Usage("only one module at a time");
-    }
-  }
-  if (o.Module == nullptr) return Usage("no module given");
-  if (o.Raw && o.Info) return Usage("--raw writes PCM to standard output; it cannot be combined with --info");
-#ifndef _WIN32
-  if (!o.Raw && !o.Info && o.Wav == nullptr) return Usage("nothing to do: give --wav FILE, --raw or --info");
-#endif
-
+// The module and the length to render; -1 when the run is to go on, else the exit status.
+int LoadSong(const Options& o, ModPlayer& player, std::int64_t& passFrames, std::int64_t& frames) {
   std::vector<std::uint8_t> bytes;
   if (!ReadFile(o.Module, bytes)) {
     std::fprintf(stderr, "korvane: cannot open module: %s: %s\n", o.Module, std::strerror(errno));
     return 2;
   }
-  ModPlayer player;
   if (!LooksLikeModule(bytes.data(), bytes.size()) || LoadModule(player, bytes.data(), bytes.size()) == 0) {
     std::fprintf(stderr, "korvane: not a module: %s\n", o.Module);
     return 2;
   }
-  const std::int64_t passFrames = (o.Info || o.Seconds <= 0) ? MeasurePass(bytes) : 0;
-  std::int64_t frames = passFrames > 0 ? passFrames : kFallbackFrames;
+  passFrames = (o.Info || o.Seconds <= 0) ? MeasurePass(bytes) : 0;
+  frames = passFrames > 0 ? passFrames : kFallbackFrames;
   if (o.Seconds > 0) frames = std::llround(o.Seconds * kOutputRate);
+  return -1;
+}
 
-  if (o.Info) PrintInfo(player, passFrames);
-  if (o.Wav != nullptr) {
-    std::FILE* out = std::fopen(o.Wav, "wb");
-    if (out == nullptr) {
-      std::fprintf(stderr, "korvane play: cannot create '%s': %s\n", o.Wav, std::strerror(errno));
-      return 1;
-    }
-    const std::vector<std::uint8_t> header = WavHeader(frames);
-    bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size() && Render(player, frames, out);
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok) {
-      std::fprintf(stderr, "korvane play: writing '%s' failed\n", o.Wav);
-      return 1;
-    }
+bool WriteWav(ModPlayer& player, std::int64_t frames, const char* path) {
+  std::FILE* out = std::fopen(path, "wb");
+  if (out == nullptr) {
+    std::fprintf(stderr, "korvane play: cannot create '%s': %s\n", path, std::strerror(errno));
+    return false;
   }
+  const std::vector<std::uint8_t> header = WavHeader(frames);
+  bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size() && Render(player, frames, out);
+  ok = std::fclose(out) == 0 && ok;
+  if (!ok) std::fprintf(stderr, "korvane play: writing '%s' failed\n", path);
+  return ok;
+}
+
+// Every output asked for, in turn; the exit status.
+int PlaySong(const Options& o, ModPlayer& player, std::int64_t passFrames, std::int64_t frames) {
+  if (o.Info) PrintInfo(player, passFrames);
+  if (o.Wav != nullptr && !WriteWav(player, frames, o.Wav)) return 1;
   if (o.Raw) {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
@@ -231,6 +222,17 @@ int RunPlayCommand(int argc, char** argv) {
   }
 #endif
   return 0;
+}
+
+}  // namespace
+
+int RunPlayCommand(int argc, char** argv) {
+  Options o;
+  if (const int status = ReadOptions(argc, argv, o); status >= 0) return status;
+  ModPlayer player;
+  std::int64_t passFrames = 0, frames = 0;
+  if (const int status = LoadSong(o, player, passFrames, frames); status >= 0) return status;
+  return PlaySong(o, player, passFrames, frames);
 }
 
 }  // namespace korvane::cli
