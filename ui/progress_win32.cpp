@@ -115,6 +115,8 @@ BOOL ProgressWindow::Init() {
     CopyPictureRect(Fill, picture.Pixels, 400, 54, 424, 247, picture.Width());
   }
   ShowWindow(Dialog, SW_SHOW);
+  // Painted now, before the worker starts: its first repaint request may be a while coming.
+  UpdateWindow(Dialog);
   Worker = KernelHandle(CreateThread(nullptr, 0, ExtractionThreadProc, this, 0, nullptr));
   if (Worker) return TRUE;
   MessageBoxA(Dialog, texts::kNoThread, texts::kNoThreadTitle, MB_ICONEXCLAMATION);
