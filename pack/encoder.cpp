@@ -214,36 +214,38 @@ class Format20Encoder::Impl {
       return;
     }
     // A first, lazy parse gives the code lengths this stretch is likely to get; the real parse
-    // is priced with them. Both are written and the smaller is kept: prices taken from one
-    // parse hold the optimal one close to it, and on periodic data (numbers, tables) the way
-    // they lead can be worse than the lazy parse's own.
+    // is priced with them. The one that costs less under the code lengths of its own counts is
+    // written: prices taken from one parse hold the optimal one close to it, and on periodic
+    // data (numbers, tables) the way they lead can be worse than the lazy parse's own.
     StreamState lazyState = state;
     ParserSettings lazy = parser;
     lazy.Kind = ParseKind::kLazy2;
     LazyTokens.clear();
     ParseStretch(Finder, lazy, Costs, begin, end, lazyState.Matches, LazyTokens);
-    LzCounts counts;
-    for (const Token& t : LazyTokens) counts.Add(t);
-    std::uint8_t lengths[kNormalBlockPositions];
-    BuildLzLengths(counts, lengths);
-    Costs.SetFromLengths(lengths);
+    Costs = CostsOf(LazyTokens);
+    const std::uint64_t lazyBits = BitsOf(LazyTokens, Costs);
     ParseStretch(Finder, parser, Costs, begin, end, state.Matches, Tokens);
-
-    BitOutput optimal = out.Fork();
-    StreamState optimalState = state;
-    WriteLz(optimal, optimalState, Tokens);
-    const CostModel optimalCosts = Costs;
-    BitOutput lazyOut = out.Fork();
-    WriteLz(lazyOut, lazyState, LazyTokens);
-    if (lazyOut.BitCount() < optimal.BitCount()) {
-      out.Join(std::move(lazyOut));
+    if (lazyBits < BitsOf(Tokens, CostsOf(Tokens))) {
       state = lazyState;
       Tokens.swap(LazyTokens);
-    } else {
-      out.Join(std::move(optimal));
-      state = optimalState;
-      Costs = optimalCosts;
     }
+    WriteLz(out, state, Tokens);
+  }
+
+  // The costs under one table built from the tokens' own counts, and the tokens' bits there.
+  static CostModel CostsOf(const std::vector<Token>& tokens) {
+    LzCounts counts;
+    for (const Token& t : tokens) counts.Add(t);
+    std::uint8_t lengths[kNormalBlockPositions];
+    BuildLzLengths(counts, lengths);
+    CostModel costs;
+    costs.SetFromLengths(lengths);
+    return costs;
+  }
+  static std::uint64_t BitsOf(const std::vector<Token>& tokens, const CostModel& costs) {
+    std::uint64_t bits = 0;
+    for (const Token& t : tokens) bits += costs.Bits(t);
+    return bits;
   }
 
   // Cuts the tokens into blocks and writes them; the costs then follow the last tables.
