@@ -6,7 +6,6 @@
 #include <array>
 
 #include "engine/engine.h"
-#include "engine/install_journal.h"
 #include "player/mod_player.h"
 #include "player/wave_output.h"
 #include "ui/buttons.h"
