@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,15 +71,18 @@ void Captured(Fn fn, std::string& out, std::string& err) {
 
 struct Parse {
   int Status = 0;
+  // The command line, kept alive as a program's argv is: the parse points into it.
+  std::shared_ptr<std::vector<std::string>> Words;
   ParsedArgs Args;
   std::string Out, Err;
 };
 
 Parse ParseWords(const CommandTable& table, std::vector<std::string> words) {
-  words.insert(words.begin(), table.Name);
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
   Parse p;
+  p.Words = std::make_shared<std::vector<std::string>>(std::move(words));
+  p.Words->insert(p.Words->begin(), table.Name);
+  std::vector<char*> argv;
+  for (std::string& w : *p.Words) argv.push_back(w.data());
   Captured([&] { p.Status = ParseCommandLine(table, static_cast<int>(argv.size()), argv.data(), p.Args); }, p.Out,
            p.Err);
   return p;
