@@ -24,50 +24,7 @@ struct ModBufferTag {
 
 namespace {
 
-// Owns one handle, closed by Closer; player/ includes nothing outside itself, so it has this
-// rather than the front end's wrappers.
-template <typename Handle, typename Closer>
-class OwnedHandle {
- public:
-  OwnedHandle() = default;
-  explicit OwnedHandle(Handle h) : Value(h) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(OwnedHandle&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      Value = o.Release();
-    }
-    return *this;
-  }
-  ~OwnedHandle() { Reset(); }
-  void Reset() {
-    if (Value != nullptr) Closer{}(Value);
-    Value = nullptr;
-  }
-  // Gives the handle up unclosed.
-  Handle Release() {
-    Handle h = Value;
-    Value = nullptr;
-    return h;
-  }
-  Handle Get() const { return Value; }
-  explicit operator bool() const { return Value != nullptr; }
-
- private:
-  Handle Value = nullptr;
-};
-struct CloseKernelHandle {
-  void operator()(HANDLE h) const { CloseHandle(h); }
-};
-struct CloseWaveOut {
-  void operator()(HWAVEOUT h) const { waveOutClose(h); }
-};
-using KernelHandle = OwnedHandle<HANDLE, CloseKernelHandle>;
-using WaveOutHandle = OwnedHandle<HWAVEOUT, CloseWaveOut>;
-
 constexpr UINT kGlobalFlags = GMEM_MOVEABLE | GMEM_SHARE;  // 0x2002
-constexpr UINT kSimpleBeep = 0xFFFFFFFF;  // MessageBeep's plain beep, which the SDK does not name
 static_assert(kGlobalFlags == 0x2002);
 constexpr int kQueueLimit = 2;
 constexpr DWORD kPollMs = 50;
@@ -119,15 +76,17 @@ class WaveBuffer {
 }  // namespace
 
 struct WaveOutput::Device {
-  // Declared before the buffers, which are unprepared on it, so that it closes after them.
-  WaveOutHandle handle;
-  KernelHandle wake;
-  KernelHandle thread;
+  HWAVEOUT handle = nullptr;
+  HANDLE wake = nullptr;
+  HANDLE thread = nullptr;
   std::atomic<LONG> quit{0};
   // Only the thread that renders touches the queue: StartMusic before the render thread
   // exists, the render thread while it runs, StopMusic after it has ended.
   std::unique_ptr<WaveBuffer> queued[kQueueLimit + 1];
 
+  ~Device() {
+    if (wake != nullptr) CloseHandle(wake);
+  }
   bool Add(std::unique_ptr<WaveBuffer> buffer) {
     for (auto& slot : queued) {
       if (!slot) {
@@ -157,9 +116,9 @@ void CALLBACK WaveOutDone(HWAVEOUT, UINT message, DWORD_PTR, DWORD_PTR param1, D
 
 int RenderBuffer(WaveOutput& output) {
   WaveOutput::Device* device = output.waveOut.get();
-  if (device == nullptr || !device->handle) return 0;
-  std::unique_ptr<WaveBuffer> buffer(new (std::nothrow) WaveBuffer(device->handle.Get()));
-  if (!buffer || !buffer->Allocate(output.player, device->wake.Get())) return 0;
+  if (device == nullptr || device->handle == nullptr) return 0;
+  std::unique_ptr<WaveBuffer> buffer(new (std::nothrow) WaveBuffer(device->handle));
+  if (!buffer || !buffer->Allocate(output.player, device->wake)) return 0;
   RenderBlock(output.player, buffer->Pcm());
   if (!buffer->Queue()) return 0;  // released at once by the destructor
   if (!device->Add(std::move(buffer))) return 0;  // cannot happen: one buffer per returned one
@@ -182,7 +141,7 @@ DWORD WINAPI RenderThread(LPVOID param) {
   WaveOutput& output = *static_cast<WaveOutput*>(param);
   WaveOutput::Device& device = *output.waveOut;
   while (device.quit.load() == 0) {
-    WaitForSingleObject(device.wake.Get(), kPollMs);
+    WaitForSingleObject(device.wake, kPollMs);
     if (device.quit.load() != 0) break;
     ReleaseReturned(output, device);
   }
@@ -198,29 +157,31 @@ int StopMusic(WaveOutput& output) {
   output.playing.store(0);
   WaveOutput::Device* device = output.waveOut.get();
   if (device == nullptr) return 1;
-  if (device->thread) {
+  if (device->thread != nullptr) {
     device->quit.store(1);
-    SetEvent(device->wake.Get());
-    WaitForSingleObject(device->thread.Get(), INFINITE);
-    device->thread.Reset();
+    SetEvent(device->wake);
+    WaitForSingleObject(device->thread, INFINITE);
+    CloseHandle(device->thread);
+    device->thread = nullptr;
   }
   bool allReturned = true;
-  if (device->handle) {
-    waveOutReset(device->handle.Get());
+  if (device->handle != nullptr) {
+    waveOutReset(device->handle);
     const DWORD start = GetTickCount();
     while (device->AnyOutstanding() && GetTickCount() - start < kReturnTimeoutMs)
-      WaitForSingleObject(device->wake.Get(), kPollMs);
+      WaitForSingleObject(device->wake, kPollMs);
     allReturned = !device->AnyOutstanding();
     if (allReturned) {
       for (auto& slot : device->queued) slot.reset();  // unprepared while the device is open
     }
-    device->handle.Reset();
+    waveOutClose(device->handle);
+    device->handle = nullptr;
   }
   if (!allReturned) {
     // The device kept buffers we cannot take back; leaving them (and the event they name)
     // allocated is better than freeing memory it may still write to.
     for (auto& slot : device->queued) slot.release();
-    device->wake.Release();
+    device->wake = nullptr;
   }
   output.waveOut.reset();
   return 1;
@@ -234,8 +195,8 @@ int StartMusic(WaveOutput& output) {
 
   std::unique_ptr<WaveOutput::Device> device(new (std::nothrow) WaveOutput::Device);
   if (!device) return 0;
-  device->wake = KernelHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-  if (!device->wake) return 0;
+  device->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (device->wake == nullptr) return 0;
   output.waveOut = std::move(device);
 
   WAVEFORMATEX format{};
@@ -249,10 +210,10 @@ int StartMusic(WaveOutput& output) {
   HWAVEOUT handle = nullptr;
   if (waveOutOpen(&handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&WaveOutDone),
                   reinterpret_cast<DWORD_PTR>(GetModuleHandleA(nullptr)), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
-    MessageBeep(kSimpleBeep);
+    MessageBeep(0xFFFFFFFF);
     handle = nullptr;
   }
-  output.waveOut->handle = WaveOutHandle(handle);
+  output.waveOut->handle = handle;
 
   const bool started = RenderBuffer(output) == 1 && RenderBuffer(output) == 1;
   if (started) output.playing.store(1);
@@ -263,12 +224,12 @@ int StartMusic(WaveOutput& output) {
   // Started or not, the thread releases whatever was queued; without playing set it only
   // lets the chain run down.
   WaveOutput::Device& running = *output.waveOut;
-  running.thread = KernelHandle(CreateThread(nullptr, 0, &RenderThread, &output, 0, nullptr));
-  if (!running.thread) {
+  running.thread = CreateThread(nullptr, 0, &RenderThread, &output, 0, nullptr);
+  if (running.thread == nullptr) {
     StopMusic(output);
     return 0;
   }
-  SetThreadPriority(running.thread.Get(), THREAD_PRIORITY_HIGHEST);
+  SetThreadPriority(running.thread, THREAD_PRIORITY_HIGHEST);
   return started ? 1 : 0;
 }
 

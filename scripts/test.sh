@@ -37,9 +37,6 @@ step "win64: build and test under Wine"
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 -j "$jobs"
 source scripts/wine-env.sh build/win64/wineprefix
-# One server for the whole run, up before the tests: parallel tests that each start it race, and
-# the loser's first call fails with "recvmsg: Connection reset by peer".
-wineserver -p
 ctest --preset win64 -j "$jobs"
 
 step "win32: build"
