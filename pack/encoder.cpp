@@ -54,15 +54,28 @@ struct Run {
   bool Audio;
 };
 
-// Where a chunk is best coded in LZ and where in multimedia blocks: for every piece the two
-// estimates, and a table block's cost for every change (a shortest path over two states).
-std::vector<Run> PlanModes(const std::vector<Token>& tokens, const AudioEstimate& audio, std::size_t count) {
+// The code lengths of one table built from the tokens' own counts (into lengths), and the
+// costs under it.
+CostModel CostsOf(const std::vector<Token>& tokens, std::uint8_t* lengths) {
   LzCounts counts;
   for (const Token& t : tokens) counts.Add(t);
-  std::uint8_t lengths[kNormalBlockPositions];
   BuildLzLengths(counts, lengths);
   CostModel costs;
   costs.SetFromLengths(lengths);
+  return costs;
+}
+
+std::uint64_t BitsOf(const std::vector<Token>& tokens, const CostModel& costs) {
+  std::uint64_t bits = 0;
+  for (const Token& t : tokens) bits += costs.Bits(t);
+  return bits;
+}
+
+// Where a chunk is best coded in LZ and where in multimedia blocks: for every piece the two
+// estimates, and a table block's cost for every change (a shortest path over two states).
+std::vector<Run> PlanModes(const std::vector<Token>& tokens, const AudioEstimate& audio, std::size_t count) {
+  std::uint8_t lengths[kNormalBlockPositions];
+  const CostModel costs = CostsOf(tokens, lengths);
   const std::size_t pieces = audio.PieceBits.size();
   std::vector<double> lzBits(pieces, 0);
   std::size_t pos = 0;
@@ -222,30 +235,15 @@ class Format20Encoder::Impl {
     lazy.Kind = ParseKind::kLazy2;
     LazyTokens.clear();
     ParseStretch(Finder, lazy, Costs, begin, end, lazyState.Matches, LazyTokens);
-    Costs = CostsOf(LazyTokens);
+    std::uint8_t lengths[kNormalBlockPositions];
+    Costs = CostsOf(LazyTokens, lengths);
     const std::uint64_t lazyBits = BitsOf(LazyTokens, Costs);
     ParseStretch(Finder, parser, Costs, begin, end, state.Matches, Tokens);
-    if (lazyBits < BitsOf(Tokens, CostsOf(Tokens))) {
+    if (lazyBits < BitsOf(Tokens, CostsOf(Tokens, lengths))) {
       state = lazyState;
       Tokens.swap(LazyTokens);
     }
     WriteLz(out, state, Tokens);
-  }
-
-  // The costs under one table built from the tokens' own counts, and the tokens' bits there.
-  static CostModel CostsOf(const std::vector<Token>& tokens) {
-    LzCounts counts;
-    for (const Token& t : tokens) counts.Add(t);
-    std::uint8_t lengths[kNormalBlockPositions];
-    BuildLzLengths(counts, lengths);
-    CostModel costs;
-    costs.SetFromLengths(lengths);
-    return costs;
-  }
-  static std::uint64_t BitsOf(const std::vector<Token>& tokens, const CostModel& costs) {
-    std::uint64_t bits = 0;
-    for (const Token& t : tokens) bits += costs.Bits(t);
-    return bits;
   }
 
   // Cuts the tokens into blocks and writes them; the costs then follow the last tables.
