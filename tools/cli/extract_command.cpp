@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "engine/engine.h"
 #include "platform/file_layer.h"
 #include "tools/cli/commands.h"
@@ -72,9 +76,19 @@ constexpr std::size_t kDestinationLimit = kPathLimit - 60;
 ExtractionJob* g_job = nullptr;
 volatile std::sig_atomic_t g_signal = 0;
 
+#ifndef _WIN32
+// A signal that lands between the engine's last poll and a call that then blocks (opening a
+// volume that is a pipe, say) would go unseen for good. So once a stop is asked for, a timer
+// interrupts whatever call is pending, every second, until the engine has wound up.
+extern "C" void OnStopTimer(int) { alarm(1); }
+#endif
+
 extern "C" void OnInterrupt(int signal) {
   g_signal = signal;
   if (g_job != nullptr) g_job->Stop(AbortState::kUserAborted);
+#ifndef _WIN32
+  alarm(1);
+#endif
 }
 
 constexpr int kStopSignals[] = {
@@ -97,6 +111,13 @@ void CatchStopSignals(bool on) {
     sigaction(signal, &action, nullptr);
 #endif
   }
+#ifndef _WIN32
+  if (!on) alarm(0);
+  struct sigaction timer {};
+  timer.sa_handler = on ? OnStopTimer : SIG_DFL;
+  sigemptyset(&timer.sa_mask);
+  sigaction(SIGALRM, &timer, nullptr);
+#endif
 }
 
 // A set opened at a later volume, whose first entry goes on from an earlier one: the engine
