@@ -99,26 +99,30 @@ constexpr int kStopSignals[] = {
 #endif
 };
 
-void CatchStopSignals(bool on) {
-  for (const int signal : kStopSignals) {
 #ifdef _WIN32
-    std::signal(signal, on ? OnInterrupt : SIG_DFL);
-#else
-    // Without SA_RESTART, so that a signal also ends a pending overwrite question.
-    struct sigaction action {};
-    action.sa_handler = on ? OnInterrupt : SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal, &action, nullptr);
-#endif
-  }
-#ifndef _WIN32
-  if (!on) alarm(0);
-  struct sigaction timer {};
-  timer.sa_handler = on ? OnStopTimer : SIG_DFL;
-  sigemptyset(&timer.sa_mask);
-  sigaction(SIGALRM, &timer, nullptr);
-#endif
+void CatchStopSignals(bool on) {
+  for (const int signal : kStopSignals) std::signal(signal, on ? OnInterrupt : SIG_DFL);
 }
+#else
+// Without SA_RESTART, so that a signal also ends a pending overwrite question or volume open.
+void Handle(int signal, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+}
+
+// The timer's handler is in place before any stop signal can arm it, and the timer is off
+// before its signal's default (ending the process) comes back.
+void CatchStopSignals(bool on) {
+  if (on) Handle(SIGALRM, OnStopTimer);
+  for (const int signal : kStopSignals) Handle(signal, on ? OnInterrupt : SIG_DFL);
+  if (!on) {
+    alarm(0);
+    Handle(SIGALRM, SIG_DFL);
+  }
+}
+#endif
 
 // A set opened at a later volume, whose first entry goes on from an earlier one: the engine
 // would pass over that part (or, in a solid set, look for the first volume itself), and the
