@@ -5,8 +5,11 @@ counts as caught when some test fails (or times out). The sources are restored a
 
     scripts/mutate.py [--build build/linux] [--only PREFIX] [--out results.tsv]
 
-The share caught is the figure to compare before and after a change to the tests; a mutation
-whose text is no longer found in its file is reported as missing, never silently skipped.
+The share caught is the figure to compare before and after a change to the tests. A mutation
+is keyed to its text's shape, not its spelling: a constant's name (kSomething) stands for any
+constant there and a run of blanks for any blanks, so renaming a constant or rewrapping a line
+keeps the mutant (the exact text is taken first where it stands once). One whose shape is no longer found exactly once in its file is reported as
+missing, never silently skipped.
 """
 import argparse
 import pathlib
@@ -186,6 +189,32 @@ MUTATIONS = [
 ]
 
 
+CONSTANT = re.compile(r"\bk[A-Z]\w*")
+
+
+def shape(text):
+    """A pattern for text in which every constant's name may be any constant's, every run of
+    blanks any run of blanks."""
+    pattern, at = "", 0
+    for m in re.finditer(r"\bk[A-Z]\w*|\s+", text):
+        pattern += re.escape(text[at:m.start()]) + (r"\s+" if m.group().isspace() else r"(k[A-Z]\w*)")
+        at = m.end()
+    return re.compile(pattern + re.escape(text[at:]))
+
+
+def mutated(source, text, replacement):
+    """source with text replaced where it stands exactly once; else with the one place of its
+    shape, the constants there renamed as the source names them; else None."""
+    if source.count(text) == 1:
+        return source.replace(text, replacement)
+    places = list(shape(text).finditer(source))
+    if len(places) != 1:
+        return None
+    found = places[0]
+    names = dict(zip(CONSTANT.findall(text), found.groups()))
+    return source[:found.start()] + CONSTANT.sub(lambda m: names.get(m.group(), m.group()), replacement) + source[found.end():]
+
+
 def run(cmd, timeout=None):
     return subprocess.run(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                           errors="replace", timeout=timeout)
@@ -197,9 +226,14 @@ def main():
     parser.add_argument("--only", default="", help="run the mutations whose names start with one of these (A,B,..)")
     parser.add_argument("--out", default="")
     parser.add_argument("--jobs", default="2")
+    parser.add_argument("--check", action="store_true", help="only check that every mutation is found")
     args = parser.parse_args()
 
     chosen = [m for m in MUTATIONS if m[0].startswith(tuple(args.only.split(",")))]
+    if args.check:
+        missing = [m[0] for m in chosen if mutated((ROOT / m[1]).read_text(), m[2], m[3]) is None]
+        print("\n".join(f"{name:50} missing" for name in missing) or f"all {len(chosen)} mutations found")
+        sys.exit(1 if missing else 0)
     build = ["cmake", "--build", args.build, "-j", args.jobs]
     test = ["ctest", "--test-dir", args.build, "-j", args.jobs, "--timeout", "180", "--output-on-failure"]
     if run(build).returncode != 0 or run(test).returncode != 0:
@@ -209,13 +243,14 @@ def main():
     for name, file, text, replacement in chosen:
         path = ROOT / file
         original = path.read_text()
-        if original.count(text) != 1:
+        changed = mutated(original, text, replacement)
+        if changed is None:
             rows.append((name, "missing", ""))
             print(f"{name:50} missing", flush=True)
             continue
         start = time.time()
         try:
-            path.write_text(original.replace(text, replacement))
+            path.write_text(changed)
             catchers = ""
             if run(build).returncode != 0:
                 verdict = "build-error"
