@@ -24,7 +24,7 @@ cmake --preset linux-fuzz >/dev/null
 cmake --build --preset linux-fuzz -j "$jobs"
 
 step "linux-asan: build and test"
-cmake --preset linux-asan >/dev/null
+cmake --preset linux-asan -DKORVANE_STUB_FILE="$PWD/build/linux/stub/ui/korvane.exe" >/dev/null
 cmake --build --preset linux-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --preset linux-asan -j "$jobs"
 

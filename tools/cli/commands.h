@@ -15,5 +15,6 @@ int RunTestCommand(int argc, char** argv);
 int RunExtractCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
 int RunPlayCommand(int argc, char** argv);
+int RunReleaseCommand(int argc, char** argv);
 
 }  // namespace korvane::cli

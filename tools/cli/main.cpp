@@ -16,6 +16,7 @@ constexpr Command kCommands[] = {
     {"extract", "extract an archive into a directory", RunExtractCommand},
     {"pack", "store files in a new archive, optionally split into volumes", RunPackCommand},
     {"play", "render a music module to WAV or raw PCM, or describe it", RunPlayCommand},
+    {"release", "make a ready installer from a release folder, without a compiler", RunReleaseCommand},
 };
 
 std::string CommandList() {

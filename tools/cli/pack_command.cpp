@@ -22,6 +22,7 @@
 #include "tools/cli/options.h"
 #include "tools/cli/progress_line.h"
 #include "tools/cli/terminal.h"
+#include "tools/cli/values.h"
 
 namespace korvane::cli {
 namespace {
@@ -63,32 +64,6 @@ const CommandTable kPackCommand{
 
 constexpr std::size_t kMostVolumes = 100000;
 
-// A positive whole number, optionally in KiB (k) or MiB (m) when sizes allow it.
-bool ParseCount(const char* text, bool sizeSuffix, std::uint64_t& out) {
-  if (*text < '0' || *text > '9') return false;  // strtoull would take a sign or spaces
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(text, &end, 10);
-  if (errno == ERANGE) return false;
-  std::uint64_t scale = 1;
-  if (sizeSuffix && (*end == 'k' || *end == 'K')) scale = 1024, ++end;
-  else if (sizeSuffix && (*end == 'm' || *end == 'M')) scale = 1024 * 1024, ++end;
-  if (*end != '\0' || v == 0 || v > UINT64_MAX / scale) return false;
-  out = v * scale;
-  return true;
-}
-
-bool ParseTime(const char* text, std::uint32_t& out) {
-  int y, mo, d, h, mi, s;
-  char tail;
-  if (std::sscanf(text, "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return false;
-  if (y < 1980 || y > 2107 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
-      s < 0 || s > 59)
-    return false;
-  out = DosTime(y, mo, d, h, mi, s);
-  return true;
-}
-
 int Fail(const std::string& message) {
   std::fprintf(stderr, "korvane pack: %s\n", message.c_str());
   return 1;
@@ -114,11 +89,11 @@ int TakeValues(const ParsedArgs& parsed, PackArguments& args) {
       return UsageError("-m takes a level from 0 to 5, not '" + std::string(level) + "'");
     o.Level = level[0] - '0';
   }
-  if (const char* size = parsed.Value("volume-size"); size != nullptr && !ParseCount(size, true, o.VolumeSize))
+  if (const char* size = parsed.Value("volume-size"); size != nullptr && !ParsePositive(size, true, o.VolumeSize))
     return UsageError("--volume-size needs a positive size, not '" + std::string(size) + "'");
   if (const char* count = parsed.Value("volume-count")) {
     std::uint64_t n = 0;
-    if (!ParseCount(count, false, n) || n > kMostVolumes)
+    if (!ParsePositive(count, false, n) || n > kMostVolumes)
       return UsageError("--volume-count needs a count from 1 to " + std::to_string(kMostVolumes) + ", not '" +
                         count + "'");
     args.VolumeCount = static_cast<std::size_t>(n);
@@ -132,7 +107,7 @@ int TakeValues(const ParsedArgs& parsed, PackArguments& args) {
   }
   if (const char* time = parsed.Value("time")) {
     std::uint32_t t = 0;
-    if (!ParseTime(time, t)) return UsageError("--time needs YYYY-MM-DD HH:MM:SS, not '" + std::string(time) + "'");
+    if (!ParseDosTime(time, t)) return UsageError("--time needs YYYY-MM-DD HH:MM:SS, not '" + std::string(time) + "'");
     o.FixedDosTime = t;
   }
   if (const char* charset = parsed.Value("charset")) args.Charset = charset;
@@ -200,13 +175,7 @@ struct RunFiles {
 };
 std::atomic<RunFiles*> g_runFiles{nullptr};
 
-void RemoveFile(const std::string& path) {
-#ifdef _WIN32
-  _unlink(path.c_str());
-#else
-  unlink(path.c_str());
-#endif
-}
+void RemoveFile(const std::string& path) { RemovePath(path.c_str()); }
 
 extern "C" void RemoveRunFilesAndExit(int signal) {
   if (const RunFiles* files = g_runFiles.load()) {
@@ -224,10 +193,10 @@ class RunFilesGuard {
   explicit RunFilesGuard(std::string packed) {
     files_.Packed = std::move(packed);
     g_runFiles.store(&files_);
-    for (const int signal : kSignals) std::signal(signal, RemoveRunFilesAndExit);
+    for (const int signal : kStopSignals) std::signal(signal, RemoveRunFilesAndExit);
   }
   ~RunFilesGuard() {
-    for (const int signal : kSignals) std::signal(signal, SIG_DFL);
+    for (const int signal : kStopSignals) std::signal(signal, SIG_DFL);
     g_runFiles.store(nullptr);
     std::error_code ec;
     std::filesystem::remove(files_.Packed, ec);
@@ -246,11 +215,6 @@ class RunFilesGuard {
   void VolumeInPlace(std::size_t volume) { files_.VolumesInPlace.store(volume + 1); }
 
  private:
-#ifdef SIGHUP
-  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-#else
-  static constexpr int kSignals[] = {SIGINT, SIGTERM};
-#endif
   RunFiles files_;
 };
 
