@@ -378,6 +378,17 @@ bool WriteFile(const fs::path& path, const Bytes& bytes) {
   return out.good();
 }
 
+// Later volumes of an earlier, longer set of the same name (only -f gets this far over one):
+// left beside the new set they would pass for a part of it.
+void RemoveStaleVolumes(const fs::path& out, const std::string& archive, std::size_t count) {
+  std::error_code ec;
+  for (std::size_t n = count + 1; n <= kMostVolumes + 1; ++n) {
+    const fs::path stale = out / VolumeNames(archive, n).back();
+    if (!fs::is_regular_file(fs::symlink_status(stale, ec))) break;
+    fs::remove(stale, ec);
+  }
+}
+
 // Everything of the release into the staging folder, then each file moved into OUTDIR.
 int WriteRelease(const ReleaseArguments& args, const release::ReleaseSource& source,
                  const std::vector<PackSource>& sources, const std::vector<VolumePlan>& plan,
@@ -404,6 +415,7 @@ int WriteRelease(const ReleaseArguments& args, const release::ReleaseSource& sou
     fs::rename(staging / name, out / name, ec);
     if (ec) return Fail((out / name).string() + ": cannot be put in place: " + ec.message());
   }
+  RemoveStaleVolumes(out, source.ArchiveName, outputs.Volumes.size());
   return 0;
 }
 
