@@ -7,7 +7,9 @@
 #include <string>
 
 #include "tests/support/corpus.h"
+#include "tools/release/pcx_writer.h"
 #include "tools/release/release_source.h"
+#include "ui/pcx.h"
 
 namespace korvane::release {
 namespace {
@@ -95,6 +97,23 @@ TEST(ReleaseChecks, WhatPassesBecomesTheResourceTheInstallerReads) {
   EXPECT_EQ(mended.Resource, Text("a\r\nb\r\nc\r\n"));
   ASSERT_EQ(mended.Problems.size(), 1u);
   EXPECT_TRUE(mended.Problems[0].Warning && mended.Ok());
+}
+
+// Pictures that come in as palette PNGs are written as the installer's PCX: the same pixels
+// and palette come back, long runs are split and bytes of 0xC0 and up are escaped.
+TEST(ReleaseChecks, WrittenPcxDecodesToTheSamePictureAndPassesItsCheck) {
+  ui::PcxPicture main;
+  ASSERT_TRUE(ui::DecodePcx(ReadWholeFile(Asset("main.pcx")), main));
+  std::vector<std::uint8_t> indices(main.Pixels.begin(), main.Pixels.begin() + 300 * 503);
+  for (std::size_t i = 0; i < 300; ++i) indices[i] = static_cast<std::uint8_t>(0xC0 + i % 2);  // no runs at all
+  for (std::size_t i = 300; i < 600; ++i) indices[i] = 0xFF;                                     // one run over 63
+  const Bytes written = EncodePcx(300, 503, indices, main.Palette);
+  ui::PcxPicture back;
+  std::size_t used = 0;
+  ASSERT_TRUE(ui::DecodePcx(written, back, &used));
+  EXPECT_EQ(Bytes(back.Pixels.begin(), back.Pixels.begin() + 300 * 503), indices);
+  EXPECT_EQ(back.Palette, main.Palette);
+  EXPECT_TRUE(CheckPicture("main.png", written, 300, 503).Ok()) << Refusal(CheckPicture("main.png", written, 300, 503));
 }
 
 TEST(ReleaseChecks, PayloadAttributesNameTheirLine) {
