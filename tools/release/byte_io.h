@@ -1,5 +1,6 @@
 // Little-endian reads that fail instead of reading past the end, and the matching writes.
 #pragma once
+#include <string>
 
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,12 @@ class ByteView {
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
 };
+
+// Sets the message for a caller that asked for one; false, so that `return Fail(...)` reads.
+inline bool Fail(std::string* error, const std::string& message) {
+  if (error != nullptr) *error = message;
+  return false;
+}
 
 // Writes go only to offsets already validated against buffers this library sized itself.
 inline void PutLE(std::vector<uint8_t>& bytes, size_t offset, uint64_t value, int width) {

@@ -19,11 +19,6 @@ constexpr size_t kFileEntrySize = 16;
 constexpr size_t kGroupEntrySize = 14;
 constexpr uint16_t kIconType = 1;
 
-bool Fail(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-  return false;
-}
-
 // The icon ids an RT_GROUP_ICON lists; as many as can be read from a damaged one.
 std::set<uint16_t> GroupIconIds(const std::vector<uint8_t>& group) {
   const ByteView bytes(group);

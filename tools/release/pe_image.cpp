@@ -15,11 +15,6 @@ constexpr uint16_t kMagicPe32 = 0x10B;
 constexpr uint16_t kMagicPe32Plus = 0x20B;
 constexpr uint32_t kMaxDirectories = 16;
 
-bool Fail(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-  return false;
-}
-
 bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
 bool ParseFileHeader(ByteView file, PeImage* image, uint16_t* sectionCount, uint16_t* optionalSize,

@@ -18,11 +18,6 @@ constexpr int kRelocationHighLow = 3;
 constexpr int kRelocationDir64 = 10;
 constexpr size_t kDebugEntrySize = 28;
 
-bool Fail(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-  return false;
-}
-
 // Where the resource section is and what lies after it.
 struct Plan {
   size_t index = 0;  // in the section table; the table's size when a section is added

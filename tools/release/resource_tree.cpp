@@ -17,11 +17,6 @@ constexpr uint32_t kDataEntrySize = 16;
 constexpr uint32_t kDataAlignment = 8;            // dialog templates and icons want at least 4
 constexpr uint64_t kMaxSectionSize = 0x7FFFFFFF;  // directory offsets have 31 bits
 
-bool Fail(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-  return false;
-}
-
 const char* LevelName(int level) {
   static const char* const kNames[] = {"type", "name", "language"};
   return kNames[level];
