@@ -46,6 +46,8 @@ cmake --build --preset win32 -j "$jobs"
 if [[ -x tests/gui/run-all.sh ]]; then
   step "GUI tests under Xvfb and Wine"
   tests/gui/run-all.sh build/win64
+  step "GUI tests of a release stamped from another folder"
+  tests/gui/run-stamped.sh build/win64
 fi
 
 wineserver -k 2>/dev/null || true

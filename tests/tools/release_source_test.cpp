@@ -83,6 +83,8 @@ TEST(ReleaseChecks, WhatPassesBecomesTheResourceTheInstallerReads) {
   EXPECT_EQ(std::string(longest.Resource.begin() + 496, longest.Resource.begin() + 501), std::string("xx~~\0", 5));
   // A caption with its marker keeps only what comes before it; a single '~' is text.
   EXPECT_EQ(CheckCaption(Text("a~b~~junk\x01")).Resource, CheckCaption(Text("a~b\n")).Resource);
+  const Bytes gap = CheckCaption(Text("gap \r\n")).Resource;  // a trailing space is kept: the gap before it comes round
+  EXPECT_EQ(std::string(gap.begin(), gap.begin() + 6), "gap ~~");
   // The committed resources are already in the installer's form and pass through unchanged.
   for (const char* file : {"caption.txt", "archive-name.txt"}) {
     const Bytes committed = ReadWholeFile(Asset(file));

@@ -24,10 +24,12 @@ Checked Refused(const std::string& file, std::string what) { return Checked{{}, 
 
 bool Printable(std::uint8_t c) { return c >= 0x20 && c <= 0x7E; }
 
-// The text without the line ends, spaces and NULs an editor or a resource leaves behind it.
-std::span<const std::uint8_t> TrimEnd(std::span<const std::uint8_t> text) {
+// The text without the line ends and NULs an editor or a resource leaves behind it, and
+// without trailing spaces where they are only padding.
+std::span<const std::uint8_t> TrimEnd(std::span<const std::uint8_t> text, bool spaces) {
   std::size_t n = text.size();
-  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' || text[n - 1] == 0)) --n;
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == 0 || (spaces && text[n - 1] == ' ')))
+    --n;
   return text.first(n);
 }
 
@@ -35,7 +37,7 @@ std::span<const std::uint8_t> TrimEnd(std::span<const std::uint8_t> text) {
 
 Checked CheckArchiveName(std::span<const std::uint8_t> file) {
   const char* kFile = "archive-name.txt";
-  const std::span<const std::uint8_t> name = TrimEnd(file);
+  const std::span<const std::uint8_t> name = TrimEnd(file, true);
   const std::string text(name.begin(), name.end());
   if (text.empty()) return Refused(kFile, "is empty; it holds the first volume's name, e.g. mygame.rar");
   if (text.size() > kArchiveNameLimit)
@@ -64,7 +66,7 @@ Checked CheckCaption(std::span<const std::uint8_t> file) {
       marked = true;
       break;
     }
-  if (!marked) text = TrimEnd(text);
+  if (!marked) text = TrimEnd(text, false);  // a space at the end is a gap before the text comes round
   if (text.empty()) return Refused(kFile, "is empty; it holds the text that scrolls through the title bar");
   for (std::size_t i = 0; i < text.size(); ++i)
     if (!Printable(text[i]))
