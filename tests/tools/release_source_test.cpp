@@ -21,10 +21,11 @@ using korvane::testing::WriteWholeFile;
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-std::string Asset(const std::string& name) {
+fs::path Assets() {
   const char* source = std::getenv("KORVANE_SOURCE");
-  return (fs::path(source != nullptr ? source : ".") / "assets" / name).string();
+  return fs::path(source != nullptr ? source : ".") / "assets";
 }
+std::string Asset(const std::string& name) { return (Assets() / name).string(); }
 
 // The first refusal's text, or "" when the check passed.
 std::string Refusal(const Checked& c) {
@@ -135,7 +136,7 @@ TEST(ReleaseChecks, PayloadAttributesNameTheirLine) {
 TEST(ReleaseChecks, AFolderReportsOneProblemPerFile) {
   TempDir dir;
   const fs::path folder = dir.File("release");
-  fs::copy(Asset(""), folder, fs::copy_options::recursive);
+  fs::copy(Assets(), folder, fs::copy_options::recursive);
   std::vector<Problem> problems;
   const ReleaseSource good = ReadReleaseSource(folder.string(), problems);
   EXPECT_TRUE(problems.empty()) << problems.front().File << ": " << problems.front().What;
