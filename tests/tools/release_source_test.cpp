@@ -117,6 +117,13 @@ TEST(ReleaseChecks, WrittenPcxDecodesToTheSamePictureAndPassesItsCheck) {
   EXPECT_EQ(Bytes(back.Pixels.begin(), back.Pixels.begin() + 300 * 503), indices);
   EXPECT_EQ(back.Palette, main.Palette);
   EXPECT_TRUE(CheckPicture("main.png", written, 300, 503).Ok()) << Refusal(CheckPicture("main.png", written, 300, 503));
+  // With nothing below the background, no button can show the pointer or the click.
+  std::fill(indices.begin() + 300 * 300, indices.end(), 0);
+  const Checked blank = CheckPicture("main.pcx", EncodePcx(300, 503, indices, main.Palette), 300, 503);
+  ASSERT_EQ(blank.Problems.size(), 8u);
+  EXPECT_TRUE(blank.Ok());
+  EXPECT_EQ(blank.Problems[1].What, "the Pressed image of the Test button (151,303 to 299,353) is one flat colour");
+  EXPECT_TRUE(CheckPicture("main.pcx", ReadWholeFile(Asset("main.pcx")), 300, 503).Problems.empty());
 }
 
 TEST(ReleaseChecks, PayloadAttributesNameTheirLine) {

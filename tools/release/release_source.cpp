@@ -9,6 +9,7 @@
 
 #include "player/mod_player.h"
 #include "player/module_check.h"
+#include "ui/buttons.h"
 #include "ui/pcx.h"
 
 namespace korvane::release {
@@ -83,6 +84,34 @@ Checked CheckCaption(std::span<const std::uint8_t> file) {
   return out;
 }
 
+namespace {
+
+bool FlatColour(const ui::PcxPicture& p, const ui::PictureRect& r) {
+  const std::uint8_t first = p.Pixels[r.Y1 * ui::kMainPictureRow + r.X1];
+  for (int y = r.Y1; y < r.Y2; ++y)
+    for (int x = r.X1; x < r.X2; ++x)
+      if (p.Pixels[y * ui::kMainPictureRow + x] != first) return false;
+  return true;
+}
+
+// A Hover or Pressed image of one flat colour shows the pointer or the click as an empty box:
+// most likely that part of the picture was left empty.
+void WarnOfEmptyButtons(const std::string& file, const ui::PcxPicture& picture, std::vector<Problem>& problems) {
+  static const char* const kNames[] = {"Test", "Install", "NFO", "Exit"};
+  static const char* const kKinds[] = {"", "Hover", "Pressed"};
+  for (std::size_t b = 0; b < ui::kButtonCount; ++b)
+    for (int kind = ui::kHoverImage; kind <= ui::kPressedImage; ++kind) {
+      const ui::PictureRect& r = ui::kButtonSources[b][kind];
+      if (FlatColour(picture, r))
+        problems.push_back({file, std::string("the ") + kKinds[kind] + " image of the " + kNames[b] + " button (" +
+                                      std::to_string(r.X1) + "," + std::to_string(r.Y1) + " to " +
+                                      std::to_string(r.X2) + "," + std::to_string(r.Y2) + ") is one flat colour",
+                            true});
+    }
+}
+
+}  // namespace
+
 Checked CheckPicture(const std::string& file, std::span<const std::uint8_t> bytes, int width, int height) {
   const std::string size = std::to_string(width) + " x " + std::to_string(height);
   ui::PcxPicture picture;
@@ -100,6 +129,7 @@ Checked CheckPicture(const std::string& file, std::span<const std::uint8_t> byte
     return Refused(file, "has bytes between its pixels and its palette that the installer would read as pixels");
   Checked out;
   out.Resource.assign(bytes.begin(), bytes.end());
+  if (width == ui::kMainPictureRow) WarnOfEmptyButtons(file, picture, out.Problems);
   return out;
 }
 
