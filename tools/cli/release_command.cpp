@@ -3,6 +3,7 @@
 // release resources replaced. Every input is checked before anything is written; the outputs
 // are made in a folder of their own inside OUTDIR and moved into place only when all are done.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -26,8 +27,12 @@
 #include "tools/cli/progress_line.h"
 #include "tools/cli/terminal.h"
 #include "tools/cli/values.h"
+#include "tools/release/pcx_writer.h"
 #include "tools/release/pe_resources.h"
 #include "tools/release/release_source.h"
+#ifdef KORVANE_PNG_PREVIEW
+#include "tools/release/png_io.h"
+#endif
 
 namespace korvane::cli {
 namespace fs = std::filesystem;
@@ -422,10 +427,26 @@ int WriteRelease(const ReleaseArguments& args, const release::ReleaseSource& sou
 // The installer's file name: the archive's stem with .exe.
 std::string InstallerName(const std::string& archive) { return fs::path(archive).stem().string() + ".exe"; }
 
+// Palette PNG pictures become the installer's PCX, where this build reads PNG.
+release::PngToPcx PngPictures() {
+#ifdef KORVANE_PNG_PREVIEW
+  return [](std::span<const std::uint8_t> png, Bytes& pcx, std::string& error) {
+    int width = 0, height = 0;
+    Bytes indices;
+    std::array<std::uint8_t, 768> palette{};
+    if (!release::ReadPalettePng(png, &width, &height, &indices, &palette, &error)) return false;
+    pcx = release::EncodePcx(width, height, indices, palette);
+    return true;
+  };
+#else
+  return nullptr;
+#endif
+}
+
 int ReadInputs(const ReleaseArguments& args, release::ReleaseSource& source, Bytes& stub,
                std::vector<Resource>& resources) {
   std::vector<Problem> problems;
-  source = release::ReadReleaseSource(args.Source, problems);
+  source = release::ReadReleaseSource(args.Source, problems, PngPictures());
   if (!Report(problems)) return 2;
   std::vector<Resource> stubResources;
   if (const int status = LoadStub(args, stub, stubResources); status != 0) return status;

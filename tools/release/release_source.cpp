@@ -276,9 +276,36 @@ void ReadPayload(const std::string& folder, ReleaseSource& source, std::vector<P
   }
 }
 
+// stem.pcx, or stem.png converted to one; never both, which would leave the choice to chance.
+void TakePicture(const std::string& folder, const std::string& stem, int width, int height, Bytes& resource,
+                 std::vector<Problem>& problems, const PngToPcx& pngToPcx) {
+  const std::string pcx = stem + ".pcx", png = stem + ".png";
+  std::error_code ec;
+  const bool hasPng = fs::exists(fs::path(folder) / png, ec);
+  if (hasPng && fs::exists(fs::path(folder) / pcx, ec)) {
+    problems.push_back({png, "is there beside " + pcx + "; keep one of them"});
+    return;
+  }
+  if (!hasPng) {
+    TakeChecked(folder, pcx, true, resource, problems,
+                [&](std::span<const std::uint8_t> bytes) { return CheckPicture(pcx, bytes, width, height); });
+    return;
+  }
+  if (!pngToPcx) {
+    problems.push_back({png, "PNG pictures need a build with PNG support (the Linux tool); give " + pcx});
+    return;
+  }
+  TakeChecked(folder, png, true, resource, problems, [&](std::span<const std::uint8_t> bytes) {
+    Bytes converted;
+    std::string error;
+    if (!pngToPcx(bytes, converted, error)) return Refused(png, error);
+    return CheckPicture(png, converted, width, height);
+  });
+}
+
 }  // namespace
 
-ReleaseSource ReadReleaseSource(const std::string& folder, std::vector<Problem>& problems) {
+ReleaseSource ReadReleaseSource(const std::string& folder, std::vector<Problem>& problems, const PngToPcx& pngToPcx) {
   ReleaseSource s;
   s.Folder = folder;
   std::error_code ec;
@@ -286,11 +313,8 @@ ReleaseSource ReadReleaseSource(const std::string& folder, std::vector<Problem>&
     problems.push_back({folder, "is not a folder"});
     return s;
   }
-  const auto picture = [](const char* name, int width, int height) {
-    return [=](std::span<const std::uint8_t> bytes) { return CheckPicture(name, bytes, width, height); };
-  };
-  TakeChecked(folder, "main.pcx", true, s.MainPicture, problems, picture("main.pcx", 300, 503));
-  TakeChecked(folder, "progress.pcx", true, s.ProgressPicture, problems, picture("progress.pcx", 428, 322));
+  TakePicture(folder, "main", 300, 503, s.MainPicture, problems, pngToPcx);
+  TakePicture(folder, "progress", 428, 322, s.ProgressPicture, problems, pngToPcx);
   TakeChecked(folder, "caption.txt", true, s.Caption, problems, CheckCaption);
   TakeChecked(folder, "korvane.mod", true, s.Module, problems, CheckModule);
   TakeChecked(folder, "korvane.nfo", true, s.Nfo, problems, CheckNfo);

@@ -4,6 +4,7 @@
 // is named with its file; what passes comes back as the bytes the installer's resources hold.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -53,8 +54,13 @@ struct ReleaseSource {
   std::vector<PayloadAttribute> Attributes;
 };
 
+// Turns a palette PNG into the installer's PCX; false with the reason otherwise.
+using PngToPcx = std::function<bool(std::span<const std::uint8_t> png, Bytes& pcx, std::string& error)>;
+
 // Reads and checks every file of folder. Problems (warnings included) are appended in the
-// order of the files; the source is usable when none of them is more than a warning.
-ReleaseSource ReadReleaseSource(const std::string& folder, std::vector<Problem>& problems);
+// order of the files; the source is usable when none of them is more than a warning. A
+// picture may come as main.png / progress.png instead, when pngToPcx is given.
+ReleaseSource ReadReleaseSource(const std::string& folder, std::vector<Problem>& problems,
+                                const PngToPcx& pngToPcx = nullptr);
 
 }  // namespace korvane::release
