@@ -10,6 +10,7 @@
 #include "tests/support/corpus.h"
 #include "tests/tools/tool_run.h"
 #include "tools/release/pe_resources.h"
+#include "ui/pcx.h"
 
 namespace korvane::testing {
 namespace {
@@ -146,6 +147,44 @@ TEST(ReleaseCommand, EveryRefusalComesBeforeAnythingIsWritten) {
   EXPECT_EQ(ReadWholeFile((out / "mygame.exe").string()), Text("mine"));
   EXPECT_EQ(RunTool("release -q -f" + std::string(kTime) + src).Status, 0);
   EXPECT_NE(ReadWholeFile((out / "mygame.exe").string()), Text("mine"));
+}
+
+// The colours of a PCX picture, pixel by pixel, whatever order its palette has.
+std::vector<std::uint8_t> Colours(const Bytes& pcx) {
+  ui::PcxPicture p;
+  EXPECT_TRUE(ui::DecodePcx(pcx, p));
+  std::vector<std::uint8_t> rgb;
+  for (int i = 0; i < p.Width() * p.Height(); ++i)
+    rgb.insert(rgb.end(), p.Palette.begin() + 3 * p.Pixels[i], p.Palette.begin() + 3 * p.Pixels[i] + 3);
+  return rgb;
+}
+
+// Pictures as palette PNGs (made here by ImageMagick from the PCX files) are stamped with the
+// same colours at every pixel; a true-colour PNG is refused with the way to convert it.
+TEST(ReleaseCommand, PalettePngPicturesAreTakenAndTrueColourRefused) {
+#ifndef KORVANE_PNG_PREVIEW
+  GTEST_SKIP() << "this tool reads no PNG";
+#endif
+  if (!kHaveStub) GTEST_SKIP() << "this build has no installer stub (KORVANE_STUB=OFF)";
+  TempDir dir;
+  const fs::path source = MakeSource(dir), out = dir.File("out");
+  const std::string pcx = (source / "main.pcx").string(), png = (source / "main.png").string();
+  ASSERT_EQ(std::system(("convert " + Quote(pcx) + " PNG8:" + Quote(png)).c_str()), 0);
+  const Bytes original = ReadWholeFile(pcx);
+  fs::remove(pcx);
+  const ToolRun run = RunTool("release -q" + std::string(kTime) + Quote(source.string()) + " " + Quote(out.string()));
+  ASSERT_EQ(run.Status, 0) << run.Output;
+  const std::vector<Resource> resources = ResourcesOf((out / "mygame.exe").string());
+  const Bytes* stamped = Find(resources, release::kResourceData, 143);
+  ASSERT_NE(stamped, nullptr);
+  EXPECT_TRUE(Colours(*stamped) == Colours(original));
+
+  ASSERT_EQ(std::system(("convert " + Quote(png) + " -type TrueColor PNG24:" + Quote(png)).c_str()), 0);
+  const ToolRun refused = RunTool("release" + std::string(kTime) + Quote(source.string()) + " " + Quote(dir.File("no")));
+  EXPECT_EQ(refused.Status, 2) << refused.Output;
+  EXPECT_NE(refused.Output.find("main.png: "), std::string::npos) << refused.Output;
+  EXPECT_NE(refused.Output.find("-colors 256 PNG8:"), std::string::npos) << refused.Output;
+  EXPECT_FALSE(fs::exists(dir.File("no")));
 }
 
 }  // namespace

@@ -16,5 +16,6 @@ int RunExtractCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
 int RunPlayCommand(int argc, char** argv);
 int RunReleaseCommand(int argc, char** argv);
+int RunPreviewCommand(int argc, char** argv);
 
 }  // namespace korvane::cli

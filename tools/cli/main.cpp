@@ -17,6 +17,7 @@ constexpr Command kCommands[] = {
     {"pack", "store files in a new archive, optionally split into volumes", RunPackCommand},
     {"play", "render a music module to WAV or raw PCM, or describe it", RunPlayCommand},
     {"release", "make a ready installer from a release folder, without a compiler", RunReleaseCommand},
+    {"preview", "draw the windows of a release folder as the user will see them, into a PNG", RunPreviewCommand},
 };
 
 std::string CommandList() {
