@@ -14,7 +14,6 @@ trap 'rm -rf "$work"' EXIT
 time="1999-01-02 03:04:05"
 /usr/bin/python3 -B "$root/tests/gui/make_variant.py" "$root/assets" "$work/source"
 "$cli" release -q --volumes 7 --time "$time" --stub "$build/ui/korvane.exe" "$work/source" "$work/release"
-"$cli" preview "$work/source" "$work/preview.png" 2>/dev/null || true
 exec /usr/bin/python3 -B "$root/tests/gui/gui_tests.py" --release "$work/release" --payload "$work/source/payload" \
   --attributes "$work/source/payload-attributes.txt" --cli "$cli" --caption "$work/source/caption.txt" \
   --module "$work/source/korvane.mod" --main-picture "$work/source/main.pcx" \
