@@ -1,7 +1,6 @@
 #include "tools/release/preview.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <span>
 #include <string_view>
