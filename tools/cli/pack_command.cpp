@@ -84,11 +84,8 @@ struct PackArguments {
 // The values that need checking, each refused naming its flag.
 int TakeValues(const ParsedArgs& parsed, PackArguments& args) {
   PackOptions& o = args.Options;
-  if (const char* level = parsed.Value("m")) {
-    if (level[0] < '0' || level[0] > '5' || level[1] != '\0')
-      return UsageError("-m takes a level from 0 to 5, not '" + std::string(level) + "'");
-    o.Level = level[0] - '0';
-  }
+  if (const char* level = parsed.Value("m"); level != nullptr && !ParseLevel(level, o.Level))
+    return UsageError("-m takes a level from 0 to 5, not '" + std::string(level) + "'");
   if (const char* size = parsed.Value("volume-size"); size != nullptr && !ParsePositive(size, true, o.VolumeSize))
     return UsageError("--volume-size needs a positive size, not '" + std::string(size) + "'");
   if (const char* count = parsed.Value("volume-count")) {

@@ -78,7 +78,7 @@ int Preview(const std::string& folder, const std::string& png, bool force) {
   std::error_code ec;
   if (!force && fs::exists(fs::symlink_status(png, ec))) return Refuse(png + " exists; use -f to replace it");
   std::vector<release::Problem> problems;
-  const release::ReleaseSource source = release::ReadReleaseSource(folder, problems);
+  const release::ReleaseSource source = release::ReadReleaseSource(folder, problems, release::PalettePngToPcx);
   bool usable = true;
   for (const release::Problem& p : problems) {
     std::fprintf(stderr, "korvane preview: %s%s: %s\n", p.Warning ? "warning: " : "", p.File.c_str(), p.What.c_str());

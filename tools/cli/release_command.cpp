@@ -3,7 +3,6 @@
 // release resources replaced. Every input is checked before anything is written; the outputs
 // are made in a folder of their own inside OUTDIR and moved into place only when all are done.
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -27,7 +26,6 @@
 #include "tools/cli/progress_line.h"
 #include "tools/cli/terminal.h"
 #include "tools/cli/values.h"
-#include "tools/release/pcx_writer.h"
 #include "tools/release/pe_resources.h"
 #include "tools/release/release_source.h"
 #ifdef KORVANE_PNG_PREVIEW
@@ -96,11 +94,8 @@ int ParseArguments(int argc, char** argv, ReleaseArguments& args) {
   o.Solid = true;
   o.HostOs = kHostWindows;
   o.VolumeSize = kFloppyVolume;
-  if (const char* level = parsed.Value("m")) {
-    if (level[0] < '0' || level[0] > '5' || level[1] != '\0')
-      return UsageError("-m takes a level from 0 to 5, not '" + std::string(level) + "'");
-    o.Level = level[0] - '0';
-  }
+  if (const char* level = parsed.Value("m"); level != nullptr && !ParseLevel(level, o.Level))
+    return UsageError("-m takes a level from 0 to 5, not '" + std::string(level) + "'");
   if (parsed.Has("volumes") && parsed.Has("volume-size")) return UsageError("give --volumes or --volume-size, not both");
   if (const char* count = parsed.Value("volumes")) {
     std::uint64_t n = 0;
@@ -430,14 +425,7 @@ std::string InstallerName(const std::string& archive) { return fs::path(archive)
 // Palette PNG pictures become the installer's PCX, where this build reads PNG.
 release::PngToPcx PngPictures() {
 #ifdef KORVANE_PNG_PREVIEW
-  return [](std::span<const std::uint8_t> png, Bytes& pcx, std::string& error) {
-    int width = 0, height = 0;
-    Bytes indices;
-    std::array<std::uint8_t, 768> palette{};
-    if (!release::ReadPalettePng(png, &width, &height, &indices, &palette, &error)) return false;
-    pcx = release::EncodePcx(width, height, indices, palette);
-    return true;
-  };
+  return release::PalettePngToPcx;
 #else
   return nullptr;
 #endif

@@ -30,6 +30,12 @@ bool ParsePositive(const char* text, bool sizeSuffix, std::uint64_t& out) {
   return true;
 }
 
+bool ParseLevel(const char* text, int& level) {
+  if (text[0] < '0' || text[0] > '5' || text[1] != '\0') return false;
+  level = text[0] - '0';
+  return true;
+}
+
 bool ParseDosTime(const char* text, std::uint32_t& out) {
   int y, mo, d, h, mi, s;
   char tail;

@@ -8,6 +8,8 @@ namespace korvane::cli {
 
 // A positive whole number, optionally in KiB (k) or MiB (m) when sizeSuffix allows it.
 bool ParsePositive(const char* text, bool sizeSuffix, std::uint64_t& out);
+// A packing level, 0 (store) to 5, as -m takes it.
+bool ParseLevel(const char* text, int& level);
 // 'YYYY-MM-DD HH:MM:SS' from 1980 to 2107 as a DOS date and time.
 bool ParseDosTime(const char* text, std::uint32_t& out);
 

@@ -1,5 +1,7 @@
 #include "tools/release/png_io.h"
 
+#include "tools/release/pcx_writer.h"
+
 #include <png.h>
 
 #include <csetjmp>
@@ -220,6 +222,15 @@ bool ReadPalettePng(std::span<const std::uint8_t> bytes, int* width, int* height
   *height = int(d.Height);
   *indices = std::move(d.Indices);
   *palette = d.Palette;
+  return true;
+}
+
+bool PalettePngToPcx(std::span<const std::uint8_t> png, std::vector<std::uint8_t>& pcx, std::string& error) {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> indices;
+  std::array<std::uint8_t, 768> palette{};
+  if (!ReadPalettePng(png, &width, &height, &indices, &palette, &error)) return false;
+  pcx = EncodePcx(width, height, indices, palette);
   return true;
 }
 

@@ -26,4 +26,7 @@ bool WritePng(const std::string& path, int width, int height, int channels, std:
 bool ReadPalettePng(std::span<const std::uint8_t> bytes, int* width, int* height, std::vector<std::uint8_t>* indices,
                     std::array<std::uint8_t, 768>* palette, std::string* error);
 
+// A palette PNG as the installer's PCX, for ReadReleaseSource's main.png and progress.png.
+bool PalettePngToPcx(std::span<const std::uint8_t> png, std::vector<std::uint8_t>& pcx, std::string& error);
+
 }  // namespace korvane::release
